@@ -1,0 +1,323 @@
+// One match from loading to release.
+#include "game.h"
+
+#include <SDL_image.h>
+#include <cstdio>
+#include <cstdlib>
+
+#include "collide.h"
+#include "init.h"
+#include "randgen.h"
+#include "sound.h"
+
+namespace {
+constexpr const char *GAME_BACKGROUND_PATH = "img/game.png";
+constexpr const char *SPRITE_SHEET_PATH = "img/game-sprites.png";
+constexpr const char *BOUNCE_SOUND_PATH = "snd/bounce.wav";
+
+constexpr int WINNING_SCORE = 5;
+// Milliseconds in one unit of the time factor.
+constexpr float MS_PER_TIME_UNIT = 60.0f;
+// The first frame of a match counts this long since an imagined previous one.
+constexpr Uint32 FIRST_FRAME_MS = 30;
+constexpr Uint32 DRAIN_POLL_MS = 100;
+constexpr Uint32 GAME_OVER_HOLD_MS = 5000;
+
+// The computer aims at the screen's middle row while the ball waits, and
+// slows down over its last pixels: never faster than this.
+constexpr int AI_TARGET_WHILE_WAITING = 120;
+constexpr int AI_MAX_SPEED = 11;
+
+// Score texts: the left starts at column 112, one row above the screen; the
+// right ends at column 207 (mirrored about column 160).
+constexpr int LEFT_SCORE_X = 112;
+constexpr int LEFT_SCORE_Y = -1;
+constexpr int RIGHT_SCORE_END_X = SCREEN_WIDTH - 112;
+constexpr int RIGHT_SCORE_Y = 0;
+
+// Regions of the sprite sheet.
+constexpr SDL_Rect WIDE_FACEOFF_BANNER = {1, 127, 139, 27};  // "GET READY"
+constexpr SDL_Rect SHORT_FACEOFF_BANNER = {142, 127, 83, 27}; // "GAME"
+constexpr int FACEOFF_BOTTOM_Y = 238;
+constexpr SDL_Rect GAME_OVER_TILE = {23, 102, 11, 11};
+constexpr SDL_Rect GAME_OVER_BANNER = {49, 1, 349, 27};
+constexpr int GAME_OVER_BANNER_X = -14;
+constexpr int GAME_OVER_BANNER_Y = 88;
+// Player 1's winner banner; player 2's lies one banner row (28) above it.
+constexpr SDL_Rect PLAYER1_WINS_BANNER = {49, 58, 349, 27};
+constexpr int WINNER_BANNER_ROW_STEP = 28;
+constexpr int WINNER_BANNER_X = 0;
+constexpr int WINNER_BANNER_Y = 152;
+
+// Draws a region of an image with its top-left corner at (x, y). The blit
+// cuts what lies off the screen and writes what it drew back into dest.
+void blitRegion(SDL_Surface *image, const SDL_Rect &region, int x, int y) {
+    src = region;
+    dest = {static_cast<Sint16>(x), static_cast<Sint16>(y), region.w, region.h};
+    SDL_BlitSurface(image, &src, screen, &dest);
+}
+
+SDL_Rect wholeImage(const SDL_Surface *image) {
+    return {0, 0, static_cast<Uint16>(image->w), static_cast<Uint16>(image->h)};
+}
+
+// Loads "snd/bounce.wav" as a chunk of its own into a record on a channel.
+int loadBounceSound(SND_Data &sound, int channel) {
+    sound.chunk = Mix_LoadWAV(BOUNCE_SOUND_PATH);
+    if (sound.chunk == nullptr) {
+        printf("Mix_LoadWAV error occurred: %s\n", SDL_GetError());
+        return 1;
+    }
+    sound.volume = EFFECT_VOLUME;
+    sound.distance = 0;
+    sound.angle = 0;
+    sound.channel = channel;
+    sound.loops = 0;
+    return 0;
+}
+
+void playEffect(SND_Data &sound) {
+    if (playSound(&sound) != 0)
+        printf("Mix_PlayChannel: %s\n", SDL_GetError());
+}
+
+// While the ball waits, each frame draws the serve direction anew: one of the
+// four diagonals, with equal chance.
+void chooseServeDirection() {
+    const bool serveLeft = getRandom(2) == 1;
+    const bool serveUp = getRandom(2) == 1;
+    TavrelBall.setSpeed(serveLeft ? -BALL_SERVE_SPEED : BALL_SERVE_SPEED,
+                        serveUp ? -BALL_SERVE_SPEED : BALL_SERVE_SPEED);
+}
+
+// Down wins when both keys of a paddle are held.
+double paddleSpeedFromKeys(const Uint8 *keys, SDLKey downKey, SDLKey upKey) {
+    if (keys[downKey])
+        return PADDLE_SPEED;
+    if (keys[upKey])
+        return -PADDLE_SPEED;
+    return 0.0;
+}
+
+// The paddle hits. Only the ball's top-left corner is tested, strictly inside
+// the paddle's rows; the left window is shifted by the ball's width.
+void returnFromLeftPaddle() {
+    const SDL_Rect &paddle = Players[0].worldRect;
+    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, -TavrelBall.worldRect.w, 0))
+        return;
+    TavrelBall.bounceX(paddle.x + paddle.w);
+    hitSound.angle = ANGLE_LEFT;
+    playEffect(hitSound);
+}
+
+void returnFromRightPaddle() {
+    const SDL_Rect &paddle = Players[1].worldRect;
+    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, 0, TavrelBall.worldRect.w))
+        return;
+    TavrelBall.bounceX(paddle.x - TavrelBall.worldRect.w);
+    hitSound.angle = ANGLE_RIGHT;
+    playEffect(hitSound);
+}
+
+// Renders one player's score, replacing that side's surface of the last
+// frame. Null when the font cannot render it: that side then shows nothing.
+SDL_Surface *renderScore(int player) {
+    char text[16];
+    snprintf(text, sizeof text, "%i", Players[player].getScore());
+    SDL_Surface *rendered = TTF_RenderText_Solid(font, text, txtClr);
+    SDL_FreeSurface(scoreText[player]);
+    scoreText[player] = rendered;
+    return rendered;
+}
+
+void releaseMatchAssets() {
+    Mix_FreeChunk(hitSound.chunk);
+    hitSound.chunk = nullptr;
+    Mix_FreeChunk(wallSound.chunk);
+    wallSound.chunk = nullptr;
+    for (SDL_Surface *&text : scoreText) {
+        SDL_FreeSurface(text);
+        text = nullptr;
+    }
+    SDL_FreeSurface(bgGame);
+    bgGame = nullptr;
+    SDL_FreeSurface(sprites);
+    sprites = nullptr;
+}
+} // namespace
+
+void startGame() {
+    if (loadImages() != 0) {
+        puts("Error loading images. Aborting.");
+        exit(1);
+    }
+    if (loadSounds() != 0) {
+        puts("Error loading sounds. Aborting.");
+        exit(1);
+    }
+    quitFlag = 0;
+    resetAll();
+
+    // The frame that ends the match is still drawn before the loop tests the flag.
+    while (quitFlag == 0) {
+        waitForNextFrame();
+        updateInputs();
+        updateState();
+        checkWinConditions();
+        drawScreen();
+    }
+    if (quitFlag == 1)
+        drawGameOver(0);
+    else if (quitFlag == 2)
+        drawGameOver(1);
+
+    // No chunk is freed while the mixer may still be playing it.
+    while (Mix_Playing(-1) > 0)
+        SDL_Delay(DRAIN_POLL_MS);
+    releaseMatchAssets();
+}
+
+int loadImages() {
+    bgGame = IMG_Load(GAME_BACKGROUND_PATH);
+    if (bgGame == nullptr) {
+        puts("Unable to load a necessary PNG file.");
+        return 1;
+    }
+    sprites = IMG_Load(SPRITE_SHEET_PATH);
+    if (sprites == nullptr) {
+        puts("Unable to load a necessary PNG file.");
+        return 1;
+    }
+    return 0;
+}
+
+int loadSounds() {
+    if (loadBounceSound(hitSound, HIT_CHANNEL) != 0)
+        return 1;
+    return loadBounceSound(wallSound, WALL_CHANNEL);
+}
+
+void updateInputs() {
+    // Only held keys count; events, a close request included, are thrown away.
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+    }
+    SDL_PumpEvents();
+    const Uint8 *keys = SDL_GetKeyState(nullptr);
+
+    Players[0].setSpeed(paddleSpeedFromKeys(keys, SDLK_DOWN, SDLK_UP));
+    if (numPlayers == 2)
+        Players[1].setSpeed(paddleSpeedFromKeys(keys, SDLK_LALT, SDLK_SPACE));
+    else if (numPlayers == 1)
+        aiUpdate();
+
+    if (TavrelBall.isPaused() != 0)
+        chooseServeDirection();
+
+    if (keys[SDLK_ESCAPE])
+        quitFlag = -1;
+}
+
+void aiUpdate() {
+    const SDL_Rect &paddle = Players[1].worldRect;
+    const SDL_Rect &ball = TavrelBall.worldRect;
+    const int paddleCentre = paddle.y + paddle.h / 2;
+    const int ballCentre = ball.y + ball.h / 2;
+    int speed = abs(paddleCentre - ballCentre);
+    if (speed > AI_MAX_SPEED)
+        speed = AI_MAX_SPEED;
+
+    const int target = TavrelBall.isPaused() != 0 ? AI_TARGET_WHILE_WAITING : ballCentre;
+    if (paddleCentre > target)
+        speed = -speed;
+    else if (paddleCentre == target)
+        speed = 0;
+    Players[1].setSpeed(speed);
+}
+
+void updateState() {
+    static Uint32 lastTime = 0;
+    if (resetGame != 0) {
+        lastTime = SDL_GetTicks() - FIRST_FRAME_MS;
+        resetGame = 0;
+    }
+    const Uint32 now = SDL_GetTicks();
+    // The difference is taken modulo 2^32, so a wrap of the clock still gives
+    // the true elapsed time.
+    timeScaler = static_cast<float>(static_cast<Sint32>(now - lastTime)) / MS_PER_TIME_UNIT;
+
+    Players[0].move(timeScaler);
+    Players[1].move(timeScaler);
+
+    const int event = TavrelBall.move(timeScaler);
+    if (event > 0)
+        Players[event - 1].incScore(); // the ball left past the other player's edge
+    else if (event == BALL_HIT_WALL)
+        playEffect(wallSound);
+
+    returnFromLeftPaddle();
+    returnFromRightPaddle();
+
+    lastTime = now;
+}
+
+void checkWinConditions() {
+    if (Players[0].getScore() >= WINNING_SCORE)
+        quitFlag = 1;
+    if (Players[1].getScore() >= WINNING_SCORE)
+        quitFlag = 2;
+}
+
+void drawScreen() {
+    drawBackground();
+    drawHUD();
+    drawPlayers();
+    drawBall();
+    if (TavrelBall.isPaused() != 0)
+        drawFaceoff();
+    SDL_Flip(screen);
+}
+
+void drawBackground() { blitRegion(bgGame, wholeImage(bgGame), 0, 0); }
+
+void drawHUD() {
+    if (SDL_Surface *left = renderScore(0))
+        blitRegion(left, wholeImage(left), LEFT_SCORE_X, LEFT_SCORE_Y);
+    if (SDL_Surface *right = renderScore(1))
+        blitRegion(right, wholeImage(right), RIGHT_SCORE_END_X - right->w, RIGHT_SCORE_Y);
+}
+
+// Drawing works on copies of the objects' rectangles, so a cut at the screen's
+// edge never changes a position in the game.
+void drawPlayers() {
+    for (const Player &paddle : Players)
+        blitRegion(sprites, paddle.spriteRect, paddle.worldRect.x, paddle.worldRect.y);
+}
+
+void drawBall() {
+    blitRegion(sprites, TavrelBall.spriteRect, TavrelBall.worldRect.x, TavrelBall.worldRect.y);
+}
+
+void drawFaceoff() {
+    // "GET READY" during a wait; "GAME" once a player has won (and for a
+    // countdown above 3, which no match reaches).
+    const bool matchGoesOn =
+        Players[0].getScore() < WINNING_SCORE && Players[1].getScore() < WINNING_SCORE;
+    const SDL_Rect &banner =
+        TavrelBall.isPaused() < 4 && matchGoesOn ? WIDE_FACEOFF_BANNER : SHORT_FACEOFF_BANNER;
+    blitRegion(sprites, banner, SCREEN_WIDTH / 2 - banner.w / 2, FACEOFF_BOTTOM_Y - banner.h);
+}
+
+void drawGameOver(int winner) {
+    for (int x = 0; x < SCREEN_WIDTH; x += GAME_OVER_TILE.w)
+        for (int y = 0; y < SCREEN_HEIGHT; y += GAME_OVER_TILE.h)
+            blitRegion(sprites, GAME_OVER_TILE, x, y);
+    blitRegion(sprites, GAME_OVER_BANNER, GAME_OVER_BANNER_X, GAME_OVER_BANNER_Y);
+
+    SDL_Rect winnerBanner = PLAYER1_WINS_BANNER;
+    winnerBanner.y = static_cast<Sint16>(winnerBanner.y - WINNER_BANNER_ROW_STEP * winner);
+    blitRegion(sprites, winnerBanner, WINNER_BANNER_X, WINNER_BANNER_Y);
+
+    SDL_Flip(screen);
+    SDL_Delay(GAME_OVER_HOLD_MS);
+}

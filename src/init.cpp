@@ -1,0 +1,113 @@
+// Shared state, media start-up and shut-down, and the match layout.
+#include "init.h"
+
+#include <cstdio>
+
+Player Players[2];
+Ball TavrelBall;
+
+int quitFlag = 0;
+int numPlayers = 2;
+int ballType = 0;
+float timeScaler = 1.0f;
+int resetGame = 1;
+
+SDL_Surface *screen = nullptr;
+TTF_Font *font = nullptr;
+SDL_Color txtClr = {0, 0, 0, 0};
+SDL_Surface *scoreText[2] = {nullptr, nullptr};
+SDL_Surface *sprites = nullptr;
+SDL_Surface *bgGame = nullptr;
+SDL_Surface *bgMenu = nullptr;
+SDL_Surface *menuOpts = nullptr;
+SDL_Rect src = {0, 0, 0, 0};
+SDL_Rect dest = {0, 0, 0, 0};
+
+SND_Data hitSound = {};
+SND_Data wallSound = {};
+
+namespace {
+constexpr const char *FONT_PATH = "img/hyperfont.ttf";
+constexpr int FONT_POINT_SIZE = 15;
+
+// Paddle layout: both images are 11 x 50 in the sheet's top row.
+constexpr Sint16 PADDLE_SPRITE_X[2] = {1, 25};
+constexpr Sint16 PADDLE_SPRITE_Y = 1;
+constexpr Uint16 PADDLE_WIDTH = 11;
+constexpr Uint16 PADDLE_HEIGHT = 50;
+constexpr Sint16 PADDLE_BODY_Y = 6; // half of it is the travel margin
+constexpr Sint16 LEFT_PADDLE_X = 1;
+constexpr Sint16 RIGHT_PADDLE_X = 318 - PADDLE_WIDTH;
+constexpr Sint16 PADDLE_START_Y = 120 - PADDLE_HEIGHT / 2;
+
+// The four balls lie in one row of the sheet, 1 pixel apart.
+constexpr Sint16 BALL_SPRITE_FIRST_X = 1;
+constexpr Sint16 BALL_SPRITE_STEP = 13;
+constexpr Sint16 BALL_SPRITE_Y = 114;
+constexpr Uint16 BALL_SIZE = 12;
+} // namespace
+
+int initGame() {
+    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
+        printf("Couldn't initialize SDL: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (initSound() != 0) {
+        puts("Error during sound init.");
+        return 1;
+    }
+    screen = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 0, SDL_SWSURFACE);
+    // Hidden even when the mode could not be set.
+    SDL_ShowCursor(SDL_DISABLE);
+    if (screen == nullptr) {
+        printf("Unable to set video mode: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (TTF_Init() < 0) {
+        printf("Error initializing TTF library. %s\n", SDL_GetError());
+        return 1;
+    }
+    font = TTF_OpenFont(FONT_PATH, FONT_POINT_SIZE);
+    if (font == nullptr) {
+        printf("Error loading font. %s\n", SDL_GetError());
+        return 1;
+    }
+    return 0;
+}
+
+void quitGame() {
+    Mix_CloseAudio();
+    SDL_Quit();
+    TTF_Quit();
+    puts("SDL, SDL_mixer, and TTF have been shut down.");
+}
+
+void resetAll() {
+    Players[0].reset();
+    Players[1].reset();
+    resetGame = 1;
+    initPlayers();
+}
+
+void initPlayers() {
+    for (int i = 0; i < 2; ++i) {
+        Player &paddle = Players[i];
+        paddle.spriteRect = {PADDLE_SPRITE_X[i], PADDLE_SPRITE_Y, PADDLE_WIDTH, PADDLE_HEIGHT};
+        paddle.bodyRect.y = PADDLE_BODY_Y;
+        paddle.worldRect = {i == 0 ? LEFT_PADDLE_X : RIGHT_PADDLE_X, PADDLE_START_Y, PADDLE_WIDTH,
+                            PADDLE_HEIGHT};
+    }
+    TavrelBall.spriteRect = {static_cast<Sint16>(ballType * BALL_SPRITE_STEP + BALL_SPRITE_FIRST_X),
+                             BALL_SPRITE_Y, BALL_SIZE, BALL_SIZE};
+    TavrelBall.worldRect.w = BALL_SIZE;
+    TavrelBall.worldRect.h = BALL_SIZE;
+    TavrelBall.resetBall(FIRST_SERVE_PAUSE);
+}
+
+void waitForNextFrame() {
+    static Uint32 lastFrameStart = 0;
+    const Uint32 elapsed = SDL_GetTicks() - lastFrameStart;
+    if (elapsed < FRAME_PERIOD_MS)
+        SDL_Delay(FRAME_PERIOD_MS - elapsed);
+    lastFrameStart = SDL_GetTicks();
+}

@@ -1,0 +1,137 @@
+// The main menu between matches.
+#include "menu.h"
+
+#include <SDL_image.h>
+#include <cstdio>
+
+#include "init.h"
+#include "sound.h"
+
+namespace {
+constexpr const char *MENU_BACKGROUND_PATH = "img/menu.png";
+constexpr const char *MENU_HIGHLIGHTS_PATH = "img/menu-opts.png";
+constexpr const char *MENU_SOUND_PATH = "snd/menu-opt.wav";
+
+constexpr int ENTRY_COUNT = 3;
+constexpr int ENTRY_LEAVE = 2;
+constexpr int BALL_TYPES = 4;
+// Entries stand 33 rows apart, in the highlight image and on the screen alike.
+constexpr int ENTRY_SCREEN_X = 63;
+constexpr int FIRST_ENTRY_SCREEN_Y = 78;
+constexpr int ENTRY_SPACING = 33;
+constexpr int ENTRY_BAND_HEIGHT = 16;
+constexpr Uint8 MENU_SOUND_DISTANCE = 100;
+constexpr Uint32 DRAIN_POLL_MS = 100;
+
+// What confirming each entry leaves in numPlayers.
+constexpr int ENTRY_CHOICE[ENTRY_COUNT] = {1, 2, 0};
+
+struct Band {
+    int x, y, height;
+};
+
+void releaseMenuAssets(Mix_Chunk *&chunk) {
+    Mix_FreeChunk(chunk);
+    chunk = nullptr;
+    SDL_FreeSurface(bgMenu);
+    bgMenu = nullptr;
+    SDL_FreeSurface(menuOpts);
+    menuOpts = nullptr;
+}
+
+// An asset could not be loaded: the program leaves after this menu.
+int failMenu(const char *line, Mix_Chunk *&chunk) {
+    puts(line);
+    releaseMenuAssets(chunk);
+    numPlayers = 0;
+    return 1;
+}
+
+// Down wins when both arrows are held; the cursor wraps both ways.
+int movedCursor(int cursor, const Uint8 *keys) {
+    const int step = keys[SDLK_DOWN] ? 1 : ENTRY_COUNT - 1;
+    return (cursor + step) % ENTRY_COUNT;
+}
+} // namespace
+
+int showMenu() {
+    puts("Showing menu now");
+    Mix_Chunk *chunk = nullptr;
+    bgMenu = IMG_Load(MENU_BACKGROUND_PATH);
+    menuOpts = IMG_Load(MENU_HIGHLIGHTS_PATH);
+    if (bgMenu == nullptr || menuOpts == nullptr)
+        return failMenu("Unable to load a necessary PNG file.", chunk);
+    chunk = Mix_LoadWAV(MENU_SOUND_PATH);
+    if (chunk == nullptr)
+        return failMenu("Unable to load a necessary sound file.", chunk);
+    SND_Data menuSound = {EFFECT_VOLUME, MENU_SOUND_DISTANCE, 0, chunk, MENU_CHANNEL, 0};
+
+    src = {0, 0, static_cast<Uint16>(bgMenu->w), static_cast<Uint16>(bgMenu->h)};
+    dest = src;
+    SDL_BlitSurface(bgMenu, &src, screen, &dest);
+    switchOption(0);
+
+    quitFlag = 0;
+    int cursor = 0;
+    // An arrow already down when the menu opens must be released first.
+    bool arrowHeld = true;
+    while (quitFlag == 0) {
+        waitForNextFrame();
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+        }
+        SDL_PumpEvents();
+        const Uint8 *keys = SDL_GetKeyState(nullptr);
+
+        if (keys[SDLK_RETURN] || keys[SDLK_LCTRL]) {
+            numPlayers = ENTRY_CHOICE[cursor];
+            quitFlag = 1;
+        }
+        // Steps once for every pass the key is down, not once per press.
+        if (keys[SDLK_TAB])
+            ballType = (ballType + 1) % BALL_TYPES;
+
+        if (!keys[SDLK_UP] && !keys[SDLK_DOWN]) {
+            arrowHeld = false;
+        } else if (!arrowHeld) {
+            cursor = movedCursor(cursor, keys);
+            switchOption(cursor);
+            if (playSound(&menuSound) != 0)
+                printf("Mix_PlayChannel: %s\n", SDL_GetError());
+            arrowHeld = true;
+        }
+        SDL_Flip(screen);
+    }
+
+    // The last move sound finishes before its chunk is freed.
+    while (Mix_Playing(-1) > 0)
+        SDL_Delay(DRAIN_POLL_MS);
+    menuSound.chunk = nullptr;
+    releaseMenuAssets(chunk);
+    puts("Exiting menu.");
+    return 0;
+}
+
+void switchOption(int option) {
+    const Uint16 bandWidth = static_cast<Uint16>(menuOpts->w);
+    const int lastBandHeight = menuOpts->h - ENTRY_LEAVE * ENTRY_SPACING;
+    const Band sourceBands[ENTRY_COUNT] = {{0, 0, ENTRY_BAND_HEIGHT},
+                                           {0, ENTRY_SPACING, ENTRY_BAND_HEIGHT},
+                                           {0, 2 * ENTRY_SPACING, lastBandHeight}};
+    const Band screenBands[ENTRY_COUNT] = {
+        {ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y, ENTRY_BAND_HEIGHT},
+        {ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + ENTRY_SPACING, ENTRY_BAND_HEIGHT},
+        {ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + 2 * ENTRY_SPACING, lastBandHeight}};
+
+    // dest still holds what the previous blit drew: the last highlight, or
+    // the whole background on the first call.
+    SDL_BlitSurface(bgMenu, &dest, screen, &dest);
+
+    const Band &from = sourceBands[option];
+    const Band &to = screenBands[option];
+    src = {static_cast<Sint16>(from.x), static_cast<Sint16>(from.y), bandWidth,
+           static_cast<Uint16>(from.height)};
+    dest = {static_cast<Sint16>(to.x), static_cast<Sint16>(to.y), bandWidth,
+            static_cast<Uint16>(to.height)};
+    SDL_BlitSurface(menuOpts, &src, screen, &dest);
+}

@@ -1,0 +1,12 @@
+// The main menu: one player, two players or leave, with the ball sprite
+// cycled by TAB. The choice is left in numPlayers for main.
+#pragma once
+
+// Runs the menu until a choice is confirmed, then waits for silent channels
+// and releases its assets. Returns 0 with numPlayers set to the choice, or 1
+// with numPlayers 0 when one of its assets cannot be loaded.
+int showMenu();
+
+// Repaints the background over the previous highlight (the rectangle dest
+// holds) and highlights entry option, 0 to 2. Called only by showMenu.
+void switchOption(int option);

@@ -1,0 +1,12 @@
+// The game's own pseudo-random generator: a linear congruential step reduced
+// modulo 2^31 - 1. It never touches the C library's rand().
+#pragma once
+
+// Seeds the generator from the wall clock (seconds, cut to 32 bits).
+// Called once by main before anything draws a number.
+void initRandom();
+
+// Advances the generator one step and returns a number from 0 to n - 1.
+// n must be at least 1. Used for the ball's speed after a paddle hit
+// (n = 14) and for the serve direction (n = 2).
+unsigned int getRandom(int n);

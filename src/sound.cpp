@@ -1,0 +1,39 @@
+// Sound effects on fixed mixer channels.
+#include "sound.h"
+
+#include <cstdio>
+
+namespace {
+constexpr int AUDIO_FREQUENCY = 44100;
+constexpr int AUDIO_OUTPUT_CHANNELS = 2;
+constexpr int AUDIO_CHUNK_SIZE = 4096;
+} // namespace
+
+int initSound() {
+    SDL_version compiled;
+    MIX_VERSION(&compiled);
+    printf("Compiled with SDL_mixer version: %d.%d.%d\n", compiled.major, compiled.minor,
+           compiled.patch);
+
+    if (Mix_OpenAudio(AUDIO_FREQUENCY, AUDIO_S16LSB, AUDIO_OUTPUT_CHANNELS, AUDIO_CHUNK_SIZE) ==
+        -1) {
+        printf("Mix_OpenAudio error: %s\n", SDL_GetError());
+        return 1;
+    }
+    Mix_AllocateChannels(MIXER_CHANNELS);
+    return 0;
+}
+
+int playSound(SND_Data *sound) {
+    // Volume and position are set anew for every play, since channels are shared.
+    Mix_Volume(sound->channel, sound->volume);
+    if (Mix_SetPosition(sound->channel, sound->angle, sound->distance) == 0) {
+        printf("Mix_SetPosition: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (Mix_PlayChannel(sound->channel, sound->chunk, sound->loops) == -1) {
+        printf("Mix_PlayChannel: %s\n", SDL_GetError());
+        return 1;
+    }
+    return 0;
+}

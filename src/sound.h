@@ -1,0 +1,36 @@
+// Sound effects: opening the audio device and playing one effect on its own
+// mixer channel with its volume and stereo position.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+// One sound effect and how to play it.
+struct SND_Data {
+    Uint8 volume;     // channel volume; the mixer caps it at MIX_MAX_VOLUME
+    Uint8 distance;   // 0 nearest (loudest) to 255 farthest
+    Sint16 angle;     // degrees clockwise from ahead: 90 right, 270 left
+    Mix_Chunk *chunk; // borrowed; its owner loads and frees it
+    int channel;      // the mixer channel this effect always plays on
+    int loops;        // extra repetitions; 0 plays once
+};
+
+// The mixer's channels: 1 carries paddle hits, 2 wall bounces and the menu.
+constexpr int MIXER_CHANNELS = 4;
+constexpr int HIT_CHANNEL = 1;
+constexpr int WALL_CHANNEL = 2;
+constexpr int MENU_CHANNEL = 2;
+constexpr Uint8 EFFECT_VOLUME = 255;
+// Stereo angles for a paddle hit on either side.
+constexpr Sint16 ANGLE_RIGHT = 90;
+constexpr Sint16 ANGLE_LEFT = 270;
+
+// Prints the mixer version line, opens the audio device (44.1 kHz, 16-bit
+// stereo) and allocates the channels. Returns 0, or 1 after printing why not.
+// Called once by initGame.
+int initSound();
+
+// Sets the channel's volume and position from the record, then starts the
+// effect, replacing whatever the channel was playing. Returns at once:
+// 0 when the effect started, 1 after printing why not.
+int playSound(SND_Data *sound);
