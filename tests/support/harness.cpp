@@ -1,0 +1,102 @@
+// The in-process test ground: SDL with dummy video and disk audio.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "init.h"
+
+#ifndef KORRIN_SOURCE_DIR
+#error "KORRIN_SOURCE_DIR must name the repository root"
+#endif
+
+namespace harness {
+namespace {
+std::string diskAudioPath;
+bool started = false;
+
+void removeDiskAudio() {
+    if (!diskAudioPath.empty())
+        std::remove(diskAudioPath.c_str());
+}
+} // namespace
+
+void startGame() {
+    if (started)
+        return;
+    char pattern[] = "/tmp/korrin-audio-XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    diskAudioPath = pattern;
+    std::atexit(removeDiskAudio);
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", diskAudioPath.c_str(), 1);
+    // Buffers go to the file about four times faster than real time.
+    setenv("SDL_DISKAUDIODELAY", "20", 0);
+    ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
+
+    StdoutCapture capture;
+    const int status = initGame();
+    const std::vector<std::string> printed = capture.lines();
+    ASSERT_EQ(status, 0) << (printed.empty() ? "" : printed.back());
+    started = true;
+}
+
+std::vector<Sint16> diskAudioSamples() {
+    std::ifstream in(diskAudioPath, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Sint16> samples(bytes.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<Sint16>(static_cast<Uint8>(bytes[2 * i]) |
+                                         (static_cast<Uint8>(bytes[2 * i + 1]) << 8));
+    return samples;
+}
+
+SDL_Surface *makeSurface(int w, int h) {
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0x00ff0000, 0x0000ff00, 0x000000ff, 0);
+}
+
+void holdKey(SDLKey key, bool down) { SDL_GetKeyState(nullptr)[key] = down ? 1 : 0; }
+
+void releaseAllKeys() {
+    int count = 0;
+    Uint8 *keys = SDL_GetKeyState(&count);
+    for (int i = 0; i < count; ++i)
+        keys[i] = 0;
+}
+
+StdoutCapture::StdoutCapture() {
+    char pattern[] = "/tmp/korrin-stdout-XXXXXX";
+    const int fd = mkstemp(pattern);
+    path_ = pattern;
+    fflush(stdout);
+    savedFd_ = dup(STDOUT_FILENO);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+}
+
+StdoutCapture::~StdoutCapture() { lines(); }
+
+std::vector<std::string> StdoutCapture::lines() {
+    if (!done_) {
+        fflush(stdout);
+        dup2(savedFd_, STDOUT_FILENO);
+        close(savedFd_);
+        done_ = true;
+    }
+    std::vector<std::string> result;
+    std::ifstream in(path_);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    std::remove(path_.c_str());
+    return result;
+}
+
+} // namespace harness

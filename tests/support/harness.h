@@ -1,0 +1,65 @@
+// Shared ground for the in-process tests: real SDL on the dummy video driver
+// and the disk audio driver, and, for test programs linked with the linker's
+// --wrap, a fake clock and a recorder of blits.
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// Points SDL at the dummy video driver and at a disk audio file of this
+// process's own, then runs initGame from the repository root (where img/ and
+// snd/ are). Safe to call more than once; fails the test if start-up fails.
+void startGame();
+
+// The raw 16-bit stereo samples the disk audio driver has written so far.
+std::vector<Sint16> diskAudioSamples();
+
+// A 32-bit surface of the given size, for pixel checks.
+SDL_Surface *makeSurface(int w, int h);
+
+// Holds or releases a key in SDL's key-state array, as the game reads it.
+void holdKey(SDLKey key, bool down = true);
+void releaseAllKeys();
+
+// Reads everything the code under test prints to stdout between the
+// constructor and lines().
+class StdoutCapture {
+  public:
+    StdoutCapture();
+    ~StdoutCapture();
+    std::vector<std::string> lines();
+
+  private:
+    int savedFd_;
+    std::string path_;
+    bool done_ = false;
+};
+
+} // namespace harness
+
+// ---- The fake clock and blit recorder, for tests linked with
+// FAKE_SDL (see tests/CMakeLists.txt)
+namespace fake {
+
+struct Blit {
+    SDL_Surface *source;
+    bool wholeSource;      // the blit was given no source rectangle
+    SDL_Rect sourceRect;   // as given (zero when wholeSource)
+    SDL_Rect destGiven;    // the destination rectangle as handed to the blit
+    SDL_Rect destDrawn;    // what the blit wrote back into it
+    const SDL_Rect *destAddress; // which rectangle object was handed over
+};
+
+// While false (the default) the wrapped calls go to the real SDL.
+extern bool clockIsFake;
+extern Uint32 now;                 // the fake SDL_GetTicks reading
+extern Uint32 ticksPerRead;        // added to now after every reading
+extern std::vector<Uint32> delays; // every SDL_Delay asked for, in order
+extern std::vector<Blit> blits;    // every blit, in order, whatever clockIsFake says
+
+void reset();
+} // namespace fake
