@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what Korrin Tavrel needs to build, play and test on Debian 12
+# (only the packages that are missing), then builds it into build/.
+# Sourced by play.sh and test.sh; run on its own it just sets up and builds.
+set -euo pipefail
+
+KORRIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+KORRIN_PACKAGES=(
+  g++ cmake make pkg-config
+  libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
+  # tests: GoogleTest, a virtual X display with key presses and screenshots, leak checks
+  googletest libgtest-dev python3 xvfb xauth xdotool imagemagick valgrind
+)
+
+korrin_install_packages() {
+  local missing=()
+  for pkg in "${KORRIN_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# korrin_build DIR [cmake options...]
+korrin_build() {
+  local dir="$1"
+  shift
+  cmake -S "$KORRIN_ROOT" -B "$KORRIN_ROOT/$dir" "$@" >/dev/null
+  cmake --build "$KORRIN_ROOT/$dir" -j"$(nproc)"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  korrin_install_packages
+  korrin_build build
+fi
