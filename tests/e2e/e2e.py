@@ -1,0 +1,385 @@
+#!/usr/bin/env python3
+"""End-to-end test ground: the real korrin-tavrel under a private Xvfb.
+
+A Session starts an Xvfb of its own (the display number is chosen by the
+server itself through -displayfd, so sessions running in parallel never meet),
+lays out a temporary working directory with copies of img/ and snd/ (minus any
+files a test leaves out), and runs the game there under `stdbuf -oL` so that
+every line it prints can be watched as it comes. Keys are pressed with
+xdotool, screenshots taken with ImageMagick's `import` and decoded here.
+Whatever happens, the game and the X server are ended when the session
+closes; both also die with this process (PR_SET_PDEATHSIG), so a runner killed
+by a test timeout leaves nothing behind.
+
+Standard library only.
+"""
+
+import ctypes
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import zlib
+
+SCREEN_WIDTH = 320
+SCREEN_HEIGHT = 240
+
+# Longer than one pass of the game's loops (22 ms): the game reads held keys
+# once a pass, and SDL 1.2 drops a release followed within 2 ms by a press of
+# the same key.
+KEY_HOLD_S = 0.15
+
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    """Runs in the child before exec: SIGKILL it when this runner dies."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+    os.setsid()
+
+
+class E2EError(Exception):
+    """The test ground itself could not do what was asked."""
+
+
+# ---------------------------------------------------------------------------
+# Images
+
+
+class Image:
+    """RGBA pixels, rows top to bottom, each pixel an (r, g, b, a) tuple."""
+
+    def __init__(self, width, height, rows):
+        self.width = width
+        self.height = height
+        self.rows = rows
+
+    def pixel(self, x, y):
+        return self.rows[y][x]
+
+    def crop(self, x, y, w, h):
+        return Image(w, h, [row[x:x + w] for row in self.rows[y:y + h]])
+
+
+def _unfilter(raw, width, height, bpp):
+    stride = width * bpp
+    out = bytearray()
+    prev = bytearray(stride)
+    pos = 0
+    for _ in range(height):
+        kind = raw[pos]
+        line = bytearray(raw[pos + 1:pos + 1 + stride])
+        pos += 1 + stride
+        for i in range(stride):
+            left = line[i - bpp] if i >= bpp else 0
+            up = prev[i]
+            if kind == 0:
+                continue
+            if kind == 1:
+                add = left
+            elif kind == 2:
+                add = up
+            elif kind == 3:
+                add = (left + up) >> 1
+            elif kind == 4:
+                upleft = prev[i - bpp] if i >= bpp else 0
+                p = left + up - upleft
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - upleft)
+                add = left if pa <= pb and pa <= pc else (up if pb <= pc else upleft)
+            else:
+                raise E2EError("unknown PNG filter %d" % kind)
+            line[i] = (line[i] + add) & 0xFF
+        out += line
+        prev = line
+    return out
+
+
+def read_png(path):
+    """Decodes an 8-bit, non-interlaced RGB or RGBA PNG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise E2EError("%s is not a PNG file" % path)
+    pos = 8
+    idat = b""
+    header = None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    channels = {2: 3, 6: 4}.get(colour)
+    if depth != 8 or channels is None or interlace != 0:
+        raise E2EError("%s: only 8-bit RGB/RGBA PNGs are read here" % path)
+    pixels = _unfilter(zlib.decompress(idat), width, height, channels)
+    rows = []
+    stride = width * channels
+    for y in range(height):
+        line = pixels[y * stride:(y + 1) * stride]
+        if channels == 4:
+            rows.append([tuple(line[i:i + 4]) for i in range(0, stride, 4)])
+        else:
+            rows.append([tuple(line[i:i + 3]) + (255,) for i in range(0, stride, 3)])
+    return Image(width, height, rows)
+
+
+def blend(under, over):
+    """`over` drawn on an opaque `under` with its alpha, as a blit does."""
+    a = over[3]
+    return tuple(under[c] + (over[c] - under[c]) * a // 255 for c in range(3)) + (255,)
+
+
+def draw(canvas, image, region, x, y):
+    """Blits a region (sx, sy, w, h) of an image onto the canvas at (x, y),
+    cut at the canvas edges, blending by the image's alpha. Changes canvas."""
+    sx, sy, w, h = region
+    for row in range(h):
+        cy = y + row
+        if not 0 <= cy < canvas.height or not 0 <= sy + row < image.height:
+            continue
+        for col in range(w):
+            cx = x + col
+            if not 0 <= cx < canvas.width or not 0 <= sx + col < image.width:
+                continue
+            canvas.rows[cy][cx] = blend(canvas.rows[cy][cx], image.rows[sy + row][sx + col])
+
+
+def blank(width, height):
+    return Image(width, height, [[(0, 0, 0, 255)] * width for _ in range(height)])
+
+
+def mismatches(actual, expected, x, y, w, h, tolerance=3):
+    """The pixels of a rectangle whose colour differs by more than the
+    tolerance (alpha blending rounds) between two images."""
+    bad = []
+    for py in range(y, y + h):
+        for px in range(x, x + w):
+            a = actual.rows[py][px]
+            e = expected.rows[py][px]
+            if any(abs(a[c] - e[c]) > tolerance for c in range(3)):
+                bad.append((px, py, a[:3], e[:3]))
+    return bad
+
+
+# ---------------------------------------------------------------------------
+# Processes
+
+
+class _Xvfb:
+    # -noreset: SDL 1.2 opens the display once to see whether X11 is there,
+    # closes it and opens it again. Without -noreset that first close (the
+    # last client leaving) makes the server reset, and the second open often
+    # fails with "Couldn't open X11 display".
+    def __init__(self):
+        read_fd, write_fd = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "640x480x24",
+                 "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                preexec_fn=_die_with_parent)
+        except FileNotFoundError:
+            os.close(read_fd)
+            os.close(write_fd)
+            raise E2EError("Xvfb is not installed (tools/setup.sh installs it)")
+        os.close(write_fd)
+        with os.fdopen(read_fd) as displayfd:
+            number = displayfd.readline().strip()
+        if not number:
+            self.stop()
+            raise E2EError("Xvfb did not start")
+        self.display = ":" + number
+
+    def stop(self):
+        _end(self.proc)
+
+
+def _end(proc, grace_s=2.0):
+    """Ends a process (and its group) we started: TERM, then KILL."""
+    if proc is None or proc.poll() is not None:
+        return
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(proc.pid, sig)
+        except ProcessLookupError:
+            return
+        try:
+            proc.wait(timeout=grace_s)
+            return
+        except subprocess.TimeoutExpired:
+            pass
+
+
+class Session:
+    """One run of the game in a working directory of its own.
+
+    game: path of the korrin-tavrel executable.
+    assets: the repository root, whose img/ and snd/ are copied.
+    without: asset paths ("img/menu.png", ...) left out of the copy.
+    env: extra environment for the game (e.g. SDL_AUDIODRIVER=bogus).
+    display: False runs the game without an X server.
+    """
+
+    def __init__(self, game, assets, without=(), env=None, display=True):
+        self.game = os.path.abspath(game)
+        self.workdir = tempfile.mkdtemp(prefix="korrin-e2e-")
+        self.proc = None
+        self.xvfb = None
+        self.lines = []
+        self._lines_changed = threading.Condition()
+        self._reader = None
+        self.status = None
+        self._shot_count = 0
+        self.last_screenshot = None
+        try:
+            for folder in ("img", "snd"):
+                shutil.copytree(os.path.join(assets, folder), os.path.join(self.workdir, folder))
+            for missing in without:
+                os.remove(os.path.join(self.workdir, missing))
+            self.env = dict(os.environ)
+            # No sound card: the disk driver writes the mix to a file, in real time.
+            self.env.update({
+                "SDL_AUDIODRIVER": "disk",
+                "SDL_DISKAUDIOFILE": os.path.join(self.workdir, "audio.raw"),
+                "SDL_DISKAUDIODELAY": "93",
+            })
+            self.env.pop("SDL_VIDEODRIVER", None)
+            self.env.pop("DISPLAY", None)
+            if display:
+                self.xvfb = _Xvfb()
+                self.env["DISPLAY"] = self.xvfb.display
+            self.env.update(env or {})
+        except BaseException:
+            self.close()
+            raise
+
+    # -- the game ------------------------------------------------------------
+
+    def start(self):
+        self.proc = subprocess.Popen(
+            ["stdbuf", "-oL", self.game], cwd=self.workdir, env=self.env,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            preexec_fn=_die_with_parent)
+        self._reader = threading.Thread(target=self._read_stdout, daemon=True)
+        self._reader.start()
+        return self
+
+    def _read_stdout(self):
+        for raw in self.proc.stdout:
+            with self._lines_changed:
+                self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+                self._lines_changed.notify_all()
+        with self._lines_changed:
+            self._lines_changed.notify_all()
+
+    def wait_for_line(self, text, count=1, timeout=10.0):
+        """Waits until `text` has been printed `count` times in all."""
+        deadline = time.monotonic() + timeout
+        with self._lines_changed:
+            while self.lines.count(text) < count:
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.proc.poll() is not None and not self._reader.is_alive()):
+                    raise E2EError("%r (%d times) not printed within %.0f s; printed so far: %r"
+                                   % (text, count, timeout, self.lines))
+                self._lines_changed.wait(min(left, 0.2))
+
+    def finish(self, timeout=10.0):
+        """Waits for the game to end; returns (stdout lines, exit status)."""
+        try:
+            self.status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise E2EError("the game did not end within %.0f s; printed so far: %r"
+                           % (timeout, self.lines))
+        self._reader.join(timeout=5)
+        return list(self.lines), self.status
+
+    def run(self, timeout=10.0):
+        """Starts the game and waits for it to end, pressing nothing."""
+        return self.start().finish(timeout)
+
+    # -- keys and screen -----------------------------------------------------
+
+    def _x(self, *args):
+        subprocess.run(list(args), env=self.env, check=True, timeout=10,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def focus(self):
+        # With no window manager the keyboard focus follows the pointer; the
+        # game's window sits at the top-left of the screen.
+        self._x("xdotool", "mousemove", str(SCREEN_WIDTH // 2), str(SCREEN_HEIGHT // 2))
+
+    def key_down(self, key):
+        self._x("xdotool", "keydown", key)
+
+    def key_up(self, key):
+        self._x("xdotool", "keyup", key)
+
+    def press(self, key, hold=KEY_HOLD_S, after=KEY_HOLD_S):
+        """Presses an X key (e.g. "Up", "Return", "Escape") for `hold` seconds,
+        then leaves the game `after` seconds to see it released."""
+        self.key_down(key)
+        time.sleep(hold)
+        self.key_up(key)
+        time.sleep(after)
+
+    def screenshot(self, name=None):
+        """The game's 320x240 window, as an Image; also kept as a PNG file in
+        the working directory."""
+        self._shot_count += 1
+        path = os.path.join(self.workdir, "%s-%d.png" % (name or "shot", self._shot_count))
+        self._x("import", "-display", self.env["DISPLAY"], "-window", "root",
+                "-crop", "%dx%d+0+0" % (SCREEN_WIDTH, SCREEN_HEIGHT), "+repage",
+                "PNG24:" + path)
+        self.last_screenshot = os.path.basename(path)
+        return read_png(path)
+
+    def wait_for_screen(self, shows, what, timeout=10.0, interval=0.2):
+        """Takes screenshots until `shows(image)` is true; returns that image.
+        `what` names the awaited screen in the error."""
+        deadline = time.monotonic() + timeout
+        while True:
+            image = self.screenshot()
+            if shows(image):
+                return image
+            if time.monotonic() > deadline:
+                raise E2EError("%s not seen within %.0f s (last screenshot: %s); printed: %r"
+                               % (what, timeout, self.last_screenshot, self.lines))
+            time.sleep(interval)
+
+    def keep_screenshots(self, into):
+        """Copies the screenshots taken so far into a directory (for a
+        failing test's report)."""
+        os.makedirs(into, exist_ok=True)
+        for name in os.listdir(self.workdir):
+            if name.endswith(".png"):
+                shutil.copy(os.path.join(self.workdir, name), into)
+
+    # -- the end -------------------------------------------------------------
+
+    def close(self):
+        _end(self.proc)
+        if self.proc is not None and self.proc.stdout is not None:
+            if self._reader is not None:
+                self._reader.join(timeout=5)
+            self.proc.stdout.close()
+        if self.xvfb is not None:
+            self.xvfb.stop()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
