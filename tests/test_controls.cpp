@@ -169,14 +169,6 @@ TEST_F(ControlsTest, ComputerFollowsTheBallInPlay) {
     }
 }
 
-TEST_F(ControlsTest, OnePlayerMatchLetsTheComputerSteer) {
-    numPlayers = 1;
-    putBallInPlay(150, 124);      // centre 130
-    Players[1].worldRect.y = 101; // centre 126
-    updateInputs();
-    EXPECT_EQ(Players[1].speed, 4.0);
-}
-
 // ---- The serve direction
 
 TEST_F(ControlsTest, EachWaitingFrameDrawsTwiceAndSetsTheServeDirection) {
