@@ -9,26 +9,9 @@
 #include <map>
 #include <utility>
 
+#include "fake_time.h"
 #include "match_fixture.h"
 #include "randgen.h"
-
-namespace {
-// While set, time() returns this, so initRandom gives a known seed.
-bool timeIsFixed = false;
-time_t fixedTime = 0;
-} // namespace
-
-extern "C" {
-time_t __real_time(time_t *out);
-
-time_t __wrap_time(time_t *out) {
-    if (!timeIsFixed)
-        return __real_time(out);
-    if (out)
-        *out = fixedTime;
-    return fixedTime;
-}
-}
 
 namespace {
 // The generator's rule, written out again: a step of the 32-bit linear
@@ -49,10 +32,7 @@ class ReferenceGenerator {
 
 // Seeds the game's generator with a known value and returns its twin.
 ReferenceGenerator seedGenerator(int32_t seed) {
-    timeIsFixed = true;
-    fixedTime = seed;
-    initRandom();
-    timeIsFixed = false;
+    seedGeneratorAt(seed);
     return ReferenceGenerator(seed);
 }
 
