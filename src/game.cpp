@@ -237,11 +237,12 @@ void aiUpdate() {
 
 void updateState() {
     static Uint32 lastTime = 0;
+    const Uint32 restartReading = SDL_GetTicks();
     if (resetGame != 0) {
-        lastTime = SDL_GetTicks() - FIRST_FRAME_MS;
+        lastTime = restartReading - FIRST_FRAME_MS;
         resetGame = 0;
     }
-    const Uint32 now = SDL_GetTicks();
+    const Uint32 now = SDL_GetTicks(); // the time of this frame
     // The difference is taken modulo 2^32, so a wrap of the clock still gives
     // the true elapsed time.
     timeScaler = static_cast<float>(static_cast<Sint32>(now - lastTime)) / MS_PER_TIME_UNIT;

@@ -712,6 +712,21 @@ def make_menu_opt(path):
 
 
 # ---------------------------------------------------------------------------
+ICON_SIZE = 64
+
+
+def make_icon():
+    """The desktop icon: both paddles and a gold ball on the night sky of the menu."""
+    icon = new_canvas(ICON_SIZE, ICON_SIZE, NIGHT)
+    frame(icon, 0, 0, ICON_SIZE, ICON_SIZE, NIGHT_LIGHT)
+    top = (ICON_SIZE - PADDLE_H) // 2
+    draw_paddle(icon, (4, top, PADDLE_W, PADDLE_H), BLUE)
+    draw_paddle(icon, (ICON_SIZE - 4 - PADDLE_W, top, PADDLE_W, PADDLE_H), RED)
+    centre = (ICON_SIZE - BALL_SIZE) // 2
+    draw_ball(icon, (centre, centre, BALL_SIZE, BALL_SIZE), 1)
+    return icon
+
+
 def main():
     os.makedirs(IMG_DIR, exist_ok=True)
     os.makedirs(SND_DIR, exist_ok=True)
@@ -725,6 +740,7 @@ def main():
     make_font(os.path.join(IMG_DIR, "hyperfont.ttf"))
     make_bounce(os.path.join(SND_DIR, "bounce.wav"))
     make_menu_opt(os.path.join(SND_DIR, "menu-opt.wav"))
+    save_png(make_icon(), os.path.join(ROOT, "dist", "korrin-tavrel.png"), alpha=False)
     return 0
 
 

@@ -1,0 +1,203 @@
+// The controls: the key table of both players, Escape, discarded events, the
+// computer opponent's rule and the serve direction drawn while the ball waits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <initializer_list>
+#include <map>
+#include <utility>
+
+#include "fake_time.h"
+#include "match_fixture.h"
+#include "randgen.h"
+
+namespace {
+// The generator's rule, written out again: a step of the 32-bit linear
+// congruential sequence reduced modulo 2^31 - 1, and the result u / 3 % n.
+class ReferenceGenerator {
+  public:
+    explicit ReferenceGenerator(int32_t seed) : seed_(seed) {}
+    unsigned next(unsigned n) {
+        const int32_t step =
+            static_cast<int32_t>(static_cast<uint32_t>(seed_) * 1103515245u + 12345u);
+        seed_ = step % 2147483647;
+        return static_cast<uint32_t>(seed_) / 3u % n;
+    }
+
+  private:
+    int32_t seed_;
+};
+
+// Seeds the game's generator with a known value and returns its twin.
+ReferenceGenerator seedGenerator(int32_t seed) {
+    seedGeneratorAt(seed);
+    return ReferenceGenerator(seed);
+}
+
+class ControlsTest : public MatchTest {};
+
+// ---- Keys
+
+TEST_F(ControlsTest, KeyTableOfTwoPlayers) {
+    constexpr double UNSET = 99.0;
+    struct Case {
+        std::initializer_list<SDLKey> held;
+        double left, right;
+    } cases[] = {
+        {{}, 0.0, 0.0},
+        {{SDLK_DOWN}, 11.0, 0.0},
+        {{SDLK_UP}, -11.0, 0.0},
+        {{SDLK_UP, SDLK_DOWN}, 11.0, 0.0}, // down wins
+        {{SDLK_LALT}, 0.0, 11.0},
+        {{SDLK_SPACE}, 0.0, -11.0},
+        {{SDLK_SPACE, SDLK_LALT}, 0.0, 11.0}, // down wins
+        {{SDLK_UP, SDLK_SPACE}, -11.0, -11.0},
+        {{SDLK_RETURN, SDLK_TAB, SDLK_LCTRL}, 0.0, 0.0}, // no other key counts
+    };
+    numPlayers = 2;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        harness::releaseAllKeys();
+        for (SDLKey key : c.held)
+            harness::holdKey(key);
+        Players[0].setSpeed(UNSET);
+        Players[1].setSpeed(UNSET);
+        updateInputs();
+        EXPECT_EQ(Players[0].speed, c.left);
+        EXPECT_EQ(Players[1].speed, c.right);
+        EXPECT_EQ(quitFlag, 0);
+    }
+}
+
+TEST_F(ControlsTest, PlayerTwoKeysAreInertAgainstTheComputer) {
+    numPlayers = 1;
+    Players[1].worldRect.y = 100; // the computer moves up at 5 towards the waiting ball
+    for (auto held :
+         {std::initializer_list<SDLKey>{}, {SDLK_LALT}, {SDLK_SPACE}, {SDLK_LALT, SDLK_SPACE}}) {
+        harness::releaseAllKeys();
+        for (SDLKey key : held)
+            harness::holdKey(key);
+        updateInputs();
+        EXPECT_EQ(Players[1].speed, -5.0);
+    }
+}
+
+TEST_F(ControlsTest, RightPaddleKeepsItsSpeedForAnyOtherNumberOfPlayers) {
+    numPlayers = 0;
+    harness::holdKey(SDLK_LALT);
+    Players[1].setSpeed(3.0);
+    updateInputs();
+    EXPECT_EQ(Players[1].speed, 3.0);
+}
+
+TEST_F(ControlsTest, EscapeEndsTheMatchAndLeavesTheSpeedsAlone) {
+    harness::holdKey(SDLK_ESCAPE);
+    harness::holdKey(SDLK_UP);
+    updateInputs();
+    EXPECT_EQ(quitFlag, -1);
+    EXPECT_EQ(Players[0].speed, -11.0);
+}
+
+TEST_F(ControlsTest, EventsAreDiscardedCloseRequestIncluded) {
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    ASSERT_EQ(SDL_PushEvent(&quit), 0);
+    SDL_Event escape{};
+    escape.type = SDL_KEYDOWN;
+    escape.key.state = SDL_PRESSED;
+    escape.key.keysym.sym = SDLK_ESCAPE; // an event only: the key is not held
+    ASSERT_EQ(SDL_PushEvent(&escape), 0);
+
+    updateInputs();
+    SDL_Event left;
+    EXPECT_EQ(SDL_PollEvent(&left), 0);
+    EXPECT_EQ(quitFlag, 0);
+}
+
+// ---- The computer opponent
+
+TEST_F(ControlsTest, ComputerFollowsTheCentreLineWhileTheBallWaits) {
+    struct Case {
+        Sint16 paddleY;
+        double speed;
+    } cases[] = {{95, 0.0}, {70, 11.0}, {100, -5.0}, {94, 1.0}, {140, -11.0}};
+    ASSERT_NE(TavrelBall.isPaused(), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.paddleY);
+        Players[1].worldRect.y = c.paddleY;
+        aiUpdate();
+        EXPECT_EQ(Players[1].speed, c.speed);
+    }
+}
+
+TEST_F(ControlsTest, ComputerFollowsTheBallInPlay) {
+    struct Case {
+        int paddleCentre, ballCentre;
+        double speed;
+    } cases[] = {
+        {126, 130, 4.0},  {130, 130, 0.0},  {150, 100, -11.0}, {100, 111, 11.0},
+        {100, 110, 10.0}, {120, 60, -11.0}, {60, 200, 11.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.paddleCentre << " vs " << c.ballCentre);
+        putBallInPlay(150, static_cast<Sint16>(c.ballCentre - 6));
+        Players[1].worldRect.y = static_cast<Sint16>(c.paddleCentre - 25);
+        aiUpdate();
+        EXPECT_EQ(Players[1].speed, c.speed);
+    }
+}
+
+// ---- The serve direction
+
+TEST_F(ControlsTest, EachWaitingFrameDrawsTwiceAndSetsTheServeDirection) {
+    for (int32_t seed : {0, 1, 2, 123456789, -2087924461, 2147483646}) {
+        SCOPED_TRACE(seed);
+        ReferenceGenerator reference = seedGenerator(seed);
+        TavrelBall.resetBall(2);
+        for (int frame = 0; frame < 50; ++frame) {
+            updateInputs();
+            const bool left = reference.next(2) == 1;
+            const bool up = reference.next(2) == 1;
+            ASSERT_EQ(TavrelBall.speedX, left ? -14.0 : 14.0) << "frame " << frame;
+            ASSERT_EQ(TavrelBall.speedY, up ? -14.0 : 14.0) << "frame " << frame;
+        }
+        // The game's generator stands exactly where two draws a frame leave it.
+        EXPECT_EQ(getRandom(1000000), reference.next(1000000));
+    }
+}
+
+TEST_F(ControlsTest, NoDrawsOnceTheBallIsInPlay) {
+    ReferenceGenerator reference = seedGenerator(42);
+    putBallInPlay(100, 100, -14.0, 6.0);
+    for (int frame = 0; frame < 20; ++frame)
+        updateInputs();
+    EXPECT_EQ(TavrelBall.speedX, -14.0);
+    EXPECT_EQ(TavrelBall.speedY, 6.0);
+    EXPECT_EQ(getRandom(1000000), reference.next(1000000));
+}
+
+TEST_F(ControlsTest, ServesGoAlongEveryDiagonal) {
+    seedGenerator(20240607);
+    std::map<std::pair<double, double>, int> serves;
+    constexpr int SERVES = 2000;
+    for (int serve = 0; serve < SERVES; ++serve) {
+        TavrelBall.resetBall(2);
+        for (int frame = 0; frame <= serve % 3; ++frame)
+            updateInputs();
+        ++serves[{TavrelBall.speedX, TavrelBall.speedY}];
+        if (serve % 5 == 0)
+            getRandom(14); // a paddle hit between two serves
+    }
+    ASSERT_EQ(serves.size(), 4u);
+    for (const auto &[direction, count] : serves) {
+        SCOPED_TRACE(testing::Message() << direction.first << ", " << direction.second);
+        EXPECT_EQ(std::abs(direction.first), 14.0);
+        EXPECT_EQ(std::abs(direction.second), 14.0);
+        // Two consecutive draws of the generator are not independent: the
+        // diagonals come out about 11 to 44 per cent each, not 25.
+        EXPECT_GT(count, SERVES / 20);
+    }
+}
+} // namespace

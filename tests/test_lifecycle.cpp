@@ -1,0 +1,397 @@
+// A match from start to end: the layout after resetAll, whole matches played
+// through startGame on the fake clock, the wait for silent channels before
+// the release, and the process ending when an asset is missing.
+#include <gtest/gtest.h>
+
+#include <SDL_mixer.h>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "match_fixture.h"
+
+namespace {
+// Called on every SDL_Flip, after counting it.
+std::function<void()> onFlip;
+int flips = 0;
+// While not empty, Mix_Playing answers from here instead of the mixer.
+std::deque<int> playingScript;
+// For every chunk the game frees: how many channels were playing then.
+std::vector<int> playingAtFree;
+} // namespace
+
+extern "C" {
+int __real_SDL_Flip(SDL_Surface *screen);
+int __real_Mix_Playing(int channel);
+void __real_Mix_FreeChunk(Mix_Chunk *chunk);
+void __real_SDL_Delay(Uint32 ms);
+
+int __wrap_SDL_Flip(SDL_Surface *surface) {
+    ++flips;
+    if (onFlip)
+        onFlip();
+    return __real_SDL_Flip(surface);
+}
+
+int __wrap_Mix_Playing(int channel) {
+    if (!playingScript.empty()) {
+        const int playing = playingScript.front();
+        playingScript.pop_front();
+        return playing;
+    }
+    const int playing = __real_Mix_Playing(channel);
+    if (playing > 0)
+        __real_SDL_Delay(5); // the fake SDL_Delay does not sleep: let the mixer get on
+    return playing;
+}
+
+void __wrap_Mix_FreeChunk(Mix_Chunk *chunk) {
+    playingAtFree.push_back(playingScript.empty() ? __real_Mix_Playing(-1) : -1);
+    __real_Mix_FreeChunk(chunk);
+}
+}
+
+namespace {
+constexpr int TILE_BLITS = 660;
+
+class LifecycleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        harness::startGame();
+        ASSERT_FALSE(HasFatalFailure());
+        fake::reset();
+        fake::clockIsFake = true;
+        fake::now = 1000;
+        harness::releaseAllKeys();
+        numPlayers = 2;
+        ballType = 0;
+        flips = 0;
+        onFlip = nullptr;
+        playingScript.clear();
+        playingAtFree.clear();
+    }
+    void TearDown() override {
+        onFlip = nullptr;
+        harness::releaseAllKeys();
+        fake::reset();
+    }
+};
+
+// Puts the ball just past an edge, in play, so that the next frame scores:
+// past the right edge a point for player 1, past the left one for player 2.
+void scoreNextFrameFor(int player) {
+    TavrelBall.pauseTime = 0.0;
+    TavrelBall.worldRect.x = player == 0 ? 400 : -100;
+}
+
+// The index of the first game-over tile among the recorded blits, or -1.
+int firstTileBlit() {
+    for (size_t i = 0; i < fake::blits.size(); ++i)
+        if (fake::blits[i].sourceRect == SDL_Rect{23, 102, 11, 11})
+            return static_cast<int>(i);
+    return -1;
+}
+
+int countDelays(Uint32 ms) {
+    int count = 0;
+    for (Uint32 delay : fake::delays)
+        count += delay == ms;
+    return count;
+}
+
+// ---- Layout
+
+TEST_F(LifecycleTest, ResetAllLaysOutEveryValueForEachBall) {
+    for (int type = 0; type < 4; ++type) {
+        SCOPED_TRACE(type);
+        // Whatever an earlier match left behind.
+        for (Player &paddle : Players) {
+            paddle.score = 5;
+            paddle.speed = -11;
+            paddle.worldRect = {9, 7, 3, 3};
+            paddle.spriteRect = {200, 200, 1, 1};
+            paddle.bodyRect.y = 40;
+        }
+        TavrelBall.worldRect = {300, -20, 5, 5};
+        TavrelBall.spriteRect = {0, 0, 1, 1};
+        TavrelBall.setSpeed(-14.0, 3.0);
+        TavrelBall.pauseTime = -7.0;
+        resetGame = 0;
+        ballType = type;
+
+        resetAll();
+
+        const SDL_Rect paddleSprite[2] = {{1, 1, 11, 50}, {25, 1, 11, 50}};
+        const SDL_Rect paddleWorld[2] = {{1, 95, 11, 50}, {307, 95, 11, 50}};
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(Players[i].spriteRect, paddleSprite[i]);
+            EXPECT_EQ(Players[i].worldRect, paddleWorld[i]);
+            EXPECT_EQ(Players[i].bodyRect.y, 6);
+            EXPECT_EQ(Players[i].score, 0.0);
+            EXPECT_EQ(Players[i].speed, 0.0);
+        }
+        EXPECT_EQ(TavrelBall.spriteRect,
+                  (SDL_Rect{static_cast<Sint16>(1 + 13 * type), 114, 12, 12}));
+        EXPECT_EQ(TavrelBall.worldRect, (SDL_Rect{154, 114, 12, 12}));
+        EXPECT_EQ(TavrelBall.speedX, 14.0);
+        EXPECT_EQ(TavrelBall.speedY, 14.0);
+        EXPECT_EQ(TavrelBall.pauseTime, 3.0);
+        EXPECT_EQ(resetGame, 1);
+    }
+}
+
+// ---- Whole matches
+
+TEST_F(LifecycleTest, SecondMatchAfterAFiveToThreeMatchStartsFresh) {
+    // First match: player 1 holds the up arrow throughout, so the left paddle
+    // ends at the top of its travel; the points come once it is there.
+    const int pointsTo[] = {0, 1, 0, 1, 0, 1, 0, 0};
+    size_t pointsGiven = 0;
+    int frame = 0;
+    // What each SDL_Flip showed: player 1's score, quitFlag and the blits so far.
+    struct Shown {
+        double leftScore;
+        int flag;
+        size_t blits;
+    };
+    std::vector<Shown> shown;
+    onFlip = [&] {
+        ++frame;
+        shown.push_back({Players[0].score, quitFlag, fake::blits.size()});
+        if (frame >= 30 && pointsGiven < std::size(pointsTo))
+            scoreNextFrameFor(pointsTo[pointsGiven++]);
+    };
+    harness::holdKey(SDLK_UP);
+    startGame();
+
+    EXPECT_EQ(quitFlag, 1);
+    EXPECT_EQ(Players[0].getScore(), 5);
+    EXPECT_EQ(Players[1].getScore(), 3);
+    EXPECT_EQ(Players[0].worldRect.y, 7);
+    // The frame of the fifth point is drawn, with the short banner, and then
+    // the game-over screen with player 1's banner.
+    const int tiles = firstTileBlit();
+    ASSERT_GE(tiles, 0);
+    ASSERT_GE(shown.size(), 2u);
+    const Shown &lastFrame = shown[shown.size() - 2];
+    EXPECT_EQ(lastFrame.leftScore, 5.0);
+    EXPECT_EQ(lastFrame.flag, 1);
+    EXPECT_EQ(lastFrame.blits, static_cast<size_t>(tiles));
+    EXPECT_EQ(fake::blits[tiles - 1].sourceRect, (SDL_Rect{142, 127, 83, 27}));
+    EXPECT_EQ(shown.back().blits, fake::blits.size());
+    ASSERT_EQ(fake::blits.size(), static_cast<size_t>(tiles + TILE_BLITS + 2));
+    EXPECT_EQ(fake::blits.back().sourceRect, (SDL_Rect{49, 58, 349, 27}));
+    EXPECT_EQ(countDelays(5000), 1);
+    EXPECT_EQ(fake::delays.back(), 5000u); // nothing playing: no wait after it
+    EXPECT_EQ(scoreText[0], nullptr);
+    EXPECT_EQ(scoreText[1], nullptr);
+
+    // Second match, against the computer, won by it.
+    harness::releaseAllKeys();
+    numPlayers = 1;
+    fake::blits.clear();
+    fake::delays.clear();
+    frame = 0;
+    pointsGiven = 0;
+    Player firstFrame[2];
+    Ball firstFrameBall;
+    onFlip = [&] {
+        if (++frame == 1) {
+            firstFrame[0] = Players[0];
+            firstFrame[1] = Players[1];
+            firstFrameBall = TavrelBall;
+        }
+        if (pointsGiven < 5) {
+            scoreNextFrameFor(1);
+            ++pointsGiven;
+        }
+    };
+    startGame();
+
+    for (const Player &paddle : firstFrame) {
+        EXPECT_EQ(paddle.score, 0.0);
+        EXPECT_EQ(paddle.speed, 0.0);
+        EXPECT_EQ(paddle.worldRect.y, 95);
+    }
+    EXPECT_EQ(firstFrame[0].worldRect, (SDL_Rect{1, 95, 11, 50}));
+    EXPECT_EQ(firstFrame[1].worldRect, (SDL_Rect{307, 95, 11, 50}));
+    EXPECT_EQ(firstFrameBall.worldRect, (SDL_Rect{154, 114, 12, 12}));
+    EXPECT_DOUBLE_EQ(firstFrameBall.pauseTime, 3.0 - 0.5 / 20.0); // the first frame's factor
+    EXPECT_EQ(quitFlag, 2);
+    EXPECT_EQ(Players[0].getScore(), 0);
+    EXPECT_EQ(Players[1].getScore(), 5);
+    EXPECT_EQ(fake::blits.back().sourceRect, (SDL_Rect{49, 30, 349, 27}));
+    EXPECT_EQ(countDelays(5000), 1);
+    EXPECT_EQ(scoreText[0], nullptr);
+    EXPECT_EQ(scoreText[1], nullptr);
+}
+
+TEST_F(LifecycleTest, EscapeInTheFirstFrameDrawsItAndShowsNoGameOver) {
+    harness::holdKey(SDLK_ESCAPE);
+    startGame();
+    EXPECT_EQ(quitFlag, -1);
+    EXPECT_EQ(flips, 1);
+    EXPECT_EQ(fake::blits.size(), 7u); // one frame, banner included
+    EXPECT_EQ(firstTileBlit(), -1);
+    EXPECT_EQ(countDelays(5000), 0);
+    EXPECT_EQ(scoreText[0], nullptr);
+    EXPECT_EQ(scoreText[1], nullptr);
+}
+
+// ---- The drain
+
+TEST_F(LifecycleTest, DrainPollsEveryHundredMillisecondsUntilAllChannelsAreSilent) {
+    struct Case {
+        std::deque<int> playing; // what Mix_Playing(-1) answers, poll by poll
+        int waits;
+    } cases[] = {{{0}, 0}, {{1, 0}, 1}, {{2, 2, 1, 1, 0}, 4}};
+    harness::holdKey(SDLK_ESCAPE);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.waits);
+        fake::delays.clear();
+        playingAtFree.clear();
+        onFlip = [&] { playingScript = c.playing; };
+        startGame();
+        EXPECT_TRUE(playingScript.empty());
+        EXPECT_EQ(countDelays(100), c.waits);
+        if (c.waits > 0) {
+            EXPECT_EQ(fake::delays.back(), 100u);
+        }
+        // Both chunks are freed after the last poll, not before.
+        EXPECT_EQ(playingAtFree, (std::vector<int>{0, 0}));
+    }
+}
+
+TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
+    // A tone of a second and a half on the channel the match does not use.
+    constexpr int SAMPLE_RATE = 44100;
+    std::vector<Sint16> samples;
+    for (int i = 0; i < SAMPLE_RATE * 3 / 2; ++i) {
+        const Sint16 v = static_cast<Sint16>(6000 * std::sin(i * 2 * M_PI * 330 / SAMPLE_RATE));
+        samples.push_back(v);
+        samples.push_back(v);
+    }
+    Mix_Chunk *tone = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
+                                        static_cast<Uint32>(samples.size() * sizeof(Sint16)));
+    ASSERT_NE(tone, nullptr);
+    ASSERT_EQ(Mix_PlayChannel(3, tone, 0), 3);
+
+    bool playingWhenTheLoopEnded = false;
+    onFlip = [&] { playingWhenTheLoopEnded = __real_Mix_Playing(3) == 1; };
+    harness::holdKey(SDLK_ESCAPE);
+    startGame();
+
+    EXPECT_TRUE(playingWhenTheLoopEnded);
+    EXPECT_GE(countDelays(100), 1);
+    EXPECT_EQ(fake::delays.back(), 100u);
+    EXPECT_EQ(__real_Mix_Playing(-1), 0);
+    EXPECT_EQ(playingAtFree, (std::vector<int>{0, 0}));
+    Mix_FreeChunk(tone);
+}
+
+// ---- A missing asset ends the process
+
+const char *const ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/menu.png",
+                              "img/menu-opts.png", "img/hyperfont.ttf",    "snd/bounce.wav",
+                              "snd/menu-opt.wav"};
+std::string assetDirectory;
+
+void removeAssetDirectory() {
+    std::filesystem::remove_all(assetDirectory);
+}
+
+// A working directory of its own that holds every asset but one.
+void makeAssetsWithout(const std::string &missing) {
+    char pattern[] = "/tmp/korrin-assets-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    assetDirectory = pattern;
+    std::atexit(removeAssetDirectory);
+    for (const char *asset : ASSETS) {
+        if (asset == missing)
+            continue;
+        const std::filesystem::path to = assetDirectory + "/" + asset;
+        std::filesystem::create_directories(to.parent_path());
+        std::filesystem::copy_file(std::string(KORRIN_SOURCE_DIR) + "/" + asset, to);
+    }
+}
+
+// What the process wrote to stderr, less the disk audio driver's own warning.
+std::string withoutDiskAudioWarning(const std::string &output) {
+    std::string kept;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        end = end == std::string::npos ? output.size() : end + 1;
+        const std::string line = output.substr(start, end - start);
+        if (line.rfind("WARNING: You are using the SDL disk writer", 0) != 0 &&
+            line.rfind(" Writing to file [", 0) != 0)
+            kept += line;
+        start = end;
+    }
+    return kept;
+}
+
+// Matches what the process wrote to stderr, the driver's warning taken out.
+struct PrintsExactly {
+    using is_gtest_matcher = void;
+    std::string expected;
+    bool MatchAndExplain(const std::string &output, std::ostream *os) const {
+        const std::string printed = withoutDiskAudioWarning(output);
+        if (os)
+            *os << "which prints \"" << printed << "\"";
+        return printed == expected;
+    }
+    void DescribeTo(std::ostream *os) const { *os << "prints exactly \"" << expected << "\""; }
+    void DescribeNegationTo(std::ostream *os) const {
+        *os << "does not print exactly \"" << expected << "\"";
+    }
+};
+
+// Runs a match in the asset directory with everything it prints sent to
+// stderr, where the death test reads it. A frame drawn says so.
+void startGameInAssetDirectory() {
+    if (chdir(assetDirectory.c_str()) != 0)
+        exit(99);
+    fflush(stdout);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    onFlip = [] { puts("frame drawn"); };
+    startGame();
+    exit(0);
+}
+
+TEST_F(LifecycleTest, MissingImageEndsTheProcessBeforeAnyFrame) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const char *missing : {"img/game-sprites.png", "img/game.png"}) {
+        SCOPED_TRACE(missing);
+        makeAssetsWithout(missing);
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+                    PrintsExactly{"Unable to load a necessary PNG file.\n"
+                                  "Error loading images. Aborting.\n"});
+        removeAssetDirectory();
+    }
+}
+
+TEST_F(LifecycleTest, MissingSoundEndsTheProcessBeforeAnyFrame) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    makeAssetsWithout("snd/bounce.wav");
+    ASSERT_FALSE(HasFatalFailure());
+    // The error SDL gives for the missing file, found the same way here.
+    ASSERT_EQ(chdir(assetDirectory.c_str()), 0);
+    ASSERT_EQ(Mix_LoadWAV("snd/bounce.wav"), nullptr);
+    const std::string error = SDL_GetError();
+    ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
+    EXPECT_FALSE(error.empty());
+
+    EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+                PrintsExactly{"Mix_LoadWAV error occurred: " + error +
+                              "\nError loading sounds. Aborting.\n"});
+}
+} // namespace

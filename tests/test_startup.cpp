@@ -1,0 +1,167 @@
+// Start-up and shut-down in-process: the lines initGame and quitGame print,
+// a video mode that cannot be set, and the first values of the shared state.
+#include <gtest/gtest.h>
+
+#include <SDL_mixer.h>
+#include <SDL_ttf.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "harness.h"
+#include "init.h"
+
+namespace {
+const char *const VIDEO_MODE_ERROR = "No video mode for this test";
+bool failVideoMode = false;
+
+struct VideoModeCall {
+    int width = -1, height = -1, bitsPerPixel = -1;
+    Uint32 flags = 0xffffffff;
+} videoModeCall;
+
+std::string versionLine() {
+    return "Compiled with SDL_mixer version: " + std::to_string(SDL_MIXER_MAJOR_VERSION) + "." +
+           std::to_string(SDL_MIXER_MINOR_VERSION) + "." + std::to_string(SDL_MIXER_PATCHLEVEL);
+}
+
+// The drivers harness::startGame chooses, with a disk audio file of this
+// test's own; initGame itself is left to the test.
+class MediaEnvironment {
+  public:
+    MediaEnvironment() {
+        char pattern[] = "/tmp/korrin-audio-XXXXXX";
+        const int fd = mkstemp(pattern);
+        EXPECT_GE(fd, 0);
+        close(fd);
+        audioPath_ = pattern;
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", audioPath_.c_str(), 1);
+        setenv("SDL_DISKAUDIODELAY", "20", 0);
+        EXPECT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
+    }
+    ~MediaEnvironment() { std::remove(audioPath_.c_str()); }
+
+  private:
+    std::string audioPath_;
+};
+} // namespace
+
+extern "C" {
+SDL_Surface *__real_SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags);
+
+SDL_Surface *__wrap_SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags) {
+    videoModeCall = {width, height, bpp, flags};
+    if (failVideoMode) {
+        SDL_SetError("%s", VIDEO_MODE_ERROR);
+        return nullptr;
+    }
+    return __real_SDL_SetVideoMode(width, height, bpp, flags);
+}
+}
+
+TEST(Startup, SharedStateStartsWithItsFirstValues) {
+    // Nothing has been started in this process.
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_EVERYTHING), 0u);
+    EXPECT_EQ(quitFlag, 0);
+    EXPECT_EQ(numPlayers, 2);
+    EXPECT_EQ(ballType, 0);
+    EXPECT_EQ(timeScaler, 1.0f);
+    EXPECT_EQ(resetGame, 1);
+    for (SDL_Surface *surface :
+         {screen, scoreText[0], scoreText[1], sprites, bgGame, bgMenu, menuOpts})
+        EXPECT_EQ(surface, nullptr);
+    EXPECT_EQ(font, nullptr);
+    EXPECT_EQ(txtClr.r, 0);
+    EXPECT_EQ(txtClr.g, 0);
+    EXPECT_EQ(txtClr.b, 0);
+
+    for (const Player &paddle : Players) {
+        for (const SDL_Rect &r : {paddle.spriteRect, paddle.bodyRect, paddle.worldRect}) {
+            EXPECT_EQ(r.x, 0);
+            EXPECT_EQ(r.y, 0);
+            EXPECT_EQ(r.w, 0);
+            EXPECT_EQ(r.h, 0);
+        }
+        EXPECT_EQ(paddle.speed, 0.0);
+        EXPECT_EQ(paddle.score, 0.0);
+    }
+
+    // Centred from a sprite of size 0, served right and down after 3 units.
+    EXPECT_EQ(TavrelBall.worldRect.x, 160);
+    EXPECT_EQ(TavrelBall.worldRect.y, 120);
+    EXPECT_EQ(TavrelBall.worldRect.w, 0);
+    EXPECT_EQ(TavrelBall.worldRect.h, 0);
+    EXPECT_EQ(TavrelBall.spriteRect.w, 0);
+    EXPECT_EQ(TavrelBall.spriteRect.h, 0);
+    EXPECT_EQ(TavrelBall.speedX, 14.0);
+    EXPECT_EQ(TavrelBall.speedY, 14.0);
+    EXPECT_EQ(TavrelBall.pauseTime, 3.0);
+}
+
+TEST(Startup, AVideoModeThatCannotBeSetStopsStartUpWithTheCursorHidden) {
+    MediaEnvironment environment;
+    failVideoMode = true;
+    harness::StdoutCapture out;
+    const int status = initGame();
+    const std::vector<std::string> lines = out.lines();
+
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{versionLine(), std::string("Unable to set video mode: ") +
+                                                           VIDEO_MODE_ERROR}));
+    EXPECT_EQ(screen, nullptr);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    // Nothing after the video mode was started.
+    EXPECT_EQ(TTF_WasInit(), 0);
+    EXPECT_EQ(font, nullptr);
+}
+
+TEST(Startup, ASuccessfulStartPrintsOnlyTheVersionLine) {
+    MediaEnvironment environment;
+    EXPECT_EQ(versionLine(), "Compiled with SDL_mixer version: 1.2.12");
+    harness::StdoutCapture out;
+    const int status = initGame();
+    const std::vector<std::string> lines = out.lines();
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(lines, std::vector<std::string>{versionLine()});
+    EXPECT_EQ(videoModeCall.width, 320);
+    EXPECT_EQ(videoModeCall.height, 240);
+    EXPECT_EQ(videoModeCall.bitsPerPixel, 0);
+    EXPECT_EQ(videoModeCall.flags, Uint32{SDL_SWSURFACE});
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(screen->w, 320);
+    EXPECT_EQ(screen->h, 240);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    EXPECT_NE(font, nullptr);
+
+    int frequency = 0, channels = 0;
+    Uint16 format = 0;
+    ASSERT_NE(Mix_QuerySpec(&frequency, &format, &channels), 0);
+    EXPECT_EQ(frequency, 44100);
+    EXPECT_EQ(format, AUDIO_S16LSB);
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(Mix_AllocateChannels(-1), 4);
+}
+
+TEST(Startup, QuitGameShutsEverythingDownAndSaysSo) {
+    MediaEnvironment environment;
+    {
+        harness::StdoutCapture quiet;
+        ASSERT_EQ(initGame(), 0);
+    }
+    harness::StdoutCapture out;
+    quitGame();
+    EXPECT_EQ(out.lines(),
+              std::vector<std::string>{"SDL, SDL_mixer, and TTF have been shut down."});
+    int frequency = 0, channels = 0;
+    Uint16 format = 0;
+    EXPECT_EQ(Mix_QuerySpec(&frequency, &format, &channels), 0);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_EVERYTHING), 0u);
+    EXPECT_EQ(TTF_WasInit(), 0);
+}
