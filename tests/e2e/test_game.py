@@ -102,15 +102,14 @@ def paddle_rows(image, x, sprite):
     field = asset("img/game.png")
     sheet = asset("img/game-sprites.png")
     sx, sy, w, h = sprite
-    found = []
-    for y in range(0, e2e.SCREEN_HEIGHT - h + 1):
-        if all(max(abs(image.rows[y + row][x + col][c] -
-                       e2e.blend(field.rows[y + row][x + col],
-                                 sheet.rows[sy + row][sx + col])[c]) for c in range(3))
-               <= TOLERANCE
-               for row in range(h) for col in range(w)):
-            found.append(y)
-    return found
+
+    def drawn_at(y):
+        return all(e2e.close(image.rows[y + row][x + col],
+                             e2e.blend(field.rows[y + row][x + col],
+                                       sheet.rows[sy + row][sx + col]), TOLERANCE)
+                   for row in range(h) for col in range(w))
+
+    return [y for y in range(e2e.SCREEN_HEIGHT - h + 1) if drawn_at(y)]
 
 
 def left_paddle_at(y):
@@ -137,7 +136,6 @@ class ScoreWatch:
                 if text in self.seen[side]:
                     raise AssertionError("a score went back to an earlier value")
                 self.seen[side].append(text)
-        return False
 
     def points(self):
         return tuple(len(texts) - 1 for texts in self.seen)
@@ -244,9 +242,15 @@ class Match(GameTest):
             # make it longer. Each score stays on screen for the 2.4 s wait
             # after a point, so polling sees every score but the final one.
             scores = ScoreWatch()
-            image = session.wait_for_screen(
-                lambda shot: shows_game_over_tile(shot) or scores.watch(shot),
-                "the game-over screen", timeout=60, interval=0.2)
+
+            def game_over(shot):
+                if shows_game_over_tile(shot):
+                    return True
+                scores.watch(shot)
+                return False
+
+            image = session.wait_for_screen(game_over, "the game-over screen",
+                                            timeout=60, interval=0.2)
             seen_at = time.monotonic()
             points = scores.points()
             # The side seen with four points wins with the next one (at 4 to 4
