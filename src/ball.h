@@ -7,10 +7,10 @@
 
 // What Ball::move reports to the match update.
 enum BallEvent {
-    BALL_HIT_WALL = -1,   // bounced off the top or bottom wall
-    BALL_NO_EVENT = 0,    // waiting, or moved without event
-    BALL_LEFT_RIGHT = 1,  // left the field on the right: a point for player 1
-    BALL_LEFT_LEFT = 2,   // left the field on the left: a point for player 2
+    BALL_HIT_WALL = -1,  // bounced off the top or bottom wall
+    BALL_NO_EVENT = 0,   // waiting, or moved without event
+    BALL_LEFT_RIGHT = 1, // left the field on the right: a point for player 1
+    BALL_LEFT_LEFT = 2,  // left the field on the left: a point for player 2
 };
 
 // The first serve of a match waits 3.0 units, every later serve 2.0

@@ -20,7 +20,6 @@ constexpr int WINNING_SCORE = 5;
 constexpr float MS_PER_TIME_UNIT = 60.0f;
 // The first frame of a match counts this long since an imagined previous one.
 constexpr Uint32 FIRST_FRAME_MS = 30;
-constexpr Uint32 DRAIN_POLL_MS = 100;
 constexpr Uint32 GAME_OVER_HOLD_MS = 5000;
 
 // The computer aims at the screen's middle row while the ball waits, and
@@ -36,7 +35,7 @@ constexpr int RIGHT_SCORE_END_X = SCREEN_WIDTH - 112;
 constexpr int RIGHT_SCORE_Y = 0;
 
 // Regions of the sprite sheet.
-constexpr SDL_Rect WIDE_FACEOFF_BANNER = {1, 127, 139, 27};  // "GET READY"
+constexpr SDL_Rect WIDE_FACEOFF_BANNER = {1, 127, 139, 27};   // "GET READY"
 constexpr SDL_Rect SHORT_FACEOFF_BANNER = {142, 127, 83, 27}; // "GAME"
 constexpr int FACEOFF_BOTTOM_Y = 238;
 constexpr SDL_Rect GAME_OVER_TILE = {23, 102, 11, 11};
@@ -171,9 +170,7 @@ void startGame() {
     else if (quitFlag == 2)
         drawGameOver(1);
 
-    // No chunk is freed while the mixer may still be playing it.
-    while (Mix_Playing(-1) > 0)
-        SDL_Delay(DRAIN_POLL_MS);
+    waitUntilSilent();
     releaseMatchAssets();
 }
 
@@ -198,12 +195,7 @@ int loadSounds() {
 }
 
 void updateInputs() {
-    // Only held keys count; events, a close request included, are thrown away.
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-    }
-    SDL_PumpEvents();
-    const Uint8 *keys = SDL_GetKeyState(nullptr);
+    const Uint8 *keys = readHeldKeys();
 
     Players[0].setSpeed(paddleSpeedFromKeys(keys, SDLK_DOWN, SDLK_UP));
     if (numPlayers == 2)

@@ -104,6 +104,14 @@ void initPlayers() {
     TavrelBall.resetBall(FIRST_SERVE_PAUSE);
 }
 
+const Uint8 *readHeldKeys() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+    }
+    SDL_PumpEvents();
+    return SDL_GetKeyState(nullptr);
+}
+
 void waitForNextFrame() {
     static Uint32 lastFrameStart = 0;
     const Uint32 elapsed = SDL_GetTicks() - lastFrameStart;

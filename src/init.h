@@ -59,6 +59,10 @@ void resetAll();
 // the ball sprite chosen in the menu), then serves the ball after the first pause.
 void initPlayers();
 
+// Throws away every pending event (a close request included) and returns
+// SDL's key-state array: the match and the menu act only on held keys.
+const Uint8 *readHeldKeys();
+
 // Waits until FRAME_PERIOD_MS have passed since the previous call returned.
 // Called once at the top of every pass of the match and menu loops.
 void waitForNextFrame();

@@ -21,7 +21,6 @@ constexpr int FIRST_ENTRY_SCREEN_Y = 78;
 constexpr int ENTRY_SPACING = 33;
 constexpr int ENTRY_BAND_HEIGHT = 16;
 constexpr Uint8 MENU_SOUND_DISTANCE = 100;
-constexpr Uint32 DRAIN_POLL_MS = 100;
 
 // What confirming each entry leaves in numPlayers.
 constexpr int ENTRY_CHOICE[ENTRY_COUNT] = {1, 2, 0};
@@ -77,11 +76,7 @@ int showMenu() {
     bool arrowHeld = true;
     while (quitFlag == 0) {
         waitForNextFrame();
-        SDL_Event event;
-        while (SDL_PollEvent(&event)) {
-        }
-        SDL_PumpEvents();
-        const Uint8 *keys = SDL_GetKeyState(nullptr);
+        const Uint8 *keys = readHeldKeys();
 
         if (keys[SDLK_RETURN] || keys[SDLK_LCTRL]) {
             numPlayers = ENTRY_CHOICE[cursor];
@@ -103,9 +98,7 @@ int showMenu() {
         SDL_Flip(screen);
     }
 
-    // The last move sound finishes before its chunk is freed.
-    while (Mix_Playing(-1) > 0)
-        SDL_Delay(DRAIN_POLL_MS);
+    waitUntilSilent(); // the last move sound finishes before its chunk is freed
     menuSound.chunk = nullptr;
     releaseMenuAssets(chunk);
     puts("Exiting menu.");

@@ -18,7 +18,8 @@ void initRandom() { seed = static_cast<int32_t>(time(nullptr)); }
 
 unsigned int getRandom(int n) {
     // The step wraps modulo 2^32; the reduction keeps the sign of the step.
-    int32_t step = static_cast<int32_t>(static_cast<uint32_t>(seed) * LCG_MULTIPLIER + LCG_INCREMENT);
+    int32_t step =
+        static_cast<int32_t>(static_cast<uint32_t>(seed) * LCG_MULTIPLIER + LCG_INCREMENT);
     seed = step % SEED_MODULUS;
     // A negative seed is read as its unsigned bit pattern.
     return static_cast<uint32_t>(seed) / RESULT_DIVISOR % static_cast<unsigned int>(n);

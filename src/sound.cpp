@@ -7,6 +7,7 @@ namespace {
 constexpr int AUDIO_FREQUENCY = 44100;
 constexpr int AUDIO_OUTPUT_CHANNELS = 2;
 constexpr int AUDIO_CHUNK_SIZE = 4096;
+constexpr Uint32 SILENCE_POLL_MS = 100;
 } // namespace
 
 int initSound() {
@@ -22,6 +23,11 @@ int initSound() {
     }
     Mix_AllocateChannels(MIXER_CHANNELS);
     return 0;
+}
+
+void waitUntilSilent() {
+    while (Mix_Playing(-1) > 0)
+        SDL_Delay(SILENCE_POLL_MS);
 }
 
 int playSound(SND_Data *sound) {

@@ -30,6 +30,10 @@ constexpr Sint16 ANGLE_LEFT = 270;
 // Called once by initGame.
 int initSound();
 
+// Returns once no mixer channel is playing, polling every 100 ms, so that no
+// chunk is freed while the mixer still plays it.
+void waitUntilSilent();
+
 // Sets the channel's volume and position from the record, then starts the
 // effect, replacing whatever the channel was playing. Returns at once:
 // 0 when the effect started, 1 after printing why not.
