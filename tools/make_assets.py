@@ -16,7 +16,10 @@ The output is deterministic: running the script twice gives identical files.
 
 Run from the repository root with Debian's Python (Pillow, numpy, fontTools):
 
-    /usr/bin/python3 tools/make_assets.py
+    /usr/bin/python3 tools/make_assets.py [OUTPUT_ROOT]
+
+OUTPUT_ROOT (default: the repository root) receives img/, snd/ and dist/; the
+test suite writes into a temporary folder and compares with the committed files.
 """
 
 import math
@@ -31,8 +34,6 @@ from fontTools.misc.timeTools import timestampFromString
 from fontTools.pens.ttGlyphPen import TTGlyphPen
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-IMG_DIR = os.path.join(ROOT, "img")
-SND_DIR = os.path.join(ROOT, "snd")
 
 SCREEN_W, SCREEN_H = 320, 240
 
@@ -727,22 +728,24 @@ def make_icon():
     return icon
 
 
-def main():
-    os.makedirs(IMG_DIR, exist_ok=True)
-    os.makedirs(SND_DIR, exist_ok=True)
+def main(args):
+    out = args[0] if args else ROOT
+    img_dir, snd_dir, dist_dir = (os.path.join(out, d) for d in ("img", "snd", "dist"))
+    for d in (img_dir, snd_dir, dist_dir):
+        os.makedirs(d, exist_ok=True)
 
-    save_png(make_game(), os.path.join(IMG_DIR, "game.png"), alpha=False)
-    save_png(make_sprites(), os.path.join(IMG_DIR, "game-sprites.png"), alpha=True)
+    save_png(make_game(), os.path.join(img_dir, "game.png"), alpha=False)
+    save_png(make_sprites(), os.path.join(img_dir, "game-sprites.png"), alpha=True)
     menu, opts = make_menu(), make_menu_opts()
     check_menu_alignment(menu, opts)
-    save_png(menu, os.path.join(IMG_DIR, "menu.png"), alpha=False)
-    save_png(opts, os.path.join(IMG_DIR, "menu-opts.png"), alpha=True)
-    make_font(os.path.join(IMG_DIR, "hyperfont.ttf"))
-    make_bounce(os.path.join(SND_DIR, "bounce.wav"))
-    make_menu_opt(os.path.join(SND_DIR, "menu-opt.wav"))
-    save_png(make_icon(), os.path.join(ROOT, "dist", "korrin-tavrel.png"), alpha=False)
+    save_png(menu, os.path.join(img_dir, "menu.png"), alpha=False)
+    save_png(opts, os.path.join(img_dir, "menu-opts.png"), alpha=True)
+    make_font(os.path.join(img_dir, "hyperfont.ttf"))
+    make_bounce(os.path.join(snd_dir, "bounce.wav"))
+    make_menu_opt(os.path.join(snd_dir, "menu-opt.wav"))
+    save_png(make_icon(), os.path.join(dist_dir, "korrin-tavrel.png"), alpha=False)
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

@@ -11,6 +11,8 @@ KORRIN_PACKAGES=(
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
   # tests: GoogleTest, a virtual X display with key presses and screenshots, leak checks
   googletest libgtest-dev python3 xvfb xauth xdotool imagemagick valgrind
+  # the asset generator, which the tests run to check the committed assets
+  python3-pil python3-numpy python3-fonttools
 )
 
 korrin_install_packages() {
