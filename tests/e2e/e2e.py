@@ -223,15 +223,20 @@ def _end(proc, grace_s=2.0):
 class Session:
     """One run of the game in a working directory of its own.
 
-    game: path of the korrin-tavrel executable.
-    assets: the repository root, whose img/ and snd/ are copied.
+    game: path of the korrin-tavrel executable, or a whole command as a list
+        (e.g. an installed launcher, or a bench tool with its arguments).
+    assets: the repository root, whose img/ and snd/ are copied; None
+        leaves the working directory empty (a launcher finds its own data).
     without: asset paths ("img/menu.png", ...) left out of the copy.
     env: extra environment for the game (e.g. SDL_AUDIODRIVER=bogus).
     display: False runs the game without an X server.
     """
 
     def __init__(self, game, assets, without=(), env=None, display=True):
-        self.game = os.path.abspath(game)
+        if isinstance(game, str):
+            self.command = [os.path.abspath(game)]
+        else:
+            self.command = list(game)
         self.workdir = tempfile.mkdtemp(prefix="korrin-e2e-")
         self.proc = None
         self.xvfb = None
@@ -242,7 +247,7 @@ class Session:
         self._shot_count = 0
         self.last_screenshot = None
         try:
-            for folder in ("img", "snd"):
+            for folder in ("img", "snd") if assets is not None else ():
                 shutil.copytree(os.path.join(assets, folder), os.path.join(self.workdir, folder))
             for missing in without:
                 os.remove(os.path.join(self.workdir, missing))
@@ -271,7 +276,7 @@ class Session:
 
     def start(self):
         self.proc = subprocess.Popen(
-            ["stdbuf", "-oL", self.game], cwd=self.workdir, env=self.env,
+            ["stdbuf", "-oL"] + self.command, cwd=self.workdir, env=self.env,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             preexec_fn=_die_with_parent)
         self._reader = threading.Thread(target=self._read_stdout, daemon=True)

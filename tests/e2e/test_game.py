@@ -4,16 +4,19 @@ standard output and the exit status compared exactly, and the screen checked
 pixel by pixel against the game's own images.
 
   test_game.py --game build/korrin-tavrel --assets . --mixer-version 1.2.12 \
-      [--keep DIR] [unittest arguments, e.g. Menu.test_leave_from_first_menu]
+      [--keep DIR] [--build DIR] [unittest arguments, e.g. Menu.test_leave_from_first_menu]
 
 --keep names a directory where the screenshots of a failing test are kept.
+--build names the build directory that the install test installs from.
 """
 
 import argparse
 import contextlib
 import functools
 import os
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -24,6 +27,8 @@ import e2e  # noqa: E402
 GAME = None
 ASSETS = None
 KEEP_DIR = None
+BUILD_DIR = None
+CMAKE = "cmake"
 VERSION_LINE = None
 
 SHOWING_MENU = "Showing menu now"
@@ -146,9 +151,12 @@ class GameTest(unittest.TestCase):
     maxDiff = None
 
     @contextlib.contextmanager
-    def game(self, **options):
-        """A session of the game; a failing test keeps its screenshots."""
-        with e2e.Session(GAME, ASSETS, **options) as session:
+    def game(self, command=None, **options):
+        """A session of the built game with copies of the assets, or of another
+        command (an installed launcher, which finds its own assets) in an empty
+        directory; a failing test keeps its screenshots."""
+        assets = ASSETS if command is None else None
+        with e2e.Session(command or GAME, assets, **options) as session:
             try:
                 yield session
             except BaseException:
@@ -316,16 +324,49 @@ class Match(GameTest):
                                      SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
 
 
+class Install(GameTest):
+    def test_installed_launcher_runs_from_anywhere(self):
+        if BUILD_DIR is None:
+            self.skipTest("--build not given")
+        with tempfile.TemporaryDirectory(prefix="korrin-prefix-") as prefix:
+            subprocess.run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix], check=True,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=60)
+            # Found on the PATH and started in an empty directory: the launcher
+            # must take the game to its data folder, or no image would load.
+            path = os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")
+            with self.game(command=["korrin-tavrel"], env={"PATH": path}) as session:
+                self.open_menu(session)
+                self.leave_from_fresh_menu(session, 1)
+                self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+
+            # The desktop entry and its icon where freedesktop looks for them.
+            share = os.path.join(prefix, "share")
+            with open(os.path.join(share, "applications", "korrin-tavrel.desktop")) as f:
+                lines = f.read().splitlines()
+            self.assertEqual(lines[0], "[Desktop Entry]")
+            entry = dict(line.split("=", 1) for line in lines[1:] if "=" in line)
+            self.assertEqual(entry["Type"], "Application")
+            self.assertTrue(os.access(os.path.join(prefix, "bin", entry["Exec"].split()[0]),
+                                      os.X_OK), "Exec=%s is not the installed launcher"
+                            % entry["Exec"])
+            icon = e2e.read_png(os.path.join(share, "icons", "hicolor", "64x64", "apps",
+                                             entry["Icon"] + ".png"))
+            self.assertEqual((icon.width, icon.height), (64, 64))
+
+
 def main():
-    global GAME, ASSETS, KEEP_DIR, VERSION_LINE
+    global GAME, ASSETS, KEEP_DIR, BUILD_DIR, CMAKE, VERSION_LINE
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--game", required=True, help="the korrin-tavrel executable")
     parser.add_argument("--assets", required=True, help="the directory holding img/ and snd/")
     parser.add_argument("--mixer-version", required=True,
                         help="the SDL_mixer version the game was built with")
     parser.add_argument("--keep", help="where a failing test keeps its screenshots")
+    parser.add_argument("--build", help="the build directory to install from")
+    parser.add_argument("--cmake", default="cmake", help="the cmake program")
     options, rest = parser.parse_known_args()
     GAME, ASSETS, KEEP_DIR = options.game, options.assets, options.keep
+    BUILD_DIR, CMAKE = options.build, options.cmake
     VERSION_LINE = "Compiled with SDL_mixer version: " + options.mixer_version
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
