@@ -60,6 +60,18 @@ SDL_Rect wholeImage(const SDL_Surface *image) {
     return {0, 0, static_cast<Uint16>(image->w), static_cast<Uint16>(image->h)};
 }
 
+// The image converted once to the screen's pixel format (keeping its alpha),
+// so that every frame's blits are plain copies instead of conversions; the
+// image as loaded when the conversion fails.
+SDL_Surface *inScreenFormat(SDL_Surface *image) {
+    SDL_Surface *converted =
+        image->format->Amask != 0 ? SDL_DisplayFormatAlpha(image) : SDL_DisplayFormat(image);
+    if (converted == nullptr)
+        return image;
+    SDL_FreeSurface(image);
+    return converted;
+}
+
 // Loads "snd/bounce.wav" as a chunk of its own into a record on a channel.
 int loadBounceSound(SND_Data &sound, int channel) {
     sound.chunk = Mix_LoadWAV(BOUNCE_SOUND_PATH);
@@ -185,6 +197,8 @@ int loadImages() {
         puts("Unable to load a necessary PNG file.");
         return 1;
     }
+    bgGame = inScreenFormat(bgGame);
+    sprites = inScreenFormat(sprites);
     return 0;
 }
 
