@@ -16,6 +16,7 @@ Standard library only.
 
 import ctypes
 import os
+import re
 import shutil
 import signal
 import struct
@@ -23,6 +24,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import xml.etree.ElementTree as ElementTree
 import zlib
 
 SCREEN_WIDTH = 320
@@ -186,6 +188,58 @@ def mismatches(actual, expected, x, y, w, h, tolerance):
 
 
 # ---------------------------------------------------------------------------
+# Valgrind
+
+
+def memcheck(report, suppressions):
+    """The valgrind command (for Session.start) that checks the game for leaks
+    and memory errors, writing its findings as XML into `report`."""
+    return ["valgrind", "--tool=memcheck", "--leak-check=full",
+            "--show-leak-kinds=definite,indirect,possible", "--num-callers=40",
+            "--suppressions=" + suppressions, "--xml=yes", "--xml-file=" + report]
+
+
+class MemcheckError:
+    """One finding of memcheck: kind (e.g. "Leak_DefinitelyLost",
+    "InvalidRead"), text, bytes lost as valgrind's leak summary counts them
+    (0 for other errors) and the stack as
+    (function, object file, source file, line) frames, innermost first."""
+
+    def __init__(self, node):
+        self.kind = node.findtext("kind")
+        what = node.find("xwhat")
+        self.text = what.findtext("text") if what is not None else node.findtext("what")
+        self.bytes = 0
+        if what is not None:
+            # A block's own bytes: a record of blocks definitely or possibly
+            # lost also counts the blocks lost through them ("N (D direct, I
+            # indirect) bytes"), which have records of their own.
+            direct = re.search(r"\(([\d,]+) direct", self.text)
+            self.bytes = int(direct.group(1).replace(",", "")) if direct else int(
+                what.findtext("leakedbytes"))
+        self.frames = [(f.findtext("fn") or "?", f.findtext("obj") or "?",
+                        f.findtext("file") or "", f.findtext("line") or "")
+                       for f in node.find("stack").findall("frame")]
+
+    def passes_through(self, executable):
+        return any(obj == executable for _, obj, _, _ in self.frames)
+
+    def __repr__(self):
+        return "\n".join([self.kind + ": " + self.text] +
+                         ["    %s (%s %s:%s)" % (fn, os.path.basename(obj), src, line)
+                          for fn, obj, src, line in self.frames])
+
+
+def read_memcheck(report):
+    """(the errors memcheck reported, {suppression name: times used})."""
+    root = ElementTree.parse(report).getroot()
+    errors = [MemcheckError(node) for node in root.findall("error")]
+    used = {pair.findtext("name"): int(pair.findtext("count"))
+            for pair in root.findall("suppcounts/pair")}
+    return errors, used
+
+
+# ---------------------------------------------------------------------------
 # Processes
 
 
@@ -299,7 +353,7 @@ class Session:
     # -- the game ------------------------------------------------------------
 
     def start(self, wrapper=()):
-        """Starts the game; `wrapper` is a command it runs under."""
+        """Starts the game; `wrapper` is a command it runs under (valgrind)."""
         with open(os.path.join(self.workdir, "stderr.txt"), "wb") as stderr:
             self.proc = subprocess.Popen(
                 ["stdbuf", "-oL"] + list(wrapper) + [self.game], cwd=self.workdir,

@@ -480,6 +480,51 @@ class Match(GameTest):
                                      SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
 
 
+SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "valgrind.supp")
+LOST = ("Leak_DefinitelyLost", "Leak_IndirectlyLost", "Leak_PossiblyLost")
+
+
+class Leaks(GameTest):
+    """The game under valgrind's memcheck (several times slower: keys are
+    held longer, screens awaited longer)."""
+
+    HOLD = 0.5
+    WAIT = 60.0
+
+    def run_matches(self, matches):
+        """The menu and `matches` two-player matches left with Escape, each
+        followed by the menu again, then leave. Returns memcheck's findings."""
+        with self.game() as session:
+            report = os.path.join(session.workdir, "memcheck.xml")
+            self.open_menu(session, wrapper=e2e.memcheck(report, SUPPRESSIONS), timeout=self.WAIT)
+            for visit in range(1, matches + 1):
+                if visit > 1:
+                    session.wait_for_line(SHOWING_MENU, visit, self.WAIT)
+                    session.wait_for_screen(shows_menu, "the menu", self.WAIT)
+                session.press("Down", self.HOLD, self.HOLD)
+                session.press("Return", self.HOLD, self.HOLD)  # 2 PLAYERS
+                session.wait_for_screen(right_paddle_at(PADDLE_START_Y), "the match", self.WAIT)
+                session.press("Escape", self.HOLD, self.HOLD)
+            self.leave_from_fresh_menu(session, matches + 1, hold=self.HOLD, timeout=self.WAIT)
+            self.assertRun(session, [VERSION_LINE] + [SHOWING_MENU, EXITING_MENU] * (matches + 1)
+                           + CLOSING, 0, timeout=self.WAIT)
+            return e2e.read_memcheck(report) + (os.path.realpath(session.game),)
+
+    def test_no_memory_lost_through_the_game(self):
+        lost = {}
+        for matches in (1, 2):
+            errors, suppressed, game = self.run_matches(matches)
+            # Any memory error, and any block definitely lost, whose stack
+            # passes through the game's own code.
+            faults = [error for error in errors if error.passes_through(game)
+                      and (error.kind == "Leak_DefinitelyLost" or not error.kind.startswith("Leak_"))]
+            self.assertEqual(faults, [], "with %d match(es)" % matches)
+            lost[matches] = {kind: sum(e.bytes for e in errors if e.kind == kind) for kind in LOST}
+            print("memcheck, %d match(es): bytes lost %r, suppressions used %r"
+                  % (matches, lost[matches], suppressed), file=sys.stderr)
+        self.assertEqual(lost[2], lost[1], "the bytes lost grow with the number of matches")
+
+
 def main():
     global GAME, ASSETS, KEEP_DIR, VERSION_LINE
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
