@@ -16,6 +16,7 @@ Standard library only.
 
 import ctypes
 import os
+import re
 import shutil
 import signal
 import struct
@@ -23,10 +24,15 @@ import subprocess
 import tempfile
 import threading
 import time
+import xml.etree.ElementTree as ElementTree
 import zlib
 
 SCREEN_WIDTH = 320
 SCREEN_HEIGHT = 240
+
+# The exit status of a run that AddressSanitizer or UBSan ended, so that a
+# report is never taken for the game's own status 1.
+SANITIZER_STATUS = 86
 
 # Longer than one pass of the game's loops (22 ms): the game reads held keys
 # once a pass, and SDL 1.2 drops a release followed within 2 ms by a press of
@@ -132,6 +138,17 @@ def read_png(path):
     return Image(width, height, rows)
 
 
+def png_bytes(image):
+    """An 8-bit RGBA PNG file of an Image."""
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    raw = b"".join(b"\x00" + bytes(c for pixel in row for c in pixel) for row in image.rows)
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", image.width, image.height, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
 def blend(under, over):
     """`over` drawn on an opaque `under` with its alpha, as a blit does."""
     a = over[3]
@@ -168,6 +185,58 @@ def mismatches(actual, expected, x, y, w, h, tolerance):
     return [(px, py, actual.rows[py][px][:3], expected.rows[py][px][:3])
             for py in range(y, y + h) for px in range(x, x + w)
             if not close(actual.rows[py][px], expected.rows[py][px], tolerance)]
+
+
+# ---------------------------------------------------------------------------
+# Valgrind
+
+
+def memcheck(report, suppressions):
+    """The valgrind command (for Session.start) that checks the game for leaks
+    and memory errors, writing its findings as XML into `report`."""
+    return ["valgrind", "--tool=memcheck", "--leak-check=full",
+            "--show-leak-kinds=definite,indirect,possible", "--num-callers=40",
+            "--suppressions=" + suppressions, "--xml=yes", "--xml-file=" + report]
+
+
+class MemcheckError:
+    """One finding of memcheck: kind (e.g. "Leak_DefinitelyLost",
+    "InvalidRead"), text, bytes lost as valgrind's leak summary counts them
+    (0 for other errors) and the stack as
+    (function, object file, source file, line) frames, innermost first."""
+
+    def __init__(self, node):
+        self.kind = node.findtext("kind")
+        what = node.find("xwhat")
+        self.text = what.findtext("text") if what is not None else node.findtext("what")
+        self.bytes = 0
+        if what is not None:
+            # A block's own bytes: a record of blocks definitely or possibly
+            # lost also counts the blocks lost through them ("N (D direct, I
+            # indirect) bytes"), which have records of their own.
+            direct = re.search(r"\(([\d,]+) direct", self.text)
+            self.bytes = int(direct.group(1).replace(",", "")) if direct else int(
+                what.findtext("leakedbytes"))
+        self.frames = [(f.findtext("fn") or "?", f.findtext("obj") or "?",
+                        f.findtext("file") or "", f.findtext("line") or "")
+                       for f in node.find("stack").findall("frame")]
+
+    def passes_through(self, executable):
+        return any(obj == executable for _, obj, _, _ in self.frames)
+
+    def __repr__(self):
+        return "\n".join([self.kind + ": " + self.text] +
+                         ["    %s (%s %s:%s)" % (fn, os.path.basename(obj), src, line)
+                          for fn, obj, src, line in self.frames])
+
+
+def read_memcheck(report):
+    """(the errors memcheck reported, {suppression name: times used})."""
+    root = ElementTree.parse(report).getroot()
+    errors = [MemcheckError(node) for node in root.findall("error")]
+    used = {pair.findtext("name"): int(pair.findtext("count"))
+            for pair in root.findall("suppcounts/pair")}
+    return errors, used
 
 
 # ---------------------------------------------------------------------------
@@ -228,11 +297,13 @@ class Session:
     assets: the repository root, whose img/ and snd/ are copied; None
         leaves the working directory empty (a launcher finds its own data).
     without: asset paths ("img/menu.png", ...) left out of the copy.
-    env: extra environment for the game (e.g. SDL_AUDIODRIVER=bogus).
+    files: {asset path: bytes} written over the copies (e.g. a damaged file).
+    env: extra environment for the game (e.g. SDL_AUDIODRIVER=bogus); a
+        value of None removes the variable.
     display: False runs the game without an X server.
     """
 
-    def __init__(self, game, assets, without=(), env=None, display=True):
+    def __init__(self, game, assets, without=(), env=None, display=True, files=None):
         if isinstance(game, str):
             self.command = [os.path.abspath(game)]
         else:
@@ -251,6 +322,9 @@ class Session:
                 shutil.copytree(os.path.join(assets, folder), os.path.join(self.workdir, folder))
             for missing in without:
                 os.remove(os.path.join(self.workdir, missing))
+            for name, data in (files or {}).items():
+                with open(os.path.join(self.workdir, name), "wb") as f:
+                    f.write(data)
             self.env = dict(os.environ)
             # No sound card: the disk driver writes the mix to a file, in real time.
             self.env.update({
@@ -260,25 +334,35 @@ class Session:
             })
             # stdbuf preloads its library ahead of AddressSanitizer's runtime,
             # which a sanitized build refuses unless told to let it be.
-            self.env["ASAN_OPTIONS"] = ":".join(
-                filter(None, [self.env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+            self._add_options("ASAN_OPTIONS", "verify_asan_link_order=0",
+                              "exitcode=%d" % SANITIZER_STATUS)
+            self._add_options("UBSAN_OPTIONS", "exitcode=%d" % SANITIZER_STATUS)
             self.env.pop("SDL_VIDEODRIVER", None)
             self.env.pop("DISPLAY", None)
             if display:
                 self.xvfb = _Xvfb()
                 self.env["DISPLAY"] = self.xvfb.display
-            self.env.update(env or {})
+            for name, value in (env or {}).items():  # None unsets
+                if value is None:
+                    self.env.pop(name, None)
+                else:
+                    self.env[name] = value
         except BaseException:
             self.close()
             raise
 
+    def _add_options(self, variable, *options):
+        self.env[variable] = ":".join(filter(None, [self.env.get(variable)] + list(options)))
+
     # -- the game ------------------------------------------------------------
 
-    def start(self):
-        self.proc = subprocess.Popen(
-            ["stdbuf", "-oL"] + self.command, cwd=self.workdir, env=self.env,
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            preexec_fn=_die_with_parent)
+    def start(self, wrapper=()):
+        """Starts the game; `wrapper` is a command it runs under (valgrind)."""
+        with open(os.path.join(self.workdir, "stderr.txt"), "wb") as stderr:
+            self.proc = subprocess.Popen(
+                ["stdbuf", "-oL"] + list(wrapper) + self.command, cwd=self.workdir,
+                env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr,
+                preexec_fn=_die_with_parent)
         self._reader = threading.Thread(target=self._read_stdout, daemon=True)
         self._reader.start()
         return self
@@ -291,11 +375,13 @@ class Session:
         with self._lines_changed:
             self._lines_changed.notify_all()
 
-    def wait_for_line(self, text, count=1, timeout=10.0):
-        """Waits until `text` has been printed `count` times in all."""
+    def wait_for_line(self, text, count=1, timeout=10.0, ending=False):
+        """Waits until `text` has been printed `count` times in all (with
+        `ending`, as the end of a line: after a text-mode screen's codes)."""
         deadline = time.monotonic() + timeout
         with self._lines_changed:
-            while self.lines.count(text) < count:
+            while sum(line == text or (ending and line.endswith(text))
+                      for line in self.lines) < count:
                 left = deadline - time.monotonic()
                 if left <= 0 or (self.proc.poll() is not None and not self._reader.is_alive()):
                     raise E2EError("%r (%d times) not printed within %.0f s; printed so far: %r"
@@ -311,6 +397,39 @@ class Session:
                            % (timeout, self.lines))
         self._reader.join(timeout=5)
         return list(self.lines), self.status
+
+    def stderr(self):
+        with open(os.path.join(self.workdir, "stderr.txt"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def left_behind(self, timeout=2.0):
+        """What the ended game left: processes of its process group (the game
+        leads a group of its own) and windows on its X display (the server
+        may take a moment to see the connection closed)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            found = self._processes_and_windows()
+            if not found or time.monotonic() > deadline:
+                return found
+            time.sleep(0.1)
+
+    def _processes_and_windows(self):
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/stat" % pid) as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            # pid (comm) state ppid pgrp ...; comm may hold spaces
+            if int(stat.rsplit(")", 1)[1].split()[2]) == self.proc.pid:
+                found.append("process " + stat.rsplit(")", 1)[0] + ")")
+        if self.xvfb is not None:
+            windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "."],
+                                     env=self.env, stdin=subprocess.DEVNULL, timeout=10,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+            found += ["window " + w for w in windows.decode().split()]
+        return found
 
     def run(self, timeout=10.0):
         """Starts the game and waits for it to end, pressing nothing."""

@@ -14,6 +14,8 @@ import argparse
 import contextlib
 import functools
 import os
+import random
+import signal
 import subprocess
 import sys
 import tempfile
@@ -37,6 +39,10 @@ CLOSING = ["SDL, SDL_mixer, and TTF have been shut down.",
            "Korrin Tavrel is exiting normally."]
 INIT_FAILED = "Some errors occurred during initialization."
 PNG_MISSING = "Unable to load a necessary PNG file."
+FONT_MISSING = "Error loading font. Couldn't open img/hyperfont.ttf"
+FONT_UNREADABLE = "Error loading font. Couldn't load font file"
+IMAGES_ABORTED = [PNG_MISSING, "Error loading images. Aborting."]
+NO_VIDEO_DEVICE = ["Couldn't initialize SDL: No available video device", INIT_FAILED]
 
 # Screen geometry, as the game's images lay it out.
 FIRST_ENTRY_BAND = (0, 0, None, 16)  # width: the whole highlight image
@@ -51,6 +57,7 @@ LEFT_PADDLE_SPRITE = (1, 1, 11, 50)
 RIGHT_PADDLE_SPRITE = (25, 1, 11, 50)
 PADDLE_START_Y = 95
 PADDLE_TOP_Y, PADDLE_BOTTOM_Y = 7, 187
+SCORE_TEXTS = (100, 0, 120, 16)  # x, y, w, h: both score texts lie within
 
 # A 100 % opaque pixel blitted by SDL can come out 1 off (its blend rounds).
 TOLERANCE = 2
@@ -66,10 +73,11 @@ def copy_of(image):
 
 
 @functools.lru_cache(maxsize=None)
-def menu_screen():
-    """The menu as it opens: the background with entry 0 highlighted."""
+def menu_screen(highlights=None):
+    """The menu as it opens: the background with entry 0 highlighted (from
+    the game's own highlights image unless another is given)."""
     screen = copy_of(asset("img/menu.png"))
-    highlights = asset("img/menu-opts.png")
+    highlights = highlights or asset("img/menu-opts.png")
     x, y, _, h = FIRST_ENTRY_BAND
     e2e.draw(screen, highlights, (x, y, highlights.width, h), *FIRST_ENTRY_AT)
     return screen
@@ -152,11 +160,12 @@ class GameTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def game(self, command=None, **options):
-        """A session of the built game with copies of the assets, or of another
-        command (an installed launcher, which finds its own assets) in an empty
-        directory; a failing test keeps its screenshots."""
-        assets = ASSETS if command is None else None
-        with e2e.Session(command or GAME, assets, **options) as session:
+        """A session of the built game with copies of the assets (unless
+        `assets` says otherwise), or of another command (an installed launcher,
+        which finds its own assets) in an empty directory; a failing test keeps
+        its screenshots."""
+        options.setdefault("assets", ASSETS if command is None else None)
+        with e2e.Session(command or GAME, **options) as session:
             try:
                 yield session
             except BaseException:
@@ -167,46 +176,81 @@ class GameTest(unittest.TestCase):
                 raise
 
     def assertRun(self, session, lines, status, timeout=10.0):
-        """The game ends with exactly these lines and this status."""
+        """The game ends with exactly these lines and this status, and leaves
+        no process and no window behind."""
         printed, exit_status = session.finish(timeout)
-        self.assertEqual(printed, lines)
-        self.assertEqual(exit_status, status, "exit status")
+        self.assertEqual(printed, lines, "stderr:\n" + session.stderr()[-3000:])
+        self.assertEqual(exit_status, status, "exit status; stderr:\n" + session.stderr()[-3000:])
+        self.assertEqual(session.left_behind(), [])
 
-    def open_menu(self, session):
-        session.start()
-        session.wait_for_line(SHOWING_MENU)
+    def open_menu(self, session, screen=None, wrapper=(), timeout=10.0):
+        """Starts the game and waits for its first menu (by default the one
+        drawn from the game's own images, entry 0 lit)."""
+        session.start(wrapper)
+        session.wait_for_line(SHOWING_MENU, timeout=timeout)
         session.focus()
-        session.wait_for_screen(shows_menu, "the menu")
+        session.wait_for_screen(lambda image: not differing(image, screen or menu_screen()),
+                                "the menu", timeout)
 
-    def leave_from_fresh_menu(self, session, visits):
+    def leave_from_fresh_menu(self, session, visits, screen=None, hold=e2e.KEY_HOLD_S,
+                              timeout=10.0):
         """From a menu just opened (entry 0 highlighted): up wraps to QUIT."""
-        session.wait_for_line(SHOWING_MENU, visits)
-        session.wait_for_screen(shows_menu, "the menu with entry 0 highlighted")
-        session.press("Up")
-        session.press("Return")
+        session.wait_for_line(SHOWING_MENU, visits, timeout)
+        session.wait_for_screen(lambda image: not differing(image, screen or menu_screen()),
+                                "the menu with entry 0 highlighted", timeout)
+        session.press("Up", hold, hold)
+        session.press("Return", hold, hold)
 
 
 class StartUpFailures(GameTest):
-    def test_no_audio_device(self):
-        with self.game(env={"SDL_AUDIODRIVER": "bogus"}) as session:
-            session.start()
-            self.assertRun(session, [VERSION_LINE,
-                                     "Mix_OpenAudio error: No available audio device",
-                                     "Error during sound init.",
-                                     INIT_FAILED], 1)
+    def test_missing_devices_and_assets(self):
+        no_audio = [VERSION_LINE, "Mix_OpenAudio error: No available audio device",
+                    "Error during sound init.", INIT_FAILED]
+        # what, session options, lines; each ends with status 1
+        cases = [
+            ("nothing in the working directory", {"assets": None},
+             [VERSION_LINE, FONT_MISSING, INIT_FAILED]),
+            ("X11 driver and no display", {"display": False, "env": {"SDL_VIDEODRIVER": "x11"}},
+             NO_VIDEO_DEVICE),
+            ("unknown video driver", {"display": False, "env": {"SDL_VIDEODRIVER": "bogus"}},
+             NO_VIDEO_DEVICE),
+            ("audio driver left to SDL and no sound card", {"env": {"SDL_AUDIODRIVER": None}},
+             no_audio),
+            ("unknown audio driver", {"env": {"SDL_AUDIODRIVER": "bogus"}}, no_audio),
+        ]
+        for what, options, lines in cases:
+            with self.subTest(what), self.game(**options) as session:
+                if what.endswith("no sound card") and os.path.exists("/dev/snd"):
+                    self.skipTest("this machine has a sound card")
+                session.start()
+                self.assertRun(session, lines, 1)
 
-    def test_font_missing(self):
-        with self.game(without=["img/hyperfont.ttf"]) as session:
+    def test_no_display_falls_back_to_text_mode(self):
+        """With no X display and no video driver named, Debian's SDL picks
+        its text-mode driver (libcaca through ncurses), which draws on the
+        terminal of standard output. Here there is no terminal (stdin is
+        /dev/null, stdout a pipe)."""
+        # No terminal type: ncurses ends the process inside SDL_Init, before
+        # the game prints a line.
+        with self.game(display=False, env={"TERM": None}) as session:
             session.start()
-            self.assertRun(session, [VERSION_LINE,
-                                     "Error loading font. Couldn't open img/hyperfont.ttf",
-                                     INIT_FAILED], 1)
+            self.assertRun(session, [], 1)
+            self.assertIn("Error opening terminal: unknown.", session.stderr())
 
-    def test_unknown_video_driver(self):
-        with self.game(env={"SDL_VIDEODRIVER": "bogus"}, display=False) as session:
+        # A terminal type: the menu is drawn as text into standard output, the
+        # game's lines among the drawing. No key ever comes, so the game stays
+        # in the menu until it is killed (it takes no heed of SIGTERM).
+        with self.game(display=False, env={"TERM": "xterm"}) as session:
             session.start()
-            self.assertRun(session, ["Couldn't initialize SDL: No available video device",
-                                     INIT_FAILED], 1)
+            session.wait_for_line(SHOWING_MENU, ending=True)
+            time.sleep(1.0)
+            self.assertIsNone(session.proc.poll(), "the game left the menu")
+            printed = list(session.lines)
+            self.assertTrue(printed[0].endswith(VERSION_LINE), printed[0][-200:])
+            self.assertIn("\x1b[", "".join(printed[1:]), "no screen drawing in the output")
+            os.killpg(session.proc.pid, signal.SIGKILL)
+            session.finish()
+            self.assertEqual(session.left_behind(), [])
 
 
 class Menu(GameTest):
@@ -216,27 +260,146 @@ class Menu(GameTest):
             self.leave_from_fresh_menu(session, 1)
             self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
 
-    def test_missing_menu_asset_leaves_normally(self):
-        cases = [("img/menu.png", PNG_MISSING),
-                 ("img/menu-opts.png", PNG_MISSING),
-                 ("snd/menu-opt.wav", "Unable to load a necessary sound file.")]
-        for missing, line in cases:
-            with self.subTest(missing=missing), self.game(without=[missing]) as session:
-                session.start()
-                self.assertRun(session, [VERSION_LINE, SHOWING_MENU, line] + CLOSING, 0)
+
+CORRUPTIONS = ("missing", "empty", "truncated", "random")
 
 
-class MatchAssets(GameTest):
-    def test_missing_match_asset_aborts(self):
-        cases = [("img/game.png", [PNG_MISSING, "Error loading images. Aborting."]),
-                 ("img/game-sprites.png", [PNG_MISSING, "Error loading images. Aborting."]),
-                 ("snd/bounce.wav", ["Mix_LoadWAV error occurred: Mix_LoadWAV_RW with NULL src",
-                                     "Error loading sounds. Aborting."])]
-        for missing, lines in cases:
-            with self.subTest(missing=missing), self.game(without=[missing]) as session:
-                self.open_menu(session)
-                session.press("Return")  # 1 PLAYER
-                self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + lines, 1)
+def damaged(name, corruption):
+    """Session options for an asset missing, empty, cut in the middle, or
+    replaced by as many random bytes (seeded by its name)."""
+    if corruption == "missing":
+        return {"without": [name]}
+    with open(os.path.join(ASSETS, name), "rb") as f:
+        data = f.read()
+    return {"files": {name: {"empty": b"",
+                             "truncated": data[:len(data) // 2],
+                             "random": random.Random(name).randbytes(len(data))}[corruption]}}
+
+
+def shows_match_without_scores(image):
+    """A one-player match at its start (player 1's paddle in place) with no
+    score text: the field's own pixels where the scores go."""
+    return (left_paddle_at(PADDLE_START_Y)(image)
+            and not differing(image, asset("img/game.png"), *SCORE_TEXTS))
+
+
+def sounds_aborted(error):
+    return ["Mix_LoadWAV error occurred: " + error, "Error loading sounds. Aborting."]
+
+
+# Each asset: where the game loads it, and for each damage the lines it then
+# prints; a function instead means that the file still loads, and a one-player
+# match starts and shows what the function accepts.
+BAD_ASSETS = {
+    "img/hyperfont.ttf": ("start-up", {
+        "missing": [FONT_MISSING],
+        "empty": [FONT_UNREADABLE],
+        # FreeType opens the first half of the font, but no digit can be
+        # rendered from it: the match draws no score texts.
+        "truncated": shows_match_without_scores,
+        "random": [FONT_UNREADABLE]}),
+    "img/menu.png": ("menu", dict.fromkeys(CORRUPTIONS, [PNG_MISSING])),
+    "img/menu-opts.png": ("menu", dict.fromkeys(CORRUPTIONS, [PNG_MISSING])),
+    "snd/menu-opt.wav": ("menu", dict.fromkeys(CORRUPTIONS,
+                                               ["Unable to load a necessary sound file."])),
+    "img/game.png": ("match", dict.fromkeys(CORRUPTIONS, IMAGES_ABORTED)),
+    "img/game-sprites.png": ("match", dict.fromkeys(CORRUPTIONS, IMAGES_ABORTED)),
+    "snd/bounce.wav": ("match", {
+        "missing": sounds_aborted("Mix_LoadWAV_RW with NULL src"),
+        "empty": sounds_aborted("Unrecognized sound file type"),
+        "truncated": sounds_aborted("Error reading from datastream"),
+        "random": sounds_aborted("Unrecognized sound file type")}),
+}
+
+
+def gradient(width, height):
+    """An opaque image whose every pixel tells where it lies."""
+    return e2e.Image(width, height, [[(x * 12, y * 12, 160, 255) for x in range(width)]
+                                     for y in range(height)])
+
+
+class BadAssets(GameTest):
+    """Every asset missing, empty, truncated and random: exact lines and
+    status, never a crash or a hang."""
+
+    def check(self, name):
+        phase, outcomes = BAD_ASSETS[name]
+        for corruption in CORRUPTIONS:
+            outcome = outcomes[corruption]
+            with self.subTest(corruption=corruption), \
+                    self.game(**damaged(name, corruption)) as session:
+                if callable(outcome):
+                    self.open_menu(session)
+                    session.press("Return")  # 1 PLAYER
+                    session.wait_for_screen(outcome, "the match")
+                    session.press("Escape")
+                    self.leave_from_fresh_menu(session, 2)
+                    self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
+                                             SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+                elif phase == "start-up":
+                    session.start()
+                    self.assertRun(session, [VERSION_LINE] + outcome + [INIT_FAILED], 1)
+                elif phase == "menu":
+                    session.start()
+                    self.assertRun(session, [VERSION_LINE, SHOWING_MENU] + outcome + CLOSING, 0)
+                else:
+                    self.open_menu(session)
+                    session.press("Return")  # 1 PLAYER
+                    self.assertRun(session,
+                                   [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + outcome, 1)
+
+    def test_font(self):
+        self.check("img/hyperfont.ttf")
+
+    def test_menu_background(self):
+        self.check("img/menu.png")
+
+    def test_menu_highlights(self):
+        self.check("img/menu-opts.png")
+
+    def test_menu_sound(self):
+        self.check("snd/menu-opt.wav")
+
+    def test_match_background(self):
+        self.check("img/game.png")
+
+    def test_sprite_sheet(self):
+        self.check("img/game-sprites.png")
+
+    def test_bounce_sound(self):
+        self.check("snd/bounce.wav")
+
+    def test_images_smaller_than_their_regions(self):
+        """A 16x16 sprite sheet and 20x10 highlights: blits cut what lies
+        outside them, and the menu and a match run and end normally."""
+        sheet, highlights = gradient(16, 16), gradient(20, 10)
+        menu = menu_screen(highlights)  # entry 0's band: only the image's 10 rows
+        # Entry 1's band starts below the highlights: the background alone.
+        menu_at_entry_1 = asset("img/menu.png")
+        # Of the sheet's regions only the left paddle's top-left 11x15 pixels
+        # lie in it: the right paddle (from column 25), the balls (row 114)
+        # and the banners (from row 127) are cut away whole. In a two-player
+        # match with no key down nothing visible moves.
+        field = copy_of(asset("img/game.png"))
+        e2e.draw(field, sheet, LEFT_PADDLE_SPRITE, LEFT_PADDLE_X, PADDLE_START_Y)
+        rows = SCORE_TEXTS[3]
+        below_scores = (0, rows, e2e.SCREEN_WIDTH, e2e.SCREEN_HEIGHT - rows)
+
+        files = {"img/game-sprites.png": e2e.png_bytes(sheet),
+                 "img/menu-opts.png": e2e.png_bytes(highlights)}
+        with self.game(files=files) as session:
+            self.open_menu(session, menu)
+            session.press("Down")
+            session.wait_for_screen(lambda image: not differing(image, menu_at_entry_1),
+                                    "the menu with entry 1 chosen")
+            session.press("Return")  # 2 PLAYERS
+            session.wait_for_line(EXITING_MENU)
+            session.wait_for_screen(lambda image: not differing(image, field, *below_scores),
+                                    "the field and the cut left paddle")
+            session.press("Escape")
+            self.leave_from_fresh_menu(session, 2, menu)
+            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
+                                     SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
 
 
 class Match(GameTest):
@@ -352,6 +515,51 @@ class Install(GameTest):
             icon = e2e.read_png(os.path.join(share, "icons", "hicolor", "64x64", "apps",
                                              entry["Icon"] + ".png"))
             self.assertEqual((icon.width, icon.height), (64, 64))
+
+
+SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "valgrind.supp")
+LOST = ("Leak_DefinitelyLost", "Leak_IndirectlyLost", "Leak_PossiblyLost")
+
+
+class Leaks(GameTest):
+    """The game under valgrind's memcheck (several times slower: keys are
+    held longer, screens awaited longer)."""
+
+    HOLD = 0.5
+    WAIT = 60.0
+
+    def run_matches(self, matches):
+        """The menu and `matches` two-player matches left with Escape, each
+        followed by the menu again, then leave. Returns memcheck's findings."""
+        with self.game() as session:
+            report = os.path.join(session.workdir, "memcheck.xml")
+            self.open_menu(session, wrapper=e2e.memcheck(report, SUPPRESSIONS), timeout=self.WAIT)
+            for visit in range(1, matches + 1):
+                if visit > 1:
+                    session.wait_for_line(SHOWING_MENU, visit, self.WAIT)
+                    session.wait_for_screen(shows_menu, "the menu", self.WAIT)
+                session.press("Down", self.HOLD, self.HOLD)
+                session.press("Return", self.HOLD, self.HOLD)  # 2 PLAYERS
+                session.wait_for_screen(right_paddle_at(PADDLE_START_Y), "the match", self.WAIT)
+                session.press("Escape", self.HOLD, self.HOLD)
+            self.leave_from_fresh_menu(session, matches + 1, hold=self.HOLD, timeout=self.WAIT)
+            self.assertRun(session, [VERSION_LINE] + [SHOWING_MENU, EXITING_MENU] * (matches + 1)
+                           + CLOSING, 0, timeout=self.WAIT)
+            return e2e.read_memcheck(report) + (os.path.realpath(session.command[0]),)
+
+    def test_no_memory_lost_through_the_game(self):
+        lost = {}
+        for matches in (1, 2):
+            errors, suppressed, game = self.run_matches(matches)
+            # Any memory error, and any block definitely lost, whose stack
+            # passes through the game's own code.
+            faults = [error for error in errors if error.passes_through(game)
+                      and (error.kind == "Leak_DefinitelyLost" or not error.kind.startswith("Leak_"))]
+            self.assertEqual(faults, [], "with %d match(es)" % matches)
+            lost[matches] = {kind: sum(e.bytes for e in errors if e.kind == kind) for kind in LOST}
+            print("memcheck, %d match(es): bytes lost %r, suppressions used %r"
+                  % (matches, lost[matches], suppressed), file=sys.stderr)
+        self.assertEqual(lost[2], lost[1], "the bytes lost grow with the number of matches")
 
 
 def main():
