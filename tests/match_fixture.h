@@ -14,9 +14,7 @@
 inline bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
     return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
 }
-inline bool operator!=(const SDL_Rect &a, const SDL_Rect &b) {
-    return !(a == b);
-}
+inline bool operator!=(const SDL_Rect &a, const SDL_Rect &b) { return !(a == b); }
 inline void PrintTo(const SDL_Rect &r, std::ostream *os) {
     *os << "(" << r.x << ", " << r.y << ", " << r.w << ", " << r.h << ")";
 }

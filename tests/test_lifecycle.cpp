@@ -303,9 +303,7 @@ const char *const ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/
                               "snd/menu-opt.wav"};
 std::string assetDirectory;
 
-void removeAssetDirectory() {
-    std::filesystem::remove_all(assetDirectory);
-}
+void removeAssetDirectory() { std::filesystem::remove_all(assetDirectory); }
 
 // A working directory of its own that holds every asset but one.
 void makeAssetsWithout(const std::string &missing) {

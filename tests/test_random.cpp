@@ -21,9 +21,7 @@ std::vector<unsigned> draws(time_t clockReading, int n, int count) {
     return results;
 }
 
-unsigned patternOver3(long long seed) {
-    return static_cast<unsigned>(seed) / 3;
-}
+unsigned patternOver3(long long seed) { return static_cast<unsigned>(seed) / 3; }
 } // namespace
 
 TEST(Random, SixDrawsFromSeedZero) {

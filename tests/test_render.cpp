@@ -42,12 +42,8 @@ constexpr SDL_Rect WIDE_BANNER = {1, 127, 139, 27};
 constexpr SDL_Rect SHORT_BANNER = {142, 127, 83, 27};
 constexpr SDL_Rect GAME_OVER_TILE = {23, 102, 11, 11};
 
-SDL_Rect at(Sint16 x, Sint16 y) {
-    return {x, y, 0, 0};
-}
-SDL_Rect topLeft(const SDL_Rect &r) {
-    return at(r.x, r.y);
-}
+SDL_Rect at(Sint16 x, Sint16 y) { return {x, y, 0, 0}; }
+SDL_Rect topLeft(const SDL_Rect &r) { return at(r.x, r.y); }
 
 // A blit of the whole source surface, given with or without a rectangle.
 bool isWholeSurface(const fake::Blit &blit) {

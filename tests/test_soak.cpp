@@ -85,9 +85,7 @@ struct Before {
     double ballSpeedX; // after the controls, before the update
 };
 
-bool ballWaiting() {
-    return TavrelBall.isPaused() != 0;
-}
+bool ballWaiting() { return TavrelBall.isPaused() != 0; }
 
 // Everything that must hold after every frame. Returns what is wrong, or "".
 std::string checkFrame(const Before &before, bool escapeHeld, bool firstFrame, Uint32 frameMs,

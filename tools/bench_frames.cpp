@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <unistd.h>
 #include <vector>
 
@@ -119,9 +120,7 @@ int main(int argc, char **argv) {
     }
     fakeClock = false;
 
-    double total = 0.0;
-    for (double us : microseconds)
-        total += us;
+    const double total = std::accumulate(microseconds.begin(), microseconds.end(), 0.0);
     std::vector<double> sorted = microseconds;
     std::sort(sorted.begin(), sorted.end());
     printf("calls %ld\n", frameCalls);
