@@ -87,11 +87,6 @@ int loadBounceSound(SND_Data &sound, int channel) {
     return 0;
 }
 
-void playEffect(SND_Data &sound) {
-    if (playSound(&sound) != 0)
-        printf("Mix_PlayChannel: %s\n", SDL_GetError());
-}
-
 // While the ball waits, each frame draws the serve direction anew: one of the
 // four diagonals, with equal chance.
 void chooseServeDirection() {
@@ -110,23 +105,14 @@ double paddleSpeedFromKeys(const Uint8 *keys, SDLKey downKey, SDLKey upKey) {
     return 0.0;
 }
 
-// The paddle hits. Only the ball's top-left corner is tested, strictly inside
-// the paddle's rows; the left window is shifted by the ball's width.
-void returnFromLeftPaddle() {
-    const SDL_Rect &paddle = Players[0].worldRect;
-    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, -TavrelBall.worldRect.w, 0))
+// A paddle returns the ball when the ball's top-left corner lies strictly
+// inside the paddle's rows and inside its columns moved by shift and widened
+// by widen. The ball then leaves from returnX, with the hit sound on that side.
+void returnFromPaddle(const SDL_Rect &paddle, int shift, int widen, int returnX, Sint16 angle) {
+    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, shift, widen))
         return;
-    TavrelBall.bounceX(paddle.x + paddle.w);
-    hitSound.angle = ANGLE_LEFT;
-    playEffect(hitSound);
-}
-
-void returnFromRightPaddle() {
-    const SDL_Rect &paddle = Players[1].worldRect;
-    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, 0, TavrelBall.worldRect.w))
-        return;
-    TavrelBall.bounceX(paddle.x - TavrelBall.worldRect.w);
-    hitSound.angle = ANGLE_RIGHT;
+    TavrelBall.bounceX(returnX);
+    hitSound.angle = angle;
     playEffect(hitSound);
 }
 
@@ -262,8 +248,13 @@ void updateState() {
     else if (event == BALL_HIT_WALL)
         playEffect(wallSound);
 
-    returnFromLeftPaddle();
-    returnFromRightPaddle();
+    // The left window is shifted by the ball's width, so the ball's right
+    // edge must reach the paddle; the right window is widened by it.
+    const int ballWidth = TavrelBall.worldRect.w;
+    const SDL_Rect &left = Players[0].worldRect;
+    const SDL_Rect &right = Players[1].worldRect;
+    returnFromPaddle(left, -ballWidth, 0, left.x + left.w, ANGLE_LEFT);
+    returnFromPaddle(right, 0, ballWidth, right.x - ballWidth, ANGLE_RIGHT);
 
     lastTime = now;
 }

@@ -41,8 +41,9 @@ extern SND_Data wallSound;
 // The screen every frame is drawn on.
 constexpr int SCREEN_WIDTH = 320;
 constexpr int SCREEN_HEIGHT = 240;
-// Each pass of the match and menu loops lasts at least this long, so that
-// every move covers whole pixels and the game does not spin a core.
+// Each pass of the match and menu loops lasts at least this long, so that a
+// frame's step is several pixels (truncating a step to whole pixels then
+// loses little) and the game does not spin a core.
 constexpr Uint32 FRAME_PERIOD_MS = 22;
 
 // Starts SDL with video and audio, the mixer, the 320x240 video mode with the

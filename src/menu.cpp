@@ -29,9 +29,8 @@ struct Band {
     int x, y, height;
 };
 
-void releaseMenuAssets(Mix_Chunk *&chunk) {
+void releaseMenuAssets(Mix_Chunk *chunk) {
     Mix_FreeChunk(chunk);
-    chunk = nullptr;
     SDL_FreeSurface(bgMenu);
     bgMenu = nullptr;
     SDL_FreeSurface(menuOpts);
@@ -39,7 +38,7 @@ void releaseMenuAssets(Mix_Chunk *&chunk) {
 }
 
 // An asset could not be loaded: the program leaves after this menu.
-int failMenu(const char *line, Mix_Chunk *&chunk) {
+int failMenu(const char *line, Mix_Chunk *chunk) {
     puts(line);
     releaseMenuAssets(chunk);
     numPlayers = 0;
@@ -91,15 +90,13 @@ int showMenu() {
         } else if (!arrowHeld) {
             cursor = movedCursor(cursor, keys);
             switchOption(cursor);
-            if (playSound(&menuSound) != 0)
-                printf("Mix_PlayChannel: %s\n", SDL_GetError());
+            playEffect(menuSound);
             arrowHeld = true;
         }
         SDL_Flip(screen);
     }
 
     waitUntilSilent(); // the last move sound finishes before its chunk is freed
-    menuSound.chunk = nullptr;
     releaseMenuAssets(chunk);
     puts("Exiting menu.");
     return 0;

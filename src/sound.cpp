@@ -25,6 +25,11 @@ int initSound() {
     return 0;
 }
 
+void playEffect(SND_Data &sound) {
+    if (playSound(&sound) != 0)
+        printf("Mix_PlayChannel: %s\n", SDL_GetError());
+}
+
 void waitUntilSilent() {
     while (Mix_Playing(-1) > 0)
         SDL_Delay(SILENCE_POLL_MS);

@@ -30,6 +30,10 @@ constexpr Sint16 ANGLE_LEFT = 270;
 // Called once by initGame.
 int initSound();
 
+// playSound for the match and the menu, which add their own line when the
+// effect could not be played, and carry on.
+void playEffect(SND_Data &sound);
+
 // Returns once no mixer channel is playing, polling every 100 ms, so that no
 // chunk is freed while the mixer still plays it.
 void waitUntilSilent();

@@ -10,6 +10,7 @@ Writes, relative to the repository root:
     img/hyperfont.ttf      a blocky TrueType font built from the pixel font below
     snd/bounce.wav         the ball bounce "tock"
     snd/menu-opt.wav       the menu cursor "blip"
+    dist/korrin-tavrel.png the 64x64 desktop icon
 
 Everything is drawn or synthesised here; nothing is loaded from elsewhere.
 The output is deterministic: running the script twice gives identical files.
