@@ -245,6 +245,44 @@ TEST_F(LifecycleTest, EscapeInTheFirstFrameDrawsItAndShowsNoGameOver) {
     EXPECT_EQ(scoreText[1], nullptr);
 }
 
+// ---- The frame hold
+
+TEST_F(LifecycleTest, FramesStartAFramePeriodApartUnlessTheirWorkTakesLonger) {
+    constexpr size_t FRAMES = 6;
+    struct Case {
+        Uint32 workMs;              // the clock's advance while each frame is drawn
+        Uint32 period;              // from one frame's start to the next
+        std::vector<Uint32> delays; // asked for between two frames
+    } const cases[] = {
+        {0, FRAME_PERIOD_MS, {FRAME_PERIOD_MS}},
+        {10, FRAME_PERIOD_MS, {FRAME_PERIOD_MS - 10}},
+        {FRAME_PERIOD_MS, FRAME_PERIOD_MS, {}}, // exactly a period: no wait
+        {30, 30, {}},                           // longer than a period: no wait either
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.workMs);
+        fake::delays.clear();
+        std::vector<Uint32> flippedAt;
+        std::vector<std::vector<Uint32>> delaysBefore; // each frame's, since the last flip
+        size_t delaysSeen = 0;
+        onFlip = [&] {
+            flippedAt.push_back(fake::now);
+            delaysBefore.emplace_back(fake::delays.begin() + delaysSeen, fake::delays.end());
+            delaysSeen = fake::delays.size();
+            fake::now += c.workMs;
+            if (flippedAt.size() == FRAMES)
+                quitFlag = -1;
+        };
+        startGame();
+        ASSERT_EQ(flippedAt.size(), FRAMES);
+        // The first frame waits on whatever came before the match: not checked.
+        for (size_t i = 1; i < FRAMES; ++i) {
+            EXPECT_EQ(flippedAt[i] - flippedAt[i - 1], c.period) << "frame " << i;
+            EXPECT_EQ(delaysBefore[i], c.delays) << "frame " << i;
+        }
+    }
+}
+
 // ---- The drain
 
 TEST_F(LifecycleTest, DrainPollsEveryHundredMillisecondsUntilAllChannelsAreSilent) {
