@@ -5,19 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "game.h"
 #include "harness.h"
 #include "init.h"
-
-inline bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
-    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
-}
-inline bool operator!=(const SDL_Rect &a, const SDL_Rect &b) { return !(a == b); }
-inline void PrintTo(const SDL_Rect &r, std::ostream *os) {
-    *os << "(" << r.x << ", " << r.y << ", " << r.w << ", " << r.h << ")";
-}
 
 // Frees what loadImages and loadSounds loaded and the score texts, as the end
 // of a match does, so that every test leaves the globals as it found them.

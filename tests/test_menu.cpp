@@ -102,15 +102,6 @@ void expectOneMovePerChange(const std::vector<Pass> &passes) {
 }
 } // namespace
 
-// Found by argument lookup from the gtest macros, so outside the namespace.
-static bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
-    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
-}
-
-static std::ostream &operator<<(std::ostream &os, const SDL_Rect &r) {
-    return os << "(" << r.x << "," << r.y << "," << r.w << "," << r.h << ")";
-}
-
 // ---- Stand-ins put in place with the linker's --wrap
 extern "C" {
 void __real_SDL_PumpEvents(void);

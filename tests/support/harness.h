@@ -5,8 +5,20 @@
 
 #include <SDL.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Rectangles compared field by field, and shown as (x, y, w, h) in failure
+// messages. In the global namespace, with SDL_Rect, so that the gtest macros
+// find them by argument lookup.
+inline bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
+    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+}
+inline bool operator!=(const SDL_Rect &a, const SDL_Rect &b) { return !(a == b); }
+inline void PrintTo(const SDL_Rect &r, std::ostream *os) {
+    *os << "(" << r.x << ", " << r.y << ", " << r.w << ", " << r.h << ")";
+}
 
 namespace harness {
 
