@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <SDL_mixer.h>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -309,17 +308,9 @@ TEST_F(LifecycleTest, DrainPollsEveryHundredMillisecondsUntilAllChannelsAreSilen
 
 TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
     // A tone of a second and a half on the channel the match does not use.
-    constexpr int SAMPLE_RATE = 44100;
-    std::vector<Sint16> samples;
-    for (int i = 0; i < SAMPLE_RATE * 3 / 2; ++i) {
-        const Sint16 v = static_cast<Sint16>(6000 * std::sin(i * 2 * M_PI * 330 / SAMPLE_RATE));
-        samples.push_back(v);
-        samples.push_back(v);
-    }
-    Mix_Chunk *tone = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
-                                        static_cast<Uint32>(samples.size() * sizeof(Sint16)));
-    ASSERT_NE(tone, nullptr);
-    ASSERT_EQ(Mix_PlayChannel(3, tone, 0), 3);
+    harness::Tone tone(1500);
+    ASSERT_NE(tone.chunk, nullptr);
+    ASSERT_EQ(Mix_PlayChannel(3, tone.chunk, 0), 3);
 
     bool playingWhenTheLoopEnded = false;
     onFlip = [&] { playingWhenTheLoopEnded = __real_Mix_Playing(3) == 1; };
@@ -331,7 +322,6 @@ TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
     EXPECT_EQ(fake::delays.back(), 100u);
     EXPECT_EQ(__real_Mix_Playing(-1), 0);
     EXPECT_EQ(playingAtFree, (std::vector<int>{0, 0}));
-    Mix_FreeChunk(tone);
 }
 
 // ---- A missing asset ends the process

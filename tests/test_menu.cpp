@@ -420,14 +420,11 @@ TEST(MenuLifecycle, AMoveSoundThatFailsIsReportedAndTheMoveStands) {
 TEST(MenuLifecycle, TheMenuReturnsOnlyOnceEveryChannelIsSilent) {
     harness::startGame();
     // 300 ms of silence still counts as playing until it has been mixed.
-    std::vector<Sint16> samples(2 * 44100 * 300 / 1000, 0);
-    Mix_Chunk *tone = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
-                                        static_cast<Uint32>(samples.size() * sizeof(Sint16)));
-    ASSERT_NE(tone, nullptr);
-    ASSERT_EQ(Mix_PlayChannel(0, tone, 0), 0);
+    const harness::Tone silence(300, 0);
+    ASSERT_NE(silence.chunk, nullptr);
+    ASSERT_EQ(Mix_PlayChannel(0, silence.chunk, 0), 0);
     const MenuRun result = runMenu({{}, {SDLK_DOWN, SDLK_RETURN}}, false);
     const int playingAfter = Mix_Playing(-1);
-    Mix_FreeChunk(tone);
 
     ASSERT_EQ(result.passes.size(), 2u);
     EXPECT_EQ(result.passes.back().channelsPlaying, 2); // the long sound and the move sound

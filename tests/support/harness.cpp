@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -70,6 +71,24 @@ void releaseAllKeys() {
     Uint8 *keys = SDL_GetKeyState(&count);
     for (int i = 0; i < count; ++i)
         keys[i] = 0;
+}
+
+Tone::Tone(int milliseconds, Sint16 amplitude) {
+    constexpr int SAMPLE_RATE = 44100;
+    const int frames = SAMPLE_RATE * milliseconds / 1000;
+    for (int i = 0; i < frames; ++i) {
+        const Sint16 v =
+            static_cast<Sint16>(amplitude * std::sin(i * 2 * M_PI * 440 / SAMPLE_RATE));
+        samples.push_back(v);
+        samples.push_back(v);
+    }
+    chunk = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
+                              static_cast<Uint32>(samples.size() * sizeof(Sint16)));
+}
+
+Tone::~Tone() {
+    Mix_HaltChannel(-1);
+    Mix_FreeChunk(chunk);
 }
 
 StdoutCapture::StdoutCapture() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <SDL.h>
+#include <SDL_mixer.h>
 
 #include <ostream>
 #include <string>
@@ -36,6 +37,20 @@ SDL_Surface *makeSurface(int w, int h);
 // Holds or releases a key in SDL's key-state array, as the game reads it.
 void holdKey(SDLKey key, bool down = true);
 void releaseAllKeys();
+
+// A 440 Hz tone of the given length held in memory as a mixer chunk (44.1 kHz,
+// 16-bit stereo, both sides alike), so that sound checks do not depend on the
+// game's own files; an amplitude of 0 gives silence. The destructor halts
+// every channel and frees the chunk.
+struct Tone {
+    explicit Tone(int milliseconds, Sint16 amplitude = 8000);
+    ~Tone();
+    Tone(const Tone &) = delete;
+    Tone &operator=(const Tone &) = delete;
+
+    std::vector<Sint16> samples; // interleaved stereo
+    Mix_Chunk *chunk;
+};
 
 // Reads everything the code under test prints to stdout between the
 // constructor and lines().
