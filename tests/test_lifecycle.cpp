@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -326,28 +325,6 @@ TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
 
 // ---- A missing asset ends the process
 
-const char *const ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/menu.png",
-                              "img/menu-opts.png", "img/hyperfont.ttf",    "snd/bounce.wav",
-                              "snd/menu-opt.wav"};
-std::string assetDirectory;
-
-void removeAssetDirectory() { std::filesystem::remove_all(assetDirectory); }
-
-// A working directory of its own that holds every asset but one.
-void makeAssetsWithout(const std::string &missing) {
-    char pattern[] = "/tmp/korrin-assets-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    assetDirectory = pattern;
-    std::atexit(removeAssetDirectory);
-    for (const char *asset : ASSETS) {
-        if (asset == missing)
-            continue;
-        const std::filesystem::path to = assetDirectory + "/" + asset;
-        std::filesystem::create_directories(to.parent_path());
-        std::filesystem::copy_file(std::string(KORRIN_SOURCE_DIR) + "/" + asset, to);
-    }
-}
-
 // What the process wrote to stderr, less the disk audio driver's own warning.
 std::string withoutDiskAudioWarning(const std::string &output) {
     std::string kept;
@@ -380,10 +357,10 @@ struct PrintsExactly {
     }
 };
 
-// Runs a match in the asset directory with everything it prints sent to
+// Runs a match in the given asset folder with everything it prints sent to
 // stderr, where the death test reads it. A frame drawn says so.
-void startGameInAssetDirectory() {
-    if (chdir(assetDirectory.c_str()) != 0)
+void startGameInAssetFolder(const std::string &folder) {
+    if (chdir(folder.c_str()) != 0)
         exit(99);
     fflush(stdout);
     dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -396,27 +373,24 @@ TEST_F(LifecycleTest, MissingImageEndsTheProcessBeforeAnyFrame) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const char *missing : {"img/game-sprites.png", "img/game.png"}) {
         SCOPED_TRACE(missing);
-        makeAssetsWithout(missing);
-        ASSERT_FALSE(HasFatalFailure());
-        EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+        const harness::AssetsWithout assets(missing);
+        EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                     PrintsExactly{"Unable to load a necessary PNG file.\n"
                                   "Error loading images. Aborting.\n"});
-        removeAssetDirectory();
     }
 }
 
 TEST_F(LifecycleTest, MissingSoundEndsTheProcessBeforeAnyFrame) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    makeAssetsWithout("snd/bounce.wav");
-    ASSERT_FALSE(HasFatalFailure());
+    const harness::AssetsWithout assets("snd/bounce.wav");
     // The error SDL gives for the missing file, found the same way here.
-    ASSERT_EQ(chdir(assetDirectory.c_str()), 0);
+    ASSERT_EQ(chdir(assets.path().c_str()), 0);
     ASSERT_EQ(Mix_LoadWAV("snd/bounce.wav"), nullptr);
     const std::string error = SDL_GetError();
     ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
     EXPECT_FALSE(error.empty());
 
-    EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                 PrintsExactly{"Mix_LoadWAV error occurred: " + error +
                               "\nError loading sounds. Aborting.\n"});
 }

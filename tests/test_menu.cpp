@@ -6,8 +6,6 @@
 #include <SDL_image.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -19,7 +17,6 @@
 
 namespace {
 using Keys = std::vector<SDLKey>;
-namespace fs = std::filesystem;
 
 constexpr int BAND_SPACING = 33; // rows between two highlight bands in menu-opts.png
 const std::vector<std::string> NORMAL_LINES = {"Showing menu now", "Exiting menu."};
@@ -379,19 +376,11 @@ TEST(MenuLifecycle, EachMissingAssetPrintsItsLineAndLeaves) {
                            "Unable to load a necessary sound file."};
     for (int missing = 0; missing < 3; ++missing) {
         SCOPED_TRACE(assets[missing]);
-        char pattern[] = "/tmp/korrin-menu-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        const fs::path dir = pattern;
-        for (int i = 0; i < 3; ++i) {
-            fs::create_directories(dir / fs::path(assets[i]).parent_path());
-            if (i != missing)
-                fs::copy_file(fs::path(KORRIN_SOURCE_DIR) / assets[i], dir / assets[i]);
-        }
-        ASSERT_EQ(chdir(pattern), 0);
+        const harness::AssetsWithout folder(assets[missing]);
+        ASSERT_EQ(chdir(folder.path().c_str()), 0);
         numPlayers = 2;
         const MenuRun result = runMenu({{SDLK_RETURN}});
         EXPECT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
-        fs::remove_all(dir);
 
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.lines, (std::vector<std::string>{"Showing menu now", lines[missing]}));

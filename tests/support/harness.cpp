@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <system_error>
 #include <unistd.h>
 
 #include "init.h"
@@ -24,6 +29,27 @@ bool started = false;
 void removeDiskAudio() {
     if (!diskAudioPath.empty())
         std::remove(diskAudioPath.c_str());
+}
+
+const std::string ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/menu.png",
+                              "img/menu-opts.png", "img/hyperfont.ttf",    "snd/bounce.wav",
+                              "snd/menu-opt.wav"};
+
+void removeFoldersLeft();
+
+// The asset folders not removed yet. Built before the handler is registered,
+// so that the handler runs before the list is destroyed.
+std::vector<std::string> &foldersLeft() {
+    static std::vector<std::string> folders;
+    static const bool handlerRegistered = std::atexit(removeFoldersLeft) == 0;
+    (void)handlerRegistered;
+    return folders;
+}
+
+void removeFoldersLeft() {
+    std::error_code ignored;
+    for (const std::string &folder : foldersLeft())
+        std::filesystem::remove_all(folder, ignored);
 }
 } // namespace
 
@@ -89,6 +115,30 @@ Tone::Tone(int milliseconds, Sint16 amplitude) {
 Tone::~Tone() {
     Mix_HaltChannel(-1);
     Mix_FreeChunk(chunk);
+}
+
+AssetsWithout::AssetsWithout(const std::string &missing) {
+    if (std::find(std::begin(ASSETS), std::end(ASSETS), missing) == std::end(ASSETS))
+        throw std::invalid_argument("not an asset of the game: " + missing);
+    char pattern[] = "/tmp/korrin-assets-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern;
+    foldersLeft().push_back(path_);
+    for (const std::string &asset : ASSETS) {
+        if (asset == missing)
+            continue;
+        const std::filesystem::path to = path_ + "/" + asset;
+        std::filesystem::create_directories(to.parent_path());
+        std::filesystem::copy_file(std::string(KORRIN_SOURCE_DIR) + "/" + asset, to);
+    }
+}
+
+AssetsWithout::~AssetsWithout() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    std::vector<std::string> &folders = foldersLeft();
+    folders.erase(std::remove(folders.begin(), folders.end(), path_), folders.end());
 }
 
 StdoutCapture::StdoutCapture() {

@@ -52,6 +52,23 @@ struct Tone {
     Mix_Chunk *chunk;
 };
 
+// A folder of its own under /tmp holding a copy of every asset of the game
+// ("img/...", "snd/...") but the one named, for start-ups that must fail on
+// it. Removed with the object, or at exit when the process ends with exit()
+// (a death test's child). Throws when the copy cannot be made or the name is
+// not one of the assets.
+class AssetsWithout {
+  public:
+    explicit AssetsWithout(const std::string &missing);
+    ~AssetsWithout();
+    AssetsWithout(const AssetsWithout &) = delete;
+    AssetsWithout &operator=(const AssetsWithout &) = delete;
+    const std::string &path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
 // Reads everything the code under test prints to stdout between the
 // constructor and lines().
 class StdoutCapture {
