@@ -53,21 +53,29 @@ void removeFoldersLeft() {
 }
 } // namespace
 
-void startGame() {
-    if (started)
-        return;
-    char pattern[] = "/tmp/korrin-audio-XXXXXX";
-    const int fd = mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    diskAudioPath = pattern;
-    std::atexit(removeDiskAudio);
+void prepareMedia() {
+    if (diskAudioPath.empty()) {
+        char pattern[] = "/tmp/korrin-audio-XXXXXX";
+        const int fd = mkstemp(pattern);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        diskAudioPath = pattern;
+        std::atexit(removeDiskAudio);
+    }
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", diskAudioPath.c_str(), 1);
     // Buffers go to the file about four times faster than real time.
     setenv("SDL_DISKAUDIODELAY", "20", 0);
     ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
+}
+
+void startGame() {
+    if (started)
+        return;
+    prepareMedia();
+    if (::testing::Test::HasFatalFailure())
+        return;
 
     StdoutCapture capture;
     const int status = initGame();

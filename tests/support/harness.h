@@ -24,8 +24,13 @@ inline void PrintTo(const SDL_Rect &r, std::ostream *os) {
 namespace harness {
 
 // Points SDL at the dummy video driver and at a disk audio file of this
-// process's own, then runs initGame from the repository root (where img/ and
-// snd/ are). Safe to call more than once; fails the test if start-up fails.
+// process's own (made at the first call, removed at exit), and makes the
+// repository root (where img/ and snd/ are) the working directory. Fails the
+// test if it cannot.
+void prepareMedia();
+
+// prepareMedia, then initGame. Safe to call more than once; fails the test if
+// start-up fails.
 void startGame();
 
 // The raw 16-bit stereo samples the disk audio driver has written so far.
