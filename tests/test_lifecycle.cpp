@@ -59,17 +59,10 @@ void __wrap_Mix_FreeChunk(Mix_Chunk *chunk) {
 namespace {
 constexpr int TILE_BLITS = 660;
 
-class LifecycleTest : public ::testing::Test {
+class LifecycleTest : public FakeClockTest {
   protected:
     void SetUp() override {
-        harness::startGame();
-        ASSERT_FALSE(HasFatalFailure());
-        fake::reset();
-        fake::clockIsFake = true;
-        fake::now = 1000;
-        harness::releaseAllKeys();
-        numPlayers = 2;
-        ballType = 0;
+        ASSERT_NO_FATAL_FAILURE(FakeClockTest::SetUp());
         flips = 0;
         onFlip = nullptr;
         playingScript.clear();
@@ -77,8 +70,7 @@ class LifecycleTest : public ::testing::Test {
     }
     void TearDown() override {
         onFlip = nullptr;
-        harness::releaseAllKeys();
-        fake::reset();
+        FakeClockTest::TearDown();
     }
 };
 
