@@ -96,8 +96,7 @@ namespace fake {
 
 struct Blit {
     SDL_Surface *source;
-    bool wholeSource;            // the blit was given no source rectangle
-    SDL_Rect sourceRect;         // as given (zero when wholeSource)
+    SDL_Rect sourceRect;         // as given (zero when none was)
     SDL_Rect destGiven;          // the destination rectangle as handed to the blit
     SDL_Rect destDrawn;          // what the blit wrote back into it
     const SDL_Rect *destAddress; // which rectangle object was handed over
