@@ -1,23 +1,13 @@
-// Shared ground of the match tests: the media started, the fake clock on, the
-// match's images and sounds loaded and the layout reset, as startGame leaves
-// things just before its first frame.
+// Shared ground of the match tests: the media started and the fake clock on;
+// for MatchTest also the match's images and sounds loaded and the layout
+// reset, as startGame leaves things just before its first frame.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "game.h"
 #include "harness.h"
 #include "init.h"
-
-inline bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
-    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
-}
-inline bool operator!=(const SDL_Rect &a, const SDL_Rect &b) { return !(a == b); }
-inline void PrintTo(const SDL_Rect &r, std::ostream *os) {
-    *os << "(" << r.x << ", " << r.y << ", " << r.w << ", " << r.h << ")";
-}
 
 // Frees what loadImages and loadSounds loaded and the score texts, as the end
 // of a match does, so that every test leaves the globals as it found them.
@@ -33,7 +23,9 @@ inline void releaseMatchMedia() {
     }
 }
 
-class MatchTest : public ::testing::Test {
+// The media started, the fake clock on at START_TICKS with nothing recorded,
+// no key held, two players and the first ball.
+class FakeClockTest : public ::testing::Test {
   protected:
     static constexpr Uint32 START_TICKS = 1000;
 
@@ -44,18 +36,29 @@ class MatchTest : public ::testing::Test {
         fake::clockIsFake = true;
         fake::now = START_TICKS;
         harness::releaseAllKeys();
-        ASSERT_EQ(loadImages(), 0);
-        ASSERT_EQ(loadSounds(), 0);
-        quitFlag = 0;
         numPlayers = 2;
         ballType = 0;
-        resetAll();
     }
 
     void TearDown() override {
         harness::releaseAllKeys();
-        releaseMatchMedia();
         fake::reset();
+    }
+};
+
+class MatchTest : public FakeClockTest {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(FakeClockTest::SetUp());
+        ASSERT_EQ(loadImages(), 0);
+        ASSERT_EQ(loadSounds(), 0);
+        quitFlag = 0;
+        resetAll();
+    }
+
+    void TearDown() override {
+        releaseMatchMedia();
+        FakeClockTest::TearDown();
     }
 
     // The first frame of the match, with the ball still waiting: it uses up

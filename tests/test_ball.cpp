@@ -29,6 +29,7 @@ void expectServedFromCentre(const Ball &ball, double pause) {
     EXPECT_EQ(ball.pauseTime, pause);
 }
 
+// Centred from a sprite of size 0, served right and down after 3 units.
 void expectFirstValues(const Ball &ball) {
     EXPECT_EQ(ball.speedX, 14.0);
     EXPECT_EQ(ball.speedY, 14.0);
@@ -37,13 +38,15 @@ void expectFirstValues(const Ball &ball) {
     EXPECT_EQ(ball.worldRect.y, 120);
     EXPECT_EQ(ball.worldRect.w, 0);
     EXPECT_EQ(ball.worldRect.h, 0);
+    EXPECT_EQ(ball.spriteRect.x, 0);
+    EXPECT_EQ(ball.spriteRect.y, 0);
     EXPECT_EQ(ball.spriteRect.w, 0);
     EXPECT_EQ(ball.spriteRect.h, 0);
 }
 } // namespace
 
 TEST(Ball, FirstValuesAndNoDrawOnConstruction) {
-    expectFirstValues(TavrelBall);
+    expectFirstValues(TavrelBall); // the global ball, before anything has moved it
     // A ball built in zeroed storage, as the global one is, after seeding.
     seedGeneratorAt(0);
     alignas(Ball) static unsigned char storage[sizeof(Ball)] = {};

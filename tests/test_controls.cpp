@@ -8,32 +8,32 @@
 #include <initializer_list>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "fake_time.h"
 #include "match_fixture.h"
 #include "randgen.h"
 
 namespace {
-// The generator's rule, written out again: a step of the 32-bit linear
-// congruential sequence reduced modulo 2^31 - 1, and the result u / 3 % n.
-class ReferenceGenerator {
-  public:
-    explicit ReferenceGenerator(int32_t seed) : seed_(seed) {}
-    unsigned next(unsigned n) {
-        const int32_t step =
-            static_cast<int32_t>(static_cast<uint32_t>(seed_) * 1103515245u + 12345u);
-        seed_ = step % 2147483647;
-        return static_cast<uint32_t>(seed_) / 3u % n;
-    }
+// Wide enough that two equal draws show the generator at the same step.
+constexpr int WIDE_BOUND = 1000000;
 
-  private:
-    int32_t seed_;
+// What the game's generator gives from a seed (its values are pinned by the
+// generator's own tests): serveDraws draws of getRandom(2), then one of
+// getRandom(WIDE_BOUND). The generator is seeded again afterwards, so that
+// the game draws the same numbers.
+struct Draws {
+    std::vector<unsigned> ofTwo;
+    unsigned next;
 };
-
-// Seeds the game's generator with a known value and returns its twin.
-ReferenceGenerator seedGenerator(int32_t seed) {
+Draws predictDraws(int32_t seed, int serveDraws) {
     seedGeneratorAt(seed);
-    return ReferenceGenerator(seed);
+    Draws draws;
+    for (int i = 0; i < serveDraws; ++i)
+        draws.ofTwo.push_back(getRandom(2));
+    draws.next = getRandom(WIDE_BOUND);
+    seedGeneratorAt(seed);
+    return draws;
 }
 
 class ControlsTest : public MatchTest {};
@@ -152,34 +152,35 @@ TEST_F(ControlsTest, ComputerFollowsTheBallInPlay) {
 // ---- The serve direction
 
 TEST_F(ControlsTest, EachWaitingFrameDrawsTwiceAndSetsTheServeDirection) {
+    constexpr int FRAMES = 50;
     for (int32_t seed : {0, 1, 2, 123456789, -2087924461, 2147483646}) {
         SCOPED_TRACE(seed);
-        ReferenceGenerator reference = seedGenerator(seed);
+        const Draws draws = predictDraws(seed, 2 * FRAMES);
         TavrelBall.resetBall(2);
-        for (int frame = 0; frame < 50; ++frame) {
+        for (int frame = 0; frame < FRAMES; ++frame) {
             updateInputs();
-            const bool left = reference.next(2) == 1;
-            const bool up = reference.next(2) == 1;
+            const bool left = draws.ofTwo[2 * frame] == 1;
+            const bool up = draws.ofTwo[2 * frame + 1] == 1;
             ASSERT_EQ(TavrelBall.speedX, left ? -14.0 : 14.0) << "frame " << frame;
             ASSERT_EQ(TavrelBall.speedY, up ? -14.0 : 14.0) << "frame " << frame;
         }
         // The game's generator stands exactly where two draws a frame leave it.
-        EXPECT_EQ(getRandom(1000000), reference.next(1000000));
+        EXPECT_EQ(getRandom(WIDE_BOUND), draws.next);
     }
 }
 
 TEST_F(ControlsTest, NoDrawsOnceTheBallIsInPlay) {
-    ReferenceGenerator reference = seedGenerator(42);
+    const Draws draws = predictDraws(42, 0);
     putBallInPlay(100, 100, -14.0, 6.0);
     for (int frame = 0; frame < 20; ++frame)
         updateInputs();
     EXPECT_EQ(TavrelBall.speedX, -14.0);
     EXPECT_EQ(TavrelBall.speedY, 6.0);
-    EXPECT_EQ(getRandom(1000000), reference.next(1000000));
+    EXPECT_EQ(getRandom(WIDE_BOUND), draws.next);
 }
 
 TEST_F(ControlsTest, ServesGoAlongEveryDiagonal) {
-    seedGenerator(20240607);
+    seedGeneratorAt(20240607);
     std::map<std::pair<double, double>, int> serves;
     constexpr int SERVES = 2000;
     for (int serve = 0; serve < SERVES; ++serve) {

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <SDL_mixer.h>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -61,17 +59,10 @@ void __wrap_Mix_FreeChunk(Mix_Chunk *chunk) {
 namespace {
 constexpr int TILE_BLITS = 660;
 
-class LifecycleTest : public ::testing::Test {
+class LifecycleTest : public FakeClockTest {
   protected:
     void SetUp() override {
-        harness::startGame();
-        ASSERT_FALSE(HasFatalFailure());
-        fake::reset();
-        fake::clockIsFake = true;
-        fake::now = 1000;
-        harness::releaseAllKeys();
-        numPlayers = 2;
-        ballType = 0;
+        ASSERT_NO_FATAL_FAILURE(FakeClockTest::SetUp());
         flips = 0;
         onFlip = nullptr;
         playingScript.clear();
@@ -79,8 +70,7 @@ class LifecycleTest : public ::testing::Test {
     }
     void TearDown() override {
         onFlip = nullptr;
-        harness::releaseAllKeys();
-        fake::reset();
+        FakeClockTest::TearDown();
     }
 };
 
@@ -245,6 +235,44 @@ TEST_F(LifecycleTest, EscapeInTheFirstFrameDrawsItAndShowsNoGameOver) {
     EXPECT_EQ(scoreText[1], nullptr);
 }
 
+// ---- The frame hold
+
+TEST_F(LifecycleTest, FramesStartAFramePeriodApartUnlessTheirWorkTakesLonger) {
+    constexpr size_t FRAMES = 6;
+    struct Case {
+        Uint32 workMs;              // the clock's advance while each frame is drawn
+        Uint32 period;              // from one frame's start to the next
+        std::vector<Uint32> delays; // asked for between two frames
+    } const cases[] = {
+        {0, FRAME_PERIOD_MS, {FRAME_PERIOD_MS}},
+        {10, FRAME_PERIOD_MS, {FRAME_PERIOD_MS - 10}},
+        {FRAME_PERIOD_MS, FRAME_PERIOD_MS, {}}, // exactly a period: no wait
+        {30, 30, {}},                           // longer than a period: no wait either
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.workMs);
+        fake::delays.clear();
+        std::vector<Uint32> flippedAt;
+        std::vector<std::vector<Uint32>> delaysBefore; // each frame's, since the last flip
+        size_t delaysSeen = 0;
+        onFlip = [&] {
+            flippedAt.push_back(fake::now);
+            delaysBefore.emplace_back(fake::delays.begin() + delaysSeen, fake::delays.end());
+            delaysSeen = fake::delays.size();
+            fake::now += c.workMs;
+            if (flippedAt.size() == FRAMES)
+                quitFlag = -1;
+        };
+        startGame();
+        ASSERT_EQ(flippedAt.size(), FRAMES);
+        // The first frame waits on whatever came before the match: not checked.
+        for (size_t i = 1; i < FRAMES; ++i) {
+            EXPECT_EQ(flippedAt[i] - flippedAt[i - 1], c.period) << "frame " << i;
+            EXPECT_EQ(delaysBefore[i], c.delays) << "frame " << i;
+        }
+    }
+}
+
 // ---- The drain
 
 TEST_F(LifecycleTest, DrainPollsEveryHundredMillisecondsUntilAllChannelsAreSilent) {
@@ -271,17 +299,9 @@ TEST_F(LifecycleTest, DrainPollsEveryHundredMillisecondsUntilAllChannelsAreSilen
 
 TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
     // A tone of a second and a half on the channel the match does not use.
-    constexpr int SAMPLE_RATE = 44100;
-    std::vector<Sint16> samples;
-    for (int i = 0; i < SAMPLE_RATE * 3 / 2; ++i) {
-        const Sint16 v = static_cast<Sint16>(6000 * std::sin(i * 2 * M_PI * 330 / SAMPLE_RATE));
-        samples.push_back(v);
-        samples.push_back(v);
-    }
-    Mix_Chunk *tone = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
-                                        static_cast<Uint32>(samples.size() * sizeof(Sint16)));
-    ASSERT_NE(tone, nullptr);
-    ASSERT_EQ(Mix_PlayChannel(3, tone, 0), 3);
+    harness::Tone tone(1500);
+    ASSERT_NE(tone.chunk, nullptr);
+    ASSERT_EQ(Mix_PlayChannel(3, tone.chunk, 0), 3);
 
     bool playingWhenTheLoopEnded = false;
     onFlip = [&] { playingWhenTheLoopEnded = __real_Mix_Playing(3) == 1; };
@@ -293,32 +313,9 @@ TEST_F(LifecycleTest, LongSoundStillPlayingDelaysTheReturn) {
     EXPECT_EQ(fake::delays.back(), 100u);
     EXPECT_EQ(__real_Mix_Playing(-1), 0);
     EXPECT_EQ(playingAtFree, (std::vector<int>{0, 0}));
-    Mix_FreeChunk(tone);
 }
 
 // ---- A missing asset ends the process
-
-const char *const ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/menu.png",
-                              "img/menu-opts.png", "img/hyperfont.ttf",    "snd/bounce.wav",
-                              "snd/menu-opt.wav"};
-std::string assetDirectory;
-
-void removeAssetDirectory() { std::filesystem::remove_all(assetDirectory); }
-
-// A working directory of its own that holds every asset but one.
-void makeAssetsWithout(const std::string &missing) {
-    char pattern[] = "/tmp/korrin-assets-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    assetDirectory = pattern;
-    std::atexit(removeAssetDirectory);
-    for (const char *asset : ASSETS) {
-        if (asset == missing)
-            continue;
-        const std::filesystem::path to = assetDirectory + "/" + asset;
-        std::filesystem::create_directories(to.parent_path());
-        std::filesystem::copy_file(std::string(KORRIN_SOURCE_DIR) + "/" + asset, to);
-    }
-}
 
 // What the process wrote to stderr, less the disk audio driver's own warning.
 std::string withoutDiskAudioWarning(const std::string &output) {
@@ -352,10 +349,10 @@ struct PrintsExactly {
     }
 };
 
-// Runs a match in the asset directory with everything it prints sent to
+// Runs a match in the given asset folder with everything it prints sent to
 // stderr, where the death test reads it. A frame drawn says so.
-void startGameInAssetDirectory() {
-    if (chdir(assetDirectory.c_str()) != 0)
+void startGameInAssetFolder(const std::string &folder) {
+    if (chdir(folder.c_str()) != 0)
         exit(99);
     fflush(stdout);
     dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -368,27 +365,24 @@ TEST_F(LifecycleTest, MissingImageEndsTheProcessBeforeAnyFrame) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const char *missing : {"img/game-sprites.png", "img/game.png"}) {
         SCOPED_TRACE(missing);
-        makeAssetsWithout(missing);
-        ASSERT_FALSE(HasFatalFailure());
-        EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+        const harness::AssetsWithout assets(missing);
+        EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                     PrintsExactly{"Unable to load a necessary PNG file.\n"
                                   "Error loading images. Aborting.\n"});
-        removeAssetDirectory();
     }
 }
 
 TEST_F(LifecycleTest, MissingSoundEndsTheProcessBeforeAnyFrame) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    makeAssetsWithout("snd/bounce.wav");
-    ASSERT_FALSE(HasFatalFailure());
+    const harness::AssetsWithout assets("snd/bounce.wav");
     // The error SDL gives for the missing file, found the same way here.
-    ASSERT_EQ(chdir(assetDirectory.c_str()), 0);
+    ASSERT_EQ(chdir(assets.path().c_str()), 0);
     ASSERT_EQ(Mix_LoadWAV("snd/bounce.wav"), nullptr);
     const std::string error = SDL_GetError();
     ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
     EXPECT_FALSE(error.empty());
 
-    EXPECT_EXIT(startGameInAssetDirectory(), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                 PrintsExactly{"Mix_LoadWAV error occurred: " + error +
                               "\nError loading sounds. Aborting.\n"});
 }

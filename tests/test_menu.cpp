@@ -6,8 +6,6 @@
 #include <SDL_image.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -19,7 +17,6 @@
 
 namespace {
 using Keys = std::vector<SDLKey>;
-namespace fs = std::filesystem;
 
 constexpr int BAND_SPACING = 33; // rows between two highlight bands in menu-opts.png
 const std::vector<std::string> NORMAL_LINES = {"Showing menu now", "Exiting menu."};
@@ -101,15 +98,6 @@ void expectOneMovePerChange(const std::vector<Pass> &passes) {
     }
 }
 } // namespace
-
-// Found by argument lookup from the gtest macros, so outside the namespace.
-static bool operator==(const SDL_Rect &a, const SDL_Rect &b) {
-    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
-}
-
-static std::ostream &operator<<(std::ostream &os, const SDL_Rect &r) {
-    return os << "(" << r.x << "," << r.y << "," << r.w << "," << r.h << ")";
-}
 
 // ---- Stand-ins put in place with the linker's --wrap
 extern "C" {
@@ -388,19 +376,11 @@ TEST(MenuLifecycle, EachMissingAssetPrintsItsLineAndLeaves) {
                            "Unable to load a necessary sound file."};
     for (int missing = 0; missing < 3; ++missing) {
         SCOPED_TRACE(assets[missing]);
-        char pattern[] = "/tmp/korrin-menu-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        const fs::path dir = pattern;
-        for (int i = 0; i < 3; ++i) {
-            fs::create_directories(dir / fs::path(assets[i]).parent_path());
-            if (i != missing)
-                fs::copy_file(fs::path(KORRIN_SOURCE_DIR) / assets[i], dir / assets[i]);
-        }
-        ASSERT_EQ(chdir(pattern), 0);
+        const harness::AssetsWithout folder(assets[missing]);
+        ASSERT_EQ(chdir(folder.path().c_str()), 0);
         numPlayers = 2;
         const MenuRun result = runMenu({{SDLK_RETURN}});
         EXPECT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
-        fs::remove_all(dir);
 
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.lines, (std::vector<std::string>{"Showing menu now", lines[missing]}));
@@ -429,14 +409,11 @@ TEST(MenuLifecycle, AMoveSoundThatFailsIsReportedAndTheMoveStands) {
 TEST(MenuLifecycle, TheMenuReturnsOnlyOnceEveryChannelIsSilent) {
     harness::startGame();
     // 300 ms of silence still counts as playing until it has been mixed.
-    std::vector<Sint16> samples(2 * 44100 * 300 / 1000, 0);
-    Mix_Chunk *tone = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
-                                        static_cast<Uint32>(samples.size() * sizeof(Sint16)));
-    ASSERT_NE(tone, nullptr);
-    ASSERT_EQ(Mix_PlayChannel(0, tone, 0), 0);
+    const harness::Tone silence(300, 0);
+    ASSERT_NE(silence.chunk, nullptr);
+    ASSERT_EQ(Mix_PlayChannel(0, silence.chunk, 0), 0);
     const MenuRun result = runMenu({{}, {SDLK_DOWN, SDLK_RETURN}}, false);
     const int playingAfter = Mix_Playing(-1);
-    Mix_FreeChunk(tone);
 
     ASSERT_EQ(result.passes.size(), 2u);
     EXPECT_EQ(result.passes.back().channelsPlaying, 2); // the long sound and the move sound

@@ -45,11 +45,10 @@ constexpr SDL_Rect GAME_OVER_TILE = {23, 102, 11, 11};
 SDL_Rect at(Sint16 x, Sint16 y) { return {x, y, 0, 0}; }
 SDL_Rect topLeft(const SDL_Rect &r) { return at(r.x, r.y); }
 
-// A blit of the whole source surface, given with or without a rectangle.
+// A blit of the whole source surface.
 bool isWholeSurface(const fake::Blit &blit) {
-    return blit.wholeSource ||
-           blit.sourceRect == SDL_Rect{0, 0, static_cast<Uint16>(blit.source->w),
-                                       static_cast<Uint16>(blit.source->h)};
+    return blit.sourceRect ==
+           SDL_Rect{0, 0, static_cast<Uint16>(blit.source->w), static_cast<Uint16>(blit.source->h)};
 }
 
 class RenderTest : public MatchTest {

@@ -2,35 +2,14 @@
 // replaced by a new play, and failures reported.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "harness.h"
 #include "sound.h"
 
 namespace {
-constexpr int SAMPLE_RATE = 44100;
-
-// A tone held in memory, so the checks do not depend on the game's own sounds.
-struct Tone {
-    std::vector<Sint16> samples; // interleaved stereo, both sides alike
-    Mix_Chunk *chunk;
-
-    explicit Tone(int milliseconds) {
-        const int frames = SAMPLE_RATE * milliseconds / 1000;
-        for (int i = 0; i < frames; ++i) {
-            const Sint16 v = static_cast<Sint16>(8000 * std::sin(i * 2 * M_PI * 440 / SAMPLE_RATE));
-            samples.push_back(v);
-            samples.push_back(v);
-        }
-        chunk = Mix_QuickLoad_RAW(reinterpret_cast<Uint8 *>(samples.data()),
-                                  static_cast<Uint32>(samples.size() * sizeof(Sint16)));
-    }
-    ~Tone() {
-        Mix_HaltChannel(-1);
-        Mix_FreeChunk(chunk);
-    }
-};
+using harness::Tone;
 
 struct Loudness {
     long left = 0;

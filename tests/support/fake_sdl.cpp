@@ -45,7 +45,6 @@ extern "C" int __wrap_SDL_UpperBlit(SDL_Surface *src, SDL_Rect *srcrect, SDL_Sur
                                     SDL_Rect *dstrect) {
     fake::Blit blit{};
     blit.source = src;
-    blit.wholeSource = srcrect == nullptr;
     if (srcrect)
         blit.sourceRect = *srcrect;
     if (dstrect)
