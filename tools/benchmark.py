@@ -173,12 +173,9 @@ def cpu_and_memory(build):
     """CPU share in the menu and in a match, and the memory after each of
     several two-player matches."""
     menu = test_game.shows_menu
-    match_on = test_game.right_paddle_at(test_game.PADDLE_START_Y)
+    match_on = test_game.paddle_at(1, test_game.PADDLE_START_Y)
     with e2e.Session(os.path.join(build, "korrin-tavrel"), ROOT) as session:
-        session.start()
-        session.wait_for_line(test_game.SHOWING_MENU)
-        session.focus()
-        session.wait_for_screen(menu, "the menu")
+        session.open_menu(menu)
         pid = session.proc.pid
         menu_cpu = cpu_share(pid, CPU_SAMPLE_S)
         memory = [memory_kb(pid)]
@@ -193,14 +190,10 @@ def cpu_and_memory(build):
             else:
                 time.sleep(MEMORY_MATCH_S)
             session.press("Escape")
-            session.wait_for_line(test_game.SHOWING_MENU, match + 1)
-            session.wait_for_screen(menu, "the menu after match %d" % match)
+            session.wait_for_menu(menu, match + 1)
             memory.append(memory_kb(pid))
-        session.press("Up")
-        session.press("Return")  # QUIT
-        lines, status = session.finish()
-        if status != 0:
-            raise e2e.E2EError("the game ended with status %d: %r" % (status, lines))
+        session.leave_from_fresh_menu(menu, MEMORY_MATCHES + 1)
+        session.finish(check=True)
     return menu_cpu, match_cpu, memory
 
 
