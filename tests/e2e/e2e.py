@@ -68,12 +68,6 @@ class Image:
         self.height = height
         self.rows = rows
 
-    def pixel(self, x, y):
-        return self.rows[y][x]
-
-    def crop(self, x, y, w, h):
-        return Image(w, h, [row[x:x + w] for row in self.rows[y:y + h]])
-
 
 def _unfilter(raw, width, height, bpp):
     stride = width * bpp

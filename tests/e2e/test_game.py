@@ -59,6 +59,7 @@ PADDLES = ((LEFT_PADDLE_X, LEFT_PADDLE_SPRITE), (RIGHT_PADDLE_X, RIGHT_PADDLE_SP
 PADDLE_START_Y = 95
 PADDLE_TOP_Y, PADDLE_BOTTOM_Y = 7, 187
 SCORE_TEXTS = (100, 0, 120, 16)  # x, y, w, h: both score texts lie within
+BALL_TOP_Y = 12  # the highest row the ball reaches
 
 # A 100 % opaque pixel blitted by SDL can come out 1 off (its blend rounds).
 TOLERANCE = 2
@@ -143,15 +144,17 @@ def paddle_at(player, y):
 
 class ScoreWatch:
     """Counts the points of a match from screenshots: every change of a
-    score text is one point. Only the rows above the ball's reach are read."""
-
-    AREAS = ((100, 0, 58, 12), (162, 0, 58, 12))  # x, y, w, h: left, right
+    score text is one point. Only the rows above the ball's reach are read,
+    in each half of SCORE_TEXTS less 2 columns at the centre."""
 
     def __init__(self):
+        x, y, w, _ = SCORE_TEXTS
+        half, rows = w // 2 - 2, BALL_TOP_Y - y
+        self.areas = ((x, y, half, rows), (x + w - half, y, half, rows))  # left, right
         self.seen = ([], [])  # each side's texts, in the order they appeared
 
     def watch(self, image):
-        for side, (x, y, w, h) in enumerate(self.AREAS):
+        for side, (x, y, w, h) in enumerate(self.areas):
             text = tuple(tuple(row[x:x + w]) for row in image.rows[y:y + h])
             if not self.seen[side] or self.seen[side][-1] != text:
                 if text in self.seen[side]:
