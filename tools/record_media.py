@@ -54,8 +54,9 @@ def save_scaled(shot, name):
 
 def record_match(session):
     """Captures GIF frames of the match while player 1 steers; returns the
-    frames with their lengths in seconds, and a screenshot with the ball in play."""
-    frames, match_shot = [], None
+    frames (PNG files) with their lengths in seconds, and the first frame
+    from GIF_START_S on with the ball in play (None if there is none)."""
+    frames = []
     keys = ["Down", "Up"]
     session.key_down(keys[0])
     start = time.monotonic()
@@ -63,16 +64,16 @@ def record_match(session):
     while time.monotonic() - start < GIF_LENGTH_S:
         due = start + len(frames) * GIF_FRAME_S
         time.sleep(max(0.0, due - time.monotonic()))
-        frames.append([session.screenshot("frame", decode=False), time.monotonic()])
+        frames.append((session.screenshot("frame", decode=False), time.monotonic()))
         if time.monotonic() >= next_steer:
             session.key_up(keys[0])
             keys.reverse()
             session.key_down(keys[0])
             next_steer += STEER_S
-        if match_shot is None and time.monotonic() - start > GIF_START_S:
-            if ball_in_play(session.screenshot("match")):
-                match_shot = os.path.join(session.workdir, session.last_screenshot)
     session.key_up(keys[0])
+    # Decoded only now, so as not to hold up the capture.
+    match_shot = next((path for path, taken in frames if taken - start > GIF_START_S
+                       and ball_in_play(e2e.read_png(path))), None)
     # Each frame lasts until the next was taken (the last one: one period).
     lengths = [later[1] - frame[1] for frame, later in zip(frames, frames[1:])] + [GIF_FRAME_S]
     return [(path, length) for (path, _), length in zip(frames, lengths)], match_shot
