@@ -1,6 +1,6 @@
-// Start-up and frame-cost probe for tools/benchmark.py, which runs it under
-// Xvfb from a directory holding img/ and snd/. Not a test: timings depend on
-// the machine.
+// Start-up and frame-cost probe for tools/benchmark.py, which builds it (it
+// is not part of the default build) and runs it under Xvfb from a directory
+// holding img/ and snd/. Not a test: timings depend on the machine.
 //
 //   bench-frames startup
 //     Starts the game as the executable does (initRandom, initGame, the menu)

@@ -4,7 +4,8 @@
 // machine. (The CPU share the README gives is the real game's under Xvfb,
 // which tools/benchmark.py measures.)
 //
-// Build and run (it changes into the repository root by itself):
+// Build and run (not part of the default build; it changes into the
+// repository root by itself):
 //   cmake --build build --target bench-pacing && build/bench-pacing [seconds]
 // The default run lasts 8 seconds. Video goes to SDL's dummy driver and sound
 // to the disk driver in real time (SDL_DISKAUDIODELAY=93, into /dev/null).

@@ -3,11 +3,16 @@
 
     /usr/bin/python3 tools/benchmark.py [BUILD_DIR]        (default: build)
 
-Builds nothing: BUILD_DIR must hold korrin-tavrel, bench-frames and
-bench-pacing (`cmake --build build`). Needs Xvfb, xdotool and ImageMagick
-(tools/setup.sh installs them) and valgrind for the instruction count. Takes
-about a minute. Runs use the end-to-end runner's Session (tests/e2e/e2e.py):
-an Xvfb of their own, the sound going to SDL's disk driver in real time.
+BUILD_DIR must be configured (`cmake -S . -B build`); the script first
+builds what it runs there, the game and the two bench tools, which the
+default build leaves out:
+
+    cmake --build BUILD_DIR --target korrin-tavrel bench-frames bench-pacing
+
+Needs Xvfb, xdotool and ImageMagick (tools/setup.sh installs them) and
+valgrind for the instruction count. Takes about a minute. Runs use the
+end-to-end runner's Session (tests/e2e/e2e.py): an Xvfb of their own, the
+sound going to SDL's disk driver in real time.
 
 What is measured, and how:
 
@@ -219,11 +224,18 @@ def speeds(build):
 # ---------------------------------------------------------------------------
 
 
+PROGRAMS = ("korrin-tavrel", "bench-frames", "bench-pacing")
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
-    for program in ("korrin-tavrel", "bench-frames", "bench-pacing"):
-        if not os.access(os.path.join(build, program), os.X_OK):
-            sys.exit("%s/%s is missing: cmake --build %s first" % (build, program, build))
+    command = ["cmake", "--build", build, "--target"] + list(PROGRAMS)
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        sys.exit("%s is not a configured build directory: cmake -S %s -B %s, then %s"
+                 % (build, ROOT, build, " ".join(command)))
+    progress(" ".join(command))
+    if subprocess.run(command, stdin=subprocess.DEVNULL, stdout=sys.stderr).returncode != 0:
+        sys.exit("the build failed: " + " ".join(command))
 
     progress("start-up, %d runs" % STARTUP_RUNS)
     startups = startup_ms(build)
