@@ -30,11 +30,12 @@ What is measured, and how:
   clock advanced by 22 ms a frame: the mean wall time of 2000 frames after 50
   of warm-up; and the instructions callgrind counts in runMatchFrame
   (--toggle-collect) over 300 frames, divided by 300.
-- Memory: the real korrin-tavrel, three two-player matches of 3 s each, each
-  left with Escape; VmRSS and VmHWM from /proc/<pid>/status in the menu
-  before the first and after each. The peak is VmHWM after the third; flat
-  means that neither the resident size nor the peak grows by more than
-  256 kB from the first match's end to the third's.
+- Memory: the real korrin-tavrel, three two-player matches, each left with
+  Escape: the first after its 5 s of CPU sampling above, the other two after
+  3 s; VmRSS and VmHWM from /proc/<pid>/status in the menu before the first
+  and after each. The peak is VmHWM after the third; flat means that neither
+  the resident size nor the peak grows by more than 256 kB from the first
+  match's end to the third's.
 - Speeds: build/bench-pacing (8 s of a match on the real clock, video to
   SDL's dummy driver), its measured ball and paddle speeds.
 
