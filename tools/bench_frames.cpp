@@ -1,6 +1,6 @@
-// Start-up and frame-cost probe for tools/benchmark.py, which runs it under
-// Xvfb from a directory holding img/ and snd/. Not a test: timings depend on
-// the machine.
+// Start-up and frame-cost probe for tools/benchmark.py, which builds it (it
+// is not part of the default build) and runs it under Xvfb from a directory
+// holding img/ and snd/. Not a test: timings depend on the machine.
 //
 //   bench-frames startup
 //     Starts the game as the executable does (initRandom, initGame, the menu)
@@ -64,7 +64,10 @@ extern "C" int __wrap_SDL_Flip(SDL_Surface *surface) {
 
 extern "C" Uint32 __wrap_SDL_GetTicks() { return fakeClock ? fakeNow : __real_SDL_GetTicks(); }
 
-// One pass of the match loop, without the wait for the next frame.
+// One pass of the match loop (startGame's), without the wait for the next
+// frame: a copy of the loop's body, to keep in step with it. It is a function
+// of its own because callgrind's --toggle-collect counts the instructions of
+// a function's calls, and no function of the game's is exactly one frame.
 extern "C" __attribute__((noinline)) void runMatchFrame() {
     ++frameCalls;
     updateInputs();

@@ -1,9 +1,11 @@
 // Frame pacing benchmark: runs the real match loop (startGame) on the real
 // clock for a few seconds and measures how fast the ball and the left paddle
-// actually move, the mean frame period and the share of one core the process
-// uses. Not a test: timings depend on the machine.
+// actually move and the mean frame period. Not a test: timings depend on the
+// machine. (The CPU share the README gives is the real game's under Xvfb,
+// which tools/benchmark.py measures.)
 //
-// Build and run (it changes into the repository root by itself):
+// Build and run (not part of the default build; it changes into the
+// repository root by itself):
 //   cmake --build build --target bench-pacing && build/bench-pacing [seconds]
 // The default run lasts 8 seconds. Video goes to SDL's dummy driver and sound
 // to the disk driver in real time (SDL_DISKAUDIODELAY=93, into /dev/null).
@@ -13,27 +15,27 @@
 // bounds through the key state, to keep the scores below five so the match
 // never ends with a winner, and to end the match (quitFlag = -1) when the time
 // is up. The computer plays the right paddle. Exit status 0 when both speeds
-// are within 10 % of nominal and the CPU share is under 10 %, else 1.
+// are within 10 % of nominal, else 1.
 #include <SDL.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
 #include <unistd.h>
 
+#include "ball.h"
 #include "game.h"
 #include "init.h"
+#include "player.h"
 #include "randgen.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr double NOMINAL_BALL_SPEED = 14.0;   // pixels per 60 ms
-constexpr double NOMINAL_PADDLE_SPEED = 11.0; // pixels per 60 ms
 constexpr double SPEED_TOLERANCE = 0.10;
-constexpr double CPU_SHARE_LIMIT = 0.10;
+// The unit of BALL_SERVE_SPEED and PADDLE_SPEED (pixels per 60 ms); the
+// game's own constant is private to game.cpp.
 constexpr double MS_PER_TIME_UNIT = 60.0;
 // The left paddle's travel with the match layout.
 constexpr Sint16 PADDLE_TOP_Y = 7;
@@ -103,13 +105,6 @@ void measureFrame(const Sample &now) {
     }
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
 bool withinTolerance(double measured, double nominal) {
     return std::abs(measured - nominal) <= nominal * SPEED_TOLERANCE;
 }
@@ -149,26 +144,21 @@ int main(int argc, char **argv) {
         return 1;
     numPlayers = 1;
 
-    const double cpuBefore = cpuSeconds();
     matchStart = Clock::now();
     startGame();
     const double wallSeconds = std::chrono::duration<double>(Clock::now() - matchStart).count();
-    const double cpuShare = (cpuSeconds() - cpuBefore) / wallSeconds;
     quitGame();
 
     const double ballSpeed = ballMs > 0 ? ballPixels / ballMs * MS_PER_TIME_UNIT : 0.0;
     const double paddleSpeed = paddleMs > 0 ? paddlePixels / paddleMs * MS_PER_TIME_UNIT : 0.0;
-    const bool ballOk = withinTolerance(ballSpeed, NOMINAL_BALL_SPEED);
-    const bool paddleOk = withinTolerance(paddleSpeed, NOMINAL_PADDLE_SPEED);
-    const bool cpuOk = cpuShare < CPU_SHARE_LIMIT;
+    const bool ballOk = withinTolerance(ballSpeed, BALL_SERVE_SPEED);
+    const bool paddleOk = withinTolerance(paddleSpeed, PADDLE_SPEED);
 
     printf("frames:            %ld in %.2f s\n", frames + 1, wallSeconds);
     printf("mean frame period: %.2f ms\n", frames > 0 ? framesMs / frames : 0.0);
     printf("ball speed:        %.2f px per 60 ms (nominal %.0f, %ld frames) %s\n", ballSpeed,
-           NOMINAL_BALL_SPEED, ballFrames, ballOk ? "ok" : "OUT OF RANGE");
+           BALL_SERVE_SPEED, ballFrames, ballOk ? "ok" : "OUT OF RANGE");
     printf("paddle speed:      %.2f px per 60 ms (nominal %.0f, %ld frames) %s\n", paddleSpeed,
-           NOMINAL_PADDLE_SPEED, paddleFrames, paddleOk ? "ok" : "OUT OF RANGE");
-    printf("CPU:               %.1f %% of one core %s\n", cpuShare * 100.0,
-           cpuOk ? "ok" : "OVER 10 %");
-    return ballOk && paddleOk && cpuOk ? 0 : 1;
+           PADDLE_SPEED, paddleFrames, paddleOk ? "ok" : "OUT OF RANGE");
+    return ballOk && paddleOk ? 0 : 1;
 }

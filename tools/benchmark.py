@@ -3,11 +3,16 @@
 
     /usr/bin/python3 tools/benchmark.py [BUILD_DIR]        (default: build)
 
-Builds nothing: BUILD_DIR must hold korrin-tavrel, bench-frames and
-bench-pacing (`cmake --build build`). Needs Xvfb, xdotool and ImageMagick
-(tools/setup.sh installs them) and valgrind for the instruction count. Takes
-about a minute. Runs use the end-to-end runner's Session (tests/e2e/e2e.py):
-an Xvfb of their own, the sound going to SDL's disk driver in real time.
+BUILD_DIR must be configured (`cmake -S . -B build`); the script first
+builds what it runs there, the game and the two bench tools, which the
+default build leaves out:
+
+    cmake --build BUILD_DIR --target korrin-tavrel bench-frames bench-pacing
+
+Needs Xvfb, xdotool and ImageMagick (tools/setup.sh installs them) and
+valgrind for the instruction count. Takes about a minute. Runs use the
+end-to-end runner's Session (tests/e2e/e2e.py): an Xvfb of their own, the
+sound going to SDL's disk driver in real time.
 
 What is measured, and how:
 
@@ -25,11 +30,12 @@ What is measured, and how:
   clock advanced by 22 ms a frame: the mean wall time of 2000 frames after 50
   of warm-up; and the instructions callgrind counts in runMatchFrame
   (--toggle-collect) over 300 frames, divided by 300.
-- Memory: the real korrin-tavrel, three two-player matches of 3 s each, each
-  left with Escape; VmRSS and VmHWM from /proc/<pid>/status in the menu
-  before the first and after each. The peak is VmHWM after the third; flat
-  means that neither the resident size nor the peak grows by more than
-  256 kB from the first match's end to the third's.
+- Memory: the real korrin-tavrel, three two-player matches, each left with
+  Escape: the first after its 5 s of CPU sampling above, the other two after
+  3 s; VmRSS and VmHWM from /proc/<pid>/status in the menu before the first
+  and after each. The peak is VmHWM after the third; flat means that neither
+  the resident size nor the peak grows by more than 256 kB from the first
+  match's end to the third's.
 - Speeds: build/bench-pacing (8 s of a match on the real clock, video to
   SDL's dummy driver), its measured ball and paddle speeds.
 
@@ -173,12 +179,9 @@ def cpu_and_memory(build):
     """CPU share in the menu and in a match, and the memory after each of
     several two-player matches."""
     menu = test_game.shows_menu
-    match_on = test_game.right_paddle_at(test_game.PADDLE_START_Y)
+    match_on = test_game.paddle_at(1, test_game.PADDLE_START_Y)
     with e2e.Session(os.path.join(build, "korrin-tavrel"), ROOT) as session:
-        session.start()
-        session.wait_for_line(test_game.SHOWING_MENU)
-        session.focus()
-        session.wait_for_screen(menu, "the menu")
+        session.open_menu(menu)
         pid = session.proc.pid
         menu_cpu = cpu_share(pid, CPU_SAMPLE_S)
         memory = [memory_kb(pid)]
@@ -193,14 +196,10 @@ def cpu_and_memory(build):
             else:
                 time.sleep(MEMORY_MATCH_S)
             session.press("Escape")
-            session.wait_for_line(test_game.SHOWING_MENU, match + 1)
-            session.wait_for_screen(menu, "the menu after match %d" % match)
+            session.wait_for_menu(menu, match + 1)
             memory.append(memory_kb(pid))
-        session.press("Up")
-        session.press("Return")  # QUIT
-        lines, status = session.finish()
-        if status != 0:
-            raise e2e.E2EError("the game ended with status %d: %r" % (status, lines))
+        session.leave_from_fresh_menu(menu, MEMORY_MATCHES + 1)
+        session.finish(check=True)
     return menu_cpu, match_cpu, memory
 
 
@@ -226,11 +225,18 @@ def speeds(build):
 # ---------------------------------------------------------------------------
 
 
+PROGRAMS = ("korrin-tavrel", "bench-frames", "bench-pacing")
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
-    for program in ("korrin-tavrel", "bench-frames", "bench-pacing"):
-        if not os.access(os.path.join(build, program), os.X_OK):
-            sys.exit("%s/%s is missing: cmake --build %s first" % (build, program, build))
+    command = ["cmake", "--build", build, "--target"] + list(PROGRAMS)
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        sys.exit("%s is not a configured build directory: cmake -S %s -B %s, then %s"
+                 % (build, ROOT, build, " ".join(command)))
+    progress(" ".join(command))
+    if subprocess.run(command, stdin=subprocess.DEVNULL, stdout=sys.stderr).returncode != 0:
+        sys.exit("the build failed: " + " ".join(command))
 
     progress("start-up, %d runs" % STARTUP_RUNS)
     startups = startup_ms(build)

@@ -19,10 +19,8 @@ about 45 s. Run it again whenever the artwork changes.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -54,10 +52,11 @@ def save_scaled(shot, name):
                     os.path.join(DOCS, name)], check=True)
 
 
-def record_match(session, frames_dir):
+def record_match(session):
     """Captures GIF frames of the match while player 1 steers; returns the
-    frames with their lengths in seconds, and a screenshot with the ball in play."""
-    frames, match_shot = [], None
+    frames (PNG files) with their lengths in seconds, and the first frame
+    from GIF_START_S on with the ball in play (None if there is none)."""
+    frames = []
     keys = ["Down", "Up"]
     session.key_down(keys[0])
     start = time.monotonic()
@@ -65,19 +64,16 @@ def record_match(session, frames_dir):
     while time.monotonic() - start < GIF_LENGTH_S:
         due = start + len(frames) * GIF_FRAME_S
         time.sleep(max(0.0, due - time.monotonic()))
-        path = os.path.join(frames_dir, "%03d.ppm" % len(frames))
-        subprocess.run(["import", "-display", session.env["DISPLAY"], "-window", "root",
-                        "-crop", "320x240+0+0", "+repage", path], check=True)
-        frames.append([path, time.monotonic()])
+        frames.append((session.screenshot("frame", decode=False), time.monotonic()))
         if time.monotonic() >= next_steer:
             session.key_up(keys[0])
             keys.reverse()
             session.key_down(keys[0])
             next_steer += STEER_S
-        if match_shot is None and time.monotonic() - start > GIF_START_S:
-            if ball_in_play(session.screenshot("match")):
-                match_shot = os.path.join(session.workdir, session.last_screenshot)
     session.key_up(keys[0])
+    # Decoded only now, so as not to hold up the capture.
+    match_shot = next((path for path, taken in frames if taken - start > GIF_START_S
+                       and ball_in_play(e2e.read_png(path))), None)
     # Each frame lasts until the next was taken (the last one: one period).
     lengths = [later[1] - frame[1] for frame, later in zip(frames, frames[1:])] + [GIF_FRAME_S]
     return [(path, length) for (path, _), length in zip(frames, lengths)], match_shot
@@ -89,51 +85,38 @@ def main():
     if not os.access(game, os.X_OK):
         sys.exit("%s is missing: cmake --build %s first" % (game, build))
     os.makedirs(DOCS, exist_ok=True)
-    frames_dir = tempfile.mkdtemp(prefix="korrin-gif-")
-    try:
-        with e2e.Session(game, ROOT) as session:
-            session.start()
-            session.wait_for_line(test_game.SHOWING_MENU)
-            session.focus()
-            session.wait_for_screen(test_game.shows_menu, "the menu")
-            save_scaled(os.path.join(session.workdir, session.last_screenshot), "menu.png")
+    shows_menu = test_game.shows_menu
+    with e2e.Session(game, ROOT) as session:
+        session.open_menu(shows_menu)
+        save_scaled(os.path.join(session.workdir, session.last_screenshot), "menu.png")
 
-            # A one-player match, filmed while player 1 moves; left with Escape.
-            session.press("Return")
-            session.wait_for_line(test_game.EXITING_MENU)
-            session.wait_for_screen(test_game.left_paddle_at(test_game.PADDLE_START_Y),
-                                    "the match")
-            time.sleep(GIF_START_S)
-            frames, match_shot = record_match(session, frames_dir)
-            if match_shot is None:
-                raise e2e.E2EError("no screenshot with the ball in play")
-            save_scaled(match_shot, "match.png")
-            command = ["convert", "-loop", "0"]
-            for path, length in frames:
-                command += ["-delay", str(max(2, round(length * 100))), path]
-            command += ["-filter", "point", "-resize", "200%", "-layers", "Optimize",
-                        os.path.join(DOCS, "match.gif")]
-            subprocess.run(command, check=True)
-            session.press("Escape")
+        # A one-player match, filmed while player 1 moves; left with Escape.
+        session.press("Return")
+        session.wait_for_line(test_game.EXITING_MENU)
+        session.wait_for_screen(test_game.paddle_at(0, test_game.PADDLE_START_Y), "the match")
+        time.sleep(GIF_START_S)
+        frames, match_shot = record_match(session)
+        if match_shot is None:
+            raise e2e.E2EError("no screenshot with the ball in play")
+        save_scaled(match_shot, "match.png")
+        command = ["convert", "-loop", "0"]
+        for path, length in frames:
+            command += ["-delay", str(max(2, round(length * 100))), path]
+        command += ["-filter", "point", "-resize", "200%", "-layers", "Optimize",
+                    os.path.join(DOCS, "match.gif")]
+        subprocess.run(command, check=True)
+        session.press("Escape")
 
-            # A second one, player 1 idle, to its game-over screen.
-            session.wait_for_line(test_game.SHOWING_MENU, 2)
-            session.wait_for_screen(test_game.shows_menu, "the menu again")
-            session.press("Return")
-            session.wait_for_line(test_game.EXITING_MENU, 2)
-            session.wait_for_screen(test_game.shows_game_over_tile, "the game-over screen",
-                                    timeout=90, interval=0.25)
-            save_scaled(os.path.join(session.workdir, session.last_screenshot), "game-over.png")
+        # A second one, player 1 idle, to its game-over screen.
+        session.wait_for_menu(shows_menu, 2)
+        session.press("Return")
+        session.wait_for_line(test_game.EXITING_MENU, 2)
+        session.wait_for_screen(test_game.shows_game_over_tile, "the game-over screen",
+                                timeout=90, interval=0.25)
+        save_scaled(os.path.join(session.workdir, session.last_screenshot), "game-over.png")
 
-            session.wait_for_line(test_game.SHOWING_MENU, 3, timeout=15)
-            session.wait_for_screen(test_game.shows_menu, "the menu at the end")
-            session.press("Up")
-            session.press("Return")  # QUIT
-            lines, status = session.finish()
-            if status != 0:
-                raise e2e.E2EError("the game ended with status %d: %r" % (status, lines))
-    finally:
-        shutil.rmtree(frames_dir, ignore_errors=True)
+        session.leave_from_fresh_menu(shows_menu, 3, timeout=15)
+        session.finish(check=True)
     for name in ("menu.png", "match.png", "match.gif", "game-over.png"):
         print("docs/%-14s %7d bytes" % (name, os.path.getsize(os.path.join(DOCS, name))))
 

@@ -39,6 +39,9 @@ SANITIZER_STATUS = 86
 # the same key.
 KEY_HOLD_S = 0.15
 
+# What the game prints each time its menu opens.
+SHOWING_MENU = "Showing menu now"
+
 _PR_SET_PDEATHSIG = 1
 
 
@@ -64,12 +67,6 @@ class Image:
         self.width = width
         self.height = height
         self.rows = rows
-
-    def pixel(self, x, y):
-        return self.rows[y][x]
-
-    def crop(self, x, y, w, h):
-        return Image(w, h, [row[x:x + w] for row in self.rows[y:y + h]])
 
 
 def _unfilter(raw, width, height, bpp):
@@ -388,14 +385,18 @@ class Session:
                                    % (text, count, timeout, self.lines))
                 self._lines_changed.wait(min(left, 0.2))
 
-    def finish(self, timeout=10.0):
-        """Waits for the game to end; returns (stdout lines, exit status)."""
+    def finish(self, timeout=10.0, check=False):
+        """Waits for the game to end; returns (stdout lines, exit status).
+        With `check`, an exit status other than 0 raises E2EError."""
         try:
             self.status = self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             raise E2EError("the game did not end within %.0f s; printed so far: %r"
                            % (timeout, self.lines))
         self._reader.join(timeout=5)
+        if check and self.status != 0:
+            raise E2EError("the game ended with status %d; printed: %r"
+                           % (self.status, self.lines))
         return list(self.lines), self.status
 
     def stderr(self):
@@ -461,16 +462,17 @@ class Session:
         self.key_up(key)
         time.sleep(after)
 
-    def screenshot(self, name=None):
-        """The game's 320x240 window, as an Image; also kept as a PNG file in
-        the working directory."""
+    def screenshot(self, name=None, decode=True):
+        """The game's 320x240 window, kept as a PNG file in the working
+        directory: returned as an Image, or with `decode` False as the path
+        of the file."""
         self._shot_count += 1
         path = os.path.join(self.workdir, "%s-%d.png" % (name or "shot", self._shot_count))
         self._x("import", "-display", self.env["DISPLAY"], "-window", "root",
                 "-crop", "%dx%d+0+0" % (SCREEN_WIDTH, SCREEN_HEIGHT), "+repage",
                 "PNG24:" + path)
         self.last_screenshot = os.path.basename(path)
-        return read_png(path)
+        return read_png(path) if decode else path
 
     def wait_for_screen(self, shows, what, timeout=10.0, interval=0.2):
         """Takes screenshots until `shows(image)` is true; returns that image.
@@ -484,6 +486,31 @@ class Session:
                 raise E2EError("%s not seen within %.0f s (last screenshot: %s); printed: %r"
                                % (what, timeout, self.last_screenshot, self.lines))
             time.sleep(interval)
+
+    # -- the menu ------------------------------------------------------------
+    # `shows_menu(image)` tells a screenshot of the menu as it opens (entry 0
+    # highlighted) from any other.
+
+    def open_menu(self, shows_menu, wrapper=(), timeout=10.0):
+        """Starts the game (under `wrapper`) and waits for its first menu,
+        printed and on the screen; returns that screenshot."""
+        self.start(wrapper)
+        self.wait_for_line(SHOWING_MENU, timeout=timeout)
+        self.focus()
+        return self.wait_for_screen(shows_menu, "the menu", timeout)
+
+    def wait_for_menu(self, shows_menu, visits, timeout=10.0):
+        """Waits until the menu has opened `visits` times in all and is on
+        the screen; returns that screenshot."""
+        self.wait_for_line(SHOWING_MENU, visits, timeout)
+        return self.wait_for_screen(shows_menu, "the menu (visit %d)" % visits, timeout)
+
+    def leave_from_fresh_menu(self, shows_menu, visits=1, hold=KEY_HOLD_S, timeout=10.0):
+        """Once the menu has opened `visits` times and is on the screen with
+        entry 0 highlighted: up wraps to QUIT, and Return chooses it."""
+        self.wait_for_menu(shows_menu, visits, timeout)
+        self.press("Up", hold, hold)
+        self.press("Return", hold, hold)
 
     def keep_screenshots(self, into):
         """Copies the screenshots taken so far into a directory (for a

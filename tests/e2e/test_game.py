@@ -33,7 +33,7 @@ BUILD_DIR = None
 CMAKE = "cmake"
 VERSION_LINE = None
 
-SHOWING_MENU = "Showing menu now"
+SHOWING_MENU = e2e.SHOWING_MENU
 EXITING_MENU = "Exiting menu."
 CLOSING = ["SDL, SDL_mixer, and TTF have been shut down.",
            "Korrin Tavrel is exiting normally."]
@@ -55,12 +55,20 @@ WINNER_BANNER_AT = (0, 152)
 LEFT_PADDLE_X, RIGHT_PADDLE_X = 1, 307
 LEFT_PADDLE_SPRITE = (1, 1, 11, 50)
 RIGHT_PADDLE_SPRITE = (25, 1, 11, 50)
+PADDLES = ((LEFT_PADDLE_X, LEFT_PADDLE_SPRITE), (RIGHT_PADDLE_X, RIGHT_PADDLE_SPRITE))
 PADDLE_START_Y = 95
 PADDLE_TOP_Y, PADDLE_BOTTOM_Y = 7, 187
 SCORE_TEXTS = (100, 0, 120, 16)  # x, y, w, h: both score texts lie within
+BALL_TOP_Y = 12  # the highest row the ball reaches
 
 # A 100 % opaque pixel blitted by SDL can come out 1 off (its blend rounds).
 TOLERANCE = 2
+
+
+def expected_lines(menu_visits):
+    """All that a run prints which opens the menu `menu_visits` times, leaves
+    it each time (for a match, or at last to quit) and ends normally."""
+    return [VERSION_LINE] + [SHOWING_MENU, EXITING_MENU] * menu_visits + CLOSING
 
 
 @functools.lru_cache(maxsize=None)
@@ -101,8 +109,9 @@ def differing(image, expected, x=0, y=0, w=e2e.SCREEN_WIDTH, h=e2e.SCREEN_HEIGHT
     return e2e.mismatches(image, expected, x, y, w, h, TOLERANCE)
 
 
-def shows_menu(image):
-    return not differing(image, menu_screen())
+def shows_menu(image, highlights=None):
+    """The menu as it opens (see menu_screen)."""
+    return not differing(image, menu_screen(highlights))
 
 
 def shows_game_over_tile(image):
@@ -126,25 +135,26 @@ def paddle_rows(image, x, sprite):
     return [y for y in range(e2e.SCREEN_HEIGHT - h + 1) if drawn_at(y)]
 
 
-def left_paddle_at(y):
-    return lambda image: paddle_rows(image, LEFT_PADDLE_X, LEFT_PADDLE_SPRITE) == [y]
-
-
-def right_paddle_at(y):
-    return lambda image: paddle_rows(image, RIGHT_PADDLE_X, RIGHT_PADDLE_SPRITE) == [y]
+def paddle_at(player, y):
+    """A screen test: the paddle of player 1 (0) or 2 (1) is drawn at row y
+    and at no other."""
+    x, sprite = PADDLES[player]
+    return lambda image: paddle_rows(image, x, sprite) == [y]
 
 
 class ScoreWatch:
     """Counts the points of a match from screenshots: every change of a
-    score text is one point. Only the rows above the ball's reach are read."""
-
-    AREAS = ((100, 0, 58, 12), (162, 0, 58, 12))  # x, y, w, h: left, right
+    score text is one point. Only the rows above the ball's reach are read,
+    in each half of SCORE_TEXTS less 2 columns at the centre."""
 
     def __init__(self):
+        x, y, w, _ = SCORE_TEXTS
+        half, rows = w // 2 - 2, BALL_TOP_Y - y
+        self.areas = ((x, y, half, rows), (x + w - half, y, half, rows))  # left, right
         self.seen = ([], [])  # each side's texts, in the order they appeared
 
     def watch(self, image):
-        for side, (x, y, w, h) in enumerate(self.AREAS):
+        for side, (x, y, w, h) in enumerate(self.areas):
             text = tuple(tuple(row[x:x + w]) for row in image.rows[y:y + h])
             if not self.seen[side] or self.seen[side][-1] != text:
                 if text in self.seen[side]:
@@ -182,24 +192,6 @@ class GameTest(unittest.TestCase):
         self.assertEqual(printed, lines, "stderr:\n" + session.stderr()[-3000:])
         self.assertEqual(exit_status, status, "exit status; stderr:\n" + session.stderr()[-3000:])
         self.assertEqual(session.left_behind(), [])
-
-    def open_menu(self, session, screen=None, wrapper=(), timeout=10.0):
-        """Starts the game and waits for its first menu (by default the one
-        drawn from the game's own images, entry 0 lit)."""
-        session.start(wrapper)
-        session.wait_for_line(SHOWING_MENU, timeout=timeout)
-        session.focus()
-        session.wait_for_screen(lambda image: not differing(image, screen or menu_screen()),
-                                "the menu", timeout)
-
-    def leave_from_fresh_menu(self, session, visits, screen=None, hold=e2e.KEY_HOLD_S,
-                              timeout=10.0):
-        """From a menu just opened (entry 0 highlighted): up wraps to QUIT."""
-        session.wait_for_line(SHOWING_MENU, visits, timeout)
-        session.wait_for_screen(lambda image: not differing(image, screen or menu_screen()),
-                                "the menu with entry 0 highlighted", timeout)
-        session.press("Up", hold, hold)
-        session.press("Return", hold, hold)
 
 
 class StartUpFailures(GameTest):
@@ -256,9 +248,9 @@ class StartUpFailures(GameTest):
 class Menu(GameTest):
     def test_leave_from_first_menu(self):
         with self.game() as session:
-            self.open_menu(session)  # also: the menu is drawn, entry 0 lit
-            self.leave_from_fresh_menu(session, 1)
-            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+            session.open_menu(shows_menu)  # also: the menu is drawn, entry 0 lit
+            session.leave_from_fresh_menu(shows_menu)
+            self.assertRun(session, expected_lines(1), 0)
 
 
 CORRUPTIONS = ("missing", "empty", "truncated", "random")
@@ -279,7 +271,7 @@ def damaged(name, corruption):
 def shows_match_without_scores(image):
     """A one-player match at its start (player 1's paddle in place) with no
     score text: the field's own pixels where the scores go."""
-    return (left_paddle_at(PADDLE_START_Y)(image)
+    return (paddle_at(0, PADDLE_START_Y)(image)
             and not differing(image, asset("img/game.png"), *SCORE_TEXTS))
 
 
@@ -329,13 +321,12 @@ class BadAssets(GameTest):
             with self.subTest(corruption=corruption), \
                     self.game(**damaged(name, corruption)) as session:
                 if callable(outcome):
-                    self.open_menu(session)
+                    session.open_menu(shows_menu)
                     session.press("Return")  # 1 PLAYER
                     session.wait_for_screen(outcome, "the match")
                     session.press("Escape")
-                    self.leave_from_fresh_menu(session, 2)
-                    self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
-                                             SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+                    session.leave_from_fresh_menu(shows_menu, 2)
+                    self.assertRun(session, expected_lines(2), 0)
                 elif phase == "start-up":
                     session.start()
                     self.assertRun(session, [VERSION_LINE] + outcome + [INIT_FAILED], 1)
@@ -343,7 +334,7 @@ class BadAssets(GameTest):
                     session.start()
                     self.assertRun(session, [VERSION_LINE, SHOWING_MENU] + outcome + CLOSING, 0)
                 else:
-                    self.open_menu(session)
+                    session.open_menu(shows_menu)
                     session.press("Return")  # 1 PLAYER
                     self.assertRun(session,
                                    [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + outcome, 1)
@@ -373,7 +364,8 @@ class BadAssets(GameTest):
         """A 16x16 sprite sheet and 20x10 highlights: blits cut what lies
         outside them, and the menu and a match run and end normally."""
         sheet, highlights = gradient(16, 16), gradient(20, 10)
-        menu = menu_screen(highlights)  # entry 0's band: only the image's 10 rows
+        # Entry 0's band: only the image's 10 rows.
+        shows_cut_menu = functools.partial(shows_menu, highlights=highlights)
         # Entry 1's band starts below the highlights: the background alone.
         menu_at_entry_1 = asset("img/menu.png")
         # Of the sheet's regions only the left paddle's top-left 11x15 pixels
@@ -388,7 +380,7 @@ class BadAssets(GameTest):
         files = {"img/game-sprites.png": e2e.png_bytes(sheet),
                  "img/menu-opts.png": e2e.png_bytes(highlights)}
         with self.game(files=files) as session:
-            self.open_menu(session, menu)
+            session.open_menu(shows_cut_menu)
             session.press("Down")
             session.wait_for_screen(lambda image: not differing(image, menu_at_entry_1),
                                     "the menu with entry 1 chosen")
@@ -397,18 +389,17 @@ class BadAssets(GameTest):
             session.wait_for_screen(lambda image: not differing(image, field, *below_scores),
                                     "the field and the cut left paddle")
             session.press("Escape")
-            self.leave_from_fresh_menu(session, 2, menu)
-            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
-                                     SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+            session.leave_from_fresh_menu(shows_cut_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
 
 
 class Match(GameTest):
     def test_one_player_match_played_to_the_end(self):
         with self.game() as session:
-            self.open_menu(session)
+            session.open_menu(shows_menu)
             session.press("Return")  # 1 PLAYER; player 1 stays idle
             session.wait_for_line(EXITING_MENU)
-            session.wait_for_screen(left_paddle_at(PADDLE_START_Y), "the match")
+            session.wait_for_screen(paddle_at(0, PADDLE_START_Y), "the match")
 
             # Five points take about 20 s; lucky returns by the idle paddle
             # make it longer. Each score stays on screen for the 2.4 s wait
@@ -440,21 +431,20 @@ class Match(GameTest):
             # The game-over screen is held for 5 s before the menu returns.
             session.wait_for_line(SHOWING_MENU, 2)
             self.assertGreater(time.monotonic() - seen_at, 4.0)
-            self.leave_from_fresh_menu(session, 2)
-            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
-                                     SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+            session.leave_from_fresh_menu(shows_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
 
     def test_two_player_match_left_with_escape(self):
         with self.game() as session:
-            self.open_menu(session)
+            session.open_menu(shows_menu)
             session.press("Down")
             session.press("Return")  # 2 PLAYERS
             session.wait_for_line(EXITING_MENU)
-            session.wait_for_screen(right_paddle_at(PADDLE_START_Y), "player 2's paddle")
+            session.wait_for_screen(paddle_at(1, PADDLE_START_Y), "player 2's paddle")
 
             # Player 2 steers: Space moves the right paddle up to its bound.
             session.key_down("space")
-            session.wait_for_screen(right_paddle_at(PADDLE_TOP_Y),
+            session.wait_for_screen(paddle_at(1, PADDLE_TOP_Y),
                                     "player 2's paddle at the top", timeout=5)
             session.key_up("space")
 
@@ -463,28 +453,26 @@ class Match(GameTest):
             # No game-over screen: the menu is back at once, not after 5 s.
             session.wait_for_line(SHOWING_MENU, 2, timeout=3)
             self.assertLess(time.monotonic() - escaped_at, 3.0)
-            self.leave_from_fresh_menu(session, 2)
-            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
-                                     SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+            session.leave_from_fresh_menu(shows_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
 
     def test_player_one_steers_to_the_bounds(self):
         with self.game() as session:
-            self.open_menu(session)
+            session.open_menu(shows_menu)
             session.press("Return")  # 1 PLAYER
             session.wait_for_line(EXITING_MENU)
-            session.wait_for_screen(left_paddle_at(PADDLE_START_Y), "player 1's paddle at the start")
+            session.wait_for_screen(paddle_at(0, PADDLE_START_Y), "player 1's paddle at the start")
 
             for key, bound in (("Down", PADDLE_BOTTOM_Y), ("Up", PADDLE_TOP_Y)):
                 session.key_down(key)
                 # The ball may cover the paddle in a screenshot: look again.
-                session.wait_for_screen(left_paddle_at(bound),
+                session.wait_for_screen(paddle_at(0, bound),
                                         "player 1's paddle at row %d" % bound, timeout=5)
                 session.key_up(key)
 
             session.press("Escape")
-            self.leave_from_fresh_menu(session, 2)
-            self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU,
-                                     SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+            session.leave_from_fresh_menu(shows_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
 
 
 class Install(GameTest):
@@ -498,9 +486,9 @@ class Install(GameTest):
             # must take the game to its data folder, or no image would load.
             path = os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")
             with self.game(command=["korrin-tavrel"], env={"PATH": path}) as session:
-                self.open_menu(session)
-                self.leave_from_fresh_menu(session, 1)
-                self.assertRun(session, [VERSION_LINE, SHOWING_MENU, EXITING_MENU] + CLOSING, 0)
+                session.open_menu(shows_menu)
+                session.leave_from_fresh_menu(shows_menu)
+                self.assertRun(session, expected_lines(1), 0)
 
             # The desktop entry and its icon where freedesktop looks for them.
             share = os.path.join(prefix, "share")
@@ -533,18 +521,16 @@ class Leaks(GameTest):
         followed by the menu again, then leave. Returns memcheck's findings."""
         with self.game() as session:
             report = os.path.join(session.workdir, "memcheck.xml")
-            self.open_menu(session, wrapper=e2e.memcheck(report, SUPPRESSIONS), timeout=self.WAIT)
+            session.open_menu(shows_menu, e2e.memcheck(report, SUPPRESSIONS), self.WAIT)
             for visit in range(1, matches + 1):
                 if visit > 1:
-                    session.wait_for_line(SHOWING_MENU, visit, self.WAIT)
-                    session.wait_for_screen(shows_menu, "the menu", self.WAIT)
+                    session.wait_for_menu(shows_menu, visit, self.WAIT)
                 session.press("Down", self.HOLD, self.HOLD)
                 session.press("Return", self.HOLD, self.HOLD)  # 2 PLAYERS
-                session.wait_for_screen(right_paddle_at(PADDLE_START_Y), "the match", self.WAIT)
+                session.wait_for_screen(paddle_at(1, PADDLE_START_Y), "the match", self.WAIT)
                 session.press("Escape", self.HOLD, self.HOLD)
-            self.leave_from_fresh_menu(session, matches + 1, hold=self.HOLD, timeout=self.WAIT)
-            self.assertRun(session, [VERSION_LINE] + [SHOWING_MENU, EXITING_MENU] * (matches + 1)
-                           + CLOSING, 0, timeout=self.WAIT)
+            session.leave_from_fresh_menu(shows_menu, matches + 1, self.HOLD, self.WAIT)
+            self.assertRun(session, expected_lines(matches + 1), 0, timeout=self.WAIT)
             return e2e.read_memcheck(report) + (os.path.realpath(session.command[0]),)
 
     def test_no_memory_lost_through_the_game(self):
