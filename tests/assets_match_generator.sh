@@ -8,7 +8,8 @@ trap 'rm -rf "$out"' EXIT
 /usr/bin/python3 "$root/tools/make_assets.py" "$out"
 status=0
 for f in img/game.png img/game-sprites.png img/menu.png img/menu-opts.png \
-         img/hyperfont.ttf snd/bounce.wav snd/menu-opt.wav dist/korrin-tavrel.png; do
+         img/hyperfont.ttf img/icon.png snd/bounce.wav snd/menu-opt.wav \
+         $(for n in 16 32 48 64 128 256; do echo dist/icons/hicolor/${n}x$n/apps/korrin-tavrel.png; done); do
   cmp "$out/$f" "$root/$f" || status=1
 done
 exit $status

@@ -10,7 +10,10 @@ Writes, relative to the repository root:
     img/hyperfont.ttf      a blocky TrueType font built from the pixel font below
     snd/bounce.wav         the ball bounce "tock"
     snd/menu-opt.wav       the menu cursor "blip"
-    dist/korrin-tavrel.png the 64x64 desktop icon
+    img/icon.png           the 32x32 window icon the game sets (RGBA)
+    dist/icons/hicolor/NxN/apps/korrin-tavrel.png
+                           the desktop icon at 16, 32, 48, 64, 128 and 256 px
+                           (RGBA), one 16x16 picture enlarged pixel by pixel
 
 Everything is drawn or synthesised here; nothing is loaded from elsewhere.
 The output is deterministic: running the script twice gives identical files.
@@ -714,25 +717,60 @@ def make_menu_opt(path):
 
 
 # ---------------------------------------------------------------------------
-ICON_SIZE = 64
+# Icons (dist/icons/ and img/icon.png)
+# ---------------------------------------------------------------------------
+# One 16x16 pixel picture, enlarged pixel by pixel to every size: 16 divides
+# each hicolor size shipped, so every enlargement is whole and stays crisp.
+# A rounded night tile with the centre line, both paddles and a gold ball;
+# '.' is transparent.
+ICON_ART = [
+    "................",
+    "..OOOOOOOOOOOO..",
+    ".OnnnnnnnnnnnnO.",
+    ".OnBbnnllnnnnnO.",
+    ".OnBbnnllnnnnnO.",
+    ".OnBbnnnnYGnnnO.",
+    ".OnBbnnnnGgnnnO.",
+    ".OnBbnnllnnnnnO.",
+    ".OnnnnnllnnRrnO.",
+    ".OnnnnnnnnnRrnO.",
+    ".OnnnnnnnnnRrnO.",
+    ".OnnnnnllnnRrnO.",
+    ".OnnnnnllnnRrnO.",
+    ".OnnnnnnnnnnnnO.",
+    "..OOOOOOOOOOOO..",
+    "................",
+]
+ICON_COLOURS = {
+    ".": (0, 0, 0, 0),
+    "O": mix(NIGHT_LIGHT, WHITE, 0.3),
+    "n": NIGHT,
+    "l": NIGHT_LIGHT,
+    "B": mix(BLUE, WHITE, 0.35),
+    "b": mix(BLUE, INK, 0.3),
+    "R": mix(RED, WHITE, 0.35),
+    "r": mix(RED, INK, 0.3),
+    "Y": mix(GOLD, WHITE, 0.6),
+    "G": GOLD,
+    "g": GOLD_DARK,
+}
+ICON_SIZES = [16, 32, 48, 64, 128, 256]   # px, the hicolor sizes installed
+WINDOW_ICON_SIZE = 32                     # px, what the game gives its window
 
 
-def make_icon():
-    """The desktop icon: both paddles and a gold ball on the night sky of the menu."""
-    icon = new_canvas(ICON_SIZE, ICON_SIZE, NIGHT)
-    frame(icon, 0, 0, ICON_SIZE, ICON_SIZE, NIGHT_LIGHT)
-    top = (ICON_SIZE - PADDLE_H) // 2
-    draw_paddle(icon, (4, top, PADDLE_W, PADDLE_H), BLUE)
-    draw_paddle(icon, (ICON_SIZE - 4 - PADDLE_W, top, PADDLE_W, PADDLE_H), RED)
-    centre = (ICON_SIZE - BALL_SIZE) // 2
-    draw_ball(icon, (centre, centre, BALL_SIZE, BALL_SIZE), 1)
-    return icon
+def make_icon(size):
+    """The icon at `size` px, a whole multiple of the 16x16 picture."""
+    base = len(ICON_ART)
+    assert size % base == 0 and all(len(row) == base for row in ICON_ART)
+    art = np.array([[rgba(ICON_COLOURS[c]) for c in row] for row in ICON_ART], dtype=np.uint8)
+    scale = size // base
+    return np.kron(art, np.ones((scale, scale, 1), dtype=np.uint8))
 
 
 def main(args):
     out = args[0] if args else ROOT
-    img_dir, snd_dir, dist_dir = (os.path.join(out, d) for d in ("img", "snd", "dist"))
-    for d in (img_dir, snd_dir, dist_dir):
+    img_dir, snd_dir = (os.path.join(out, d) for d in ("img", "snd"))
+    for d in (img_dir, snd_dir):
         os.makedirs(d, exist_ok=True)
 
     save_png(make_game(), os.path.join(img_dir, "game.png"), alpha=False)
@@ -744,7 +782,11 @@ def main(args):
     make_font(os.path.join(img_dir, "hyperfont.ttf"))
     make_bounce(os.path.join(snd_dir, "bounce.wav"))
     make_menu_opt(os.path.join(snd_dir, "menu-opt.wav"))
-    save_png(make_icon(), os.path.join(dist_dir, "korrin-tavrel.png"), alpha=False)
+    save_png(make_icon(WINDOW_ICON_SIZE), os.path.join(img_dir, "icon.png"), alpha=True)
+    for size in ICON_SIZES:
+        apps = os.path.join(out, "dist", "icons", "hicolor", "%dx%d" % (size, size), "apps")
+        os.makedirs(apps, exist_ok=True)
+        save_png(make_icon(size), os.path.join(apps, "korrin-tavrel.png"), alpha=True)
     return 0
 
 
