@@ -2,10 +2,12 @@
 #include "game.h"
 
 #include <SDL_image.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "collide.h"
+#include "desktop.h"
 #include "init.h"
 #include "randgen.h"
 #include "sound.h"
@@ -21,6 +23,8 @@ constexpr float MS_PER_TIME_UNIT = 60.0f;
 // The first frame of a match counts this long since an imagined previous one.
 constexpr Uint32 FIRST_FRAME_MS = 30;
 constexpr Uint32 GAME_OVER_HOLD_MS = 5000;
+// During the hold the window still answers its close button and F11 this often.
+constexpr Uint32 GAME_OVER_POLL_MS = 50;
 
 // The computer aims at the screen's middle row while the ball waits, and
 // slows down over its last pixels: never faster than this.
@@ -127,6 +131,20 @@ SDL_Surface *renderScore(int player) {
     return rendered;
 }
 
+// Holds the game-over picture for GAME_OVER_HOLD_MS, or until the player
+// closes the window.
+void holdGameOver() {
+    const Uint32 start = SDL_GetTicks();
+    handlePendingEvents();
+    while (!closeRequested) {
+        const Uint32 held = SDL_GetTicks() - start;
+        if (held >= GAME_OVER_HOLD_MS)
+            return;
+        SDL_Delay(std::min(GAME_OVER_POLL_MS, GAME_OVER_HOLD_MS - held));
+        handlePendingEvents();
+    }
+}
+
 void releaseMatchAssets() {
     Mix_FreeChunk(hitSound.chunk);
     hitSound.chunk = nullptr;
@@ -206,7 +224,8 @@ void updateInputs() {
     if (TavrelBall.isPaused() != 0)
         chooseServeDirection();
 
-    if (keys[SDLK_ESCAPE])
+    // Closing the window ends the match as Escape does.
+    if (keys[SDLK_ESCAPE] || closeRequested)
         quitFlag = -1;
 }
 
@@ -317,5 +336,5 @@ void drawGameOver(int winner) {
     blitRegion(sprites, winnerBanner, WINNER_BANNER_X, WINNER_BANNER_Y);
 
     SDL_Flip(screen);
-    SDL_Delay(GAME_OVER_HOLD_MS);
+    holdGameOver();
 }

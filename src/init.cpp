@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "desktop.h"
+
 Player Players[2];
 Ball TavrelBall;
 
@@ -48,6 +50,7 @@ constexpr Uint16 BALL_SIZE = 12;
 } // namespace
 
 int initGame() {
+    setWindowDefaults();
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
         printf("Couldn't initialize SDL: %s\n", SDL_GetError());
         return 1;
@@ -56,6 +59,7 @@ int initGame() {
         puts("Error during sound init.");
         return 1;
     }
+    prepareWindow();
     screen = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 0, SDL_SWSURFACE);
     // Hidden even when the mode could not be set.
     SDL_ShowCursor(SDL_DISABLE);
@@ -105,9 +109,7 @@ void initPlayers() {
 }
 
 const Uint8 *readHeldKeys() {
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-    }
+    handlePendingEvents();
     SDL_PumpEvents();
     return SDL_GetKeyState(nullptr);
 }

@@ -46,9 +46,10 @@ constexpr int SCREEN_HEIGHT = 240;
 // loses little) and the game does not spin a core.
 constexpr Uint32 FRAME_PERIOD_MS = 22;
 
-// Starts SDL with video and audio, the mixer, the 320x240 video mode with the
-// cursor hidden, the font library and the score font. Returns 0, or 1 at the
-// first failure after printing its line; nothing started is undone.
+// Starts SDL with video and audio, the mixer, the 320x240 video mode (in a
+// window with the game's class, title and icon) with the cursor hidden, the font library and the
+// score font. Returns 0, or 1 at the first failure after printing its line; nothing started is
+// undone.
 int initGame();
 // Closes the mixer, SDL and the font library, and says so.
 void quitGame();
@@ -60,8 +61,8 @@ void resetAll();
 // the ball sprite chosen in the menu), then serves the ball after the first pause.
 void initPlayers();
 
-// Throws away every pending event (a close request included) and returns
-// SDL's key-state array: the match and the menu act only on held keys.
+// Reads every pending event (see handlePendingEvents) and returns SDL's
+// key-state array: the match and the menu act only on held keys.
 const Uint8 *readHeldKeys();
 
 // Waits until FRAME_PERIOD_MS have passed since the previous call returned.

@@ -2,6 +2,7 @@
 // alternates menu and match until the player leaves.
 #include <cstdio>
 
+#include "desktop.h"
 #include "game.h"
 #include "init.h"
 #include "menu.h"
@@ -13,8 +14,9 @@ int main(int, char **) {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    // Only the menu ends this loop, by leaving numPlayers at 0.
-    while (numPlayers != 0) {
+    // The menu ends this loop by leaving numPlayers at 0; a close request
+    // ends it after the match it came in.
+    while (numPlayers != 0 && !closeRequested) {
         showMenu();
         if (numPlayers != 0)
             startGame();

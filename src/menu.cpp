@@ -4,6 +4,7 @@
 #include <SDL_image.h>
 #include <cstdio>
 
+#include "desktop.h"
 #include "init.h"
 #include "sound.h"
 
@@ -79,6 +80,11 @@ int showMenu() {
 
         if (keys[SDLK_RETURN] || keys[SDLK_LCTRL]) {
             numPlayers = ENTRY_CHOICE[cursor];
+            quitFlag = 1;
+        }
+        // Closing the window leaves as QUIT does.
+        if (closeRequested) {
+            numPlayers = ENTRY_CHOICE[ENTRY_LEAVE];
             quitFlag = 1;
         }
         // Steps once for every pass the key is down, not once per press.

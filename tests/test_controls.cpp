@@ -100,20 +100,23 @@ TEST_F(ControlsTest, EscapeEndsTheMatchAndLeavesTheSpeedsAlone) {
     EXPECT_EQ(Players[0].speed, -11.0);
 }
 
-TEST_F(ControlsTest, EventsAreDiscardedCloseRequestIncluded) {
-    SDL_Event quit{};
-    quit.type = SDL_QUIT;
-    ASSERT_EQ(SDL_PushEvent(&quit), 0);
-    SDL_Event escape{};
-    escape.type = SDL_KEYDOWN;
-    escape.key.state = SDL_PRESSED;
-    escape.key.keysym.sym = SDLK_ESCAPE; // an event only: the key is not held
-    ASSERT_EQ(SDL_PushEvent(&escape), 0);
+TEST_F(ControlsTest, KeyEventsAreDiscardedTheFullscreenKeyIncluded) {
+    // Events only: neither key is held.
+    for (SDLKey key : {SDLK_ESCAPE, SDLK_F11}) {
+        SDL_Event event{};
+        event.type = SDL_KEYDOWN;
+        event.key.state = SDL_PRESSED;
+        event.key.keysym.sym = key;
+        ASSERT_EQ(SDL_PushEvent(&event), 0);
+    }
+    harness::holdKey(SDLK_F11);
 
     updateInputs();
     SDL_Event left;
     EXPECT_EQ(SDL_PollEvent(&left), 0);
     EXPECT_EQ(quitFlag, 0);
+    EXPECT_EQ(Players[0].speed, 0.0);
+    EXPECT_EQ(Players[1].speed, 0.0);
 }
 
 // ---- The computer opponent

@@ -13,12 +13,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "desktop.h"
 #include "match_fixture.h"
+#include "menu.h"
 
 namespace {
 // Called on every SDL_Flip, after counting it.
 std::function<void()> onFlip;
 int flips = 0;
+Uint32 lastFlipAt = 0; // the fake clock at the latest SDL_Flip
 // While not empty, Mix_Playing answers from here instead of the mixer.
 std::deque<int> playingScript;
 // For every chunk the game frees: how many channels were playing then.
@@ -33,6 +36,7 @@ void __real_SDL_Delay(Uint32 ms);
 
 int __wrap_SDL_Flip(SDL_Surface *surface) {
     ++flips;
+    lastFlipAt = fake::now;
     if (onFlip)
         onFlip();
     return __real_SDL_Flip(surface);
@@ -178,8 +182,8 @@ TEST_F(LifecycleTest, SecondMatchAfterAFiveToThreeMatchStartsFresh) {
     EXPECT_EQ(shown.back().blits, fake::blits.size());
     ASSERT_EQ(fake::blits.size(), static_cast<size_t>(tiles + TILE_BLITS + 2));
     EXPECT_EQ(fake::blits.back().sourceRect, (SDL_Rect{49, 58, 349, 27}));
-    EXPECT_EQ(countDelays(5000), 1);
-    EXPECT_EQ(fake::delays.back(), 5000u); // nothing playing: no wait after it
+    // The game-over picture is held five seconds; nothing plays, so no wait after it.
+    EXPECT_EQ(fake::now - lastFlipAt, 5000u);
     EXPECT_EQ(scoreText[0], nullptr);
     EXPECT_EQ(scoreText[1], nullptr);
 
@@ -218,7 +222,7 @@ TEST_F(LifecycleTest, SecondMatchAfterAFiveToThreeMatchStartsFresh) {
     EXPECT_EQ(Players[0].getScore(), 0);
     EXPECT_EQ(Players[1].getScore(), 5);
     EXPECT_EQ(fake::blits.back().sourceRect, (SDL_Rect{49, 30, 349, 27}));
-    EXPECT_EQ(countDelays(5000), 1);
+    EXPECT_GE(fake::now - lastFlipAt, 5000u);
     EXPECT_EQ(scoreText[0], nullptr);
     EXPECT_EQ(scoreText[1], nullptr);
 }
@@ -230,9 +234,75 @@ TEST_F(LifecycleTest, EscapeInTheFirstFrameDrawsItAndShowsNoGameOver) {
     EXPECT_EQ(flips, 1);
     EXPECT_EQ(fake::blits.size(), 7u); // one frame, banner included
     EXPECT_EQ(firstTileBlit(), -1);
-    EXPECT_EQ(countDelays(5000), 0);
+    EXPECT_EQ(fake::now, lastFlipAt); // no hold after the last frame
     EXPECT_EQ(scoreText[0], nullptr);
     EXPECT_EQ(scoreText[1], nullptr);
+}
+
+// ---- Close requests
+
+// The window's close button, SIGINT and SIGTERM all reach the game as a quit
+// event. Each screen then ends as the player would leave it, at once.
+TEST_F(LifecycleTest, AQuitEventEndsEveryScreenAtOnce) {
+    enum Screen { MENU, SERVE_WAIT, PLAY, GAME_OVER };
+    constexpr int QUIT_AT_FLIP = 2;
+    constexpr int FORCED_END_AFTER = 10; // flips
+    struct Case {
+        Screen screen;
+        int flips;    // the screen's last flip: the one after the quit event
+        int quitFlag; // as the screen leaves it
+        bool gameOverDrawn;
+    } const cases[] = {
+        {MENU, 3, 1, false},
+        {SERVE_WAIT, 3, -1, false},
+        {PLAY, 3, -1, false},
+        // The second frame scores the fifth point; the game-over picture
+        // comes third, and the quit event queued at it takes it down.
+        {GAME_OVER, 3, 1, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.screen);
+        closeRequested = false;
+        numPlayers = 2;
+        flips = 0;
+        fake::blits.clear();
+        onFlip = [&] {
+            if (flips == 1 && c.screen == PLAY)
+                TavrelBall.pauseTime = 0.0;
+            if (flips == 1 && c.screen == GAME_OVER) {
+                Players[0].score = 4;
+                scoreNextFrameFor(0);
+            }
+            if (flips == c.flips + FORCED_END_AFTER)
+                quitFlag = -2; // the quit event went unheeded: end the screen by force
+            const int quitAt = c.screen == GAME_OVER ? 3 : QUIT_AT_FLIP;
+            if (flips == quitAt) {
+                SDL_Event quit{};
+                quit.type = SDL_QUIT;
+                SDL_PushEvent(&quit);
+            }
+        };
+        harness::StdoutCapture out;
+        if (c.screen == MENU)
+            EXPECT_EQ(showMenu(), 0);
+        else
+            startGame();
+        const std::vector<std::string> lines = out.lines();
+
+        EXPECT_TRUE(closeRequested);
+        EXPECT_EQ(flips, c.flips);
+        EXPECT_EQ(quitFlag, c.quitFlag);
+        EXPECT_EQ(fake::now, lastFlipAt); // nothing held after the last picture
+        EXPECT_EQ(firstTileBlit() >= 0, c.gameOverDrawn);
+        if (c.screen == MENU) {
+            EXPECT_EQ(numPlayers, 0); // leave, as QUIT does
+            EXPECT_EQ(lines, (std::vector<std::string>{"Showing menu now", "Exiting menu."}));
+        } else {
+            EXPECT_EQ(numPlayers, 2); // a match never changes it
+            EXPECT_EQ(lines, std::vector<std::string>{});
+            EXPECT_EQ(TavrelBall.isPaused() != 0, c.screen != PLAY);
+        }
+    }
 }
 
 // ---- The frame hold

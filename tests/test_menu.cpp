@@ -260,20 +260,23 @@ TEST(MenuKeys, TabStepsTheBallOncePerPassModuloFourAndTheStepIsKept) {
     EXPECT_EQ(ballType, 2);
 }
 
-TEST(MenuKeys, EscapeAndAWindowCloseDoNothing) {
+TEST(MenuKeys, EscapeAndTheFullscreenKeyDoNothing) {
     harness::startGame();
-    SDL_Event quit{};
-    quit.type = SDL_QUIT;
-    ASSERT_EQ(SDL_PushEvent(&quit), 0);
+    SDL_Event fullscreen{};
+    fullscreen.type = SDL_KEYDOWN;
+    fullscreen.key.state = SDL_PRESSED;
+    fullscreen.key.keysym.sym = SDLK_F11;
+    ASSERT_EQ(SDL_PushEvent(&fullscreen), 0);
     numPlayers = 0;
     const MenuRun result =
-        runMenu({{SDLK_ESCAPE}, {SDLK_ESCAPE}, {}, {SDLK_ESCAPE}, {SDLK_RETURN}});
+        runMenu({{SDLK_ESCAPE}, {SDLK_ESCAPE, SDLK_F11}, {}, {SDLK_F11}, {SDLK_RETURN}});
     EXPECT_EQ(result.passes.size(), 5u);
     EXPECT_EQ(column(result.passes, &Pass::highlight), (std::vector<int>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(column(result.passes, &Pass::ballType), (std::vector<int>{0, 0, 0, 0, 0}));
     EXPECT_EQ(numPlayers, 1);
-    // The close request was taken from the queue, and ignored.
+    // The key's event was taken from the queue.
     SDL_PumpEvents();
-    EXPECT_EQ(SDL_PeepEvents(&quit, 1, SDL_PEEKEVENT, SDL_QUITMASK), 0);
+    EXPECT_EQ(SDL_PeepEvents(&fullscreen, 1, SDL_PEEKEVENT, SDL_ALLEVENTS), 0);
 }
 
 TEST(MenuKeys, TheMenuOpensAgainOnTheFirstEntry) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "harness.h"
 #include "init.h"
 
@@ -90,6 +91,11 @@ TEST(Startup, AVideoModeThatCannotBeSetStopsStartUpWithTheCursorHidden) {
 TEST(Startup, ASuccessfulStartPrintsOnlyTheVersionLine) {
     harness::prepareMedia();
     ASSERT_FALSE(HasFatalFailure());
+    // The player's own choice stays; the other window settings get the game's.
+    setenv("SDL_VIDEO_X11_WMCLASS", "player's class", 1);
+    for (const char *unset :
+         {"SDL_VIDEO_WAYLAND_WMCLASS", "SDL12COMPAT_SCALE_METHOD", "SDL12COMPAT_WINDOW_SCALING"})
+        unsetenv(unset);
     EXPECT_EQ(versionLine(), "Compiled with SDL_mixer version: 1.2.12");
     harness::StdoutCapture out;
     const int status = initGame();
@@ -107,6 +113,17 @@ TEST(Startup, ASuccessfulStartPrintsOnlyTheVersionLine) {
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
     EXPECT_NE(font, nullptr);
 
+    char *title = nullptr, *iconTitle = nullptr;
+    SDL_WM_GetCaption(&title, &iconTitle);
+    EXPECT_STREQ(title, "Korrin Tavrel");
+    EXPECT_STREQ(iconTitle, "Korrin Tavrel");
+    EXPECT_STREQ(getenv("SDL_VIDEO_X11_WMCLASS"), "player's class");
+    EXPECT_STREQ(getenv("SDL_VIDEO_WAYLAND_WMCLASS"), "korrin-tavrel");
+    EXPECT_STREQ(getenv("SDL12COMPAT_SCALE_METHOD"), "nearest");
+    const SDL_VideoInfo *desktop = SDL_GetVideoInfo();
+    EXPECT_EQ(getenv("SDL12COMPAT_WINDOW_SCALING"),
+              std::to_string(windowScale(desktop->current_w, desktop->current_h)));
+
     int frequency = 0, channels = 0;
     Uint16 format = 0;
     ASSERT_NE(Mix_QuerySpec(&frequency, &format, &channels), 0);
@@ -114,6 +131,19 @@ TEST(Startup, ASuccessfulStartPrintsOnlyTheVersionLine) {
     EXPECT_EQ(format, AUDIO_S16LSB);
     EXPECT_EQ(channels, 2);
     EXPECT_EQ(Mix_AllocateChannels(-1), 4);
+}
+
+TEST(Startup, TheWindowTakesTheLargestWholeScaleThatFitsEightyPercentOfTheDesktop) {
+    struct Case {
+        int desktopWidth, desktopHeight, scale;
+    } const cases[] = {
+        {1920, 1080, 3}, {1280, 720, 2}, {1366, 768, 2}, {2560, 1440, 4},
+        {3840, 2160, 7}, {400, 300, 1},  {399, 299, 1},  {0, 0, 1},
+        {2000, 600, 2},  {800, 2000, 2}, {1200, 900, 3}, {1199, 900, 2},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(windowScale(c.desktopWidth, c.desktopHeight), c.scale)
+            << c.desktopWidth << "x" << c.desktopHeight;
 }
 
 TEST(Startup, QuitGameShutsEverythingDownAndSaysSo) {
