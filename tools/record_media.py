@@ -64,7 +64,7 @@ def record_match(session):
     while time.monotonic() - start < GIF_LENGTH_S:
         due = start + len(frames) * GIF_FRAME_S
         time.sleep(max(0.0, due - time.monotonic()))
-        frames.append((session.screenshot("frame", decode=False), time.monotonic()))
+        frames.append((session.window_shot("frame", decode=False), time.monotonic()))
         if time.monotonic() >= next_steer:
             session.key_up(keys[0])
             keys.reverse()

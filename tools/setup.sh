@@ -9,8 +9,14 @@ KORRIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KORRIN_PACKAGES=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
+  # the other SDL 1.2 runtime (over SDL2), installed beside the classic one,
+  # which stays the system's: the tests run on both
+  libsdl1.2-compat
   # tests: GoogleTest, a virtual X display with key presses and screenshots, leak checks
   googletest libgtest-dev python3 xvfb xauth xdotool imagemagick valgrind
+  # tests of the desktop window: a window manager that honours fullscreen,
+  # WM_DELETE_WINDOW sent as a window manager does, window properties
+  openbox python3-xlib x11-utils
   # the asset generator, which the tests run to check the committed assets
   python3-pil python3-numpy python3-fonttools
 )
@@ -26,6 +32,12 @@ korrin_install_packages() {
   echo "Installing: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Where libsdl1.2-compat puts its libSDL-1.2.so.0: LD_LIBRARY_PATH on this
+# folder runs the game on sdl12-compat instead of the classic SDL 1.2.
+korrin_sdl12_compat_dir() {
+  echo "/usr/lib/$(gcc -print-multiarch)/sdl12-compat"
 }
 
 # korrin_build DIR [cmake options...]

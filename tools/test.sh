@@ -1,14 +1,36 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite: once on the normal build and
-# once on a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs the whole test suite: on the normal build with the
+# system's SDL 1.2, again on it with sdl12-compat (SDL 1.2 over SDL2, which
+# most distributions ship as their SDL 1.2), and on a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer (the system's SDL 1.2).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 korrin_install_packages
 
+compat_dir="$(korrin_sdl12_compat_dir)"
+if [ ! -e "$compat_dir/libSDL-1.2.so.0" ]; then
+  echo "sdl12-compat is not in $compat_dir" >&2
+  exit 1
+fi
+
+# run_pass NAME COMMAND...: runs a pass and says how long it took.
+run_pass() {
+  local name="$1" start=$SECONDS
+  shift
+  echo "=== $name"
+  "$@"
+  echo "=== $name: passed in $((SECONDS - start)) s"
+}
+
 korrin_build build -DBUILD_TESTING=ON
-ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
+run_pass "normal build, system SDL 1.2" \
+  ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
+# The tests labelled "package" do not depend on the runtime: they run once, above.
+run_pass "normal build, sdl12-compat" env LD_LIBRARY_PATH="$compat_dir" \
+  ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)" -LE package
 
 korrin_build build-sanitize -DBUILD_TESTING=ON -DKORRIN_SANITIZE=ON
 export LSAN_OPTIONS="suppressions=$KORRIN_ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-ctest --test-dir "$KORRIN_ROOT/build-sanitize" --output-on-failure -j"$(nproc)"
+run_pass "sanitized build, system SDL 1.2" \
+  ctest --test-dir "$KORRIN_ROOT/build-sanitize" --output-on-failure -j"$(nproc)"

@@ -6,7 +6,10 @@ server itself through -displayfd, so sessions running in parallel never meet),
 lays out a temporary working directory with copies of img/ and snd/ (minus any
 files a test leaves out), and runs the game there under `stdbuf -oL` so that
 every line it prints can be watched as it comes. Keys are pressed with
-xdotool, screenshots taken with ImageMagick's `import` and decoded here.
+xdotool, screenshots of the game's window taken with ImageMagick's `import`
+and decoded here. The same tests run on both SDL 1.2 runtimes that Debian
+ships, classic SDL 1.2 and sdl12-compat (chosen with LD_LIBRARY_PATH):
+`sdl12_compat()` tells which one the game loads.
 Whatever happens, the game and the X server are ended when the session
 closes; both also die with this process (PR_SET_PDEATHSIG), so a runner killed
 by a test timeout leaves nothing behind.
@@ -15,6 +18,7 @@ Standard library only.
 """
 
 import ctypes
+import functools
 import os
 import re
 import shutil
@@ -42,6 +46,12 @@ KEY_HOLD_S = 0.15
 # What the game prints each time its menu opens.
 SHOWING_MENU = "Showing menu now"
 
+# The Xvfb's screen unless a test asks for another.
+DEFAULT_SCREEN = "640x480x24"
+
+# SDL_Linked_Version of sdl12-compat starts here; classic SDL 1.2 ends at 1.2.15.
+SDL12_COMPAT_FIRST = (1, 2, 50)
+
 _PR_SET_PDEATHSIG = 1
 
 
@@ -54,6 +64,26 @@ def _die_with_parent():
 
 class E2EError(Exception):
     """The test ground itself could not do what was asked."""
+
+
+class _SDLVersion(ctypes.Structure):
+    _fields_ = [("major", ctypes.c_uint8), ("minor", ctypes.c_uint8), ("patch", ctypes.c_uint8)]
+
+
+@functools.lru_cache(maxsize=None)
+def sdl_version():
+    """The version of the SDL 1.2 library that the game loads: the same
+    dynamic loader, LD_LIBRARY_PATH included, finds it here."""
+    library = ctypes.CDLL("libSDL-1.2.so.0")
+    library.SDL_Linked_Version.restype = ctypes.POINTER(_SDLVersion)
+    version = library.SDL_Linked_Version().contents
+    return (version.major, version.minor, version.patch)
+
+
+def sdl12_compat():
+    """True when the game runs on sdl12-compat (SDL 1.2 over SDL2), False on
+    classic SDL 1.2."""
+    return sdl_version() >= SDL12_COMPAT_FIRST
 
 
 # ---------------------------------------------------------------------------
@@ -167,6 +197,23 @@ def draw(canvas, image, region, x, y):
             canvas.rows[cy][cx] = blend(canvas.rows[cy][cx], image.rows[sy + row][sx + col])
 
 
+def reduce(image, k):
+    """The picture that, drawn k times larger (each pixel as a k x k block),
+    gives `image`; None when a block is not one colour or the image's size is
+    not a whole multiple of k."""
+    if image.width % k or image.height % k:
+        return None
+    rows = []
+    for y in range(0, image.height, k):
+        block_rows = image.rows[y:y + k]
+        row = block_rows[0][::k]
+        if any(line[x:x + k] != [pixel] * k
+               for line in block_rows for x, pixel in zip(range(0, image.width, k), row)):
+            return None
+        rows.append(row)
+    return Image(image.width // k, image.height // k, rows)
+
+
 def blank(width, height):
     return Image(width, height, [[(0, 0, 0, 255)] * width for _ in range(height)])
 
@@ -245,11 +292,11 @@ class _Xvfb:
     # closes it and opens it again. Without -noreset that first close (the
     # last client leaving) makes the server reset, and the second open often
     # fails with "Couldn't open X11 display".
-    def __init__(self):
+    def __init__(self, screen):
         read_fd, write_fd = os.pipe()
         try:
             self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "640x480x24",
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen,
                  "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -298,9 +345,11 @@ class Session:
     env: extra environment for the game (e.g. SDL_AUDIODRIVER=bogus); a
         value of None removes the variable.
     display: False runs the game without an X server.
+    screen: the X server's screen, WIDTHxHEIGHTxDEPTH.
     """
 
-    def __init__(self, game, assets, without=(), env=None, display=True, files=None):
+    def __init__(self, game, assets, without=(), env=None, display=True, files=None,
+                 screen=DEFAULT_SCREEN):
         if isinstance(game, str):
             self.command = [os.path.abspath(game)]
         else:
@@ -334,10 +383,15 @@ class Session:
             self._add_options("ASAN_OPTIONS", "verify_asan_link_order=0",
                               "exitcode=%d" % SANITIZER_STATUS)
             self._add_options("UBSAN_OPTIONS", "exitcode=%d" % SANITIZER_STATUS)
+            # No session bus: libdbus (which SDL2 loads) would otherwise fork
+            # to autolaunch one with dbus-launch, a child that valgrind follows
+            # into the game's report and a daemon that may outlive the game.
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.workdir,
+                                                                               "no-bus")
             self.env.pop("SDL_VIDEODRIVER", None)
             self.env.pop("DISPLAY", None)
             if display:
-                self.xvfb = _Xvfb()
+                self.xvfb = _Xvfb(screen)
                 self.env["DISPLAY"] = self.xvfb.display
             for name, value in (env or {}).items():  # None unsets
                 if value is None:
@@ -426,11 +480,15 @@ class Session:
             if int(stat.rsplit(")", 1)[1].split()[2]) == self.proc.pid:
                 found.append("process " + stat.rsplit(")", 1)[0] + ")")
         if self.xvfb is not None:
-            windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "."],
-                                     env=self.env, stdin=subprocess.DEVNULL, timeout=10,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
-            found += ["window " + w for w in windows.decode().split()]
+            found += ["window " + w for w in self._visible_windows()]
         return found
+
+    def _visible_windows(self):
+        # Any name or class: the root window has neither, the game's window
+        # has its class.
+        return subprocess.run(["xdotool", "search", "--onlyvisible", "."], env=self.env,
+                              stdin=subprocess.DEVNULL, timeout=10, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout.decode().split()
 
     def run(self, timeout=10.0):
         """Starts the game and waits for it to end, pressing nothing."""
@@ -439,14 +497,37 @@ class Session:
     # -- keys and screen -----------------------------------------------------
 
     def _x(self, *args):
-        subprocess.run(list(args), env=self.env, check=True, timeout=10,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        return subprocess.run(list(args), env=self.env, check=True, timeout=10,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout.decode()
+
+    def window(self, timeout=5.0):
+        """The id of the game's window: the only visible window on this
+        session's display."""
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = self._visible_windows()
+            if len(windows) == 1:
+                return windows[0]
+            if time.monotonic() > deadline:
+                raise E2EError("not one visible window on the display but %r" % windows)
+            time.sleep(0.1)
+
+    def window_size(self):
+        """(width, height) of the game's window."""
+        shell = self._x("xdotool", "getwindowgeometry", "--shell", self.window())
+        fields = dict(line.split("=", 1) for line in shell.split())
+        return int(fields["WIDTH"]), int(fields["HEIGHT"])
 
     def focus(self):
-        # With no window manager the keyboard focus follows the pointer; the
-        # game's window sits at the top-left of the screen.
-        self._x("xdotool", "mousemove", str(SCREEN_WIDTH // 2), str(SCREEN_HEIGHT // 2))
+        """Gives the game's window the keyboard focus, wherever it lies (classic
+        SDL 1.2 opens it at the top-left, sdl12-compat centres it): the
+        pointer onto its middle (with no window manager the focus follows the
+        pointer) and the focus set on it."""
+        window = self.window()
+        width, height = self.window_size()
+        self._x("xdotool", "mousemove", "--window", window, str(width // 2), str(height // 2),
+                "windowfocus", "--sync", window)
 
     def key_down(self, key):
         self._x("xdotool", "keydown", key)
@@ -462,17 +543,29 @@ class Session:
         self.key_up(key)
         time.sleep(after)
 
-    def screenshot(self, name=None, decode=True):
-        """The game's 320x240 window, kept as a PNG file in the working
-        directory: returned as an Image, or with `decode` False as the path
-        of the file."""
+    def window_shot(self, name=None, decode=True):
+        """The game's window at its own size, kept as a PNG file in the
+        working directory: returned as an Image, or with `decode` False as
+        the path of the file."""
         self._shot_count += 1
         path = os.path.join(self.workdir, "%s-%d.png" % (name or "shot", self._shot_count))
-        self._x("import", "-display", self.env["DISPLAY"], "-window", "root",
-                "-crop", "%dx%d+0+0" % (SCREEN_WIDTH, SCREEN_HEIGHT), "+repage",
+        self._x("import", "-display", self.env["DISPLAY"], "-window", self.window(),
                 "PNG24:" + path)
         self.last_screenshot = os.path.basename(path)
         return read_png(path) if decode else path
+
+    def screenshot(self, name=None):
+        """The game's screen as it draws it, 320x240: the window itself, or
+        a window k times as large reduced (each k x k block must be one
+        colour)."""
+        image = self.window_shot(name)
+        k = image.width // SCREEN_WIDTH
+        small = reduce(image, k) if k and image.height == k * SCREEN_HEIGHT else None
+        if small is None or small.width != SCREEN_WIDTH:
+            raise E2EError("screenshot %s (%dx%d) is not the game's screen drawn in whole "
+                           "%dx%d blocks" % (self.last_screenshot, image.width, image.height,
+                                              k, k))
+        return small
 
     def wait_for_screen(self, shows, what, timeout=10.0, interval=0.2):
         """Takes screenshots until `shows(image)` is true; returns that image.
