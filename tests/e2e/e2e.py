@@ -14,9 +14,10 @@ Whatever happens, the game and the X server are ended when the session
 closes; both also die with this process (PR_SET_PDEATHSIG), so a runner killed
 by a test timeout leaves nothing behind.
 
-Standard library only.
+Standard library only, but for request_close (python3-xlib).
 """
 
+import contextlib
 import ctypes
 import functools
 import os
@@ -71,19 +72,19 @@ class _SDLVersion(ctypes.Structure):
 
 
 @functools.lru_cache(maxsize=None)
-def sdl_version():
-    """The version of the SDL 1.2 library that the game loads: the same
-    dynamic loader, LD_LIBRARY_PATH included, finds it here."""
-    library = ctypes.CDLL("libSDL-1.2.so.0")
-    library.SDL_Linked_Version.restype = ctypes.POINTER(_SDLVersion)
-    version = library.SDL_Linked_Version().contents
+def sdl_version(library="libSDL-1.2.so.0"):
+    """The version of an SDL 1.2 library file; by default of the one the game
+    loads (the same dynamic loader, LD_LIBRARY_PATH included, finds it here)."""
+    sdl = ctypes.CDLL(library)
+    sdl.SDL_Linked_Version.restype = ctypes.POINTER(_SDLVersion)
+    version = sdl.SDL_Linked_Version().contents
     return (version.major, version.minor, version.patch)
 
 
-def sdl12_compat():
+def sdl12_compat(library="libSDL-1.2.so.0"):
     """True when the game runs on sdl12-compat (SDL 1.2 over SDL2), False on
-    classic SDL 1.2."""
-    return sdl_version() >= SDL12_COMPAT_FIRST
+    classic SDL 1.2; of another library file when one is named."""
+    return sdl_version(library) >= SDL12_COMPAT_FIRST
 
 
 # ---------------------------------------------------------------------------
@@ -362,6 +363,7 @@ class Session:
         self._reader = None
         self.status = None
         self._shot_count = 0
+        self._managed = False  # a window manager runs (see window_manager)
         self.last_screenshot = None
         try:
             for folder in ("img", "snd") if assets is not None else ():
@@ -513,6 +515,50 @@ class Session:
                 raise E2EError("not one visible window on the display but %r" % windows)
             time.sleep(0.1)
 
+    def linked_sdl(self):
+        """The SDL 1.2 library file the running game has loaded (a launcher
+        may have chosen it)."""
+        with open("/proc/%d/maps" % self.proc.pid) as maps:
+            for line in maps:
+                if "/libSDL-1.2.so" in line:
+                    return line.split()[-1]
+        raise E2EError("the game has loaded no SDL 1.2 library")
+
+    @contextlib.contextmanager
+    def window_manager(self):
+        """openbox on this session's display (it honours fullscreen), running
+        before the game starts; focus() then activates the window through it."""
+        manager = subprocess.Popen(["openbox"], env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   preexec_fn=_die_with_parent)
+        try:
+            deadline = time.monotonic() + 10
+            while "window id" not in self._x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"):
+                if time.monotonic() > deadline:
+                    raise E2EError("openbox did not start")
+                time.sleep(0.1)
+            self._managed = True
+            yield
+        finally:
+            self._managed = False
+            _end(manager)
+
+    def request_close(self):
+        """Asks the game's window to close as a window manager does when its
+        close button is pressed: a WM_DELETE_WINDOW client message (through
+        python3-xlib, which tools/setup.sh installs)."""
+        from Xlib import X, display, protocol
+        connection = display.Display(self.env["DISPLAY"])
+        try:
+            window = connection.create_resource_object("window", int(self.window()))
+            delete = connection.intern_atom("WM_DELETE_WINDOW")
+            window.send_event(protocol.event.ClientMessage(
+                window=window, client_type=connection.intern_atom("WM_PROTOCOLS"),
+                data=(32, [delete, X.CurrentTime, 0, 0, 0])), event_mask=X.NoEventMask)
+            connection.flush()
+        finally:
+            connection.close()
+
     def window_size(self):
         """(width, height) of the game's window."""
         shell = self._x("xdotool", "getwindowgeometry", "--shell", self.window())
@@ -525,6 +571,9 @@ class Session:
         pointer onto its middle (with no window manager the focus follows the
         pointer) and the focus set on it."""
         window = self.window()
+        if self._managed:
+            self._x("xdotool", "windowactivate", "--sync", window)
+            return
         width, height = self.window_size()
         self._x("xdotool", "mousemove", "--window", window, str(width // 2), str(height // 2),
                 "windowfocus", "--sync", window)

@@ -13,8 +13,10 @@ pixel by pixel against the game's own images.
 import argparse
 import contextlib
 import functools
+import itertools
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -240,7 +242,9 @@ class StartUpFailures(GameTest):
 
         # A terminal type: the menu is drawn as text into standard output, the
         # game's lines among the drawing. No key ever comes, so the game stays
-        # in the menu until it is killed (it takes no heed of SIGTERM).
+        # in the menu until SIGTERM. ncurses, started by the text-mode driver
+        # after SDL's own handler, takes that signal itself: it restores the
+        # terminal and ends the process with status 1, before the game sees it.
         with self.game(display=False, env={"TERM": "xterm"}) as session:
             session.start()
             session.wait_for_line(SHOWING_MENU, ending=True)
@@ -249,8 +253,11 @@ class StartUpFailures(GameTest):
             printed = list(session.lines)
             self.assertTrue(printed[0].endswith(VERSION_LINE), printed[0][-200:])
             self.assertIn("\x1b[", "".join(printed[1:]), "no screen drawing in the output")
-            os.killpg(session.proc.pid, signal.SIGKILL)
-            session.finish()
+            os.kill(session.proc.pid, signal.SIGTERM)
+            printed, status = session.finish()
+            self.assertEqual(status, 1)
+            self.assertIn("\x1b[?1049l", printed[-1],  # leaves the terminal's alternate screen
+                          "the terminal was not restored")
             self.assertEqual(session.left_behind(), [])
 
 
@@ -492,6 +499,74 @@ class Match(GameTest):
             session.press("Escape")
             session.leave_from_fresh_menu(shows_menu, 2)
             self.assertRun(session, expected_lines(2), 0)
+
+
+# How a player asks the game to close: the window's close button, Ctrl+C in
+# its terminal, SIGTERM at logout. The game must have ended within a second.
+CLOSE_REQUESTS = {
+    "close button": e2e.Session.request_close,
+    "SIGTERM": lambda session: os.kill(session.proc.pid, signal.SIGTERM),
+    "SIGINT": lambda session: os.kill(session.proc.pid, signal.SIGINT),
+}
+CLOSED_WITHIN_S = 1.0
+
+
+class Desktop(GameTest):
+    def test_window_is_named_and_closes_from_every_screen(self):
+        """Title, class and icon on the window, whatever the executable is
+        called; the close button, SIGTERM and SIGINT end the game the normal
+        way from the menu and from a match."""
+        icon = "_NET_WM_ICON(CARDINAL)" if e2e.sdl12_compat() else "bitmap id # to use for icon"
+        for how, where in itertools.product(CLOSE_REQUESTS, ("menu", "match")):
+            with self.subTest(how=how, where=where), self.game() as session:
+                renamed = os.path.join(session.workdir, "renamed-game")
+                shutil.copy(GAME, renamed)
+                session.command = [renamed]
+                session.open_menu(shows_menu)
+                properties = session._x("xprop", "-id", session.window(), "WM_NAME",
+                                        "WM_CLASS", "WM_HINTS", "_NET_WM_ICON")
+                self.assertRegex(properties, r'WM_NAME\(\w+\) = "Korrin Tavrel"')
+                self.assertIn('WM_CLASS(STRING) = "korrin-tavrel", "korrin-tavrel"', properties)
+                self.assertIn(icon, properties)
+                if where == "match":
+                    session.press("Return")  # 1 PLAYER
+                    session.wait_for_screen(paddle_at(0, PADDLE_START_Y), "the match")
+                asked_at = time.monotonic()
+                CLOSE_REQUESTS[how](session)
+                self.assertRun(session, expected_lines(1), 0)
+                self.assertLess(time.monotonic() - asked_at, CLOSED_WITHIN_S)
+
+    def test_window_is_scaled_whole_and_crisp_and_f11_fills_the_screen(self):
+        """Started as tools/play.sh starts it, on sdl12-compat: the largest
+        whole scale of 320x240 within 80 % of the desktop, every game pixel a
+        square of the scale's size (Session.screenshot reduces the window and
+        fails otherwise); under a window manager F11 covers the screen and
+        brings the window back."""
+        if BUILD_DIR is None:
+            self.skipTest("--build not given")
+        launcher = os.path.join(BUILD_DIR, "play", "korrin-tavrel")
+        # screen, window size, with a window manager and F11
+        cases = [((1920, 1080), (960, 720), True), ((1280, 720), (640, 480), False)]
+        for screen, size, fullscreen in cases:
+            with self.subTest(screen=screen), \
+                    self.game(command=[launcher], screen="%dx%dx24" % screen) as session, \
+                    session.window_manager() if fullscreen else contextlib.nullcontext():
+                session.start()
+                session.wait_for_line(SHOWING_MENU)
+                if not e2e.sdl12_compat(session.linked_sdl()):
+                    self.skipTest("the launcher found no sdl12-compat on this machine")
+                self.assertEqual(session.window_size(), size)
+                session.focus()
+                session.wait_for_screen(shows_menu, "the menu, in whole squares")
+                for key_presses, expected_size in ((1, screen), (2, size)) if fullscreen else ():
+                    session.press("F11")
+                    deadline = time.monotonic() + 5
+                    while session.window_size() != expected_size and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    self.assertEqual(session.window_size(), expected_size,
+                                     "after F11 pressed %d time(s)" % key_presses)
+                session.leave_from_fresh_menu(shows_menu)
+                self.assertRun(session, expected_lines(1), 0)
 
 
 class Install(GameTest):
