@@ -243,23 +243,22 @@ TEST_F(LifecycleTest, EscapeInTheFirstFrameDrawsItAndShowsNoGameOver) {
 // ---- Close requests
 
 // The window's close button, SIGINT and SIGTERM all reach the game as a quit
-// event. Each screen then ends as the player would leave it, at once.
+// event. Each screen then ends as the player would leave it, at once: the
+// third flip is the last, and nothing is held after it.
 TEST_F(LifecycleTest, AQuitEventEndsEveryScreenAtOnce) {
     enum Screen { MENU, SERVE_WAIT, PLAY, GAME_OVER };
-    constexpr int QUIT_AT_FLIP = 2;
-    constexpr int FORCED_END_AFTER = 10; // flips
     struct Case {
         Screen screen;
-        int flips;    // the screen's last flip: the one after the quit event
+        int quitAtFlip;
         int quitFlag; // as the screen leaves it
-        bool gameOverDrawn;
+        std::vector<std::string> lines;
     } const cases[] = {
-        {MENU, 3, 1, false},
-        {SERVE_WAIT, 3, -1, false},
-        {PLAY, 3, -1, false},
-        // The second frame scores the fifth point; the game-over picture
-        // comes third, and the quit event queued at it takes it down.
-        {GAME_OVER, 3, 1, true},
+        {MENU, 2, 1, {"Showing menu now", "Exiting menu."}}, // as if QUIT were chosen
+        {SERVE_WAIT, 2, -1, {}},
+        {PLAY, 2, -1, {}},
+        // The second frame scores the fifth point, the third flip shows the
+        // game-over picture, and the quit event queued then takes it down.
+        {GAME_OVER, 3, 1, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.screen);
@@ -274,35 +273,27 @@ TEST_F(LifecycleTest, AQuitEventEndsEveryScreenAtOnce) {
                 Players[0].score = 4;
                 scoreNextFrameFor(0);
             }
-            if (flips == c.flips + FORCED_END_AFTER)
-                quitFlag = -2; // the quit event went unheeded: end the screen by force
-            const int quitAt = c.screen == GAME_OVER ? 3 : QUIT_AT_FLIP;
-            if (flips == quitAt) {
+            if (flips == c.quitAtFlip) {
                 SDL_Event quit{};
                 quit.type = SDL_QUIT;
                 SDL_PushEvent(&quit);
             }
+            if (flips == 20)
+                quitFlag = -2; // the quit event went unheeded: end the screen by force
         };
         harness::StdoutCapture out;
         if (c.screen == MENU)
             EXPECT_EQ(showMenu(), 0);
         else
             startGame();
-        const std::vector<std::string> lines = out.lines();
 
-        EXPECT_TRUE(closeRequested);
-        EXPECT_EQ(flips, c.flips);
+        EXPECT_EQ(out.lines(), c.lines);
+        EXPECT_EQ(flips, 3);
+        EXPECT_EQ(fake::now, lastFlipAt);
         EXPECT_EQ(quitFlag, c.quitFlag);
-        EXPECT_EQ(fake::now, lastFlipAt); // nothing held after the last picture
-        EXPECT_EQ(firstTileBlit() >= 0, c.gameOverDrawn);
-        if (c.screen == MENU) {
-            EXPECT_EQ(numPlayers, 0); // leave, as QUIT does
-            EXPECT_EQ(lines, (std::vector<std::string>{"Showing menu now", "Exiting menu."}));
-        } else {
-            EXPECT_EQ(numPlayers, 2); // a match never changes it
-            EXPECT_EQ(lines, std::vector<std::string>{});
-            EXPECT_EQ(TavrelBall.isPaused() != 0, c.screen != PLAY);
-        }
+        EXPECT_EQ(numPlayers, c.screen == MENU ? 0 : 2);
+        EXPECT_EQ(firstTileBlit() >= 0, c.screen == GAME_OVER);
+        EXPECT_EQ(TavrelBall.isPaused() == 0, c.screen == PLAY);
     }
 }
 
