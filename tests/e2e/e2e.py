@@ -555,7 +555,9 @@ class Session:
             window.send_event(protocol.event.ClientMessage(
                 window=window, client_type=connection.intern_atom("WM_PROTOCOLS"),
                 data=(32, [delete, X.CurrentTime, 0, 0, 0])), event_mask=X.NoEventMask)
-            connection.flush()
+            # A round trip: the server has sent the message on before the
+            # connection closes (with a mere flush, about one in fifteen was lost).
+            connection.sync()
         finally:
             connection.close()
 

@@ -531,7 +531,6 @@ CLOSE_REQUESTS = {
     "SIGINT": lambda session: os.kill(session.proc.pid, signal.SIGINT),
 }
 CLOSED_WITHIN_S = 1.0
-SETTLE_S = 0.5
 
 
 class Desktop(GameTest):
@@ -552,10 +551,6 @@ class Desktop(GameTest):
                 if where == "match":
                     session.press("Return")  # 1 PLAYER
                     session.wait_for_screen(paddle_at(0, PADDLE_START_Y), "the match")
-                # Classic SDL 1.2 now and then misses a WM_DELETE_WINDOW that
-                # comes within moments of its window's last change of state;
-                # a player's click on the close button never comes that soon.
-                time.sleep(SETTLE_S)
                 asked_at = time.monotonic()
                 CLOSE_REQUESTS[how](session)
                 self.assertRun(session, expected_lines(1), 0)
