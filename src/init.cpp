@@ -2,6 +2,7 @@
 #include "init.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "desktop.h"
 
@@ -55,6 +56,11 @@ int initGame() {
         printf("Couldn't initialize SDL: %s\n", SDL_GetError());
         return 1;
     }
+    // However the process ends (a failed start-up returns from main, a
+    // missing match asset calls exit): on sdl12-compat a process that ends
+    // with the audio device open can die of SIGSEGV, SDL2's audio thread
+    // calling into the library while it is unloaded.
+    std::atexit(SDL_Quit);
     if (initSound() != 0) {
         puts("Error during sound init.");
         return 1;

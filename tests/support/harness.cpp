@@ -31,13 +31,6 @@ void removeDiskAudio() {
         std::remove(diskAudioPath.c_str());
 }
 
-// Runs at exit, before the libraries are unloaded. sdl12-compat's audio
-// callback runs on SDL2's audio thread; a process that ends with the audio
-// device still open (a test that started the game, or the game's own exit(1)
-// in a death test) may have that thread call into sdl12-compat after it is
-// unloaded, and die of SIGSEGV. SDL_Quit stops the thread first.
-void shutDownSDL() { SDL_Quit(); }
-
 const std::string ASSETS[] = {"img/game.png",      "img/game-sprites.png", "img/menu.png",
                               "img/menu-opts.png", "img/hyperfont.ttf",    "snd/bounce.wav",
                               "snd/menu-opt.wav"};
@@ -68,7 +61,6 @@ void prepareMedia() {
         close(fd);
         diskAudioPath = pattern;
         std::atexit(removeDiskAudio);
-        std::atexit(shutDownSDL);
     }
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "disk", 1);
