@@ -49,6 +49,7 @@ NO_VIDEO_DEVICE = ["Couldn't initialize SDL: No available video device", INIT_FA
 # Screen geometry, as the game's images lay it out.
 FIRST_ENTRY_BAND = (0, 0, None, 16)  # width: the whole highlight image
 FIRST_ENTRY_AT = (63, 78)
+ENTRY_SPACING = 33  # rows between two entries, in the highlights and on the screen
 GAME_OVER_TILE = (23, 102, 11, 11)
 GAME_OVER_BANNER = (49, 1, 349, 27)
 GAME_OVER_BANNER_AT = (-14, 88)
@@ -83,13 +84,15 @@ def copy_of(image):
 
 
 @functools.lru_cache(maxsize=None)
-def menu_screen(highlights=None):
-    """The menu as it opens: the background with entry 0 highlighted (from
-    the game's own highlights image unless another is given)."""
+def menu_screen(highlights=None, entry=0):
+    """The menu with an entry highlighted, by default entry 0 as the menu
+    opens (from the game's own highlights image unless another is given)."""
     screen = copy_of(asset("img/menu.png"))
     highlights = highlights or asset("img/menu-opts.png")
     x, y, _, h = FIRST_ENTRY_BAND
-    e2e.draw(screen, highlights, (x, y, highlights.width, h), *FIRST_ENTRY_AT)
+    step = ENTRY_SPACING * entry
+    e2e.draw(screen, highlights, (x, y + step, highlights.width, h),
+             FIRST_ENTRY_AT[0], FIRST_ENTRY_AT[1] + step)
     return screen
 
 
@@ -630,11 +633,23 @@ LOST = ("Leak_DefinitelyLost", "Leak_IndirectlyLost", "Leak_PossiblyLost")
 
 
 class Leaks(GameTest):
-    """The game under valgrind's memcheck (several times slower: keys are
-    held longer, screens awaited longer)."""
+    """The game under valgrind's memcheck, many times slower (on sdl12-compat
+    a pass of its loops can outlast any fixed key press): every key is held
+    until the game is seen to have acted on it, and screens are awaited longer."""
 
-    HOLD = 0.5
     WAIT = 60.0
+
+    def hold_until(self, session, key, acted):
+        session.key_down(key)
+        try:
+            acted()
+        finally:
+            session.key_up(key)
+
+    def move_to(self, session, key, entry):
+        self.hold_until(session, key, lambda: session.wait_for_screen(
+            lambda image: not differing(image, menu_screen(entry=entry)),
+            "entry %d highlighted" % entry, self.WAIT))
 
     def run_matches(self, matches):
         """The menu and `matches` two-player matches left with Escape, each
@@ -643,13 +658,17 @@ class Leaks(GameTest):
             report = os.path.join(session.workdir, "memcheck.xml")
             session.open_menu(shows_menu, e2e.memcheck(report, SUPPRESSIONS), self.WAIT)
             for visit in range(1, matches + 1):
-                if visit > 1:
-                    session.wait_for_menu(shows_menu, visit, self.WAIT)
-                session.press("Down", self.HOLD, self.HOLD)
-                session.press("Return", self.HOLD, self.HOLD)  # 2 PLAYERS
+                session.wait_for_menu(shows_menu, visit, self.WAIT)
+                self.move_to(session, "Down", 1)
+                self.hold_until(session, "Return",  # 2 PLAYERS
+                                lambda: session.wait_for_line(EXITING_MENU, visit, self.WAIT))
                 session.wait_for_screen(paddle_at(1, PADDLE_START_Y), "the match", self.WAIT)
-                session.press("Escape", self.HOLD, self.HOLD)
-            session.leave_from_fresh_menu(shows_menu, matches + 1, self.HOLD, self.WAIT)
+                self.hold_until(session, "Escape",
+                                lambda: session.wait_for_line(SHOWING_MENU, visit + 1, self.WAIT))
+            session.wait_for_menu(shows_menu, matches + 1, self.WAIT)
+            self.move_to(session, "Up", 2)
+            self.hold_until(session, "Return",  # QUIT
+                            lambda: session.wait_for_line(EXITING_MENU, matches + 1, self.WAIT))
             self.assertRun(session, expected_lines(matches + 1), 0, timeout=self.WAIT)
             return e2e.read_memcheck(report) + (os.path.realpath(session.command[0]),)
 
