@@ -135,13 +135,12 @@ SDL_Surface *renderScore(int player) {
 // closes the window.
 void holdGameOver() {
     const Uint32 start = SDL_GetTicks();
-    handlePendingEvents();
-    while (!closeRequested) {
+    for (;;) {
+        handlePendingEvents();
         const Uint32 held = SDL_GetTicks() - start;
-        if (held >= GAME_OVER_HOLD_MS)
+        if (closeRequested || held >= GAME_OVER_HOLD_MS)
             return;
         SDL_Delay(std::min(GAME_OVER_POLL_MS, GAME_OVER_HOLD_MS - held));
-        handlePendingEvents();
     }
 }
 

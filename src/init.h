@@ -47,9 +47,9 @@ constexpr int SCREEN_HEIGHT = 240;
 constexpr Uint32 FRAME_PERIOD_MS = 22;
 
 // Starts SDL with video and audio, the mixer, the 320x240 video mode (in a
-// window with the game's class, title and icon) with the cursor hidden, the font library and the
-// score font. Returns 0, or 1 at the first failure after printing its line; nothing started is
-// undone.
+// window with the game's class, title and icon) with the cursor hidden, the
+// font library and the score font. Returns 0, or 1 at the first failure after
+// printing its line; nothing started is undone.
 int initGame();
 // Closes the mixer, SDL and the font library, and says so.
 void quitGame();
