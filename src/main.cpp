@@ -6,6 +6,7 @@
 #include "game.h"
 #include "init.h"
 #include "menu.h"
+#include "online.h"
 #include "options.h"
 #include "randgen.h"
 
@@ -45,6 +46,9 @@ int main(int argc, char **argv) {
         return 0;
     case Mode::Play:
         return playFromMenu();
+    case Mode::Host:
+    case Mode::Join:
+        return playOnline(options);
     default:
         fprintf(stderr, "korrin-tavrel: this option is not built yet\n");
         return 2;

@@ -55,7 +55,7 @@ CENTRE_X = 159                # the centre line covers columns 159-160
 # ---------------------------------------------------------------------------
 # Sprite sheet layout (img/game-sprites.png): x, y, w, h
 # ---------------------------------------------------------------------------
-SHEET_W, SHEET_H = 400, 160
+SHEET_W, SHEET_H = 400, 216
 PADDLE_W, PADDLE_H = 11, 50
 LEFT_PADDLE = (1, 1, PADDLE_W, PADDLE_H)
 RIGHT_PADDLE = (25, 1, PADDLE_W, PADDLE_H)
@@ -70,6 +70,9 @@ BALL_SIZE = 12
 BALLS = [(x, 114, BALL_SIZE, BALL_SIZE) for x in (1, 14, 27, 40)]
 READY_BANNER = (1, 127, 139, 27)
 SHORT_BANNER = (142, 127, 83, 27)
+# The network match's banners, shown while a host waits and a player joins.
+WAITING_BANNER = (1, 157, 300, 27)
+JOINING_BANNER = (1, 185, 300, 27)
 
 # ---------------------------------------------------------------------------
 # Menu layout (img/menu.png and img/menu-opts.png)
@@ -484,6 +487,10 @@ def make_sprites():
                 (255, 236, 160))
     draw_banner(s, SHORT_BANNER, "GAME", 3, GOLD, WHITE, INK,
                 (255, 236, 160))
+    draw_banner(s, WAITING_BANNER, "WAITING FOR A PLAYER", 2, mix(BLUE, INK, 0.35),
+                GOLD, GOLD, INK)
+    draw_banner(s, JOINING_BANNER, "JOINING THE GAME", 2, mix(RED, INK, 0.35),
+                GOLD, GOLD, INK)
     draw_tile(s, GAME_OVER_TILE)
     for style, region in enumerate(BALLS):
         draw_ball(s, region, style)
@@ -496,7 +503,8 @@ def check_sprites(s):
     alpha = s[:, :, 3]
     covered = np.zeros(alpha.shape, bool)
     solid = [LEFT_PADDLE, RIGHT_PADDLE, GAME_OVER_BANNER, P2_WINS_BANNER,
-             P1_WINS_BANNER, GAME_OVER_TILE, READY_BANNER, SHORT_BANNER]
+             P1_WINS_BANNER, GAME_OVER_TILE, READY_BANNER, SHORT_BANNER,
+             WAITING_BANNER, JOINING_BANNER]
     for x, y, w, h in solid:
         assert (alpha[y:y + h, x:x + w] == 255).all(), (x, y)
         assert not covered[y:y + h, x:x + w].any(), ("overlap", x, y)

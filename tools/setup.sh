@@ -9,6 +9,8 @@ KORRIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KORRIN_PACKAGES=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
+  # the network match's transport
+  libenet-dev
   # the other SDL 1.2 runtime (over SDL2), installed beside the classic one,
   # which stays the system's: the tests run on both
   libsdl1.2-compat

@@ -1,0 +1,94 @@
+// Rollback for a match fed by two machines: the local player's inputs apply in
+// the frame they are read, the other player's are predicted (the last known
+// repeated) until they arrive; when one arrives that differs from its
+// prediction, the match goes back to the state before that frame and runs
+// again, with the true inputs, up to the present. Pure logic over the match's
+// frame (runFrame) and its snapshots: no clock, no network.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "input.h"
+#include "network.h"
+#include "snapshot.h"
+
+// Every frame of a network match lasts exactly this long, on both machines.
+constexpr int ONLINE_FRAME_MS = 22;
+// How far the local side may run ahead of the other player's last known
+// input: 40 frames of 22 ms are 880 ms, well beyond a 250 ms round trip.
+constexpr uint32_t MAX_PREDICTION_FRAMES = 40;
+
+class Rollback {
+  public:
+    // localSide: 0 (the host, left paddle) or 1 (the joining side, right paddle).
+    // The match must have begun (beginMatch) before the first advance.
+    explicit Rollback(int localSide);
+
+    // Frames run so far; the next frame to run has this number.
+    uint32_t frames() const { return frames_; }
+    // Frames of the other player whose inputs are known (0 to n - 1).
+    uint32_t remoteFrames() const { return remoteFrames_; }
+    // Frames whose inputs from both sides are known and whose state is final.
+    uint32_t settledFrames() const;
+
+    // False while the local side is MAX_PREDICTION_FRAMES ahead of what it
+    // knows of the other player, or the match has ended in the frames run.
+    bool canAdvance() const;
+    // The other side holds the local inputs of frames 0 to localFrames - 1;
+    // the local side keeps the rest for the packets that repeat them.
+    void acknowledge(uint32_t localFrames);
+    uint32_t acknowledgedFrames() const { return acknowledged_; }
+    // Runs the next frame with the local player's input (INPUT_* bits) and
+    // the other player's known or predicted input, with its sounds.
+    void advance(uint8_t localInput);
+
+    // Takes the other player's inputs for frames first to first + n - 1.
+    // Frames already known must repeat what is known; frames beyond the next
+    // unknown one are ignored (a later packet repeats them). False, taking
+    // nothing, for inputs that contradict what is known or lie beyond
+    // MAX_PREDICTION_FRAMES past the local side's frames.
+    bool receiveRemote(uint32_t first, const uint8_t *inputs, size_t count);
+    // Runs again, without sound, from the first frame whose prediction was
+    // wrong up to the present. Returns the number of frames run again.
+    uint32_t correct();
+
+    // The local inputs the other side has not acknowledged, at most max of
+    // them, for the next packet.
+    std::vector<uint8_t> unacknowledgedInputs(size_t max) const;
+
+    // The match has ended in a settled frame (the end both sides see).
+    bool settledEnd() const;
+    // The state's hash after settled frame f (f < settledFrames(), no older
+    // than the prediction window); the present state stays as it was.
+    uint64_t settledHash(uint32_t frame) const;
+    // Both players' inputs of frame f as it was last run: the true ones once
+    // f < settledFrames() (what a recording keeps).
+    FrameInput inputsOf(uint32_t frame) const;
+    // The other player's input carried INPUT_LEAVE in the last settled frame.
+    bool remoteLeft() const;
+
+  private:
+    static constexpr uint32_t HISTORY = 128; // frames kept, more than the window
+    static_assert(HISTORY > 2 * MAX_PREDICTION_FRAMES, "the ring must hold the window");
+
+    // Runs frame f from the present state, keeping the state before it.
+    void runFrom(uint32_t frame);
+    uint8_t predictedRemote() const;
+
+    int localSide_;
+    uint32_t frames_ = 0;
+    uint32_t remoteFrames_ = 0;
+    uint32_t acknowledged_ = 0;
+    // The first frame run with a prediction that proved wrong, when there is one.
+    uint32_t firstWrong_ = 0;
+    bool wrongPrediction_ = false;
+    // Rings indexed by frame % HISTORY: each side's input of that frame (the
+    // other player's predicted one where unknown), and the state before it.
+    uint8_t localInputs_[HISTORY] = {};
+    uint8_t remoteInputs_[HISTORY] = {};
+    MatchSnapshot before_[HISTORY];
+    // The frame the match ended in (quitFlag set by it), or none.
+    bool ended_ = false;
+    uint32_t endFrame_ = 0;
+};
