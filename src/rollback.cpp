@@ -46,8 +46,8 @@ bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count
         const uint32_t frame = first + static_cast<uint32_t>(i);
         if (frame != remoteFrames_)
             continue;
-        if (frame < frames_ && remoteInputs_[frame % HISTORY] != inputs[i] &&
-            (!wrongPrediction_ || frame < firstWrong_)) {
+        // Frames arrive in order: the first wrong one is the earliest.
+        if (frame < frames_ && remoteInputs_[frame % HISTORY] != inputs[i] && !wrongPrediction_) {
             wrongPrediction_ = true;
             firstWrong_ = frame;
         }
