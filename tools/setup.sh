@@ -11,6 +11,8 @@ KORRIN_PACKAGES=(
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
   # the network match's transport
   libenet-dev
+  # the fuzzing of its packet reader (clang's libFuzzer)
+  clang-14 libclang-rt-14-dev
   # the other SDL 1.2 runtime (over SDL2), installed beside the classic one,
   # which stays the system's: the tests run on both
   libsdl1.2-compat

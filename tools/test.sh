@@ -22,6 +22,16 @@ run_pass() {
   echo "=== $name: passed in $((SECONDS - start)) s"
 }
 
+# A short fuzzing of the network's packet reader (tools/fuzz_packets.sh runs
+# longer by hand); its output is shown when it fails.
+fuzz_packets_briefly() {
+  local log="$KORRIN_ROOT/build-fuzz-net/fuzz.log"
+  mkdir -p "$KORRIN_ROOT/build-fuzz-net"
+  "$KORRIN_ROOT/tools/fuzz_packets.sh" 15 >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
+  grep '^stat::\|DONE' "$log"
+}
+run_pass "fuzzing the network's packet reader" fuzz_packets_briefly
+
 korrin_build build -DBUILD_TESTING=ON
 run_pass "normal build, system SDL 1.2" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
