@@ -21,12 +21,14 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e  # noqa: E402
+import relay  # noqa: E402
 
 GAME = None
 ASSETS = None
@@ -685,6 +687,203 @@ class Leaks(GameTest):
             print("memcheck, %d match(es): bytes lost %r, suppressions used %r"
                   % (matches, lost[matches], suppressed), file=sys.stderr)
         self.assertEqual(lost[2], lost[1], "the bytes lost grow with the number of matches")
+
+
+# The online match: both games on this machine, each under its own X server,
+# the joining one through the test's relay to the host.
+MATCH_STARTS = {"host": "A player joined: the match starts.", "join": "Joined: the match starts."}
+CONNECTION_LOST = "Connection to the other player lost."
+OTHER_LEFT = "The other player left the match."
+WAITING_BANNER = (1, 157, 300, 27)
+JOINING_BANNER = (1, 185, 300, 27)
+BANNER_AT = (10, 106)
+# Each side steers with its own rhythm, so that the other's guesses go wrong.
+STEERING = {"host": (("Up", 0.7), ("Down", 0.9)), "join": (("Down", 0.5), ("Up", 1.1))}
+
+
+def banner_screen(banner):
+    screen = copy_of(asset("img/game.png"))
+    e2e.draw(screen, asset("img/game-sprites.png"), banner, *BANNER_AT)
+    return screen
+
+
+def online_stats(session):
+    """The figures the game writes on stderr after an online match."""
+    for line in session.stderr().splitlines():
+        if line.startswith("korrin-tavrel: online: "):
+            words = line.replace(",", "").replace("(", "").split()
+            return {"frames": int(words[2]), "rollbacks": int(words[4]),
+                    "bad packets": int(words[-3])}
+    raise AssertionError("no figures on stderr:\n" + session.stderr()[-2000:])
+
+
+class Steering(threading.Thread):
+    """Holds one side's keys in turn until stopped."""
+
+    def __init__(self, session, rhythm):
+        super().__init__(daemon=True)
+        self.session, self.rhythm, self.stop = session, rhythm, threading.Event()
+
+    def run(self):
+        for key, hold in itertools.cycle(self.rhythm):
+            self.session.key_down(key)
+            self.stop.wait(hold)
+            self.session.key_up(key)
+            if self.stop.is_set():
+                return
+
+
+class Online(GameTest):
+    @contextlib.contextmanager
+    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None):
+        """A host on a free port and a game joining it through a relay."""
+        with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:
+            host.start()
+            port = self.listening_port(host)
+            with relay.Relay(port, delay_ms, jitter_ms, loss, rewrite) as link, \
+                    self.game(command=[os.path.abspath(GAME), "--join",
+                                       "127.0.0.1:%d" % link.port], assets=ASSETS) as joiner:
+                joiner.start()
+                yield host, joiner, link
+
+    def listening_port(self, host):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            for line in host.lines:
+                if line.startswith("Waiting for a player on port "):
+                    return int(line.rsplit(" ", 1)[1].rstrip("."))
+            time.sleep(0.05)
+        raise AssertionError("the host did not say its port: %r" % host.lines)
+
+    def opening(self, host, joiner, link):
+        return ({"host": [VERSION_LINE, "Waiting for a player on port %d." % link.host[1]],
+                 "join": [VERSION_LINE, "Joining 127.0.0.1:%d." % link.port]})
+
+    def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False):
+        with self.pair(delay_ms, jitter_ms, loss) as (host, joiner, link):
+            sides = {"host": host, "join": joiner}
+            for name, session in sides.items():
+                session.wait_for_line(MATCH_STARTS[name], timeout=15)
+                session.focus()
+            steering = [Steering(session, STEERING[name]) for name, session in sides.items()]
+            for thread in steering:
+                thread.start()
+            if noise:
+                self.send_noise(link.host[1])
+            finals = {}
+            try:
+                for name, session in sides.items():
+                    deadline = time.monotonic() + 90
+                    while not any(line.startswith("Final score: ") for line in session.lines):
+                        if session.proc.poll() is not None or time.monotonic() > deadline:
+                            raise AssertionError("%s: no final score; printed %r; stderr %s"
+                                                 % (name, session.lines, session.stderr()[-2000:]))
+                        time.sleep(0.2)
+                    finals[name] = [l for l in session.lines if l.startswith("Final score: ")]
+            finally:
+                for thread in steering:
+                    thread.stop.set()
+                for thread in steering:
+                    thread.join()
+            self.assertEqual(finals["host"], finals["join"])
+            scores = [int(n) for n in finals["host"][0][len("Final score: "):-1].split(" - ")]
+            self.assertEqual(sorted(scores)[1], 5, finals)
+            # Both show the winner's game-over picture, held for 5 s.
+            winner = scores.index(5)
+            for session in sides.values():
+                session.wait_for_screen(lambda shot: not differing(shot, game_over_screen(winner)),
+                                        "the game-over screen of player %d" % (winner + 1))
+            opening = self.opening(host, joiner, link)
+            for name, session in sides.items():
+                self.assertRun(session, opening[name] + [MATCH_STARTS[name]] + finals[name]
+                               + CLOSING, 0, timeout=15)
+            return online_stats(host), online_stats(joiner)
+
+    def send_noise(self, port, datagrams=400, seed=18):
+        """Random datagrams of random lengths to the host's port, from a
+        socket of their own, spread over two seconds."""
+        rng = random.Random(seed)
+        noise = relay.socket.socket(relay.socket.AF_INET, relay.socket.SOCK_DGRAM)
+        with contextlib.closing(noise):
+            for _ in range(datagrams):
+                noise.sendto(bytes(rng.randrange(256) for _ in range(rng.randrange(1, 120))),
+                             (relay.LOCALHOST, port))
+                time.sleep(2.0 / datagrams)
+
+    def test_match_at_0_ms_with_random_datagrams_to_the_host(self):
+        host, joiner = self.play_whole_match(0, 0, 0.0, noise=True)
+        self.assertEqual((host["bad packets"], joiner["bad packets"]), (0, 0))
+
+    def test_match_at_50_ms_with_jitter_and_loss(self):
+        host, joiner = self.play_whole_match(50, 10, 0.05)
+        self.assertGreater(host["rollbacks"] + joiner["rollbacks"], 0)
+
+    def test_match_at_125_ms_with_jitter_and_loss(self):
+        host, joiner = self.play_whole_match(125, 10, 0.05)
+        self.assertGreater(host["rollbacks"] + joiner["rollbacks"], 0)
+
+    def test_killed_peer_is_noticed_within_4_s(self):
+        with self.pair(50, 10, 0.05) as (host, joiner, link):
+            for name, session in (("host", host), ("join", joiner)):
+                session.wait_for_line(MATCH_STARTS[name], timeout=15)
+            time.sleep(2)
+            joiner.proc.kill()
+            killed_at = time.monotonic()
+            host.wait_for_line(CONNECTION_LOST, timeout=6)
+            self.assertLess(time.monotonic() - killed_at, 4.0)
+            self.assertRun(host, self.opening(host, joiner, link)["host"]
+                           + [MATCH_STARTS["host"], CONNECTION_LOST, CLOSING[0]], 1)
+            joiner.finish()
+
+    def test_escape_on_one_side_ends_the_match_for_both(self):
+        with self.pair(50, 10, 0.05) as (host, joiner, link):
+            for name, session in (("host", host), ("join", joiner)):
+                session.wait_for_line(MATCH_STARTS[name], timeout=15)
+            joiner.focus()
+            time.sleep(1)
+            joiner.press("Escape")
+            opening = self.opening(host, joiner, link)
+            for session in (host, joiner):
+                session.wait_for_line(CLOSING[1], timeout=10)
+            score = [l for l in joiner.lines if l.startswith("Final score: ")]
+            self.assertRun(joiner, opening["join"] + [MATCH_STARTS["join"]] + score + CLOSING, 0)
+            self.assertRun(host, opening["host"] + [MATCH_STARTS["host"], OTHER_LEFT] + score
+                           + CLOSING, 0)
+
+    def test_version_mismatch_is_said_on_both_sides(self):
+        version = subprocess.run([GAME, "--version"], stdout=subprocess.PIPE, check=True,
+                                 timeout=10).stdout.decode().split()[-1].encode()
+        other = b"0" * len(version)
+        hello = b"KTAV\x01\x00" + bytes([len(version)])
+        with self.pair(rewrite=(hello + version, hello + other)) as (host, joiner, link):
+            line = ("Version mismatch: this game is %s (protocol 1), the other is %s (protocol 1)."
+                    % (version.decode(), other.decode()))
+            opening = self.opening(host, joiner, link)
+            self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
+            self.assertRun(joiner, opening["join"] + [line, CLOSING[0]], 1)
+
+    def test_waiting_and_joining_show_their_banners_and_escape_gives_up(self):
+        with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:
+            host.start()
+            port = self.listening_port(host)
+            host.wait_for_screen(lambda shot: not differing(shot, banner_screen(WAITING_BANNER)),
+                                 "the waiting banner")
+            host.focus()
+            host.press("Escape")
+            self.assertRun(host, [VERSION_LINE, "Waiting for a player on port %d." % port,
+                                  "Gave up waiting for a player."] + CLOSING, 0)
+            # Nobody listens there now: the joining side waits with its banner.
+            with self.game(command=[os.path.abspath(GAME), "--join", "127.0.0.1:%d" % port],
+                           assets=ASSETS) as joiner:
+                joiner.start()
+                joiner.wait_for_screen(
+                    lambda shot: not differing(shot, banner_screen(JOINING_BANNER)),
+                    "the joining banner")
+                joiner.focus()
+                joiner.press("Escape")
+                self.assertRun(joiner, [VERSION_LINE, "Joining 127.0.0.1:%d." % port,
+                                        "Gave up joining."] + CLOSING, 0)
+
 
 
 def main():
