@@ -27,6 +27,8 @@ namespace {
 constexpr Uint32 CONNECT_TIMEOUT_MS = 10000;
 // A peer not heard from for this long is taken as gone.
 constexpr Uint32 SILENCE_LIMIT_MS = 3000;
+// A side that must wait for the other looks again this often, or when a packet comes.
+constexpr Uint32 STALL_POLL_MS = 1;
 // About one second of frames between two hashes of the settled state.
 constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
 // Hashes of either side kept for comparison, the newest ones.
@@ -50,9 +52,9 @@ enum class Outcome { Played, GaveUp, Failed };
 // What the match loop measured, written on standard error at the end.
 struct NetStats {
     std::vector<uint32_t> rollbackDepths; // frames run again, one entry per rollback
-    double worstRollbackMs = 0.0;
+    double worstRollbackUs = 0.0;
     uint32_t worstRollbackDepth = 0;
-    int longStalls = 0; // frames that came more than one frame late
+    int longStalls = 0; // waits for the other side longer than a frame
     int badPackets = 0;
     Uint32 startMs = 0;
 };
@@ -111,6 +113,8 @@ class OnlineSession {
     bool syncLost_ = false;
     uint32_t syncLostFrame_ = 0;
     Uint32 nextFrameMs_ = 0;
+    bool stalled_ = false;
+    Uint32 stallStartMs_ = 0;
     Uint32 lastSendMs_ = 0;
     double aheadFrames_ = 0.0;
     uint32_t nextHashFrame_ = HASH_INTERVAL_FRAMES - 1;
@@ -237,12 +241,12 @@ Outcome OnlineSession::playMatch() {
         const auto started = std::chrono::steady_clock::now();
         const uint32_t depth = rollback_.correct();
         if (depth > 0) {
-            const std::chrono::duration<double, std::milli> ms =
+            const std::chrono::duration<double, std::micro> us =
                 std::chrono::steady_clock::now() - started;
             stats_.rollbackDepths.push_back(depth);
             if (depth > stats_.worstRollbackDepth) {
                 stats_.worstRollbackDepth = depth;
-                stats_.worstRollbackMs = ms.count();
+                stats_.worstRollbackUs = us.count();
             }
         }
         hashSettledFrames();
@@ -362,16 +366,18 @@ void OnlineSession::runDueFrames() {
     const FrameInput input = readFrameInput();
     if (!rollback_.canAdvance()) {
         // Waiting for the other side (or for the end to settle): keep it
-        // hearing from us, and count the frames that come late.
+        // hearing from us, and look again as soon as a packet comes.
+        if (!stalled_)
+            stallStartMs_ = now;
+        stalled_ = true;
         if (now - lastSendMs_ >= FRAME_PERIOD_MS)
             sendInputs();
-        if (now - nextFrameMs_ > FRAME_PERIOD_MS && quitFlag == 0) {
-            ++stats_.longStalls;
-            nextFrameMs_ = now;
-        }
-        drawScreen();
+        nextFrameMs_ = now + STALL_POLL_MS;
         return;
     }
+    if (stalled_ && now - stallStartMs_ > ONLINE_FRAME_MS)
+        ++stats_.longStalls;
+    stalled_ = false;
     rollback_.advance(localInputBits(input));
     sendInputs();
     drawScreen();
@@ -411,12 +417,13 @@ void OnlineSession::printStats() const {
         return depths.empty() ? 0u : depths[(depths.size() - 1) * percent / 100];
     };
     const double seconds = std::max(1u, SDL_GetTicks() - stats_.startMs) / 1000.0;
-    fprintf(stderr,
-            "korrin-tavrel: online: %u frames, %zu rollbacks (depth median %u, p99 %u, worst %u "
-            "in %.2f ms), %d late frames, %.0f B/s sent, %.0f B/s received, %d bad packets\n",
-            rollback_.frames(), depths.size(), percentile(50), percentile(99),
-            stats_.worstRollbackDepth, stats_.worstRollbackMs, stats_.longStalls,
-            link_.bytesSent() / seconds, link_.bytesReceived() / seconds, stats_.badPackets);
+    fprintf(
+        stderr,
+        "korrin-tavrel: online: %u frames, %zu rollbacks (depth median %u, p99 %u, worst %u "
+        "in %.0f us), %d stalls over a frame, %.0f B/s sent, %.0f B/s received, %d bad packets\n",
+        rollback_.frames(), depths.size(), percentile(50), percentile(99),
+        stats_.worstRollbackDepth, stats_.worstRollbackUs, stats_.longStalls,
+        link_.bytesSent() / seconds, link_.bytesReceived() / seconds, stats_.badPackets);
 }
 } // namespace
 

@@ -1,0 +1,99 @@
+#!/usr/bin/python3
+"""Figures of the online match, printed as a Markdown table.
+
+    /usr/bin/python3 tools/bench_online.py [BUILD_DIR]      (default: build)
+
+For each network (50 ms and 125 ms each way, +-10 ms of jitter, 5 % of the
+datagrams lost) a host and a joining game play one whole match on this
+machine, each under its own Xvfb (tests/e2e/e2e.py's Session), the joining
+one through the tests' relay (tests/e2e/relay.py); both players change keys
+every half second to a second, so that the other side's guesses go wrong.
+Each game writes its figures on stderr as the match ends (online.cpp's
+printStats): the rollbacks and their depth (frames run again), the CPU
+time of the deepest, the waits for the other side longer than a frame, and
+the bytes of UDP payload each way (ENet's headers and acknowledgements
+included). The local player's input delay is 0 frames by construction: the
+keys read for a frame are that frame's input (runDueFrames). Takes about a
+minute and a half.
+"""
+
+import itertools
+import os
+import re
+import sys
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import e2e  # noqa: E402
+import relay  # noqa: E402
+
+NETWORKS = ((50, 10, 0.05), (125, 10, 0.05))
+RHYTHMS = ((("Up", 0.7), ("Down", 0.9)), (("Down", 0.5), ("Up", 1.1)))
+FIGURES = re.compile(r"korrin-tavrel: online: (\d+) frames, (\d+) rollbacks \(depth median "
+                     r"(\d+), p99 (\d+), worst (\d+) in (\d+) us\), (\d+) stalls over a "
+                     r"frame, (\d+) B/s sent, (\d+) B/s received, (\d+) bad packets")
+FRAME_MS = 22
+
+
+def steer(session, rhythm, stop):
+    for key, hold in itertools.cycle(rhythm):
+        session.key_down(key)
+        stop.wait(hold)
+        session.key_up(key)
+        if stop.is_set():
+            return
+
+
+def figures(session):
+    match = FIGURES.search(session.stderr())
+    if not match:
+        raise SystemExit("no figures from the game:\n" + session.stderr()[-2000:])
+    return [float(g) for g in match.groups()]
+
+
+def one_match(game, delay_ms, jitter_ms, loss):
+    with e2e.Session([game, "--host", "0"], ROOT) as host:
+        host.start()
+        while not any(l.startswith("Waiting for a player on port") for l in host.lines):
+            time.sleep(0.05)
+        port = int([l for l in host.lines if l.startswith("Waiting")][0].split()[-1][:-1])
+        with relay.Relay(port, delay_ms, jitter_ms, loss) as link, \
+                e2e.Session([game, "--join", "127.0.0.1:%d" % link.port], ROOT) as joiner:
+            joiner.start()
+            stop = threading.Event()
+            steering = []
+            for session, rhythm, start in ((host, RHYTHMS[0], "A player joined"),
+                                           (joiner, RHYTHMS[1], "Joined")):
+                while not any(l.startswith(start) for l in session.lines):
+                    time.sleep(0.05)
+                session.focus()
+                steering.append(threading.Thread(target=steer, args=(session, rhythm, stop)))
+                steering[-1].start()
+            for session in (host, joiner):
+                session.finish(timeout=120)
+            stop.set()
+            for thread in steering:
+                thread.join()
+            return figures(host), figures(joiner)
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    game = os.path.abspath(os.path.join(build, "korrin-tavrel"))
+    print("| Network each way | Side | Input delay | Rollbacks | Depth median / p99 / worst "
+          "| Worst rollback CPU | Stalls > 1 frame per minute | Sent | Received |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for delay_ms, jitter_ms, loss in NETWORKS:
+        for side, f in zip(("host", "join"), one_match(game, delay_ms, jitter_ms, loss)):
+            frames, rollbacks, median, p99, worst, worst_us, stalls, sent, received, _ = f
+            minutes = frames * FRAME_MS / 60000
+            print("| %d +- %d ms, %d %% lost | %s | 0 frames | %d in %d frames | %d / %d / %d "
+                  "| %d us | %.1f | %.2f KB/s | %.2f KB/s |"
+                  % (delay_ms, jitter_ms, loss * 100, side, rollbacks, frames, median, p99, worst,
+                     worst_us, stalls / minutes, sent / 1024, received / 1024))
+
+
+if __name__ == "__main__":
+    main()
