@@ -3,7 +3,9 @@
 
 #include <enet/enet.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 // The first bytes of a Hello: they tell a Korrin Tavrel peer from anything else.
@@ -55,20 +57,16 @@ class Reader {
 };
 
 bool printableVersion(const std::string &version) {
-    if (version.empty() || version.size() > MAX_VERSION_LENGTH)
-        return false;
-    for (char c : version)
-        if (c < ' ' || c > '~')
-            return false;
-    return true;
+    return !version.empty() && version.size() <= MAX_VERSION_LENGTH &&
+           std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
 bool readHello(Reader &in, HelloPacket &hello) {
     if (in.left() < HELLO_FIXED_SIZE - 1)
         return false;
-    for (uint8_t expected : HELLO_MAGIC)
-        if (in.take(1) != expected)
-            return false;
+    if (!std::equal(std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC), in.here()))
+        return false;
+    in.take(sizeof HELLO_MAGIC);
     hello.protocol = static_cast<uint16_t>(in.take(2));
     const size_t length = in.take(1);
     if (in.left() != length)
@@ -98,10 +96,8 @@ bool readInputs(Reader &in, InputsPacket &inputs) {
         inputs.firstFrame > inputs.senderFrames || inputs.senderFrames - inputs.firstFrame < count)
         return false;
     inputs.inputs.assign(in.here(), in.here() + count);
-    for (uint8_t input : inputs.inputs)
-        if ((input & ~INPUT_ALL_BITS) != 0)
-            return false;
-    return true;
+    return std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
+                       [](uint8_t input) { return (input & ~INPUT_ALL_BITS) == 0; });
 }
 
 bool readHash(Reader &in, HashPacket &hash) {

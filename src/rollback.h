@@ -87,7 +87,7 @@ class Rollback {
     // other player's predicted one where unknown), and the state before it.
     uint8_t localInputs_[HISTORY] = {};
     uint8_t remoteInputs_[HISTORY] = {};
-    MatchSnapshot before_[HISTORY];
+    MatchSnapshot before_[HISTORY] = {};
     // The frame the match ended in (quitFlag set by it), or none.
     bool ended_ = false;
     uint32_t endFrame_ = 0;
