@@ -19,6 +19,10 @@ constexpr size_t HASH_SIZE = 1 + 4 + 8;
 constexpr size_t HOST_PEER_SLOTS = 2;
 constexpr size_t CHANNELS = 1;
 constexpr uint8_t CHANNEL = 0;
+// No packet of ours comes near this; a peer cannot make ENet hold more than
+// MAX_WAITING_BYTES for it (ENet's own limits are 32 MB each).
+constexpr size_t MAX_PACKET_BYTES = 1024;
+constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
 // The data of a disconnect that tells a joining side the host has its player.
 constexpr uint32_t REFUSED_HOST_BUSY = 1;
 
@@ -181,6 +185,8 @@ bool NetLink::createHost(const void *address, size_t peerCount, std::string &err
         error = "could not open a UDP socket";
         return false;
     }
+    host_->maximumPacketSize = MAX_PACKET_BYTES;
+    host_->maximumWaitingData = MAX_WAITING_BYTES;
     return true;
 }
 
@@ -274,6 +280,12 @@ void NetLink::disconnect(uint32_t waitMs) {
         if (peer_ != nullptr)
             enet_peer_reset(peer_);
         peer_ = nullptr;
+        return;
+    }
+    if (waitMs == 0) {
+        enet_peer_disconnect_now(peer_, 0);
+        peer_ = nullptr;
+        peerConnected_ = false;
         return;
     }
     enet_peer_disconnect_later(peer_, 0);

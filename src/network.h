@@ -107,7 +107,7 @@ class NetLink {
     // unreliable ones may be lost.
     void send(const std::vector<uint8_t> &packet, bool reliable);
     // Says goodbye to the peer after what is queued has left, waiting at most
-    // waitMs for it to answer.
+    // waitMs for it to answer; with 0, at once (what is queued is dropped).
     void disconnect(uint32_t waitMs);
     bool connected() const { return peer_ != nullptr && peerConnected_; }
 

@@ -25,6 +25,8 @@
 namespace {
 // A joining side gives up when the host has not answered in this time.
 constexpr Uint32 CONNECT_TIMEOUT_MS = 10000;
+// A host drops a player who has not said Hello in this time, and waits for another.
+constexpr Uint32 HELLO_TIMEOUT_MS = 5000;
 // A peer not heard from for this long is taken as gone.
 constexpr Uint32 SILENCE_LIMIT_MS = 3000;
 // A side that must wait for the other looks again this often, or when a packet comes.
@@ -160,6 +162,7 @@ bool OnlineSession::open() {
 // host's Start.
 Outcome OnlineSession::waitForMatch() {
     const Uint32 startMs = SDL_GetTicks();
+    Uint32 connectedMs = 0;
     bool helloMatched = false;
     for (;;) {
         drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER);
@@ -172,10 +175,13 @@ Outcome OnlineSession::waitForMatch() {
             printf("No answer from %s:%d.\n", options_.joinHost.c_str(), options_.port);
             return Outcome::Failed;
         }
+        if (hosting_ && link_.connected() && SDL_GetTicks() - connectedMs > HELLO_TIMEOUT_MS)
+            link_.disconnect(0);
         const LinkEvent event = link_.poll(FRAME_PERIOD_MS, received_);
         Packet packet;
         switch (event) {
         case LinkEvent::Connected:
+            connectedMs = SDL_GetTicks();
             link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, KORRIN_VERSION}), true);
             break;
         case LinkEvent::Refused:
