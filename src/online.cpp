@@ -258,7 +258,8 @@ Outcome OnlineSession::playMatch() {
         hashSettledFrames();
         if (syncLost_) {
             printf("Lost sync with the other player at frame %u.\n", syncLostFrame_);
-            link_.disconnect(0);
+            // Our hash may still be on its way: the other side must see it too.
+            link_.disconnect(DISCONNECT_WAIT_MS);
             quitFlag = -1;
             endMatch();
             return Outcome::Failed;

@@ -21,8 +21,8 @@ MAX_DATAGRAM = 65535
 class Relay:
     def __init__(self, host_port, delay_ms=0.0, jitter_ms=0.0, loss=0.0, rewrite=None, seed=1):
         """delay_ms +- jitter_ms (uniform) each way; loss: the share of
-        datagrams dropped; rewrite: (old bytes, new bytes) replaced in every
-        datagram either way."""
+        datagrams dropped; rewrite: a function of (datagram, way) that
+        returns the datagram to send on, way being "to host" or "to joiner"."""
         self.host = (LOCALHOST, host_port)
         self.delay_s, self.jitter_s, self.loss = delay_ms / 1000, jitter_ms / 1000, loss
         self.rewrite = rewrite
@@ -81,7 +81,7 @@ class Relay:
                 self.dropped[way] += 1
                 return
             if self.rewrite is not None:
-                data = data.replace(*self.rewrite)
+                data = self.rewrite(data, way)
             delay = self.delay_s + self.random.uniform(-self.jitter_s, self.jitter_s)
             self.order += 1
             heapq.heappush(self.queue, (time.monotonic() + delay, self.order, out, data, address))

@@ -770,6 +770,7 @@ class Online(GameTest):
                 thread.start()
             if noise:
                 self.send_noise(link.host[1])
+                self.knock_in_vain(link.host[1])
             finals = {}
             try:
                 for name, session in sides.items():
@@ -810,7 +811,15 @@ class Online(GameTest):
                              (relay.LOCALHOST, port))
                 time.sleep(2.0 / datagrams)
 
-    def test_match_at_0_ms_with_random_datagrams_to_the_host(self):
+    def knock_in_vain(self, port):
+        """A third game joining the host during the match is turned away."""
+        with self.game(command=[os.path.abspath(GAME), "--join", "127.0.0.1:%d" % port],
+                       assets=ASSETS) as third:
+            third.start()
+            self.assertRun(third, [VERSION_LINE, "Joining 127.0.0.1:%d." % port,
+                                   "The host already has a player.", CLOSING[0]], 1)
+
+    def test_match_at_0_ms_with_random_datagrams_and_a_third_player(self):
         host, joiner = self.play_whole_match(0, 0, 0.0, noise=True)
         self.assertEqual((host["bad packets"], joiner["bad packets"]), (0, 0))
 
@@ -855,12 +864,30 @@ class Online(GameTest):
                                  timeout=10).stdout.decode().split()[-1].encode()
         other = b"0" * len(version)
         hello = b"KTAV\x01\x00" + bytes([len(version)])
-        with self.pair(rewrite=(hello + version, hello + other)) as (host, joiner, link):
+        with self.pair(rewrite=lambda data, way: data.replace(hello + version, hello + other)) \
+                as (host, joiner, link):
             line = ("Version mismatch: this game is %s (protocol 1), the other is %s (protocol 1)."
                     % (version.decode(), other.decode()))
             opening = self.opening(host, joiner, link)
             self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
             self.assertRun(joiner, opening["join"] + [line, CLOSING[0]], 1)
+
+    def test_lost_sync_is_said_on_both_sides(self):
+        """The relay changes the seed in the host's Start: the two matches
+        part from the first frame, and the first hashes (frame 44) differ."""
+        def other_seed(data, way):
+            # The datagram ends with ENet's reliable command (0x86, channel,
+            # sequence, length 6 big-endian) and the Start: type 2, seed, ball.
+            if way == "to joiner" and len(data) >= 12 and data[-12] == 0x86 \
+                    and data[-8:-6] == b"\x00\x06" and data[-6] == 2:
+                return data[:-5] + bytes([data[-5] ^ 1]) + data[-4:]
+            return data
+
+        with self.pair(rewrite=other_seed) as (host, joiner, link):
+            opening = self.opening(host, joiner, link)
+            lost = "Lost sync with the other player at frame 44."
+            self.assertRun(host, opening["host"] + [MATCH_STARTS["host"], lost, CLOSING[0]], 1)
+            self.assertRun(joiner, opening["join"] + [MATCH_STARTS["join"], lost, CLOSING[0]], 1)
 
     def test_waiting_and_joining_show_their_banners_and_escape_gives_up(self):
         with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:
