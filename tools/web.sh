@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
-# index.js, index.wasm, index.data), installing what is missing first:
+# index.js, index.wasm, index.data, icon.png), installing what is missing first:
 # Debian's Emscripten, which compiles the game's own sources against its
 # built-in SDL 1.2, plus what the web build adds in web/ (a header, a
 # JavaScript library replacing some of Emscripten's SDL functions, the page).
@@ -20,7 +20,8 @@ fi
 korrin_install_packages
 if [ "${1:-}" = "--with-test-tools" ]; then
   # puppeteer-core drives the system's Chromium and downloads no browser.
-  npm ci --prefix "$KORRIN_ROOT/tests/web" --no-audit --no-fund --loglevel=error
+  [ -d "$KORRIN_ROOT/tests/web/node_modules/puppeteer-core" ] ||
+    npm ci --prefix "$KORRIN_ROOT/tests/web" --no-audit --no-fund --loglevel=error
 fi
 
 # Emscripten's tools are node scripts that need Debian's node modules, also
@@ -54,4 +55,5 @@ flags=(
   --shell-file web/shell.html -sMINIFY_HTML=0
 )
 em++ "${flags[@]}" "${sources[@]}" -o "$out/index.html"
+cp img/icon.png "$out/icon.png" # the page's icon, the game's own
 echo "Built $out/ from: ${sources[*]}"

@@ -57,6 +57,16 @@ mergeInto(LibraryManager.library, {
     return KorrinClock.now() | 0;
   },
 
+  // ---- Start and end
+
+  // The stock functions print a line of their own ("... called (and
+  // ignored)") among the game's lines, which the desktop libraries do not.
+  SDL_Quit__deps: ['SDL_AudioQuit'],
+  SDL_Quit: function() {
+    _SDL_AudioQuit();
+  },
+  TTF_Quit: function() {},
+
   // ---- Video
 
   // Missing from the stock library. Its surfaces are all 32-bit canvases:
