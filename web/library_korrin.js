@@ -149,8 +149,8 @@ mergeInto(LibraryManager.library, {
     }
     var nearness = (MAX_U8 - distance) / MAX_U8;
     var stage = KorrinMixer.stage(channel);
-    stage.left.gain.value = Math.max(0, left) / MAX_U8 * nearness;
-    stage.right.gain.value = Math.max(0, right) / MAX_U8 * nearness;
+    stage.left.gain.value = left / MAX_U8 * nearness;
+    stage.right.gain.value = right / MAX_U8 * nearness;
     return 1;
   },
 

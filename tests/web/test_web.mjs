@@ -161,7 +161,7 @@ test('the web build plays as the native game does', async (t) => {
   const leftStart = paddleTop(nativeMatch, LEFT_PADDLE);
   const rightStart = paddleTop(nativeMatch, RIGHT_PADDLE);
 
-  // Frame pacing: one field background drawn a frame (see frameTimes below).
+  // Frame pacing: each frame of a match first blits the whole 320x240 field.
   const frameIntervals = await page.evaluate(async () => {
     const canvas = document.getElementById('canvas').getContext('2d');
     const drawImage = canvas.drawImage;
