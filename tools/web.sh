@@ -37,12 +37,15 @@ for source in src/*.cpp; do
   [[ " ${native_only[*]} " == *" $(basename "$source") "* ]] || sources+=("$source")
 done
 
+# The game's version, as CMake gives it to the native build.
+version=$(sed -n 's/^project(KorrinTavrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
 out=build-web
 rm -rf "$out"
 mkdir -p "$out"
 flags=(
   -std=c++17 -O2 -Wall -Wextra
-  -include web/sdl_web.h
+  -include web/sdl_web.h -DKORRIN_VERSION="\"$version\""
   # The game's loops block in SDL_Delay; Asyncify lets them yield to the
   # browser. TTF_OpenFont waits for the browser to load the font.
   -sASYNCIFY -sASYNCIFY_IMPORTS='["TTF_OpenFont"]'
