@@ -343,7 +343,6 @@ TEST_F(LifecycleTest, HoldStopsEveryMovingPartAndResumesWithoutAJump) {
         numPlayers = 1;
         flips = 0;
         fake::blits.clear();
-        fake::padsAreFake = true;
         fake::pads.assign(1, fake::Pad{});
         openPads();
         std::vector<uint64_t> hashes; // the match's state as each pass began

@@ -86,7 +86,6 @@ MenuRun runMenu(const std::vector<Keys> &keys, bool silenceMenuSound = true) {
     harness::startGame();
     fake::reset();
     fake::clockIsFake = true;
-    fake::padsAreFake = true;
     holdOnly({});
     MenuRun current;
     current.keys = keys;

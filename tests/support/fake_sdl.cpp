@@ -12,14 +12,6 @@ extern "C" {
 Uint32 __real_SDL_GetTicks(void);
 void __real_SDL_Delay(Uint32 ms);
 int __real_SDL_UpperBlit(SDL_Surface *src, SDL_Rect *srcrect, SDL_Surface *dst, SDL_Rect *dstrect);
-int __real_SDL_NumJoysticks(void);
-SDL_Joystick *__real_SDL_JoystickOpen(int index);
-void __real_SDL_JoystickClose(SDL_Joystick *joystick);
-int __real_SDL_JoystickNumHats(SDL_Joystick *joystick);
-int __real_SDL_JoystickNumButtons(SDL_Joystick *joystick);
-Sint16 __real_SDL_JoystickGetAxis(SDL_Joystick *joystick, int axis);
-Uint8 __real_SDL_JoystickGetHat(SDL_Joystick *joystick, int hat);
-Uint8 __real_SDL_JoystickGetButton(SDL_Joystick *joystick, int button);
 const SDL_version *__real_SDL_Linked_Version(void);
 }
 
@@ -29,14 +21,11 @@ Uint32 now = 0;
 Uint32 ticksPerRead = 0;
 std::vector<Uint32> delays;
 std::vector<Blit> blits;
-bool padsAreFake = false;
 std::vector<Pad> pads;
 const SDL_version *linkedVersion = nullptr;
 
 void reset() {
-    if (padsAreFake)
-        closePads();
-    padsAreFake = false;
+    closePads();
     pads.clear();
     linkedVersion = nullptr;
     clockIsFake = false;
@@ -80,52 +69,37 @@ extern "C" int __wrap_SDL_UpperBlit(SDL_Surface *src, SDL_Rect *srcrect, SDL_Sur
     return result;
 }
 
-// A fake pad's handle is its index in fake::pads plus one.
+// SDL lists exactly fake::pads: a pad's handle is its index there plus one.
 namespace {
 fake::Pad &padOf(SDL_Joystick *joystick) {
     return fake::pads.at(reinterpret_cast<uintptr_t>(joystick) - 1);
 }
 } // namespace
 
-extern "C" int __wrap_SDL_NumJoysticks(void) {
-    return fake::padsAreFake ? static_cast<int>(fake::pads.size()) : __real_SDL_NumJoysticks();
-}
+extern "C" int __wrap_SDL_NumJoysticks(void) { return static_cast<int>(fake::pads.size()); }
 
 extern "C" SDL_Joystick *__wrap_SDL_JoystickOpen(int index) {
-    if (!fake::padsAreFake)
-        return __real_SDL_JoystickOpen(index);
     return reinterpret_cast<SDL_Joystick *>(static_cast<uintptr_t>(index) + 1);
 }
 
-extern "C" void __wrap_SDL_JoystickClose(SDL_Joystick *joystick) {
-    if (!fake::padsAreFake)
-        __real_SDL_JoystickClose(joystick);
-}
+extern "C" void __wrap_SDL_JoystickClose(SDL_Joystick *) {}
 
-extern "C" int __wrap_SDL_JoystickNumHats(SDL_Joystick *joystick) {
-    return fake::padsAreFake ? padOf(joystick).hats : __real_SDL_JoystickNumHats(joystick);
-}
+extern "C" int __wrap_SDL_JoystickNumHats(SDL_Joystick *joystick) { return padOf(joystick).hats; }
 
 extern "C" int __wrap_SDL_JoystickNumButtons(SDL_Joystick *joystick) {
-    return fake::padsAreFake ? padOf(joystick).buttons : __real_SDL_JoystickNumButtons(joystick);
+    return padOf(joystick).buttons;
 }
 
 // Only the stick's vertical axis moves; every other axis rests.
 extern "C" Sint16 __wrap_SDL_JoystickGetAxis(SDL_Joystick *joystick, int axis) {
-    if (!fake::padsAreFake)
-        return __real_SDL_JoystickGetAxis(joystick, axis);
     return axis == 1 ? padOf(joystick).stickY : 0;
 }
 
 extern "C" Uint8 __wrap_SDL_JoystickGetHat(SDL_Joystick *joystick, int hat) {
-    if (!fake::padsAreFake)
-        return __real_SDL_JoystickGetHat(joystick, hat);
     return hat == 0 ? padOf(joystick).hat : SDL_HAT_CENTERED;
 }
 
 extern "C" Uint8 __wrap_SDL_JoystickGetButton(SDL_Joystick *joystick, int button) {
-    if (!fake::padsAreFake)
-        return __real_SDL_JoystickGetButton(joystick, button);
     const std::vector<int> &held = padOf(joystick).held;
     return std::find(held.begin(), held.end(), button) != held.end();
 }

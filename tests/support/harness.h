@@ -94,7 +94,7 @@ class StdoutCapture {
 // FAKE_SDL (see tests/CMakeLists.txt)
 namespace fake {
 
-// A gamepad as SDL's joystick calls see it while padsAreFake.
+// A gamepad as SDL's joystick calls see it.
 struct Pad {
     int hats = 1;
     int buttons = 11;
@@ -117,9 +117,8 @@ extern Uint32 now;                 // the fake SDL_GetTicks reading
 extern Uint32 ticksPerRead;        // added to now after every reading
 extern std::vector<Uint32> delays; // every SDL_Delay asked for, in order
 extern std::vector<Blit> blits;    // every blit, in order, whatever clockIsFake says
-// While true, SDL lists these pads as its joysticks (the game's openPads
-// opens them), and a test may change their state at any time.
-extern bool padsAreFake;
+// SDL lists these pads, and no others, as its joysticks (the game's openPads
+// opens them); a test may change their state at any time.
 extern std::vector<Pad> pads;
 // When set, SDL_Linked_Version returns it (sdl12-compat is 1.2.50 and above).
 extern const SDL_version *linkedVersion;
