@@ -5,6 +5,7 @@
 #include "desktop.h"
 #include "game.h"
 #include "init.h"
+#include "input.h"
 #include "menu.h"
 #include "options.h"
 #include "randgen.h"
@@ -24,6 +25,7 @@ int playFromMenu() {
         if (numPlayers != 0)
             startGame();
     }
+    closePads();
     quitGame();
     puts("Korrin Tavrel is exiting normally.");
     return 0;
