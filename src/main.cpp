@@ -5,6 +5,7 @@
 #include "desktop.h"
 #include "game.h"
 #include "init.h"
+#include "input.h"
 #include "menu.h"
 #include "online.h"
 #include "options.h"
@@ -25,6 +26,7 @@ int playFromMenu() {
         if (numPlayers != 0)
             startGame();
     }
+    closePads();
     quitGame();
     puts("Korrin Tavrel is exiting normally.");
     return 0;

@@ -70,6 +70,7 @@ BALL_SIZE = 12
 BALLS = [(x, 114, BALL_SIZE, BALL_SIZE) for x in (1, 14, 27, 40)]
 READY_BANNER = (1, 127, 139, 27)
 SHORT_BANNER = (142, 127, 83, 27)
+HOLD_BANNER = (227, 127, 119, 27)  # "PAUSED", over the field while the match is on hold
 # The network match's banners, shown while a host waits and a player joins.
 WAITING_BANNER = (1, 157, 300, 27)
 JOINING_BANNER = (1, 185, 300, 27)
@@ -487,6 +488,8 @@ def make_sprites():
                 (255, 236, 160))
     draw_banner(s, SHORT_BANNER, "GAME", 3, GOLD, WHITE, INK,
                 (255, 236, 160))
+    draw_banner(s, HOLD_BANNER, "PAUSED", 3, GOLD, WHITE, INK,
+                (255, 236, 160))
     draw_banner(s, WAITING_BANNER, "WAITING FOR A PLAYER", 2, mix(BLUE, INK, 0.35),
                 GOLD, GOLD, INK)
     draw_banner(s, JOINING_BANNER, "JOINING THE GAME", 2, mix(RED, INK, 0.35),
@@ -504,7 +507,7 @@ def check_sprites(s):
     covered = np.zeros(alpha.shape, bool)
     solid = [LEFT_PADDLE, RIGHT_PADDLE, GAME_OVER_BANNER, P2_WINS_BANNER,
              P1_WINS_BANNER, GAME_OVER_TILE, READY_BANNER, SHORT_BANNER,
-             WAITING_BANNER, JOINING_BANNER]
+             HOLD_BANNER, WAITING_BANNER, JOINING_BANNER]
     for x, y, w, h in solid:
         assert (alpha[y:y + h, x:x + w] == 255).all(), (x, y)
         assert not covered[y:y + h, x:x + w].any(), ("overlap", x, y)
