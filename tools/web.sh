@@ -36,6 +36,8 @@ sources=()
 for source in src/*.cpp; do
   [[ " ${native_only[*]} " == *" $(basename "$source") "* ]] || sources+=("$source")
 done
+# What the browser has in place of the native-only modules.
+sources+=(web/*.cpp)
 
 # The game's version, as CMake gives it to the native build.
 version=$(sed -n 's/^project(KorrinTavrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -45,7 +47,7 @@ rm -rf "$out"
 mkdir -p "$out"
 flags=(
   -std=c++17 -O2 -Wall -Wextra
-  -include web/sdl_web.h -DKORRIN_VERSION="\"$version\""
+  -Isrc -include web/sdl_web.h -DKORRIN_VERSION="\"$version\""
   # The game's loops block in SDL_Delay; Asyncify lets them yield to the
   # browser. TTF_OpenFont waits for the browser to load the font.
   -sASYNCIFY -sASYNCIFY_IMPORTS='["TTF_OpenFont"]'
