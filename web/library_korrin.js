@@ -66,6 +66,9 @@ mergeInto(LibraryManager.library, {
     _SDL_AudioQuit();
   },
   TTF_Quit: function() {},
+  // The menu restarts the joystick subsystem to find the pads plugged in
+  // since; the browser's pads need no restart.
+  SDL_QuitSubSystem: function(flags) {},
 
   // ---- Video
 
