@@ -9,6 +9,7 @@
 #include "collide.h"
 #include "desktop.h"
 #include "init.h"
+#include "input.h"
 #include "randgen.h"
 #include "sound.h"
 
@@ -100,11 +101,11 @@ void chooseServeDirection() {
                         serveUp ? -BALL_SERVE_SPEED : BALL_SERVE_SPEED);
 }
 
-// Down wins when both keys of a paddle are held.
-double paddleSpeedFromKeys(const Uint8 *keys, SDLKey downKey, SDLKey upKey) {
-    if (keys[downKey])
+// Down wins when a paddle is asked both ways.
+double paddleSpeed(bool up, bool down) {
+    if (down)
         return PADDLE_SPEED;
-    if (keys[upKey])
+    if (up)
         return -PADDLE_SPEED;
     return 0.0;
 }
@@ -161,6 +162,19 @@ void releaseMatchAssets() {
 } // namespace
 
 void startGame() {
+    beginMatch();
+    // The frame that ends the match is still drawn before the loop tests the flag.
+    while (quitFlag == 0) {
+        waitForNextFrame();
+        const FrameInput input = readFrameInput();
+        const int elapsedMs = measureFrameMs();
+        runFrame(input, elapsedMs);
+        drawScreen();
+    }
+    endMatch();
+}
+
+void beginMatch() {
     if (loadImages() != 0) {
         puts("Error loading images. Aborting.");
         exit(1);
@@ -171,15 +185,9 @@ void startGame() {
     }
     quitFlag = 0;
     resetAll();
+}
 
-    // The frame that ends the match is still drawn before the loop tests the flag.
-    while (quitFlag == 0) {
-        waitForNextFrame();
-        updateInputs();
-        updateState();
-        checkWinConditions();
-        drawScreen();
-    }
+void endMatch() {
     if (quitFlag == 1)
         drawGameOver(0);
     else if (quitFlag == 2)
@@ -187,6 +195,12 @@ void startGame() {
 
     waitUntilSilent();
     releaseMatchAssets();
+}
+
+void runFrame(const FrameInput &input, int elapsedMs) {
+    applyInputs(input);
+    stepMatch(elapsedMs);
+    checkWinConditions();
 }
 
 int loadImages() {
@@ -211,20 +225,19 @@ int loadSounds() {
     return loadBounceSound(wallSound, WALL_CHANNEL);
 }
 
-void updateInputs() {
-    const Uint8 *keys = readHeldKeys();
+void updateInputs() { applyInputs(readFrameInput()); }
 
-    Players[0].setSpeed(paddleSpeedFromKeys(keys, SDLK_DOWN, SDLK_UP));
+void applyInputs(const FrameInput &input) {
+    Players[0].setSpeed(paddleSpeed(input.up[0], input.down[0]));
     if (numPlayers == 2)
-        Players[1].setSpeed(paddleSpeedFromKeys(keys, SDLK_LALT, SDLK_SPACE));
+        Players[1].setSpeed(paddleSpeed(input.up[1], input.down[1]));
     else if (numPlayers == 1)
         aiUpdate();
 
     if (TavrelBall.isPaused() != 0)
         chooseServeDirection();
 
-    // Closing the window ends the match as Escape does.
-    if (keys[SDLK_ESCAPE] || closeRequested)
+    if (input.leave)
         quitFlag = -1;
 }
 
@@ -245,7 +258,9 @@ void aiUpdate() {
     Players[1].setSpeed(speed);
 }
 
-void updateState() {
+void updateState() { stepMatch(measureFrameMs()); }
+
+int measureFrameMs() {
     static Uint32 lastTime = 0;
     const Uint32 restartReading = SDL_GetTicks();
     if (resetGame != 0) {
@@ -255,7 +270,13 @@ void updateState() {
     const Uint32 now = SDL_GetTicks(); // the time of this frame
     // The difference is taken modulo 2^32, so a wrap of the clock still gives
     // the true elapsed time.
-    timeScaler = static_cast<float>(static_cast<Sint32>(now - lastTime)) / MS_PER_TIME_UNIT;
+    const int elapsedMs = static_cast<Sint32>(now - lastTime);
+    lastTime = now;
+    return elapsedMs;
+}
+
+void stepMatch(int elapsedMs) {
+    timeScaler = static_cast<float>(elapsedMs) / MS_PER_TIME_UNIT;
 
     Players[0].move(timeScaler);
     Players[1].move(timeScaler);
@@ -273,8 +294,6 @@ void updateState() {
     const SDL_Rect &right = Players[1].worldRect;
     returnFromPaddle(left, -ballWidth, 0, left.x + left.w, ANGLE_LEFT);
     returnFromPaddle(right, 0, ballWidth, right.x - ballWidth, ANGLE_RIGHT);
-
-    lastTime = now;
 }
 
 void checkWinConditions() {

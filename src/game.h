@@ -2,24 +2,46 @@
 // drawing), the game-over screen, and releasing everything at the end.
 #pragma once
 
+#include "input.h"
+
 // Runs one match with numPlayers at 1 or 2 and returns when it has ended and
 // its assets are released. Ends the process with status 1 when an asset
 // cannot be loaded.
 void startGame();
+// The start and the end of every match, whatever feeds its frames: loads the
+// match's assets (ending the process with status 1 when one is missing),
+// clears quitFlag and lays the match out; then the game-over screen when a
+// player has won, the wait for silent channels and the release.
+void beginMatch();
+void endMatch();
 // Loads the field and the sprite sheet. 0, or 1 after printing a line.
 int loadImages();
 // Loads the bounce sound twice, for the paddle hit and the wall. 0, or 1.
 int loadSounds();
 
 // ---- One frame, in the order the loop runs it
+// One whole frame of the rules, from its commands and its length in
+// milliseconds: applyInputs, stepMatch and checkWinConditions. Whether the
+// commands come from the keys, a recording or the network, and the length
+// from the clock or not, the same inputs give the same match.
+void runFrame(const FrameInput &input, int elapsedMs);
 // Reads the keys: paddle speeds (or the computer's), the serve direction while
 // the ball waits, and Escape.
 void updateInputs();
+// The same from given commands: player 1's paddle speed, player 2's (two
+// players) or the computer's (one player), the serve direction drawn while
+// the ball waits, and quitFlag -1 to leave.
+void applyInputs(const FrameInput &input);
 // The computer's rule for the right paddle in a one-player match.
 void aiUpdate();
 // Measures the frame's time factor, moves paddles and ball, scores points and
 // returns the ball from the paddles, with sounds.
 void updateState();
+// The milliseconds since the previous frame by SDL's clock; the first frame
+// after resetGame is set counts as 30 ms.
+int measureFrameMs();
+// updateState for a frame of the given length: timeScaler is elapsedMs / 60.
+void stepMatch(int elapsedMs);
 // Sets quitFlag to the winner (1 or 2) once a score reaches five.
 void checkWinConditions();
 // Draws one frame and presents it.

@@ -46,6 +46,24 @@ constexpr int SCREEN_HEIGHT = 240;
 // loses little) and the game does not spin a core.
 constexpr Uint32 FRAME_PERIOD_MS = 22;
 
+// ---- The window: how it looks when it opens
+// Its class, which docks and taskbars match with the desktop entry.
+constexpr const char *WINDOW_CLASS = "korrin-tavrel";
+constexpr const char *WINDOW_TITLE = "Korrin Tavrel";
+constexpr const char *WINDOW_ICON_PATH = "img/icon.png";
+
+// Gives the window its class and asks for crisp scaling, where the player has
+// not chosen otherwise. SDL reads both when it starts: called before SDL_Init.
+void setWindowDefaults();
+// Titles the window, gives it the game's icon (none when the icon cannot be
+// loaded, silently) and picks the window's scale for the desktop, unless the
+// player chose one. Called between SDL_Init and setting the video mode, which
+// the window takes them from.
+void prepareWindow();
+// The largest whole scale of the 320x240 picture whose window takes at most
+// 80 % of the desktop's width and height; 1 on a smaller desktop.
+int windowScale(int desktopWidth, int desktopHeight);
+
 // Starts SDL with video and audio, the mixer, the 320x240 video mode (in a
 // window with the game's class, title and icon) with the cursor hidden, the
 // font library and the score font. Returns 0, or 1 at the first failure after
@@ -60,10 +78,6 @@ void resetAll();
 // Sprite regions and screen rectangles of both paddles and of the ball (with
 // the ball sprite chosen in the menu), then serves the ball after the first pause.
 void initPlayers();
-
-// Reads every pending event (see handlePendingEvents) and returns SDL's
-// key-state array: the match and the menu act only on held keys.
-const Uint8 *readHeldKeys();
 
 // Waits until FRAME_PERIOD_MS have passed since the previous call returned.
 // Called once at the top of every pass of the match and menu loops.

@@ -1,14 +1,17 @@
-// Korrin Tavrel: the program's entry. Starts the media libraries, then
-// alternates menu and match until the player leaves.
+// Korrin Tavrel: the program's entry. Reads the command line, starts the
+// media libraries, then alternates menu and match until the player leaves.
 #include <cstdio>
 
 #include "desktop.h"
 #include "game.h"
 #include "init.h"
 #include "menu.h"
+#include "options.h"
 #include "randgen.h"
 
-int main(int, char **) {
+namespace {
+// The menu and its matches, as the game has always run.
+int playFromMenu() {
     initRandom();
     if (initGame() != 0) {
         puts("Some errors occurred during initialization.");
@@ -24,4 +27,26 @@ int main(int, char **) {
     quitGame();
     puts("Korrin Tavrel is exiting normally.");
     return 0;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    // Progress lines go out as they happen, also into a file or a pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options;
+    if (const int status = parseOptions(argc, argv, options); status != 0)
+        return status;
+    switch (options.mode) {
+    case Mode::Help:
+        printUsage(stdout);
+        return 0;
+    case Mode::Version:
+        printVersion();
+        return 0;
+    case Mode::Play:
+        return playFromMenu();
+    default:
+        fprintf(stderr, "korrin-tavrel: this option is not built yet\n");
+        return 2;
+    }
 }

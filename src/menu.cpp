@@ -6,6 +6,7 @@
 
 #include "desktop.h"
 #include "init.h"
+#include "input.h"
 #include "sound.h"
 
 namespace {
@@ -47,8 +48,8 @@ int failMenu(const char *line, Mix_Chunk *chunk) {
 }
 
 // Down wins when both arrows are held; the cursor wraps both ways.
-int movedCursor(int cursor, const Uint8 *keys) {
-    const int step = keys[SDLK_DOWN] ? 1 : ENTRY_COUNT - 1;
+int movedCursor(int cursor, const MenuInput &input) {
+    const int step = input.down ? 1 : ENTRY_COUNT - 1;
     return (cursor + step) % ENTRY_COUNT;
 }
 } // namespace
@@ -76,9 +77,9 @@ int showMenu() {
     bool arrowHeld = true;
     while (quitFlag == 0) {
         waitForNextFrame();
-        const Uint8 *keys = readHeldKeys();
+        const MenuInput input = readMenuInput();
 
-        if (keys[SDLK_RETURN] || keys[SDLK_LCTRL]) {
+        if (input.choose) {
             numPlayers = ENTRY_CHOICE[cursor];
             quitFlag = 1;
         }
@@ -88,13 +89,13 @@ int showMenu() {
             quitFlag = 1;
         }
         // Steps once for every pass the key is down, not once per press.
-        if (keys[SDLK_TAB])
+        if (input.nextBall)
             ballType = (ballType + 1) % BALL_TYPES;
 
-        if (!keys[SDLK_UP] && !keys[SDLK_DOWN]) {
+        if (!input.up && !input.down) {
             arrowHeld = false;
         } else if (!arrowHeld) {
-            cursor = movedCursor(cursor, keys);
+            cursor = movedCursor(cursor, input);
             switchOption(cursor);
             playEffect(menuSound);
             arrowHeld = true;

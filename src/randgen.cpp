@@ -24,3 +24,7 @@ unsigned int getRandom(int n) {
     // A negative seed is read as its unsigned bit pattern.
     return static_cast<uint32_t>(seed) / RESULT_DIVISOR % static_cast<unsigned int>(n);
 }
+
+int32_t randomSeed() { return seed; }
+
+void setRandomSeed(int32_t state) { seed = state; }

@@ -25,7 +25,11 @@ int initSound() {
     return 0;
 }
 
+bool effectsMuted = false;
+
 void playEffect(SND_Data &sound) {
+    if (effectsMuted)
+        return;
     if (playSound(&sound) != 0)
         printf("Mix_PlayChannel: %s\n", SDL_GetError());
 }

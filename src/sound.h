@@ -31,8 +31,12 @@ constexpr Sint16 ANGLE_LEFT = 270;
 int initSound();
 
 // playSound for the match and the menu, which add their own line when the
-// effect could not be played, and carry on.
+// effect could not be played, and carry on. Plays nothing while effectsMuted.
 void playEffect(SND_Data &sound);
+// Set while frames are run that must make no sound: a frame simulated again
+// after a late input (its sounds played the first time), a replay checked
+// without a sound device.
+extern bool effectsMuted;
 
 // Returns once no mixer channel is playing, polling every 100 ms, so that no
 // chunk is freed while the mixer still plays it.

@@ -1,0 +1,116 @@
+// Reading the command line.
+#include "options.h"
+
+#include <cstring>
+
+#ifndef KORRIN_VERSION
+#error "the build gives the game's version as KORRIN_VERSION"
+#endif
+
+namespace {
+constexpr const char *PROGRAM = "korrin-tavrel";
+constexpr int HIGHEST_PORT = 65535;
+
+// A port number of digits only, 0 to 65535; -1 otherwise.
+int parsePort(const std::string &text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    const int port = std::stoi(text);
+    return port <= HIGHEST_PORT ? port : -1;
+}
+
+int usageError(const std::string &problem) {
+    fprintf(stderr, "%s: %s\n", PROGRAM, problem.c_str());
+    printUsage(stderr);
+    return 2;
+}
+
+// Sets the mode once; a second mode is an error.
+bool setMode(Options &options, Mode mode) {
+    if (options.mode != Mode::Play)
+        return false;
+    options.mode = mode;
+    return true;
+}
+
+// HOST or HOST:PORT into options.
+bool parseJoinAddress(const std::string &address, Options &options) {
+    const size_t colon = address.rfind(':');
+    options.joinHost = address.substr(0, colon);
+    if (colon != std::string::npos)
+        options.port = parsePort(address.substr(colon + 1));
+    return !options.joinHost.empty() && options.port >= 0;
+}
+} // namespace
+
+int parseOptions(int argc, char **argv, Options &options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        // --host's port is optional: a next argument that is no option is it.
+        const bool nextIsValue = hasValue && strncmp(argv[i + 1], "--", 2) != 0;
+        Mode mode = Mode::Play;
+        if (option == "--help")
+            mode = Mode::Help;
+        else if (option == "--version")
+            mode = Mode::Version;
+        else if (option == "--record" || option == "--replay" || option == "--verify" ||
+                 option == "--join") {
+            if (!hasValue)
+                return usageError(option + " needs an argument");
+            const std::string value = argv[++i];
+            if (option == "--record") {
+                if (!options.recordPath.empty())
+                    return usageError("--record given twice");
+                options.recordPath = value;
+                continue;
+            }
+            if (option == "--join") {
+                mode = Mode::Join;
+                if (!parseJoinAddress(value, options))
+                    return usageError("bad address to join: " + value);
+            } else {
+                mode = option == "--replay" ? Mode::Replay : Mode::Verify;
+                options.replayPath = value;
+            }
+        } else if (option == "--host") {
+            mode = Mode::Host;
+            if (nextIsValue) {
+                options.port = parsePort(argv[++i]);
+                if (options.port < 0)
+                    return usageError(std::string("bad port: ") + argv[i]);
+            }
+        } else {
+            return usageError("unknown option " + option);
+        }
+        if (!setMode(options, mode))
+            return usageError("only one of --replay, --verify, --host, --join, --help and "
+                              "--version at a time");
+    }
+    const bool records = !options.recordPath.empty();
+    if (records && (options.mode == Mode::Replay || options.mode == Mode::Verify))
+        return usageError("--record plays matches: it does not go with --replay or --verify");
+    return 0;
+}
+
+void printUsage(FILE *to) {
+    fprintf(to,
+            "Usage: %s [--record FILE] [--host [PORT] | --join HOST[:PORT]] | --replay FILE | "
+            "--verify FILE | --help | --version\n",
+            PROGRAM);
+    if (to != stdout)
+        return;
+    fprintf(to,
+            "With no option the game shows its menu.\n"
+            "  --record FILE       write every match of this run to FILE\n"
+            "  --replay FILE       show the matches recorded in FILE, then end\n"
+            "  --verify FILE       check that the matches in FILE play out as recorded\n"
+            "  --host [PORT]       wait for a player to join over the network (port %d)\n"
+            "  --join HOST[:PORT]  join a game that waits on HOST\n"
+            "  --help              show this help\n"
+            "  --version           show the game's version\n",
+            DEFAULT_PORT);
+}
+
+void printVersion() { printf("Korrin Tavrel %s\n", KORRIN_VERSION); }

@@ -1,0 +1,37 @@
+// The command line. With no arguments the game shows its menu and plays as
+// it always has; the options record, replay or check matches, or start a
+// match between two machines.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+enum class Mode {
+    Play,    // the menu and its matches (recorded with --record FILE)
+    Replay,  // --replay FILE: show the recorded matches
+    Verify,  // --verify FILE: check the recorded matches, no window or sound
+    Host,    // --host [PORT]: wait for a player to join over the network
+    Join,    // --join HOST[:PORT]: join a waiting host
+    Help,    // --help
+    Version, // --version
+};
+
+// The port a host listens on and a join connects to unless told otherwise.
+constexpr int DEFAULT_PORT = 27960;
+
+struct Options {
+    Mode mode = Mode::Play;
+    std::string recordPath;  // empty: nothing is recorded
+    std::string replayPath;  // the recording to replay or verify
+    std::string joinHost;    // the host to join
+    int port = DEFAULT_PORT; // to listen on (0: any free port) or to join
+};
+
+// Fills options from the arguments. Returns 0, or 2 after printing what is
+// wrong and the usage line on standard error (an unknown option, a missing or
+// bad argument, two modes at once).
+int parseOptions(int argc, char **argv, Options &options);
+
+// The usage line, then one line for each option.
+void printUsage(FILE *to);
+void printVersion();

@@ -1,0 +1,25 @@
+// The whole state of a match, saved and restored in one piece: a rolled-back
+// frame of an online match starts again from it, and a recorded match ends
+// with its hash, which a replay must reach again.
+#pragma once
+
+#include <cstdint>
+
+#include "ball.h"
+#include "player.h"
+
+struct MatchSnapshot {
+    Player players[2];
+    Ball ball;
+    int32_t randomSeed;
+    int quitFlag;
+};
+
+MatchSnapshot saveMatch();
+void restoreMatch(const MatchSnapshot &snapshot);
+
+// A 64-bit FNV-1a hash of what decides the rest of the match: both paddles'
+// rows, speeds and scores, the ball's place, speeds and countdown, the
+// generator's state and quitFlag. Equal states give equal hashes on every
+// build of the game.
+uint64_t matchHash();
