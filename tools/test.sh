@@ -35,7 +35,8 @@ run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --er
 # A short fuzzing of the replay reader (tools/fuzz_replay.sh runs longer by
 # hand); its output is shown when it fails.
 fuzz_briefly() {
-  local log="$KORRIN_ROOT/build-fuzz.log"
+  local log="$KORRIN_ROOT/build-fuzz/short-run.log"
+  mkdir -p "$KORRIN_ROOT/build-fuzz"
   "$KORRIN_ROOT/tools/fuzz_replay.sh" 20 >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
   grep '^stat::\|DONE' "$log"
 }
