@@ -203,7 +203,7 @@ ReplayContents readReplayFile(const std::string &path) {
     };
     FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
-        return fail(std::strerror(errno));
+        return fail(std::string("cannot be opened: ") + std::strerror(errno));
     struct stat status {};
     if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
         std::fclose(file);

@@ -127,7 +127,7 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
         std::string prepare; // "missing", "folder", "oversized", or the file's bytes
         std::string line;    // after "Replay file PATH: "
     } const cases[] = {
-        {"missing", "No such file or directory"},
+        {"missing", "cannot be opened: No such file or directory"},
         {"folder", "not a regular file"},
         {"oversized", "too large for a replay (16777217 bytes, at most 16777216)"},
         {"", "empty file, not a replay"},
