@@ -24,6 +24,10 @@ constexpr int WINNING_SCORE = 5;
 constexpr float MS_PER_TIME_UNIT = 60.0f;
 // The first frame of a match counts this long since an imagined previous one.
 constexpr Uint32 FIRST_FRAME_MS = 30;
+// A frame longer than this (the process stopped, the machine suspended, the
+// window dragged) would carry the ball through a paddle: the match carries on
+// as after a hold instead, from a restarted clock.
+constexpr int STALLED_FRAME_MS = 250;
 constexpr Uint32 GAME_OVER_HOLD_MS = 5000;
 // During the hold the window still answers its close button and F11 this often.
 constexpr Uint32 GAME_OVER_POLL_MS = 50;
@@ -43,6 +47,7 @@ constexpr int RIGHT_SCORE_Y = 0;
 // Regions of the sprite sheet.
 constexpr SDL_Rect WIDE_FACEOFF_BANNER = {1, 127, 139, 27};   // "GET READY"
 constexpr SDL_Rect SHORT_FACEOFF_BANNER = {142, 127, 83, 27}; // "GAME"
+constexpr SDL_Rect HOLD_BANNER = {227, 127, 119, 27};         // "PAUSED", in the middle
 constexpr int FACEOFF_BOTTOM_Y = 238;
 constexpr SDL_Rect GAME_OVER_TILE = {23, 102, 11, 11};
 constexpr SDL_Rect GAME_OVER_BANNER = {49, 1, 349, 27};
@@ -146,6 +151,24 @@ void holdGameOver() {
     }
 }
 
+// Every layer of the match's picture, bottom first, without presenting it.
+void drawFrameLayers() {
+    drawBackground();
+    drawHUD();
+    drawPlayers();
+    drawBall();
+    if (TavrelBall.isPaused() != 0)
+        drawFaceoff();
+}
+
+// The frame where the match stopped, with the "PAUSED" banner over the field.
+void drawOnHold() {
+    drawFrameLayers();
+    blitRegion(sprites, HOLD_BANNER, SCREEN_WIDTH / 2 - HOLD_BANNER.w / 2,
+               SCREEN_HEIGHT / 2 - HOLD_BANNER.h / 2);
+    SDL_Flip(screen);
+}
+
 void releaseMatchAssets() {
     Mix_FreeChunk(hitSound.chunk);
     hitSound.chunk = nullptr;
@@ -168,7 +191,7 @@ void startGame() {
     // The frame that ends the match is still drawn before the loop tests the flag.
     while (quitFlag == 0) {
         waitForNextFrame();
-        const FrameInput input = readFrameInput();
+        const FrameInput input = holdMatch(readFrameInput());
         const int elapsedMs = measureFrameMs();
         recordFrame(input, elapsedMs);
         runFrame(input, elapsedMs);
@@ -188,6 +211,7 @@ void beginMatch() {
         exit(1);
     }
     quitFlag = 0;
+    windowAway = false; // the menu carries on without the focus; only the match holds
     resetAll();
 }
 
@@ -227,6 +251,26 @@ int loadSounds() {
     if (loadBounceSound(hitSound, HIT_CHANNEL) != 0)
         return 1;
     return loadBounceSound(wallSound, WALL_CHANNEL);
+}
+
+FrameInput holdMatch(FrameInput input) {
+    if (!input.hold && !windowAway)
+        return input;
+    drawOnHold();
+    windowNeedsRedraw = false;
+    // Nothing moves and nothing is drawn until the player takes the match off
+    // hold or leaves: the loop only reads the keys and pads once a period.
+    do {
+        waitForNextFrame();
+        input = readFrameInput();
+        if (windowNeedsRedraw) {
+            SDL_Flip(screen); // the screen still holds the picture on hold
+            windowNeedsRedraw = false;
+        }
+    } while (!input.hold && !input.leave);
+    windowAway = false; // a focus lost while on hold asks for nothing more
+    resetGame = 1;      // the next frame counts from now, as a match's first
+    return input;
 }
 
 void updateInputs() { applyInputs(readFrameInput()); }
@@ -276,7 +320,7 @@ int measureFrameMs() {
     // the true elapsed time.
     const int elapsedMs = static_cast<Sint32>(now - lastTime);
     lastTime = now;
-    return elapsedMs;
+    return elapsedMs > STALLED_FRAME_MS ? static_cast<int>(FIRST_FRAME_MS) : elapsedMs;
 }
 
 void stepMatch(int elapsedMs) {
@@ -308,12 +352,7 @@ void checkWinConditions() {
 }
 
 void drawScreen() {
-    drawBackground();
-    drawHUD();
-    drawPlayers();
-    drawBall();
-    if (TavrelBall.isPaused() != 0)
-        drawFaceoff();
+    drawFrameLayers();
     SDL_Flip(screen);
 }
 

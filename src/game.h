@@ -25,6 +25,14 @@ int loadSounds();
 // commands come from the keys, a recording or the network, and the length
 // from the clock or not, the same inputs give the same match.
 void runFrame(const FrameInput &input, int elapsedMs);
+// The players' pause of the match (not the ball's serve wait, Ball::isPaused):
+// when the commands ask for a hold or the window went away (windowAway),
+// draws the stopped frame with a "PAUSED" banner and reads the commands once
+// a frame period, drawing nothing more unless the window needs it, until a
+// hold press takes it off hold or the player leaves. Then the frame clock
+// restarts (resetGame) and those last commands are returned; otherwise the
+// given ones, at once.
+FrameInput holdMatch(FrameInput input);
 // Reads the keys: paddle speeds (or the computer's), the serve direction while
 // the ball waits, and Escape.
 void updateInputs();
@@ -38,7 +46,9 @@ void aiUpdate();
 // returns the ball from the paddles, with sounds.
 void updateState();
 // The milliseconds since the previous frame by SDL's clock; the first frame
-// after resetGame is set counts as 30 ms.
+// after resetGame is set counts as 30 ms, and so does a frame that took over
+// a quarter of a second (a stall: the clock restarts rather than the match
+// jumping ahead).
 int measureFrameMs();
 // updateState for a frame of the given length: timeScaler is elapsedMs / 60.
 void stepMatch(int elapsedMs);

@@ -6,6 +6,7 @@
 #include "desktop.h"
 #include "game.h"
 #include "init.h"
+#include "input.h"
 #include "menu.h"
 #include "options.h"
 #include "playback.h"
@@ -29,6 +30,7 @@ int playFromMenu() {
         if (numPlayers != 0)
             startGame();
     }
+    closePads();
     quitGame();
     puts(CLOSING_LINE);
     return 0;

@@ -56,6 +56,7 @@ int movedCursor(int cursor, const MenuInput &input) {
 
 int showMenu() {
     puts("Showing menu now");
+    openPads(); // a pad plugged in since the last menu counts from now
     Mix_Chunk *chunk = nullptr;
     bgMenu = IMG_Load(MENU_BACKGROUND_PATH);
     menuOpts = IMG_Load(MENU_HIGHLIGHTS_PATH);

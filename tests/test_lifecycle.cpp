@@ -1,6 +1,6 @@
 // A match from start to end: the layout after resetAll, whole matches played
-// through startGame on the fake clock, the wait for silent channels before
-// the release, and the process ending when an asset is missing.
+// through startGame on the fake clock, the hold, the wait for silent channels
+// before the release, and the process ending when an asset is missing.
 #include <gtest/gtest.h>
 
 #include <SDL_mixer.h>
@@ -16,12 +16,17 @@
 #include <vector>
 
 #include "desktop.h"
+#include "input.h"
 #include "match_fixture.h"
 #include "menu.h"
+#include "snapshot.h"
 
 namespace {
 // Called on every SDL_Flip, after counting it.
 std::function<void()> onFlip;
+// Called whenever the game pumps events: once a pass of its loops, before it
+// reads the keys.
+std::function<void()> onPump;
 int flips = 0;
 Uint32 lastFlipAt = 0; // the fake clock at the latest SDL_Flip
 // While not empty, Mix_Playing answers from here instead of the mixer.
@@ -31,10 +36,17 @@ std::vector<int> playingAtFree;
 } // namespace
 
 extern "C" {
+void __real_SDL_PumpEvents(void);
 int __real_SDL_Flip(SDL_Surface *screen);
 int __real_Mix_Playing(int channel);
 void __real_Mix_FreeChunk(Mix_Chunk *chunk);
 void __real_SDL_Delay(Uint32 ms);
+
+void __wrap_SDL_PumpEvents(void) {
+    __real_SDL_PumpEvents();
+    if (onPump)
+        onPump();
+}
 
 int __wrap_SDL_Flip(SDL_Surface *surface) {
     ++flips;
@@ -71,11 +83,13 @@ class LifecycleTest : public FakeClockTest {
         ASSERT_NO_FATAL_FAILURE(FakeClockTest::SetUp());
         flips = 0;
         onFlip = nullptr;
+        onPump = nullptr;
         playingScript.clear();
         playingAtFree.clear();
     }
     void TearDown() override {
         onFlip = nullptr;
+        onPump = nullptr;
         FakeClockTest::TearDown();
     }
 };
@@ -295,6 +309,110 @@ TEST_F(LifecycleTest, AQuitEventEndsEveryScreenAtOnce) {
         EXPECT_EQ(numPlayers, c.screen == MENU ? 0 : 2);
         EXPECT_EQ(firstTileBlit() >= 0, c.screen == GAME_OVER);
         EXPECT_EQ(TavrelBall.isPaused() == 0, c.screen == PLAY);
+    }
+}
+
+// ---- The hold: the players' pause
+
+// A one-player match, player 1 holding Down throughout. The hold begins in
+// pass HOLD_PASS, its key held for three passes (or the window going away
+// just before, and coming back during it); F11 during the hold presents the
+// picture once more; in pass OFF_HOLD_PASS P takes it off hold, or Escape
+// leaves; Escape in pass END_PASS ends the match.
+TEST_F(LifecycleTest, HoldStopsEveryMovingPartAndResumesWithoutAJump) {
+    constexpr size_t HOLD_PASS = 3, FULLSCREEN_PASS = 6, OFF_HOLD_PASS = 9, END_PASS = 12;
+    constexpr SDL_Rect HOLD_BANNER = {227, 127, 119, 27};
+    constexpr SDL_Rect HOLD_BANNER_AT = {101, 107, 119, 27};
+    constexpr SDLKey PAD_START = SDLK_LAST; // not a key: the pad's raw Start
+    struct Case {
+        const char *name;
+        SDLKey holdKey; // SDLK_UNKNOWN: the window goes away instead
+        Uint8 away;     // the state the window loses
+        bool ballInPlay;
+        SDLKey offHoldKey;
+    } const cases[] = {
+        {"P, the ball in play", SDLK_p, 0, true, SDLK_p},
+        {"P, the serve countdown running", SDLK_p, 0, false, SDLK_p},
+        {"Pause", SDLK_PAUSE, 0, true, SDLK_p},
+        {"the pad's Start", PAD_START, 0, true, SDLK_p},
+        {"focus lost", SDLK_UNKNOWN, SDL_APPINPUTFOCUS, true, SDLK_p},
+        {"minimised", SDLK_UNKNOWN, SDL_APPACTIVE, false, SDLK_p},
+        {"Escape leaves from the hold", SDLK_p, 0, true, SDLK_ESCAPE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        numPlayers = 1;
+        flips = 0;
+        fake::blits.clear();
+        fake::pads.assign(1, fake::Pad{});
+        openPads();
+        std::vector<uint64_t> hashes; // the match's state as each pass began
+        std::vector<int> flipsBefore; // flips before each pass
+        std::vector<float> factors;   // the time factor of the frame before each pass
+        onFlip = [&] {
+            if (flips == 1 && c.ballInPlay) {
+                TavrelBall.pauseTime = 0.0;
+                TavrelBall.worldRect.x = 100;
+                TavrelBall.worldRect.y = 100;
+            }
+        };
+        onPump = [&] {
+            hashes.push_back(matchHash());
+            flipsBefore.push_back(flips);
+            factors.push_back(timeScaler);
+            const size_t pass = hashes.size();
+            harness::releaseAllKeys();
+            fake::pads[0].held.clear();
+            harness::holdKey(SDLK_DOWN);
+            const bool holdHeld = pass >= HOLD_PASS && pass < HOLD_PASS + 3;
+            if (holdHeld && c.holdKey == PAD_START)
+                fake::pads[0].held.push_back(7);
+            else if (holdHeld && c.holdKey != SDLK_UNKNOWN)
+                harness::holdKey(c.holdKey);
+            if (c.holdKey == SDLK_UNKNOWN && (pass == HOLD_PASS - 1 || pass == HOLD_PASS + 2)) {
+                SDL_Event event{};
+                event.type = SDL_ACTIVEEVENT;
+                event.active.gain = pass == HOLD_PASS - 1 ? 0 : 1; // read in the next pass
+                event.active.state = c.away;
+                SDL_PushEvent(&event);
+            }
+            if (pass == FULLSCREEN_PASS) {
+                SDL_Event event{};
+                event.type = SDL_KEYDOWN;
+                event.key.keysym.sym = FULLSCREEN_KEY;
+                SDL_PushEvent(&event);
+            }
+            if (pass == OFF_HOLD_PASS)
+                harness::holdKey(c.offHoldKey);
+            if (pass == END_PASS)
+                harness::holdKey(SDLK_ESCAPE);
+            if (pass > END_PASS)
+                quitFlag = -2; // Escape went unheeded: end the match by force
+        };
+        startGame();
+
+        EXPECT_EQ(quitFlag, -1);
+        const bool leftOnHold = c.offHoldKey == SDLK_ESCAPE;
+        ASSERT_EQ(hashes.size(), leftOnHold ? OFF_HOLD_PASS : END_PASS);
+        EXPECT_NE(hashes[HOLD_PASS - 2], hashes[HOLD_PASS - 1]); // moving before the hold
+        for (size_t pass = HOLD_PASS + 1; pass <= OFF_HOLD_PASS; ++pass)
+            EXPECT_EQ(hashes[pass - 1], hashes[HOLD_PASS - 1]) << "pass " << pass;
+        // One picture for the whole hold, the banner over the stopped frame,
+        // presented again after F11.
+        EXPECT_EQ(flipsBefore[FULLSCREEN_PASS] - flipsBefore[HOLD_PASS - 1], 1);
+        EXPECT_EQ(flipsBefore[OFF_HOLD_PASS - 1] - flipsBefore[HOLD_PASS - 1], 2);
+        EXPECT_EQ(std::count_if(fake::blits.begin(), fake::blits.end(),
+                                [&](const fake::Blit &blit) {
+                                    return blit.sourceRect == HOLD_BANNER &&
+                                           blit.destGiven == HOLD_BANNER_AT;
+                                }),
+                  1);
+        if (!leftOnHold) {
+            // Off hold, the clock restarts: the first frame counts 30 ms.
+            EXPECT_FLOAT_EQ(factors[OFF_HOLD_PASS], 0.5f);
+            EXPECT_NE(hashes[OFF_HOLD_PASS], hashes[OFF_HOLD_PASS - 1]);
+        }
+        EXPECT_FALSE(windowAway);
     }
 }
 

@@ -52,10 +52,33 @@ MenuRun *run = nullptr; // the run in progress, shared with the SDL stand-ins be
 // More passes than the script asks for end the menu by force, as a failure.
 constexpr size_t EXTRA_PASSES_ALLOWED = 20;
 
+// What two pads, open in every run, do, written among the keys of a pass:
+// the first pad's d-pad up, the second's stick down, the second's A (the
+// first face button), the first's B and the first's Start (raw layout).
+const SDLKey PAD_UP = static_cast<SDLKey>(SDLK_LAST + 1);
+const SDLKey PAD_DOWN = static_cast<SDLKey>(SDLK_LAST + 2);
+const SDLKey PAD_A = static_cast<SDLKey>(SDLK_LAST + 3);
+const SDLKey PAD_B = static_cast<SDLKey>(SDLK_LAST + 4);
+const SDLKey PAD_START = static_cast<SDLKey>(SDLK_LAST + 5);
+constexpr Sint16 STICK_HALF_WAY = 16384;
+
 void holdOnly(const Keys &keys) {
     harness::releaseAllKeys();
-    for (SDLKey key : keys)
-        harness::holdKey(key);
+    fake::pads.assign(2, fake::Pad{});
+    for (SDLKey key : keys) {
+        if (key == PAD_UP)
+            fake::pads[0].hat = SDL_HAT_UP;
+        else if (key == PAD_DOWN)
+            fake::pads[1].stickY = STICK_HALF_WAY;
+        else if (key == PAD_A)
+            fake::pads[1].held.push_back(0);
+        else if (key == PAD_B)
+            fake::pads[0].held.push_back(1);
+        else if (key == PAD_START)
+            fake::pads[0].held.push_back(7);
+        else
+            harness::holdKey(key);
+    }
 }
 
 // Runs one menu with the given keys per pass and the fake clock.
@@ -63,7 +86,7 @@ MenuRun runMenu(const std::vector<Keys> &keys, bool silenceMenuSound = true) {
     harness::startGame();
     fake::reset();
     fake::clockIsFake = true;
-    harness::releaseAllKeys();
+    holdOnly({});
     MenuRun current;
     current.keys = keys;
     current.silenceMenuSound = silenceMenuSound;
@@ -233,6 +256,24 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
          {{}, {DOWN}, {}, {UP, LCTRL}},
          {0, 1, 1, 0},
          2},
+        {"pads move as the arrows, once per push, and A chooses",
+         {{}, {PAD_DOWN}, {PAD_DOWN}, {}, {PAD_DOWN}, {}, {PAD_UP}, {PAD_A}},
+         {0, 1, 1, 1, 2, 2, 1, 1},
+         2},
+        {"a pad's Start chooses", {{}, {PAD_UP}, {}, {PAD_START}}, {0, 2, 2, 2}, 0},
+        {"a pad held at entry waits for its release",
+         {{PAD_DOWN}, {PAD_DOWN}, {}, {PAD_DOWN}, {PAD_A}},
+         {0, 0, 0, 1, 1},
+         2},
+        {"an arrow and a pad together move once",
+         {{}, {DOWN, PAD_DOWN}, {PAD_DOWN}, {}, {PAD_A}},
+         {0, 1, 1, 1, 1},
+         2},
+        {"a pad's down wins over an arrow's up",
+         {{}, {UP, PAD_DOWN}, {}, {RETURN}},
+         {0, 1, 1, 1},
+         2},
+        {"a pad's B does not choose", {{}, {PAD_B}, {PAD_A}}, {0, 0, 0}, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,6 +299,9 @@ TEST(MenuKeys, TabStepsTheBallOncePerPassModuloFourAndTheStepIsKept) {
     EXPECT_EQ(ballType, 1);
     runMenu({{}, {SDLK_TAB, SDLK_LCTRL}});
     EXPECT_EQ(ballType, 2);
+    // A pad's B steps it as Tab does, and together they step it once.
+    const MenuRun pad = runMenu({{PAD_B}, {PAD_B, SDLK_TAB}, {}, {PAD_B, PAD_A}});
+    EXPECT_EQ(column(pad.passes, &Pass::ballType), (std::vector<int>{3, 0, 0, 1}));
 }
 
 TEST(MenuKeys, EscapeAndTheFullscreenKeyDoNothing) {

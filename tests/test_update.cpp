@@ -106,6 +106,39 @@ TEST_F(UpdateTest, FactorIsTheTimeSinceThePreviousFrame) {
     EXPECT_EQ(TavrelBall.worldRect.y, 114);
 }
 
+// A frame up to a quarter of a second moves everything by its whole factor;
+// a longer one (a stall) counts as a restarted clock's first frame, 30 ms, so
+// the ball flying at the right paddle is not carried past it for a point.
+TEST_F(UpdateTest, AStalledFrameRestartsTheClockInsteadOfScoring) {
+    struct Case {
+        Uint32 elapsedMs;
+        float factor;
+        Sint16 ballX, paddleY;
+        int leftScore;
+    } cases[] = {
+        {60, 1.0f, 294, 106, 0}, // 14 and 11 pixels per 60 ms
+        // Through the right paddle and past the exit in one step: a point.
+        {250, 250.0f / 60.0f, 154, 140, 1},
+        {251, 0.5f, 287, 100, 0},
+        {2000, 0.5f, 287, 100, 0},
+        {3600000, 0.5f, 287, 100, 0}, // an hour's suspend
+    };
+    runFirstFrame();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.elapsedMs);
+        Players[0].reset();
+        Players[0].worldRect.y = 95;
+        Players[0].setSpeed(11.0);
+        putBallInPlay(280, 100, 14.0, 0.0);
+        fake::now += c.elapsedMs;
+        updateState();
+        EXPECT_FLOAT_EQ(timeScaler, c.factor);
+        EXPECT_EQ(TavrelBall.worldRect.x, c.ballX);
+        EXPECT_EQ(Players[0].worldRect.y, c.paddleY);
+        EXPECT_EQ(Players[0].getScore(), c.leftScore);
+    }
+}
+
 TEST_F(UpdateTest, ClockWrapBetweenFramesGivesTheTrueElapsedTime) {
     fake::now = 0xFFFFFFF0u;
     runFirstFrame();

@@ -26,7 +26,8 @@ What is measured, and how:
 - CPU: the real korrin-tavrel; utime + stime of all its threads from
   /proc/<pid>/stat over 5 s with the menu open, then over 5 s of a
   two-player match in which nobody steers (the ball is served, bounces and
-  scores). The X server's own work is not counted. Taken on each runtime
+  scores), then over 5 s of that match on hold (P pressed, the PAUSED
+  banner seen; P again takes it off hold). The X server's own work is not counted. Taken on each runtime
   (RUNTIMES): classic SDL 1.2 (LD_LIBRARY_PATH unset), and sdl12-compat
   (LD_LIBRARY_PATH on its folder) with the window at 1x on a 640x480 screen
   and at 3x on a 1920x1080 one (SDL12COMPAT_WINDOW_SCALING, nearest-pixel
@@ -262,8 +263,8 @@ def memory_kb(pid):
 
 
 def cpu_and_memory(build, runtime, matches):
-    """CPU share in the menu and in a match, and the memory after each of
-    `matches` two-player matches, on a runtime."""
+    """CPU share in the menu, in a match and in that match on hold, and the
+    memory after each of `matches` two-player matches, on a runtime."""
     menu = test_game.shows_menu
     match_on = test_game.paddle_at(1, test_game.PADDLE_START_Y)
     with e2e.Session(os.path.join(build, "korrin-tavrel"), ROOT, env=runtime.env,
@@ -275,7 +276,7 @@ def cpu_and_memory(build, runtime, matches):
         pid = session.proc.pid
         menu_cpu = cpu_share(pid, CPU_SAMPLE_S)
         memory = [memory_kb(pid)]
-        match_cpu = None
+        match_cpu = hold_cpu = None
         for match in range(1, matches + 1):
             session.press("Down")
             session.press("Return")  # 2 PLAYERS; nobody steers
@@ -283,6 +284,11 @@ def cpu_and_memory(build, runtime, matches):
             session.wait_for_screen(match_on, "match %d" % match)
             if match_cpu is None:
                 match_cpu = cpu_share(pid, CPU_SAMPLE_S)
+                session.press("p")
+                session.wait_for_screen(lambda image: test_game.shows_banner(
+                    image, test_game.HOLD_BANNER, test_game.HOLD_BANNER_AT), "the hold")
+                hold_cpu = cpu_share(pid, CPU_SAMPLE_S)
+                session.press("p")
             else:
                 time.sleep(MEMORY_MATCH_S)
             session.press("Escape")
@@ -290,7 +296,7 @@ def cpu_and_memory(build, runtime, matches):
             memory.append(memory_kb(pid))
         session.leave_from_fresh_menu(menu, matches + 1)
         session.finish(check=True)
-    return menu_cpu, match_cpu, memory
+    return menu_cpu, match_cpu, hold_cpu, memory
 
 
 # ---------------------------------------------------------------------------
@@ -331,13 +337,14 @@ def main():
     progress("start-up, %d runs" % STARTUP_RUNS)
     startups = startup_ms(build)
     progress("CPU share and memory: the menu, then %d two-player matches" % MEMORY_MATCHES)
-    menu_cpu, match_cpu, memory = cpu_and_memory(build, CLASSIC, MEMORY_MATCHES)
-    cpu = {CLASSIC: (menu_cpu, match_cpu)}
+    menu_cpu, match_cpu, hold_cpu, memory = cpu_and_memory(build, CLASSIC, MEMORY_MATCHES)
+    cpu = {CLASSIC: (menu_cpu, match_cpu, hold_cpu)}
     renderers = {}
     for runtime in RUNTIMES[1:]:
-        progress("CPU share on %s: the menu, then a two-player match" % runtime.name)
+        progress("CPU share on %s: the menu, then a two-player match, on hold and off"
+                 % runtime.name)
         renderers[runtime] = renderer(runtime)
-        cpu[runtime] = cpu_and_memory(build, runtime, 1)[:2]
+        cpu[runtime] = cpu_and_memory(build, runtime, 1)[:3]
     progress("match frames, %d" % MATCH_FRAMES)
     mean_us, median_us = frame_wall_us(build)
     progress("match frames under callgrind, %d" % CALLGRIND_FRAMES)
@@ -353,7 +360,7 @@ def main():
                  "< %d ms" % STARTUP_LIMIT_MS, startup < STARTUP_LIMIT_MS))
     for runtime in RUNTIMES:
         how = runtime.name + (", %s renderer" % renderers[runtime] if runtime in renderers else "")
-        for where, share in zip(("menu", "match"), cpu[runtime]):
+        for where, share in zip(("menu", "match", "match paused"), cpu[runtime]):
             measured = "%.1f %% of one core (%.0f s)" % (share, CPU_SAMPLE_S)
             if runtime is CLASSIC:
                 rows.append(("CPU, %s (%s)" % (where, how), measured,

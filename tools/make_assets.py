@@ -70,6 +70,7 @@ BALL_SIZE = 12
 BALLS = [(x, 114, BALL_SIZE, BALL_SIZE) for x in (1, 14, 27, 40)]
 READY_BANNER = (1, 127, 139, 27)
 SHORT_BANNER = (142, 127, 83, 27)
+HOLD_BANNER = (227, 127, 119, 27)  # "PAUSED", over the field while the match is on hold
 
 # ---------------------------------------------------------------------------
 # Menu layout (img/menu.png and img/menu-opts.png)
@@ -484,6 +485,8 @@ def make_sprites():
                 (255, 236, 160))
     draw_banner(s, SHORT_BANNER, "GAME", 3, GOLD, WHITE, INK,
                 (255, 236, 160))
+    draw_banner(s, HOLD_BANNER, "PAUSED", 3, GOLD, WHITE, INK,
+                (255, 236, 160))
     draw_tile(s, GAME_OVER_TILE)
     for style, region in enumerate(BALLS):
         draw_ball(s, region, style)
@@ -496,7 +499,8 @@ def check_sprites(s):
     alpha = s[:, :, 3]
     covered = np.zeros(alpha.shape, bool)
     solid = [LEFT_PADDLE, RIGHT_PADDLE, GAME_OVER_BANNER, P2_WINS_BANNER,
-             P1_WINS_BANNER, GAME_OVER_TILE, READY_BANNER, SHORT_BANNER]
+             P1_WINS_BANNER, GAME_OVER_TILE, READY_BANNER, SHORT_BANNER,
+             HOLD_BANNER]
     for x, y, w, h in solid:
         assert (alpha[y:y + h, x:x + w] == 255).all(), (x, y)
         assert not covered[y:y + h, x:x + w].any(), ("overlap", x, y)

@@ -14,7 +14,11 @@ Whatever happens, the game and the X server are ended when the session
 closes; both also die with this process (PR_SET_PDEATHSIG), so a runner killed
 by a test timeout leaves nothing behind.
 
-Standard library only, but for request_close (python3-xlib).
+A session can also hold a gamepad: a FIFO handed to the game as its joystick
+device, into which the test writes Linux joystick records, with a small
+preloaded library (tests/e2e/pad_shim.c) answering the joystick ioctls on it.
+
+Standard library only, but for request_close and other_window (python3-xlib).
 """
 
 import contextlib
@@ -54,6 +58,14 @@ DEFAULT_SCREEN = "640x480x24"
 SDL12_COMPAT_FIRST = (1, 2, 50)
 
 _PR_SET_PDEATHSIG = 1
+
+# The pad that tests/e2e/pad_shim.c describes: its name (classic SDL 1.2 makes
+# a hat of its last two axes only when SDL_LINUX_JOYSTICK names it: 2 axes, 1
+# hat, 0 balls), and its Linux joystick record (struct js_event: time in ms,
+# value, type, number).
+PAD_NAME = "Korrin Test Pad"
+PAD_RECORD = struct.Struct("=IhBB")
+PAD_BUTTON, PAD_AXIS = 1, 2
 
 
 def _die_with_parent():
@@ -347,10 +359,12 @@ class Session:
         value of None removes the variable.
     display: False runs the game without an X server.
     screen: the X server's screen, WIDTHxHEIGHTxDEPTH.
+    pad_shim: the built tests/e2e/pad_shim.c: the game gets a gamepad that
+        pad_axis and pad_button work.
     """
 
     def __init__(self, game, assets, without=(), env=None, display=True, files=None,
-                 screen=DEFAULT_SCREEN):
+                 screen=DEFAULT_SCREEN, pad_shim=None):
         if isinstance(game, str):
             self.command = [os.path.abspath(game)]
         else:
@@ -364,6 +378,8 @@ class Session:
         self.status = None
         self._shot_count = 0
         self._managed = False  # a window manager runs (see window_manager)
+        self._other_windows = []  # this runner's own windows (see other_window)
+        self._pad = None  # the FIFO's descriptor, held open from before the game starts
         self.last_screenshot = None
         try:
             for folder in ("img", "snd") if assets is not None else ():
@@ -395,6 +411,8 @@ class Session:
             if display:
                 self.xvfb = _Xvfb(screen)
                 self.env["DISPLAY"] = self.xvfb.display
+            if pad_shim:
+                self._give_pad(pad_shim)
             for name, value in (env or {}).items():  # None unsets
                 if value is None:
                     self.env.pop(name, None)
@@ -403,6 +421,35 @@ class Session:
         except BaseException:
             self.close()
             raise
+
+    def _give_pad(self, shim):
+        fifo = os.path.join(self.workdir, "pad")
+        os.mkfifo(fifo)
+        # Open at both ends before the game starts: its open would block otherwise.
+        self._pad = os.open(fifo, os.O_RDWR)
+        self.env.update({"SDL_JOYSTICK_DEVICE": fifo,
+                         "SDL_LINUX_JOYSTICK": "'%s' 2 1 0" % PAD_NAME})
+        self._add_options("LD_PRELOAD", os.path.abspath(shim))
+
+    def _pad_record(self, kind, number, value):
+        os.write(self._pad, PAD_RECORD.pack(int(time.monotonic() * 1000) & 0xFFFFFFFF,
+                                            value, kind, number))
+
+    def pad_axis(self, number, value):
+        """Moves an axis of the pad: 0 and 1 the left stick (1 grows
+        downwards), 2 and 3 the d-pad (hat 0); -32767 to 32767."""
+        self._pad_record(PAD_AXIS, number, value)
+
+    def pad_button(self, number, down):
+        self._pad_record(PAD_BUTTON, number, 1 if down else 0)
+
+    def pad_press(self, number, hold=KEY_HOLD_S, after=KEY_HOLD_S):
+        """Presses a button of the pad as press() presses a key: the game
+        polls the pad once a pass, so a press must outlast one."""
+        self.pad_button(number, True)
+        time.sleep(hold)
+        self.pad_button(number, False)
+        time.sleep(after)
 
     def _add_options(self, variable, *options):
         self.env[variable] = ":".join(filter(None, [self.env.get(variable)] + list(options)))
@@ -508,7 +555,7 @@ class Session:
         session's display."""
         deadline = time.monotonic() + timeout
         while True:
-            windows = self._visible_windows()
+            windows = [w for w in self._visible_windows() if w not in self._other_windows]
             if len(windows) == 1:
                 return windows[0]
             if time.monotonic() > deadline:
@@ -542,6 +589,38 @@ class Session:
         finally:
             self._managed = False
             _end(manager)
+
+    @contextlib.contextmanager
+    def other_window(self):
+        """A small window of this runner's own in the screen's bottom-right
+        corner, clear of the game's, activated through the window manager:
+        the game's window loses the focus to it until the block ends."""
+        from Xlib import X, Xutil, display
+        connection = display.Display(self.env["DISPLAY"])
+        try:
+            screen = connection.screen()
+            size = 20
+            window = screen.root.create_window(
+                screen.width_in_pixels - size, screen.height_in_pixels - size, size, size, 0,
+                screen.root_depth, background_pixel=screen.white_pixel)
+            window.set_wm_name("other")
+            window.set_wm_normal_hints(flags=Xutil.USPosition | Xutil.PPosition,
+                                       x=screen.width_in_pixels - size,
+                                       y=screen.height_in_pixels - size)
+            window.map()
+            connection.sync()
+            self._other_windows.append(str(window.id))
+            deadline = time.monotonic() + 5
+            while str(window.id) not in self._visible_windows():
+                if time.monotonic() > deadline:
+                    raise E2EError("the other window did not show")
+                time.sleep(0.05)
+            self._x("xdotool", "windowactivate", "--sync", str(window.id))
+            yield
+            window.destroy()
+            connection.sync()
+        finally:
+            connection.close()
 
     def request_close(self):
         """Asks the game's window to close as a window manager does when its
@@ -668,6 +747,8 @@ class Session:
 
     def close(self):
         _end(self.proc)
+        if self._pad is not None:
+            os.close(self._pad)
         if self.proc is not None and self.proc.stdout is not None:
             if self._reader is not None:
                 self._reader.join(timeout=5)

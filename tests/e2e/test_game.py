@@ -8,6 +8,7 @@ pixel by pixel against the game's own images.
 
 --keep names a directory where the screenshots of a failing test are kept.
 --build names the build directory that the install test installs from.
+--pad-shim names the built tests/e2e/pad_shim.c, which gives the game a pad.
 """
 
 import argparse
@@ -33,6 +34,7 @@ ASSETS = None
 KEEP_DIR = None
 BUILD_DIR = None
 CMAKE = "cmake"
+PAD_SHIM = None
 VERSION_LINE = None
 
 SHOWING_MENU = e2e.SHOWING_MENU
@@ -63,6 +65,13 @@ PADDLE_START_Y = 95
 PADDLE_TOP_Y, PADDLE_BOTTOM_Y = 7, 187
 SCORE_TEXTS = (100, 0, 120, 16)  # x, y, w, h: both score texts lie within
 BALL_TOP_Y = 12  # the highest row the ball reaches
+READY_BANNER, READY_BANNER_AT = (1, 127, 139, 27), (91, 211)  # "GET READY" while the ball waits
+HOLD_BANNER, HOLD_BANNER_AT = (227, 127, 119, 27), (101, 107)  # "PAUSED"
+
+# The pad of tests/e2e/pad_shim.c, in the game's raw layout.
+PAD_STICK_Y, PAD_DPAD_Y = 1, 3  # axes; up is negative
+PAD_FULL = 32767
+PAD_A, PAD_BACK, PAD_START = 0, 6, 7
 
 # A 100 % opaque pixel blitted by SDL can come out 1 off (its blend rounds).
 TOLERANCE = 2
@@ -138,6 +147,13 @@ def paddle_rows(image, x, sprite):
                    for row in range(h) for col in range(w))
 
     return [y for y in range(e2e.SCREEN_HEIGHT - h + 1) if drawn_at(y)]
+
+
+def shows_banner(image, banner, at):
+    """The sprite sheet's (opaque) banner is drawn at `at`."""
+    expected = copy_of(image)
+    e2e.draw(expected, asset("img/game-sprites.png"), banner, *at)
+    return not differing(image, expected, *at, *banner[2:])
 
 
 def paddle_at(player, y):
@@ -578,6 +594,64 @@ class Match(GameTest):
             self.assertRun(session, [VERSION_LINE] + CLOSING, 0, timeout=30)
 
 
+    def test_pad_plays_and_the_match_holds(self):
+        """Under a window manager: the pad's d-pad and stick move the menu's
+        highlight and its A chooses 1 PLAYER; the stick and the d-pad steer
+        player 1; P holds the match (the picture stands still under the
+        PAUSED banner) and takes it off hold; the window losing the focus
+        holds it, and it stays on hold once the focus is back, until the
+        pad's Start; the pad's Back leaves."""
+        def menu_entry(entry):
+            return lambda image: not differing(image, menu_screen(entry=entry))
+
+        def on_hold(image):
+            return shows_banner(image, HOLD_BANNER, HOLD_BANNER_AT)
+
+        with self.game(pad_shim=PAD_SHIM) as session, session.window_manager():
+            session.open_menu(shows_menu)
+            for axis, value, entry in ((PAD_DPAD_Y, PAD_FULL, 1), (PAD_STICK_Y, -PAD_FULL, 0)):
+                session.pad_axis(axis, value)
+                session.wait_for_screen(menu_entry(entry), "entry %d lit by the pad" % entry)
+                session.pad_axis(axis, 0)
+                time.sleep(e2e.KEY_HOLD_S)  # the menu moves again only once all is let go
+            session.pad_press(PAD_A)  # 1 PLAYER
+            session.wait_for_line(EXITING_MENU)
+            session.wait_for_screen(paddle_at(0, PADDLE_START_Y), "the match")
+            for axis, value, bound in ((PAD_STICK_Y, PAD_FULL, PADDLE_BOTTOM_Y),
+                                       (PAD_DPAD_Y, -PAD_FULL, PADDLE_TOP_Y)):
+                session.pad_axis(axis, value)
+                session.wait_for_screen(paddle_at(0, bound), "the pad's paddle at row %d" % bound)
+                session.pad_axis(axis, 0)
+
+            # Held in play, the ball and the computer's paddle would move.
+            session.wait_for_screen(lambda image: not shows_banner(image, READY_BANNER,
+                                                                   READY_BANNER_AT),
+                                    "the ball in play")
+            def held_still(what):
+                still = session.wait_for_screen(on_hold, "the match held " + what)
+                time.sleep(1.0)
+                self.assertEqual(differing(session.screenshot(), still), [],
+                                 "the picture moved on hold (%s)" % session.last_screenshot)
+
+            def off_hold():
+                session.wait_for_screen(lambda image: not on_hold(image), "the match off hold")
+
+            session.press("p")
+            held_still("by P")
+            session.press("p")
+            off_hold()
+            with session.other_window():
+                session.wait_for_screen(on_hold, "the match held by the focus lost")
+            session.focus()
+            held_still("with the focus back")
+            session.pad_press(PAD_START)
+            off_hold()
+
+            session.pad_press(PAD_BACK)
+            session.leave_from_fresh_menu(shows_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
+
+
 # How a player asks the game to close: the window's close button, Ctrl+C in
 # its terminal, SIGTERM at logout. The game must have said its last line
 # within a second.
@@ -734,7 +808,7 @@ class Leaks(GameTest):
 
 
 def main():
-    global GAME, ASSETS, KEEP_DIR, BUILD_DIR, CMAKE, VERSION_LINE
+    global GAME, ASSETS, KEEP_DIR, BUILD_DIR, CMAKE, PAD_SHIM, VERSION_LINE
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--game", required=True, help="the korrin-tavrel executable")
     parser.add_argument("--assets", required=True, help="the directory holding img/ and snd/")
@@ -743,9 +817,10 @@ def main():
     parser.add_argument("--keep", help="where a failing test keeps its screenshots")
     parser.add_argument("--build", help="the build directory to install from")
     parser.add_argument("--cmake", default="cmake", help="the cmake program")
+    parser.add_argument("--pad-shim", help="the built tests/e2e/pad_shim.c")
     options, rest = parser.parse_known_args()
     GAME, ASSETS, KEEP_DIR = options.game, options.assets, options.keep
-    BUILD_DIR, CMAKE = options.build, options.cmake
+    BUILD_DIR, CMAKE, PAD_SHIM = options.build, options.cmake, options.pad_shim
     VERSION_LINE = "Compiled with SDL_mixer version: " + options.mixer_version
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

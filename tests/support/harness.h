@@ -90,9 +90,18 @@ class StdoutCapture {
 
 } // namespace harness
 
-// ---- The fake clock and blit recorder, for tests linked with
+// ---- The fake clock, blit recorder and gamepads, for tests linked with
 // FAKE_SDL (see tests/CMakeLists.txt)
 namespace fake {
+
+// A gamepad as SDL's joystick calls see it.
+struct Pad {
+    int hats = 1;
+    int buttons = 11;
+    Sint16 stickY = 0; // axis 1, the left stick's vertical (down is positive)
+    Uint8 hat = SDL_HAT_CENTERED;
+    std::vector<int> held; // the buttons down
+};
 
 struct Blit {
     SDL_Surface *source;
@@ -108,6 +117,12 @@ extern Uint32 now;                 // the fake SDL_GetTicks reading
 extern Uint32 ticksPerRead;        // added to now after every reading
 extern std::vector<Uint32> delays; // every SDL_Delay asked for, in order
 extern std::vector<Blit> blits;    // every blit, in order, whatever clockIsFake says
+// SDL lists these pads, and no others, as its joysticks (the game's openPads
+// opens them); a test may change their state at any time.
+extern std::vector<Pad> pads;
+// When set, SDL_Linked_Version returns it (sdl12-compat is 1.2.50 and above).
+extern const SDL_version *linkedVersion;
 
+// Everything back to the real SDL, the pads the game opened closed first.
 void reset();
 } // namespace fake

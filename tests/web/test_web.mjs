@@ -1,0 +1,256 @@
+// The web build (build-web/, made by tools/web.sh) played in headless
+// Chromium, compared with the native game (build/korrin-tavrel):
+//   node tests/web/test_web.mjs [native game, default build/korrin-tavrel]
+// One session plays menu, a two-player match, a one-player match and QUIT,
+// checking the pictures, keys, stereo, pacing, a hidden tab and the printed
+// lines on the way; a second start without the font file must fail as the
+// native game does.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import * as web from './browser.mjs';
+
+const ROOT = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
+const NATIVE_GAME = process.argv[2] || join(ROOT, 'build', 'korrin-tavrel');
+
+const VERSION_LINE = 'Compiled with SDL_mixer version: 1.2.12';
+const SHOWING_MENU = 'Showing menu now';
+const EXITING_MENU = 'Exiting menu.';
+const CLOSING = ['SDL, SDL_mixer, and TTF have been shut down.',
+                 'Korrin Tavrel is exiting normally.'];
+
+// Where the paddles run: their columns, their colour, and their top row's
+// bounds and start (as the native end-to-end tests have them).
+const PADDLE_WIDTH = 11;
+const LEFT_PADDLE = { x: 1, hue: ([r, , b]) => b - r > 100 };  // blue
+const RIGHT_PADDLE = { x: 307, hue: ([r, , b]) => r - b > 100 }; // red
+const PADDLE_TOP_Y = 7, PADDLE_START_Y = 95, PADDLE_BOTTOM_Y = 187;
+// Long enough for a paddle to cross the field (11 px per 60 ms).
+const PADDLE_CROSSING_MS = 1200;
+
+const FRAME_PERIOD_MS = 22;
+const PACING_TOLERANCE = 0.1;
+// SDL_mixer's gain at distance 100 (the menu's sound): (255 - 100) / 255.
+const MENU_SOUND_GAIN = 155 / 255;
+// Resampling to the audio device's rate moves a peak a little.
+const GAIN_TOLERANCE = 0.03;
+
+// In a one-player match the computer returns every ball served to its side;
+// one served to player 1 (who does not steer) is missed and served again
+// 3.1 s later, each serve to either side alike. Time for 12 serves: all go
+// left once in 4096 runs.
+const RIGHT_HIT_WAIT_MS = 40000;
+
+// A hidden tab must not move the ball: a ball that ran on would cross the
+// field (about 230 px a second) in this time. The pictures taken 1 s into it
+// and at its end must be the same.
+const HIDDEN_MS = 3000;
+const HIDDEN_LOOK_MS = 1000;
+// What the ball may move between the last picture before hiding and the
+// first after, the tab switches' own time included (about 0.25 s, 60 px),
+// plus its own 12 px.
+const BALL_SPAN_LIMIT = 12 + 60;
+
+// The loudest sample of a 16-bit mono WAV, as a fraction of full scale.
+function wavPeak(path) {
+  const bytes = readFileSync(path);
+  const data = bytes.indexOf('data') + 8;
+  let peak = 0;
+  for (let i = data; i + 1 < bytes.length; i += 2) peak = Math.max(peak, Math.abs(bytes.readInt16LE(i)));
+  return peak / 32768;
+}
+
+const pixel = (rgb, x, y) => rgb.subarray((y * web.SCREEN_WIDTH + x) * 3, (y * web.SCREEN_WIDTH + x) * 3 + 3);
+
+function differingPixels(actual, expected, fromX = 0, toX = web.SCREEN_WIDTH) {
+  const found = [];
+  for (let y = 0; y < web.SCREEN_HEIGHT; y++) {
+    for (let x = fromX; x < toX; x++) {
+      if (!pixel(actual, x, y).equals(pixel(expected, x, y))) found.push([x, y]);
+    }
+  }
+  return found;
+}
+
+// The first row where a paddle's colour shows in its columns.
+function paddleTop(rgb, paddle) {
+  for (let y = 0; y < web.SCREEN_HEIGHT; y++) {
+    for (let x = paddle.x; x < paddle.x + PADDLE_WIDTH; x++) if (paddle.hue(pixel(rgb, x, y))) return y;
+  }
+  return null;
+}
+
+async function waitForPicture(page, expected, what, timeoutMs = 5000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const actual = await web.canvasPixels(page);
+    const wrong = differingPixels(actual, expected);
+    if (wrong.length === 0) return;
+    if (Date.now() > deadline) {
+      assert.fail(`${what}: ${wrong.length} pixels differ, the first at ${JSON.stringify(wrong.slice(0, 5))}`);
+    }
+    await web.sleep(50);
+  }
+}
+
+// Holds a key until the paddle's top row has moved by `rows`.
+async function steer(page, key, paddle, fromTop, rows, what) {
+  await page.keyboard.down(key);
+  await web.sleep(PADDLE_CROSSING_MS);
+  await page.keyboard.up(key);
+  assert.equal(paddleTop(await web.canvasPixels(page), paddle), fromTop + rows, what);
+}
+
+// Peak meters on a mixer channel's stereo output (see KorrinMixer in
+// web/library_korrin.js): every 1024 samples with sound in them, the peak of
+// each side.
+function meterChannel(page, channel) {
+  return page.evaluate((channel) => {
+    const context = SDL.audioContext;
+    const meter = context.createScriptProcessor(1024, 2, 2);
+    const blocks = [];
+    meter.onaudioprocess = (event) => {
+      const peaks = [0, 1].map((side) => event.inputBuffer.getChannelData(side)
+        .reduce((peak, sample) => Math.max(peak, Math.abs(sample)), 0));
+      if (peaks[0] > 0 || peaks[1] > 0) blocks.push(peaks);
+    };
+    KorrinMixer.stage(channel).output.connect(meter);
+    meter.connect(context.destination); // a processor runs only when connected
+    window.korrinMeters = Object.assign(window.korrinMeters || {}, { [channel]: blocks });
+  }, channel);
+}
+const meterBlocks = (page, channel) => page.evaluate((channel) => window.korrinMeters[channel], channel);
+
+test('the web build plays as the native game does', async (t) => {
+  const pictures = mkdtempSync(join(tmpdir(), 'korrin-web-'));
+  const { server, url } = await web.serve(join(ROOT, 'build-web'));
+  const chrome = await web.launch();
+  t.after(async () => {
+    await chrome.close();
+    server.kill();
+    rmSync(pictures, { recursive: true, force: true });
+  });
+  execFileSync('/usr/bin/python3', [join(ROOT, 'tests', 'web', 'native_pictures.py'), '--game', NATIVE_GAME,
+                                    '--assets', ROOT, pictures], { stdio: 'inherit' });
+  const nativeMenu = readFileSync(join(pictures, 'menu.rgb'));
+  const nativeMatch = readFileSync(join(pictures, 'match.rgb'));
+  const { page, lines, errors } = await web.openGame(chrome.browser, url);
+
+  // The menu, then Down to 2 PLAYERS: its sound on both sides, at the distance's gain.
+  await web.waitForLine(lines, SHOWING_MENU);
+  await waitForPicture(page, nativeMenu, 'the menu');
+  await meterChannel(page, 2);
+  await web.press(page, 'ArrowDown');
+  await web.sleep(200);
+  const menuPeak = wavPeak(join(ROOT, 'snd', 'menu-opt.wav')) * MENU_SOUND_GAIN;
+  const menuSound = await meterBlocks(page, 2);
+  assert.ok(menuSound.length > 0, 'the menu sound was heard');
+  for (const side of [0, 1]) {
+    const peak = Math.max(...menuSound.map((block) => block[side]));
+    assert.ok(Math.abs(peak - menuPeak) < GAIN_TOLERANCE * menuPeak, `menu sound side ${side}: ${peak}, not ${menuPeak}`);
+  }
+
+  // A two-player match: its first picture as the native game's, scores in the game's font.
+  await web.press(page, 'Enter');
+  await web.waitForLine(lines, EXITING_MENU);
+  await waitForPicture(page, nativeMatch, "the match's first picture");
+  const leftStart = paddleTop(nativeMatch, LEFT_PADDLE);
+  const rightStart = paddleTop(nativeMatch, RIGHT_PADDLE);
+
+  // Frame pacing: each frame of a match first blits the whole 320x240 field.
+  const frameIntervals = await page.evaluate(async () => {
+    const canvas = document.getElementById('canvas').getContext('2d');
+    const drawImage = canvas.drawImage;
+    const times = [];
+    canvas.drawImage = function(image, ...rest) {
+      if (image.width === canvas.canvas.width && image.height === canvas.canvas.height) times.push(performance.now());
+      return drawImage.call(this, image, ...rest);
+    };
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    canvas.drawImage = drawImage;
+    return times.slice(1).map((time, i) => time - times[i]);
+  });
+  frameIntervals.sort((a, b) => a - b);
+  const median = frameIntervals[Math.floor(frameIntervals.length / 2)];
+  assert.ok(Math.abs(median - FRAME_PERIOD_MS) <= PACING_TOLERANCE * FRAME_PERIOD_MS,
+            `median frame interval ${median} ms`);
+
+  // The keys: Down/Up the left paddle, Left Alt/Space the right one.
+  const down = PADDLE_BOTTOM_Y - PADDLE_START_Y, up = PADDLE_TOP_Y - PADDLE_BOTTOM_Y;
+  await steer(page, 'ArrowDown', LEFT_PADDLE, leftStart, down, 'Down: left paddle at the bottom');
+  await steer(page, 'ArrowUp', LEFT_PADDLE, leftStart + down, up, 'Up: left paddle at the top');
+  await steer(page, 'AltLeft', RIGHT_PADDLE, rightStart, down, 'Left Alt: right paddle at the bottom');
+  await steer(page, 'Space', RIGHT_PADDLE, rightStart + down, up, 'Space: right paddle at the top');
+
+  // Escape: the menu is back. Return: a one-player match, where the computer
+  // returns the ball on the right: its hits sound on the right side only.
+  await web.press(page, 'Escape');
+  await web.waitForLine(lines, SHOWING_MENU, 2);
+  await waitForPicture(page, nativeMenu, 'the menu after Escape');
+  await meterChannel(page, 1);
+  await web.press(page, 'Enter');
+  await web.waitForLine(lines, EXITING_MENU, 2);
+  const hitPeak = wavPeak(join(ROOT, 'snd', 'bounce.wav'));
+  let hits;
+  for (const deadline = Date.now() + RIGHT_HIT_WAIT_MS; Date.now() < deadline; await web.sleep(200)) {
+    hits = await meterBlocks(page, 1);
+    if (hits.some(([left, right]) => left === 0 && right > 0)) break;
+  }
+  assert.ok(hits.some(([left, right]) => left === 0 && Math.abs(right - hitPeak) < GAIN_TOLERANCE * hitPeak),
+            `no right paddle hit at full gain on the right only: ${JSON.stringify(hits)}`);
+  assert.ok(hits.every(([left, right]) => left === 0 || right === 0),
+            `a paddle hit sounded on both sides: ${JSON.stringify(hits)}`);
+
+  // A hidden tab stops the ball; it runs on once the tab is back.
+  const field = { fromX: LEFT_PADDLE.x + PADDLE_WIDTH, toX: RIGHT_PADDLE.x }; // the ball's columns, no paddle's
+  const otherTab = await chrome.browser.newPage(); // opened ahead: it takes a while
+  await page.bringToFront();
+  let beforeHiding = await web.canvasPixels(page), moving = 0;
+  for (let look = 0; look < 50 && moving === 0; look++) {
+    await web.sleep(100);
+    const next = await web.canvasPixels(page);
+    moving = differingPixels(next, beforeHiding, field.fromX, field.toX).length;
+    beforeHiding = next;
+  }
+  assert.ok(moving > 0, 'the ball moves before the tab is hidden');
+  await otherTab.bringToFront();
+  assert.equal(await page.evaluate(() => document.visibilityState), 'hidden');
+  await web.sleep(HIDDEN_LOOK_MS);
+  const whileHidden = await web.canvasPixels(page);
+  await web.sleep(HIDDEN_MS - HIDDEN_LOOK_MS);
+  assert.deepEqual(differingPixels(await web.canvasPixels(page), whileHidden, field.fromX, field.toX), [],
+                   'the ball moved while the tab was hidden');
+  await page.bringToFront();
+  const afterShowing = await web.canvasPixels(page);
+  const moved = differingPixels(afterShowing, beforeHiding, field.fromX, field.toX);
+  const span = (axis) => Math.max(0, ...moved.map((p) => p[axis])) - Math.min(web.SCREEN_WIDTH, ...moved.map((p) => p[axis]));
+  assert.ok(moved.length === 0 || (span(0) < BALL_SPAN_LIMIT && span(1) < BALL_SPAN_LIMIT),
+            `the ball jumped (${span(0)} x ${span(1)} pixels changed) over the hidden time`);
+  await web.sleep(500);
+  assert.ok(differingPixels(await web.canvasPixels(page), afterShowing, field.fromX, field.toX).length > 0,
+            'the ball moves again once the tab is back');
+
+  // Escape, then QUIT (Up wraps to it): the native closing lines, and the
+  // page's end message, where Enter starts the game again.
+  await web.press(page, 'Escape');
+  await web.waitForLine(lines, SHOWING_MENU, 3);
+  await web.press(page, 'ArrowUp');
+  await web.press(page, 'Enter');
+  await page.waitForSelector('#ended:not([hidden])', { timeout: 5000 });
+  assert.deepEqual(lines, [VERSION_LINE, ...Array(3).fill([SHOWING_MENU, EXITING_MENU]).flat(), ...CLOSING]);
+  assert.deepEqual(errors, []);
+  await web.press(page, 'Enter'); // "Play again"
+  await web.waitForLine(lines, SHOWING_MENU, 4);
+
+  // Without its font file the game stops as the native one does.
+  const fontless = await web.openGame(chrome.browser, url, () => {
+    window.Module = { onRuntimeInitialized: () => FS.unlink('/img/hyperfont.ttf') };
+  });
+  await fontless.page.waitForSelector('#ended:not([hidden])', { timeout: 10000 });
+  assert.deepEqual(fontless.lines, [VERSION_LINE, "Error loading font. Couldn't open img/hyperfont.ttf",
+                                    'Some errors occurred during initialization.']);
+});
