@@ -11,6 +11,7 @@
 #include "init.h"
 #include "input.h"
 #include "randgen.h"
+#include "replay.h"
 #include "sound.h"
 
 namespace {
@@ -186,14 +187,17 @@ void releaseMatchAssets() {
 
 void startGame() {
     beginMatch();
+    recordMatchStart();
     // The frame that ends the match is still drawn before the loop tests the flag.
     while (quitFlag == 0) {
         waitForNextFrame();
         const FrameInput input = holdMatch(readFrameInput());
         const int elapsedMs = measureFrameMs();
+        recordFrame(input, elapsedMs);
         runFrame(input, elapsedMs);
         drawScreen();
     }
+    recordMatchEnd();
     endMatch();
 }
 

@@ -1,6 +1,7 @@
 // Korrin Tavrel: the program's entry. Reads the command line, starts the
 // media libraries, then alternates menu and match until the player leaves.
 #include <cstdio>
+#include <string>
 
 #include "desktop.h"
 #include "game.h"
@@ -9,9 +10,13 @@
 #include "menu.h"
 #include "online.h"
 #include "options.h"
+#include "playback.h"
 #include "randgen.h"
+#include "replay.h"
 
 namespace {
+constexpr const char *CLOSING_LINE = "Korrin Tavrel is exiting normally.";
+
 // The menu and its matches, as the game has always run.
 int playFromMenu() {
     initRandom();
@@ -28,7 +33,25 @@ int playFromMenu() {
     }
     closePads();
     quitGame();
-    puts("Korrin Tavrel is exiting normally.");
+    puts(CLOSING_LINE);
+    return 0;
+}
+
+// The recorded matches in the window, with no menu, then the closing lines
+// of a game left from its menu.
+int replayFromFile(const std::string &path) {
+    const ReplayContents contents = readReplayFile(path);
+    if (!contents.error.empty()) {
+        fprintf(stderr, "%s\n", contents.error.c_str());
+        return 1;
+    }
+    if (initGame() != 0) {
+        puts("Some errors occurred during initialization.");
+        return 1;
+    }
+    showRecordedMatches(contents.matches);
+    quitGame();
+    puts(CLOSING_LINE);
     return 0;
 }
 } // namespace
@@ -47,7 +70,13 @@ int main(int argc, char **argv) {
         printVersion();
         return 0;
     case Mode::Play:
+        if (!options.recordPath.empty() && !startRecording(options.recordPath))
+            return 1;
         return playFromMenu();
+    case Mode::Replay:
+        return replayFromFile(options.replayPath);
+    case Mode::Verify:
+        return verifyRecordedMatches(options.replayPath);
     case Mode::Host:
     case Mode::Join:
         return playOnline(options);

@@ -5,6 +5,7 @@
 
 #include <SDL_mixer.h>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -450,6 +451,61 @@ TEST_F(LifecycleTest, FramesStartAFramePeriodApartUnlessTheirWorkTakesLonger) {
             EXPECT_EQ(flippedAt[i] - flippedAt[i - 1], c.period) << "frame " << i;
             EXPECT_EQ(delaysBefore[i], c.delays) << "frame " << i;
         }
+    }
+}
+
+// The match's pace on the fake clock, against the nominal speeds written out
+// here (not derived from FRAME_PERIOD_MS, which a change could break): the
+// ball and the paddles must keep them within 10 %, whatever each frame's work
+// takes up to a period. (Positions move in whole pixels: a period of 20 ms
+// instead of 22 slows the ball by 12 % and the paddles by 17 %.)
+TEST_F(LifecycleTest, FramePacingKeepsTheNominalSpeeds) {
+    constexpr double BALL_PX_PER_60_MS = 14.0, PADDLE_PX_PER_60_MS = 11.0, TOLERANCE = 0.10;
+    constexpr int FRAMES = 1500;
+    constexpr Sint16 PADDLE_TOP_Y = 7, PADDLE_BOTTOM_Y = 187;
+    numPlayers = 1;
+    for (Uint32 workMs : {0u, 12u}) {
+        SCOPED_TRACE(workMs);
+        struct Sample {
+            Uint32 at;
+            Sint16 ballX, paddleY;
+            double ballSpeedX, ballSpeedY, ballPause;
+        } previous{}, now{};
+        double ballMs = 0, ballPixels = 0, paddleMs = 0, paddlePixels = 0;
+        int frame = 0;
+        onFlip = [&] {
+            now = {fake::now,         TavrelBall.worldRect.x, Players[0].worldRect.y,
+                   TavrelBall.speedX, TavrelBall.speedY,      TavrelBall.pauseTime};
+            const double ms = now.at - previous.at;
+            // The ball in play, neither bounced nor served in this frame.
+            if (frame > 0 && previous.ballPause <= 0 && now.ballPause <= 0 &&
+                previous.ballSpeedX == now.ballSpeedX && previous.ballSpeedY == now.ballSpeedY) {
+                ballMs += ms;
+                ballPixels += std::abs(now.ballX - previous.ballX);
+            }
+            if (frame > 0 && now.paddleY > PADDLE_TOP_Y && now.paddleY < PADDLE_BOTTOM_Y) {
+                paddleMs += ms;
+                paddlePixels += std::abs(now.paddleY - previous.paddleY);
+            }
+            previous = now;
+            // Player 1 steers from bound to bound; nobody wins.
+            if (now.paddleY <= PADDLE_TOP_Y || now.paddleY >= PADDLE_BOTTOM_Y) {
+                harness::holdKey(SDLK_UP, now.paddleY >= PADDLE_BOTTOM_Y);
+                harness::holdKey(SDLK_DOWN, now.paddleY <= PADDLE_TOP_Y);
+            } else if (frame == 0) {
+                harness::holdKey(SDLK_UP);
+            }
+            Players[0].score = Players[1].score = 0;
+            fake::now += workMs;
+            if (++frame == FRAMES)
+                quitFlag = -1;
+        };
+        startGame();
+        ASSERT_GT(ballMs, 0);
+        ASSERT_GT(paddleMs, 0);
+        EXPECT_NEAR(ballPixels / ballMs * 60, BALL_PX_PER_60_MS, BALL_PX_PER_60_MS * TOLERANCE);
+        EXPECT_NEAR(paddlePixels / paddleMs * 60, PADDLE_PX_PER_60_MS,
+                    PADDLE_PX_PER_60_MS * TOLERANCE);
     }
 }
 

@@ -21,6 +21,9 @@ KORRIN_PACKAGES=(
   # tests of the desktop window: a window manager that honours fullscreen,
   # WM_DELETE_WINDOW sent as a window manager does, window properties
   openbox python3-xlib x11-utils
+  # the guards of tools/test.sh: formatting, static analysis, and the replay
+  # reader's fuzzer (clang's libFuzzer; zlib for its checksums)
+  clang-format cppcheck clang-14 libclang-rt-14-dev zlib1g-dev
   # the asset generator, which the tests run to check the committed assets
   python3-pil python3-numpy python3-fonttools
 )

@@ -23,6 +23,26 @@ run_pass() {
   echo "=== $name: passed in $((SECONDS - start)) s"
 }
 
+# Guards on the code itself, before anything is built: the repository's
+# clang-format style, cppcheck without a finding, and (in both builds) no
+# compiler warning.
+cxx_files=()
+while IFS= read -r -d '' file; do cxx_files+=("$file"); done < <(
+  git -C "$KORRIN_ROOT" ls-files -z '*.cpp' '*.h')
+run_pass "clang-format" bash -c 'cd "$0" && clang-format --dry-run --Werror "$@"' \
+  "$KORRIN_ROOT" "${cxx_files[@]}"
+run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --error-exitcode=1 \
+  --inline-suppr --std=c++17 --quiet -I "$KORRIN_ROOT/src" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
+# A short fuzzing of the replay reader (tools/fuzz_replay.sh runs longer by
+# hand); its output is shown when it fails.
+fuzz_briefly() {
+  local log="$KORRIN_ROOT/build-fuzz/short-run.log"
+  mkdir -p "$KORRIN_ROOT/build-fuzz"
+  "$KORRIN_ROOT/tools/fuzz_replay.sh" 20 >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
+  grep '^stat::\|DONE' "$log"
+}
+run_pass "fuzzing the replay reader" fuzz_briefly
+
 # A short fuzzing of the network's packet reader (tools/fuzz_packets.sh runs
 # longer by hand); its output is shown when it fails.
 fuzz_packets_briefly() {
@@ -33,7 +53,7 @@ fuzz_packets_briefly() {
 }
 run_pass "fuzzing the network's packet reader" fuzz_packets_briefly
 
-korrin_build build -DBUILD_TESTING=ON
+korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
 run_pass "normal build, system SDL 1.2" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
 # The web build in headless Chromium, against the native game's pictures.
@@ -44,7 +64,7 @@ run_pass "web build, headless Chromium" \
 run_pass "normal build, sdl12-compat" env LD_LIBRARY_PATH="$compat_dir" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)" -LE package
 
-korrin_build build-sanitize -DBUILD_TESTING=ON -DKORRIN_SANITIZE=ON
+korrin_build build-sanitize -DBUILD_TESTING=ON -DKORRIN_SANITIZE=ON -DKORRIN_WERROR=ON
 export LSAN_OPTIONS="suppressions=$KORRIN_ROOT/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_pass "sanitized build, system SDL 1.2" \

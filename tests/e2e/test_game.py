@@ -549,6 +549,52 @@ class Match(GameTest):
             session.leave_from_fresh_menu(shows_menu, 2)
             self.assertRun(session, expected_lines(2), 0)
 
+    def test_match_recorded_with_keys_replays_the_same_pictures_and_lines(self):
+        """A two-player match played with keys and recorded (--record), then
+        shown again (--replay): while the ball waits in the centre with no key
+        held the picture stands still; each such picture of the match must
+        come back, in turn, in the replay, which ends with the same lines."""
+        def standing(session, unlike=None):
+            """The next picture that stays the same for a fifth of a second
+            (only the ball's waits do) and differs from `unlike`."""
+            previous = None
+            for _ in range(200):
+                shot = session.screenshot()
+                if previous is not None and not differing(shot, previous) and (
+                        unlike is None or differing(shot, unlike)):
+                    return shot
+                previous = shot
+                time.sleep(0.2)
+            raise AssertionError("no standing picture (last: %s)" % session.last_screenshot)
+
+        with self.game([GAME, "--record", "match.krp"], assets=ASSETS) as session:
+            session.open_menu(shows_menu)
+            session.press("Down")
+            session.press("Return")  # 2 PLAYERS
+            session.wait_for_line(EXITING_MENU)
+            session.wait_for_screen(paddle_at(1, PADDLE_START_Y), "the match")
+            # The first wait, with player 1 moved up; then each wait after a
+            # point, with the paddles moved apart before it.
+            session.press("Up", hold=0.3)
+            pictures = [standing(session)]
+            for key in ("Alt_L", "Down"):
+                session.press(key, hold=0.3)
+                pictures.append(standing(session, unlike=pictures[-1]))
+            session.press("Escape")
+            session.leave_from_fresh_menu(shows_menu, 2)
+            self.assertRun(session, expected_lines(2), 0)
+            with open(os.path.join(session.workdir, "match.krp"), "rb") as f:
+                recording = f.read()
+
+        with self.game([GAME, "--replay", "match.krp"], assets=ASSETS,
+                       files={"match.krp": recording}) as session:
+            session.start()
+            for i, picture in enumerate(pictures):
+                session.wait_for_screen(lambda shot: not differing(shot, picture),
+                                        "standing picture %d of the match" % i, timeout=30,
+                                        interval=0.1)
+            self.assertRun(session, [VERSION_LINE] + CLOSING, 0, timeout=30)
+
 
     def test_pad_plays_and_the_match_holds(self):
         """Under a window manager: the pad's d-pad and stick move the menu's
