@@ -16,6 +16,7 @@
 #include "input.h"
 #include "network.h"
 #include "randgen.h"
+#include "replay.h"
 #include "rollback.h"
 
 #ifndef KORRIN_VERSION
@@ -100,6 +101,7 @@ class OnlineSession {
     void takeHash(const HashPacket &hash);
     void hashSettledFrames();
     void compareHashes(uint32_t frame);
+    void recordSettledFrames();
     void runDueFrames();
     void sendInputs();
     void finishMatch();
@@ -123,9 +125,19 @@ class OnlineSession {
     std::map<uint32_t, uint64_t> localHashes_;
     std::map<uint32_t, uint64_t> remoteHashes_;
     NetStats stats_;
+    // --record: the settled frames, as both sides hold them.
+    MatchRecorder recorder_;
+    uint32_t recordedFrames_ = 0;
 };
 
 Outcome OnlineSession::run() {
+    if (!options_.recordPath.empty()) {
+        const std::string error = recorder_.open(options_.recordPath);
+        if (!error.empty()) {
+            fprintf(stderr, "%s\n", error.c_str());
+            return Outcome::Failed;
+        }
+    }
     if (!open())
         return Outcome::Failed;
     beginMatch();
@@ -236,6 +248,8 @@ void OnlineSession::startMatch(const StartPacket &start) {
     quitFlag = 0;
     resetAll();
     setRandomSeed(start.seed);
+    if (recorder_.isOpen())
+        recorder_.beginMatch(currentMatchStart());
     lastHeardMs_ = SDL_GetTicks();
     nextFrameMs_ = lastHeardMs_;
     stats_.startMs = lastHeardMs_;
@@ -256,6 +270,7 @@ Outcome OnlineSession::playMatch() {
             }
         }
         hashSettledFrames();
+        recordSettledFrames();
         if (syncLost_) {
             printf("Lost sync with the other player at frame %u.\n", syncLostFrame_);
             // Our hash may still be on its way: the other side must see it too.
@@ -354,6 +369,13 @@ void OnlineSession::hashSettledFrames() {
     }
 }
 
+void OnlineSession::recordSettledFrames() {
+    if (!recorder_.isOpen())
+        return;
+    for (; recordedFrames_ < rollback_.settledFrames(); ++recordedFrames_)
+        recorder_.addFrame(rollback_.inputsOf(recordedFrames_), ONLINE_FRAME_MS);
+}
+
 void OnlineSession::compareHashes(uint32_t frame) {
     const auto local = localHashes_.find(frame);
     const auto remote = remoteHashes_.find(frame);
@@ -411,6 +433,11 @@ void OnlineSession::finishMatch() {
     if (rollback_.remoteLeft())
         puts("The other player left the match.");
     printf("Final score: %d - %d.\n", Players[0].getScore(), Players[1].getScore());
+    if (recorder_.isOpen()) {
+        const std::string error = recorder_.finishMatch(currentMatchEnd());
+        if (!error.empty())
+            fprintf(stderr, "%s\n", error.c_str());
+    }
     // The last packets tell the other side that we hold its inputs too.
     sendInputs();
     link_.disconnect(DISCONNECT_WAIT_MS);

@@ -814,6 +814,7 @@ class Leaks(GameTest):
 MATCH_STARTS = {"host": "A player joined: the match starts.", "join": "Joined: the match starts."}
 CONNECTION_LOST = "Connection to the other player lost."
 OTHER_LEFT = "The other player left the match."
+RECORDING = "online.krp"
 WAITING_BANNER = (1, 157, 300, 27)
 JOINING_BANNER = (1, 185, 300, 27)
 BANNER_AT = (10, 106)
@@ -855,14 +856,18 @@ class Steering(threading.Thread):
 
 class Online(GameTest):
     @contextlib.contextmanager
-    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None):
-        """A host on a free port and a game joining it through a relay."""
-        with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:
+    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None, record=()):
+        """A host on a free port and a game joining it through a relay;
+        `record` adds --record RECORDING to both."""
+        record = list(record)
+        with self.game(command=[os.path.abspath(GAME), "--host", "0"] + record,
+                       assets=ASSETS) as host:
             host.start()
             port = self.listening_port(host)
             with relay.Relay(port, delay_ms, jitter_ms, loss, rewrite) as link, \
                     self.game(command=[os.path.abspath(GAME), "--join",
-                                       "127.0.0.1:%d" % link.port], assets=ASSETS) as joiner:
+                                       "127.0.0.1:%d" % link.port] + record,
+                              assets=ASSETS) as joiner:
                 joiner.start()
                 yield host, joiner, link
 
@@ -880,7 +885,8 @@ class Online(GameTest):
                  "join": [VERSION_LINE, "Joining 127.0.0.1:%d." % link.port]})
 
     def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False):
-        with self.pair(delay_ms, jitter_ms, loss) as (host, joiner, link):
+        with self.pair(delay_ms, jitter_ms, loss, record=("--record", RECORDING)) \
+                as (host, joiner, link):
             sides = {"host": host, "join": joiner}
             for name, session in sides.items():
                 session.wait_for_line(MATCH_STARTS[name], timeout=15)
@@ -918,7 +924,24 @@ class Online(GameTest):
             for name, session in sides.items():
                 self.assertRun(session, opening[name] + [MATCH_STARTS[name]] + finals[name]
                                + CLOSING, 0, timeout=15)
+            self.assertSameRecordedMatch(host, joiner, scores)
             return online_stats(host), online_stats(joiner)
+
+    def assertSameRecordedMatch(self, host, joiner, scores):
+        """Both recordings hold the same bytes, and --verify plays them to
+        their recorded end with the printed score."""
+        recordings = []
+        for session in (host, joiner):
+            path = os.path.join(session.workdir, RECORDING)
+            with open(path, "rb") as f:
+                recordings.append(f.read())
+            verified = subprocess.run([GAME, "--verify", path], stdout=subprocess.PIPE,
+                                      timeout=30, env=dict(session.env, SDL_VIDEODRIVER="dummy"))
+            lines = verified.stdout.decode().splitlines()
+            self.assertEqual(verified.returncode, 0, lines)
+            self.assertTrue(lines[-1].startswith("Match 1: %d-%d after " % tuple(scores))
+                            and lines[-1].endswith(", end state as recorded"), lines)
+        self.assertEqual(recordings[0], recordings[1], "the two recordings differ")
 
     def send_noise(self, port, datagrams=400, seed=18):
         """Random datagrams of random lengths to the host's port, from a
