@@ -11,8 +11,6 @@ KORRIN_PACKAGES=(
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
   # the network match's transport
   libenet-dev
-  # the fuzzing of its packet reader (clang's libFuzzer)
-  clang-14 libclang-rt-14-dev
   # the other SDL 1.2 runtime (over SDL2), installed beside the classic one,
   # which stays the system's: the tests run on both
   libsdl1.2-compat
@@ -21,8 +19,9 @@ KORRIN_PACKAGES=(
   # tests of the desktop window: a window manager that honours fullscreen,
   # WM_DELETE_WINDOW sent as a window manager does, window properties
   openbox python3-xlib x11-utils
-  # the guards of tools/test.sh: formatting, static analysis, and the replay
-  # reader's fuzzer (clang's libFuzzer; zlib for its checksums)
+  # the guards of tools/test.sh: formatting, static analysis, and the fuzzers
+  # of the replay reader and the network's packet reader (clang's libFuzzer;
+  # zlib for the replay's checksums)
   clang-format cppcheck clang-14 libclang-rt-14-dev zlib1g-dev
   # the asset generator, which the tests run to check the committed assets
   python3-pil python3-numpy python3-fonttools
