@@ -1,12 +1,9 @@
 // libFuzzer target for the replay reader (tools/fuzz_replay.sh builds and
-// runs it). Whatever the bytes, decodeReplay must return without a crash, a
-// leak or a large allocation (the script caps single allocations), and a file
-// it accepts must encode back to exactly its own bytes: the reader neither
-// drops nor invents anything.
-//
-// Random bytes almost never carry a right checksum, so each input is also
-// read a second time with every match record's checksum put right (zlib's
-// CRC-32, the one the format names): that reaches the checks of the values.
+// runs it). Whatever the bytes, decodeReplay returns without a crash, a leak
+// or a large allocation (the script caps single allocations), and a file it
+// accepts encodes back to exactly its own bytes. Random bytes almost never
+// carry a right checksum, so each input is read again with every record's
+// CRC-32 put right: that reaches the checks of the values.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,32 +19,27 @@ constexpr size_t RECORD_START_BYTES = 10;
 constexpr size_t RECORD_END_BYTES = 15;
 constexpr size_t CHECKSUM_BYTES = 4;
 
-uint32_t readLittle32(const std::string &bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return value;
-}
-
-// The bytes with the checksum of every whole record recomputed.
 std::string withChecksumsPutRight(std::string bytes) {
     if (bytes.size() <= MAGIC_AND_VERSION_BYTES)
         return bytes;
     size_t at = MAGIC_AND_VERSION_BYTES + 1 + static_cast<uint8_t>(bytes[MAGIC_AND_VERSION_BYTES]);
     while (at + RECORD_START_BYTES <= bytes.size()) {
-        const uint64_t frames = readLittle32(bytes, at + FRAME_COUNT_AT);
+        uint64_t frames = 0; // little-endian
+        for (size_t i = 0; i < 4; ++i)
+            frames |= uint64_t{static_cast<uint8_t>(bytes[at + FRAME_COUNT_AT + i])} << (8 * i);
         const uint64_t length = RECORD_START_BYTES + 2 * frames + RECORD_END_BYTES;
         if (at + length + CHECKSUM_BYTES > bytes.size())
             break;
         const uint32_t crc =
             crc32(0, reinterpret_cast<const Bytef *>(bytes.data() + at), static_cast<uInt>(length));
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < CHECKSUM_BYTES; ++i)
             bytes[at + length + i] = static_cast<char>(crc >> (8 * i));
         at += length + CHECKSUM_BYTES;
     }
     return bytes;
 }
 
+// The raw input is read where libFuzzer put it, so that a read past its end is seen.
 void checkRead(const uint8_t *data, size_t size) {
     const ReplayContents contents = decodeReplay(data, size);
     if (!contents.error.empty()) {
