@@ -235,7 +235,6 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     case ENET_EVENT_TYPE_CONNECT:
         if (peer_ != nullptr && event.peer != peer_) {
             enet_peer_disconnect_now(event.peer, REFUSED_HOST_BUSY);
-            ++refusedPeers_;
             return LinkEvent::None;
         }
         peer_ = event.peer;

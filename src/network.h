@@ -116,8 +116,6 @@ class NetLink {
     // Bytes of UDP payload sent and received so far, ENet's own traffic included.
     uint64_t bytesSent() const;
     uint64_t bytesReceived() const;
-    // Connection attempts turned away while the host already had its player.
-    int refusedPeers() const { return refusedPeers_; }
 
   private:
     bool createHost(const void *address, size_t peerCount, std::string &error);
@@ -125,5 +123,4 @@ class NetLink {
     _ENetHost *host_ = nullptr;
     _ENetPeer *peer_ = nullptr;
     bool peerConnected_ = false;
-    int refusedPeers_ = 0;
 };
