@@ -35,8 +35,6 @@ class Relay:
         self.order = 0
         self.lock = threading.Condition()
         self.stopped = False
-        self.forwarded = {"to host": 0, "to joiner": 0}
-        self.dropped = {"to host": 0, "to joiner": 0}
         self.threads = [threading.Thread(target=f, daemon=True)
                         for f in (self._from_joiner, self._from_host, self._deliver)]
         for thread in self.threads:
@@ -78,14 +76,12 @@ class Relay:
     def _schedule(self, data, out, address, way):
         with self.lock:
             if self.random.random() < self.loss:
-                self.dropped[way] += 1
                 return
             if self.rewrite is not None:
                 data = self.rewrite(data, way)
             delay = self.delay_s + self.random.uniform(-self.jitter_s, self.jitter_s)
             self.order += 1
             heapq.heappush(self.queue, (time.monotonic() + delay, self.order, out, data, address))
-            self.forwarded[way] += 1
             self.lock.notify()
 
     def _deliver(self):
