@@ -75,102 +75,53 @@ TEST_F(ControlsTest, KeyTableOfTwoPlayers) {
 
 // ---- Pads
 
-const SDL_version SDL12_COMPAT = {1, 2, 60};
-constexpr Sint16 HALF_WAY = 16384;
-// The d-pad's buttons in sdl12-compat's game-controller layout.
-constexpr int DPAD_UP_BUTTON = 11, DPAD_DOWN_BUTTON = 12;
-
-fake::Pad withHat(Uint8 hat) {
-    fake::Pad pad;
-    pad.hat = hat;
-    return pad;
-}
-fake::Pad withStick(Sint16 y) {
-    fake::Pad pad;
-    pad.stickY = y;
-    return pad;
-}
-// A pad with many buttons, of which these are down.
-fake::Pad withButtons(std::vector<int> held) {
-    fake::Pad pad;
-    pad.buttons = 22;
-    pad.held = std::move(held);
-    return pad;
-}
-// As sdl12-compat shows a game controller: no hat, and 22 buttons.
-fake::Pad asController(fake::Pad pad) {
-    pad.hats = 0;
-    pad.buttons = 22;
-    return pad;
-}
-
-// Two fake pads opened as the menu opens them, in sdl12-compat's
-// game-controller layout or the raw one.
-void openFakePads(const std::vector<fake::Pad> &pads, bool gameControllerLayout = false) {
+// Opens the fake pads as the menu does, in sdl12-compat's game-controller
+// layout or the raw one.
+void openFakePads(const std::vector<fake::Pad> &pads, bool gameControllerLayout) {
+    static const SDL_version SDL12_COMPAT = {1, 2, 60};
     fake::pads = pads;
     fake::linkedVersion = gameControllerLayout ? &SDL12_COMPAT : nullptr;
-    if (gameControllerLayout)
-        setenv("SDL12COMPAT_USE_GAME_CONTROLLERS", "1", 1);
-    else
-        unsetenv("SDL12COMPAT_USE_GAME_CONTROLLERS");
+    setenv("SDL12COMPAT_USE_GAME_CONTROLLERS", gameControllerLayout ? "1" : "0", 1);
     openPads();
 }
 
 TEST_F(ControlsTest, PadTableOfBothPlayers) {
     constexpr double AI = -5.0; // the computer, towards the waiting ball from row 100
-    const fake::Pad REST;
-    const Uint8 UP = SDL_HAT_UP, DOWN = SDL_HAT_DOWN;
-    const fake::Pad B11 = withButtons({DPAD_UP_BUTTON}), B12 = withButtons({DPAD_DOWN_BUTTON});
-    // Pads made asController are opened in sdl12-compat's game-controller layout.
+    constexpr Sint16 HALF_WAY = 16384, DEAD = STICK_DEAD_ZONE;
+    constexpr Uint8 C = SDL_HAT_CENTERED, UP = SDL_HAT_UP, DOWN = SDL_HAT_DOWN;
     struct Case {
         const char *name;
-        fake::Pad first, second;
+        fake::Pad first, second; // {hat, stick, buttons held}
         std::initializer_list<SDLKey> held;
         int players;
         double left, right;
-    } cases[] = {
-        {"resting pads", REST, REST, {}, 2, 0.0, 0.0},
-        {"d-pad down", withHat(DOWN), REST, {}, 2, 11.0, 0.0},
-        {"d-pad up", withHat(UP), REST, {}, 2, -11.0, 0.0},
-        {"d-pad diagonal", withHat(SDL_HAT_RIGHTDOWN), REST, {}, 2, 11.0, 0.0},
-        {"stick at the dead zone", withStick(STICK_DEAD_ZONE), REST, {}, 2, 0.0, 0.0},
-        {"stick past it", withStick(STICK_DEAD_ZONE + 1), REST, {}, 2, 11.0, 0.0},
-        {"stick up at the dead zone", withStick(-STICK_DEAD_ZONE), REST, {}, 2, 0.0, 0.0},
-        {"stick up half-way", withStick(-HALF_WAY), REST, {}, 2, -11.0, 0.0},
-        {"pad up, key down: down wins", withHat(UP), REST, {SDLK_DOWN}, 2, 11.0, 0.0},
-        {"key up, pad down: down wins", withStick(HALF_WAY), REST, {SDLK_UP}, 2, 11.0, 0.0},
-        {"keys beside resting pads", REST, REST, {SDLK_UP, SDLK_LALT}, 2, -11.0, 11.0},
-        {"second pad, player 2", REST, withHat(DOWN), {}, 2, 0.0, 11.0},
-        {"player 2's pad and key", REST, withStick(-HALF_WAY), {SDLK_SPACE}, 2, 0.0, -11.0},
-        {"both pads", withHat(UP), withHat(DOWN), {}, 2, -11.0, 11.0},
-        {"one player, first pad", withHat(DOWN), REST, {}, 1, 11.0, AI},
-        {"one player, second pad ignored", REST, withHat(DOWN), {}, 1, 0.0, AI},
-        {"face buttons and Start", withButtons({0, 1, 2, 3, 7}), REST, {}, 2, 0.0, 0.0},
-        {"raw buttons 11 and 12", B12, B11, {}, 2, 0.0, 0.0},
-        {"controllers' d-pad buttons", asController(B12), asController(B11), {}, 2, 11.0, -11.0},
-        {"controller's stick",
-         asController(withStick(HALF_WAY)),
-         asController(REST),
-         {},
-         2,
-         11.0,
-         0.0},
+        bool gameControllerLayout = false;
+    } const cases[] = {
+        {"d-pad diagonal", {SDL_HAT_RIGHTDOWN}, {}, {}, 2, 11.0, 0.0},
+        {"stick down at the dead zone", {C, DEAD}, {}, {}, 2, 0.0, 0.0},
+        {"stick down past it", {C, DEAD + 1}, {}, {}, 2, 11.0, 0.0},
+        {"stick up at the dead zone", {C, -DEAD}, {}, {}, 2, 0.0, 0.0},
+        {"stick up past it", {C, -DEAD - 1}, {}, {}, 2, -11.0, 0.0},
+        {"pad up, key down: down wins", {UP}, {}, {SDLK_DOWN}, 2, 11.0, 0.0},
+        {"player 2: pad up, key down", {}, {C, -HALF_WAY}, {SDLK_LALT}, 2, 0.0, 11.0},
+        {"both pads", {UP}, {C, HALF_WAY}, {}, 2, -11.0, 11.0},
+        {"one player: the second pad ignored", {UP}, {DOWN}, {}, 1, -11.0, AI},
+        {"raw buttons", {C, 0, {0, 1, 2, 3, 7, 12}}, {C, 0, {11}}, {}, 2, 0.0, 0.0},
+        {"controllers' d-pad buttons", {C, 0, {12}}, {C, 0, {11}}, {}, 2, 11.0, -11.0, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        openFakePads({c.first, c.second}, c.first.hats == 0);
+        openFakePads({c.first, c.second}, c.gameControllerLayout);
         numPlayers = c.players;
         harness::releaseAllKeys();
         for (SDLKey key : c.held)
             harness::holdKey(key);
-        quitFlag = 0;
         Players[1].worldRect.y = 100;
         Players[0].setSpeed(99.0);
         Players[1].setSpeed(99.0);
         updateInputs();
         EXPECT_EQ(Players[0].speed, c.left);
         EXPECT_EQ(Players[1].speed, c.right);
-        EXPECT_EQ(quitFlag, 0);
     }
 }
 
@@ -178,7 +129,7 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
 // three passes, in the first. Which raw button is which depends on the layout.
 TEST_F(ControlsTest, PadBackLeavesAndStartHoldsOncePerPress) {
     struct Case {
-        bool gameControllerLayout;
+        bool gameControllerLayout = false;
         int button;
         bool leave, hold;
     } const cases[] = {
@@ -187,7 +138,7 @@ TEST_F(ControlsTest, PadBackLeavesAndStartHoldsOncePerPress) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.gameControllerLayout << ", button " << c.button);
-        openFakePads({asController({})}, c.gameControllerLayout);
+        openFakePads({{}}, c.gameControllerLayout);
         readFrameInput(); // the last case's button let go
         fake::pads[0].held = {c.button};
         for (int pass = 0; pass < 3; ++pass) {

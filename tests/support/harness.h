@@ -94,13 +94,12 @@ class StdoutCapture {
 // FAKE_SDL (see tests/CMakeLists.txt)
 namespace fake {
 
-// A gamepad as SDL's joystick calls see it.
+// A gamepad as SDL's joystick calls see it, with one hat and buttons enough
+// for either layout.
 struct Pad {
-    int hats = 1;
-    int buttons = 11;
-    Sint16 stickY = 0; // axis 1, the left stick's vertical (down is positive)
     Uint8 hat = SDL_HAT_CENTERED;
-    std::vector<int> held; // the buttons down
+    Sint16 stickY = 0;       // axis 1, the left stick's vertical (down is positive)
+    std::vector<int> held{}; // the buttons down
 };
 
 struct Blit {
