@@ -33,25 +33,16 @@ run_pass "clang-format" bash -c 'cd "$0" && clang-format --dry-run --Werror "$@"
   "$KORRIN_ROOT" "${cxx_files[@]}"
 run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --error-exitcode=1 \
   --inline-suppr --std=c++17 --quiet -I "$KORRIN_ROOT/src" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
-# A short fuzzing of the replay reader (tools/fuzz_replay.sh runs longer by
-# hand); its output is shown when it fails.
+# A short fuzzing of the readers of outside bytes (tools/fuzz.sh runs longer
+# by hand); the fuzzer's output is shown when it fails.
 fuzz_briefly() {
-  local log="$KORRIN_ROOT/build-fuzz/short-run.log"
-  mkdir -p "$KORRIN_ROOT/build-fuzz"
-  "$KORRIN_ROOT/tools/fuzz_replay.sh" 20 >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
+  local target="$1" seconds="$2" log="$KORRIN_ROOT/build-fuzz-$1/short-run.log"
+  mkdir -p "$KORRIN_ROOT/build-fuzz-$target"
+  "$KORRIN_ROOT/tools/fuzz.sh" "$target" "$seconds" >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
   grep '^stat::\|DONE' "$log"
 }
-run_pass "fuzzing the replay reader" fuzz_briefly
-
-# A short fuzzing of the network's packet reader (tools/fuzz_packets.sh runs
-# longer by hand); its output is shown when it fails.
-fuzz_packets_briefly() {
-  local log="$KORRIN_ROOT/build-fuzz-net/fuzz.log"
-  mkdir -p "$KORRIN_ROOT/build-fuzz-net"
-  "$KORRIN_ROOT/tools/fuzz_packets.sh" 15 >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
-  grep '^stat::\|DONE' "$log"
-}
-run_pass "fuzzing the network's packet reader" fuzz_packets_briefly
+run_pass "fuzzing the replay reader" fuzz_briefly replay 20
+run_pass "fuzzing the network's packet reader" fuzz_briefly packets 15
 
 korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
 run_pass "normal build, system SDL 1.2" \

@@ -1,4 +1,4 @@
-// libFuzzer target for the replay reader (tools/fuzz_replay.sh builds and
+// libFuzzer target for the replay reader (tools/fuzz.sh replay builds and
 // runs it). Whatever the bytes, decodeReplay returns without a crash, a leak
 // or a large allocation (the script caps single allocations), and a file it
 // accepts encodes back to exactly its own bytes. Random bytes almost never
