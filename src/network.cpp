@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "bytes.h"
+
 namespace {
 // The first bytes of a Hello: they tell a Korrin Tavrel peer from anything else.
 constexpr uint8_t HELLO_MAGIC[4] = {'K', 'T', 'A', 'V'};
@@ -26,74 +28,40 @@ constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
 // The data of a disconnect that tells a joining side the host has its player.
 constexpr uint32_t REFUSED_HOST_BUSY = 1;
 
-// Little-endian writers and a reader that never reads past its end.
-void putU8(std::vector<uint8_t> &out, uint8_t value) { out.push_back(value); }
-void putU16(std::vector<uint8_t> &out, uint16_t value) {
-    for (int i = 0; i < 2; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-void putU32(std::vector<uint8_t> &out, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-void putU64(std::vector<uint8_t> &out, uint64_t value) {
-    for (int i = 0; i < 8; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-class Reader {
-  public:
-    Reader(const uint8_t *data, size_t size) : data_(data), left_(size) {}
-    uint64_t take(int bytes) { // the caller checked the size
-        uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value |= static_cast<uint64_t>(data_[i]) << (8 * i);
-        data_ += bytes;
-        left_ -= static_cast<size_t>(bytes);
-        return value;
-    }
-    const uint8_t *here() const { return data_; }
-    size_t left() const { return left_; }
-
-  private:
-    const uint8_t *data_;
-    size_t left_;
-};
-
 bool printableVersion(const std::string &version) {
     return !version.empty() && version.size() <= MAX_VERSION_LENGTH &&
            std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
-bool readHello(Reader &in, HelloPacket &hello) {
+bool readHello(ByteReader &in, HelloPacket &hello) {
     if (in.left() < HELLO_FIXED_SIZE - 1)
         return false;
     if (!std::equal(std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC), in.here()))
         return false;
-    in.take(sizeof HELLO_MAGIC);
-    hello.protocol = static_cast<uint16_t>(in.take(2));
-    const size_t length = in.take(1);
+    in.skip(sizeof HELLO_MAGIC);
+    hello.protocol = static_cast<uint16_t>(in.next(2));
+    const size_t length = in.next(1);
     if (in.left() != length)
         return false;
     hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
     return printableVersion(hello.gameVersion);
 }
 
-bool readStart(Reader &in, StartPacket &start) {
+bool readStart(ByteReader &in, StartPacket &start) {
     if (in.left() != START_SIZE - 1)
         return false;
-    start.seed = static_cast<int32_t>(static_cast<uint32_t>(in.take(4)));
-    start.ballType = static_cast<uint8_t>(in.take(1));
+    start.seed = static_cast<int32_t>(static_cast<uint32_t>(in.next(4)));
+    start.ballType = static_cast<uint8_t>(in.next(1));
     return start.ballType < BALL_TYPES;
 }
 
-bool readInputs(Reader &in, InputsPacket &inputs) {
+bool readInputs(ByteReader &in, InputsPacket &inputs) {
     if (in.left() < INPUTS_FIXED_SIZE - 1)
         return false;
-    inputs.senderFrames = static_cast<uint32_t>(in.take(4));
-    inputs.receivedFrames = static_cast<uint32_t>(in.take(4));
-    inputs.firstFrame = static_cast<uint32_t>(in.take(4));
-    const size_t count = in.take(1);
+    inputs.senderFrames = static_cast<uint32_t>(in.next(4));
+    inputs.receivedFrames = static_cast<uint32_t>(in.next(4));
+    inputs.firstFrame = static_cast<uint32_t>(in.next(4));
+    const size_t count = in.next(1);
     if (count > MAX_INPUTS_PER_PACKET || in.left() != count)
         return false;
     if (inputs.senderFrames >= FRAME_LIMIT || inputs.receivedFrames >= FRAME_LIMIT ||
@@ -104,57 +72,57 @@ bool readInputs(Reader &in, InputsPacket &inputs) {
                        [](uint8_t input) { return (input & ~INPUT_ALL_BITS) == 0; });
 }
 
-bool readHash(Reader &in, HashPacket &hash) {
+bool readHash(ByteReader &in, HashPacket &hash) {
     if (in.left() != HASH_SIZE - 1)
         return false;
-    hash.frame = static_cast<uint32_t>(in.take(4));
-    hash.hash = in.take(8);
+    hash.frame = static_cast<uint32_t>(in.next(4));
+    hash.hash = in.next(8);
     return hash.frame < FRAME_LIMIT;
 }
 } // namespace
 
 std::vector<uint8_t> writePacket(const HelloPacket &hello) {
     std::vector<uint8_t> out;
-    putU8(out, static_cast<uint8_t>(PacketType::Hello));
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Hello), 1);
     out.insert(out.end(), std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC));
-    putU16(out, hello.protocol);
-    putU8(out, static_cast<uint8_t>(hello.gameVersion.size()));
+    putLittleEndian(out, hello.protocol, 2);
+    putLittleEndian(out, static_cast<uint8_t>(hello.gameVersion.size()), 1);
     out.insert(out.end(), hello.gameVersion.begin(), hello.gameVersion.end());
     return out;
 }
 
 std::vector<uint8_t> writePacket(const StartPacket &start) {
     std::vector<uint8_t> out;
-    putU8(out, static_cast<uint8_t>(PacketType::Start));
-    putU32(out, static_cast<uint32_t>(start.seed));
-    putU8(out, start.ballType);
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Start), 1);
+    putLittleEndian(out, static_cast<uint32_t>(start.seed), 4);
+    putLittleEndian(out, start.ballType, 1);
     return out;
 }
 
 std::vector<uint8_t> writePacket(const InputsPacket &inputs) {
     std::vector<uint8_t> out;
-    putU8(out, static_cast<uint8_t>(PacketType::Inputs));
-    putU32(out, inputs.senderFrames);
-    putU32(out, inputs.receivedFrames);
-    putU32(out, inputs.firstFrame);
-    putU8(out, static_cast<uint8_t>(inputs.inputs.size()));
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Inputs), 1);
+    putLittleEndian(out, inputs.senderFrames, 4);
+    putLittleEndian(out, inputs.receivedFrames, 4);
+    putLittleEndian(out, inputs.firstFrame, 4);
+    putLittleEndian(out, static_cast<uint8_t>(inputs.inputs.size()), 1);
     out.insert(out.end(), inputs.inputs.begin(), inputs.inputs.end());
     return out;
 }
 
 std::vector<uint8_t> writePacket(const HashPacket &hash) {
     std::vector<uint8_t> out;
-    putU8(out, static_cast<uint8_t>(PacketType::Hash));
-    putU32(out, hash.frame);
-    putU64(out, hash.hash);
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Hash), 1);
+    putLittleEndian(out, hash.frame, 4);
+    putLittleEndian(out, hash.hash, 8);
     return out;
 }
 
 bool readPacket(const uint8_t *data, size_t size, Packet &packet) {
     if (size == 0)
         return false;
-    Reader in(data, size);
-    packet.type = static_cast<PacketType>(in.take(1));
+    ByteReader in(data, size);
+    packet.type = static_cast<PacketType>(in.next(1));
     switch (packet.type) {
     case PacketType::Hello:
         return readHello(in, packet.hello);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "bytes.h"
+
 namespace {
 // A match record's bytes besides its frames: seed, players, ball, frame
 // count; scores, quitFlag, end seed, hash; checksum.
@@ -27,37 +29,7 @@ uint32_t crc32(const uint8_t *data, size_t size) {
     return ~crc;
 }
 
-void putBytes(std::string &out, uint64_t value, int count) {
-    for (int i = 0; i < count; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xffu));
-}
-
-// Reads fields from the bytes in order; a read past the end fails and leaves
-// the cursor where it was.
-class Cursor {
-  public:
-    Cursor(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-    size_t left() const { return size_ - at_; }
-    size_t at() const { return at_; }
-    bool take(uint64_t &value, int count) {
-        if (left() < static_cast<size_t>(count))
-            return false;
-        value = 0;
-        for (int i = 0; i < count; ++i)
-            value |= static_cast<uint64_t>(data_[at_ + i]) << (8 * i);
-        at_ += static_cast<size_t>(count);
-        return true;
-    }
-    const uint8_t *here() const { return data_ + at_; }
-    void skip(size_t count) { at_ += count; }
-
-  private:
-    const uint8_t *data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
-std::string readHeader(Cursor &in, std::string &gameVersion) {
+std::string readHeader(ByteReader &in, std::string &gameVersion) {
     if (in.left() == 0)
         return "empty file, not a replay";
     if (in.left() < sizeof REPLAY_MAGIC ||
@@ -104,7 +76,7 @@ std::string checkValues(const RecordedMatch &match) {
 }
 
 // Reads one match record; "" or what is wrong with it.
-std::string readMatch(Cursor &in, RecordedMatch &match) {
+std::string readMatch(ByteReader &in, RecordedMatch &match) {
     const size_t recordStart = in.at();
     const uint8_t *recordBytes = in.here();
     uint64_t seed = 0, players = 0, ball = 0, frames = 0;
@@ -146,8 +118,8 @@ std::string readMatch(Cursor &in, RecordedMatch &match) {
 
 std::string encodeReplayHeader(const std::string &gameVersion) {
     std::string out(REPLAY_MAGIC, sizeof REPLAY_MAGIC);
-    putBytes(out, REPLAY_FORMAT_VERSION, 2);
-    putBytes(out, gameVersion.size(), 1);
+    putLittleEndian(out, REPLAY_FORMAT_VERSION, 2);
+    putLittleEndian(out, gameVersion.size(), 1);
     out += gameVersion;
     return out;
 }
@@ -156,26 +128,26 @@ std::string encodeMatchRecord(const RecordedMatch &match) {
     std::string out;
     out.reserve(MATCH_START_BYTES + FRAME_BYTES * match.frames.size() + MATCH_END_BYTES +
                 CHECKSUM_BYTES);
-    putBytes(out, static_cast<uint32_t>(match.start.seed), 4);
-    putBytes(out, match.start.players, 1);
-    putBytes(out, match.start.ballType, 1);
-    putBytes(out, match.frames.size(), 4);
+    putLittleEndian(out, static_cast<uint32_t>(match.start.seed), 4);
+    putLittleEndian(out, match.start.players, 1);
+    putLittleEndian(out, match.start.ballType, 1);
+    putLittleEndian(out, match.frames.size(), 4);
     for (const RecordedFrame &frame : match.frames) {
         out.push_back(static_cast<char>(frame.buttons));
         out.push_back(static_cast<char>(frame.ms));
     }
-    putBytes(out, match.end.scores[0], 1);
-    putBytes(out, match.end.scores[1], 1);
-    putBytes(out, static_cast<uint8_t>(match.end.quitFlag), 1);
-    putBytes(out, static_cast<uint32_t>(match.end.seed), 4);
-    putBytes(out, match.end.hash, 8);
-    putBytes(out, crc32(reinterpret_cast<const uint8_t *>(out.data()), out.size()), 4);
+    putLittleEndian(out, match.end.scores[0], 1);
+    putLittleEndian(out, match.end.scores[1], 1);
+    putLittleEndian(out, static_cast<uint8_t>(match.end.quitFlag), 1);
+    putLittleEndian(out, static_cast<uint32_t>(match.end.seed), 4);
+    putLittleEndian(out, match.end.hash, 8);
+    putLittleEndian(out, crc32(reinterpret_cast<const uint8_t *>(out.data()), out.size()), 4);
     return out;
 }
 
 ReplayContents decodeReplay(const uint8_t *data, size_t size) {
     ReplayContents contents;
-    Cursor in(data, size);
+    ByteReader in(data, size);
     contents.error = readHeader(in, contents.gameVersion);
     if (!contents.error.empty())
         return contents;
