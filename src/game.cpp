@@ -164,8 +164,7 @@ void drawFrameLayers() {
 // The frame where the match stopped, with the "PAUSED" banner over the field.
 void drawOnHold() {
     drawFrameLayers();
-    blitRegion(sprites, HOLD_BANNER, SCREEN_WIDTH / 2 - HOLD_BANNER.w / 2,
-               SCREEN_HEIGHT / 2 - HOLD_BANNER.h / 2);
+    drawCentredBanner(HOLD_BANNER, SCREEN_HEIGHT / 2 - HOLD_BANNER.h / 2);
     SDL_Flip(screen);
 }
 
@@ -383,7 +382,11 @@ void drawFaceoff() {
         Players[0].getScore() < WINNING_SCORE && Players[1].getScore() < WINNING_SCORE;
     const SDL_Rect &banner =
         TavrelBall.isPaused() < 4 && matchGoesOn ? WIDE_FACEOFF_BANNER : SHORT_FACEOFF_BANNER;
-    blitRegion(sprites, banner, SCREEN_WIDTH / 2 - banner.w / 2, FACEOFF_BOTTOM_Y - banner.h);
+    drawCentredBanner(banner, FACEOFF_BOTTOM_Y - banner.h);
+}
+
+void drawCentredBanner(const SDL_Rect &banner, int y) {
+    blitRegion(sprites, banner, SCREEN_WIDTH / 2 - banner.w / 2, y);
 }
 
 void drawGameOver(int winner) {

@@ -2,6 +2,8 @@
 // drawing), the game-over screen, and releasing everything at the end.
 #pragma once
 
+#include <SDL.h>
+
 #include "input.h"
 
 // Runs one match with numPlayers at 1 or 2 and returns when it has ended and
@@ -63,6 +65,9 @@ void drawHUD();
 void drawPlayers();
 void drawBall();
 void drawFaceoff();
+// A banner of the sprite sheet across the middle of the screen, its top at
+// row y: the serve's, the pause's and the online match's waits.
+void drawCentredBanner(const SDL_Rect &banner, int y);
 
 // Tiles the screen, names the winner (0 player 1, 1 player 2) and holds the
 // picture for five seconds.

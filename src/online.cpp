@@ -76,10 +76,7 @@ uint8_t localInputBits(const FrameInput &input) {
 
 void drawBanner(const SDL_Rect &banner) {
     drawBackground();
-    SDL_Rect from = banner;
-    SDL_Rect to = {static_cast<Sint16>(SCREEN_WIDTH / 2 - banner.w / 2), BANNER_Y, banner.w,
-                   banner.h};
-    SDL_BlitSurface(sprites, &from, screen, &to);
+    drawCentredBanner(banner, BANNER_Y);
     SDL_Flip(screen);
 }
 
