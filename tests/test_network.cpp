@@ -7,7 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "network.h"
+#include "packets.h"
+#include "version.h"
 
 namespace {
 bool reads(const std::vector<uint8_t> &data, Packet &packet) {
@@ -24,10 +25,11 @@ TEST(Packets, ReadBackAsWritten) {
     Packet p;
     ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3"}), p));
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(7, "1.2.3"));
-    ASSERT_TRUE(reads(writePacket(StartPacket{-123456789, 3}), p));
-    EXPECT_EQ(std::tie(p.start.seed, p.start.ballType), std::make_tuple(-123456789, 3));
+    ASSERT_TRUE(reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}}), p));
+    EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType),
+              std::make_tuple(-123456789, 2, 3));
     // The most inputs a packet holds, the last of them in the sender's last frame.
-    const std::vector<uint8_t> inputs(MAX_INPUTS_PER_PACKET, INPUT_ALL_BITS);
+    const std::vector<uint8_t> inputs(MAX_INPUTS_PER_PACKET, ALL_FRAME_BUTTONS);
     ASSERT_TRUE(reads(writePacket(InputsPacket{100000, 99990, 100000 - 64, inputs}), p));
     EXPECT_EQ(std::make_tuple(p.inputs.senderFrames, p.inputs.receivedFrames, p.inputs.firstFrame),
               std::make_tuple(100000u, 99990u, 100000u - 64));
@@ -39,7 +41,7 @@ TEST(Packets, ReadBackAsWritten) {
 
 TEST(Packets, AnythingOffIsRefused) {
     const std::vector<uint8_t> hello = writePacket(HelloPacket{1, "1.0.0"});
-    const std::vector<uint8_t> oneInput = writePacket(InputsPacket{10, 0, 9, {INPUT_UP}});
+    const std::vector<uint8_t> oneInput = writePacket(InputsPacket{10, 0, 9, {BUTTON_UP_1}});
     const auto byteMore = [](std::vector<uint8_t> &b) { b.push_back(0); };
     const auto byteLess = [](std::vector<uint8_t> &b) { b.pop_back(); };
     const struct {
@@ -54,13 +56,14 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a version with a control character", edited(hello, [](auto &b) { b.back() = '\n'; })},
         {"an empty version", writePacket(HelloPacket{1, ""})},
         {"a version too long",
-         writePacket(HelloPacket{1, std::string(MAX_VERSION_LENGTH + 1, 'v')})},
-        {"a ball that does not exist", writePacket(StartPacket{1, BALL_TYPES})},
+         writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},
+        {"a ball that does not exist", writePacket(StartPacket{{1, ONLINE_PLAYERS, BALL_TYPES}})},
+        {"a match for one player", writePacket(StartPacket{{1, 1, 0}})},
         {"a Start cut short", {2, 1, 2, 3, 4}},
         {"inputs with a byte more", edited(oneInput, byteMore)},
         {"inputs with a byte less", edited(oneInput, byteLess)},
         {"an input with unknown bits",
-         edited(oneInput, [](auto &b) { b.back() = INPUT_ALL_BITS + 1; })},
+         edited(oneInput, [](auto &b) { b.back() = ALL_FRAME_BUTTONS + 1; })},
         {"more inputs than a packet holds",
          writePacket(InputsPacket{1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0)})},
         {"inputs later than the sender's frames", writePacket(InputsPacket{10, 0, 10, {0}})},

@@ -36,13 +36,16 @@ struct Delivery {
     bool ends;           // the match ends (else it is cut at CUT_FRAMES)
 };
 
-// The keys of one side: the local player a pattern of its own, so that both move.
+// The buttons of one side: the local player a pattern of its own, so that
+// both move; each side presses its own player's buttons.
 uint8_t keysOf(const Delivery &d, int side, uint32_t frame) {
-    constexpr uint8_t LOCAL[] = {0, INPUT_UP, INPUT_UP, 0, INPUT_DOWN};
-    constexpr uint8_t REMOTE[] = {INPUT_DOWN, 0, INPUT_UP, INPUT_UP | INPUT_DOWN, INPUT_UP};
-    if (side == d.localSide)
-        return LOCAL[frame / 13 % 5];
-    return frame == d.leaveFrame ? INPUT_LEAVE : REMOTE[frame / d.holdFrames % 5];
+    constexpr uint8_t UP = BUTTON_UP_1 | BUTTON_UP_2, DOWN = BUTTON_DOWN_1 | BUTTON_DOWN_2;
+    constexpr uint8_t LOCAL[] = {0, UP, UP, 0, DOWN};
+    constexpr uint8_t REMOTE[] = {DOWN, 0, UP, UP | DOWN, UP};
+    const uint8_t keys = side == d.localSide     ? LOCAL[frame / 13 % 5]
+                         : frame == d.leaveFrame ? uint8_t{BUTTON_LEAVE}
+                                                 : REMOTE[frame / d.holdFrames % 5];
+    return keys & playerButtons(side);
 }
 
 // The plain run of the true inputs: the hash after every frame, up to the end or the cut.
@@ -50,24 +53,13 @@ std::vector<uint64_t> plainRun(const Delivery &d) {
     std::vector<uint64_t> hashes;
     while (hashes.size() < (d.ends ? WHOLE_MATCH_FRAMES : CUT_FRAMES) && quitFlag == 0) {
         const uint32_t frame = static_cast<uint32_t>(hashes.size());
-        FrameInput input{};
-        for (int side = 0; side < 2; ++side) {
-            const uint8_t keys = keysOf(d, side, frame);
-            input.up[side] = (keys & INPUT_UP) != 0;
-            input.down[side] = (keys & INPUT_DOWN) != 0;
-            input.leave = input.leave || (keys & INPUT_LEAVE) != 0;
-        }
-        runFrame(input, ONLINE_FRAME_MS);
+        runFrame(decodeFrameInput(keysOf(d, 0, frame) | keysOf(d, 1, frame)), FRAME_PERIOD_MS);
         hashes.push_back(matchHash());
     }
     return hashes;
 }
 
-void startMatch() {
-    quitFlag = 0;
-    resetAll();
-    setRandomSeed(SEED);
-}
+void startMatch() { ::startMatch({SEED, 2, 0}); }
 
 class RollbackTest : public MatchTest {};
 
@@ -104,7 +96,6 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
             const int playsBefore = plays;
             rollbacks += rollback.correct() > 0;
             EXPECT_EQ(plays, playsBefore) << "a frame run again played a sound";
-            EXPECT_FALSE(effectsMuted);
             for (; checked < rollback.settledFrames(); ++checked) {
                 ASSERT_EQ(rollback.settledHash(checked), expected[checked])
                     << "settled frame " << checked << " at tick " << tick;
@@ -127,7 +118,9 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
 }
 
 TEST_F(RollbackTest, InputsThatContradictWhatIsKnownOrLieBeyondTheWindowAreRefused) {
-    const uint8_t known[4] = {INPUT_UP, INPUT_UP, INPUT_DOWN, 0};
+    // The local side hosts: the other player presses player 2's buttons.
+    constexpr uint8_t UP = BUTTON_UP_2, DOWN = BUTTON_DOWN_2;
+    const uint8_t known[4] = {UP, UP, DOWN, 0};
     const struct {
         const char *name;
         uint32_t first;
@@ -135,9 +128,10 @@ TEST_F(RollbackTest, InputsThatContradictWhatIsKnownOrLieBeyondTheWindowAreRefus
         bool accepted;
         uint32_t remoteFramesAfter;
     } cases[] = {
-        {"a repeat and one new", 2, {INPUT_DOWN, 0, INPUT_UP}, true, 5},
-        {"after a gap: kept for a later packet", 6, {INPUT_UP}, true, 4},
-        {"a known frame changed", 0, {INPUT_DOWN}, false, 4},
+        {"a repeat and one new", 2, {DOWN, 0, UP | BUTTON_LEAVE}, true, 5},
+        {"after a gap: kept for a later packet", 6, {UP}, true, 4},
+        {"a known frame changed", 0, {DOWN}, false, 4},
+        {"player 1's buttons", 4, {BUTTON_UP_1}, false, 4},
         {"the window's last frame", MAX_PREDICTION_FRAMES - 1, {0}, true, 4},
         {"past the window", MAX_PREDICTION_FRAMES, {0}, false, 4},
     };

@@ -1,9 +1,10 @@
-// Physics soak: whole matches driven frame by frame, as the match loop runs
-// them, with random held keys and random frame times, the clock wrapping
-// past 2^32 now and then. After every frame the rules that must always hold
-// are checked: paddles and ball inside their bounds, scores growing by one
-// point at a time up to the end of the match, quitFlag on its listed values,
-// sizes and sprite regions unchanged, and the time factor matching the frame.
+// Physics soak: whole matches driven frame by frame through runFrame, as the
+// match loop runs them, with random held keys and random frame times
+// measured on the clock, which wraps past 2^32 now and then. After every
+// frame the rules that must always hold are checked: paddles and ball inside
+// their bounds, scores growing by one point at a time up to the end of the
+// match, quitFlag on its listed values, sizes and sprite regions unchanged,
+// the time factor matching the frame, and a paddle's sound with each return.
 //
 // The run is seeded and prints its seed. A failure names the seed and frame
 // that reproduce it; re-run with, for example,
@@ -23,6 +24,7 @@
 #include "game.h"
 #include "harness.h"
 #include "init.h"
+#include "randgen.h"
 
 namespace {
 constexpr long DEFAULT_FRAMES = 1000000;
@@ -61,8 +63,6 @@ constexpr double BALL_SPEED_X = 14.0;
 constexpr double SERVE_PAUSE = 2.0;
 constexpr double MAX_SPEED_Y_AFTER_HIT = 13.0;
 
-const SDLKey PADDLE_KEYS[] = {SDLK_UP, SDLK_DOWN, SDLK_SPACE, SDLK_LALT};
-
 long numberFromEnvironment(const char *name, long fallback) {
     const char *text = std::getenv(name);
     return text != nullptr && *text != '\0' ? std::strtol(text, nullptr, 10) : fallback;
@@ -82,14 +82,14 @@ struct Figures {
 struct Before {
     int score[2];
     bool ballInPlay;
-    double ballSpeedX; // after the controls, before the update
+    double ballSpeedX; // when the ball is in play: no command changes it
 };
 
 bool ballWaiting() { return TavrelBall.isPaused() != 0; }
 
 // Everything that must hold after every frame. Returns what is wrong, or "".
-std::string checkFrame(const Before &before, bool escapeHeld, bool firstFrame, Uint32 frameMs,
-                       Figures &figures) {
+std::string checkFrame(const Before &before, FrameSounds sounds, bool escapeHeld, bool firstFrame,
+                       Uint32 frameMs, Figures &figures) {
     std::ostringstream wrong;
 
     for (int i = 0; i < 2; ++i) {
@@ -130,7 +130,11 @@ std::string checkFrame(const Before &before, bool escapeHeld, bool firstFrame, U
     // A paddle hit turns the ball round in the update and places it just
     // off that paddle, level with it, moving down or straight across.
     const bool turned = (before.ballSpeedX > 0) != (ball.speedX > 0);
-    if (before.ballInPlay && !ballWaiting() && turned) {
+    const FrameSounds hitSounds = sounds & (SOUND_HIT_LEFT | SOUND_HIT_RIGHT);
+    const bool returned = before.ballInPlay && !ballWaiting() && turned;
+    if (hitSounds != (returned ? (ball.speedX > 0 ? SOUND_HIT_LEFT : SOUND_HIT_RIGHT) : 0))
+        wrong << "paddle sounds " << int{hitSounds} << (returned ? " for a return" : "") << "; ";
+    if (returned) {
         ++figures.paddleHits;
         const bool left = ball.speedX > 0;
         const SDL_Rect &p = Players[left ? 0 : 1].worldRect;
@@ -229,8 +233,9 @@ TEST_F(SoakTest, WholeMatchesKeepEveryRule) {
             // start with the clock just short of wrapping past 2^32, just
             // past 0 (the first frame's imagined previous one lies before
             // it), or just short of 2^31 (where the signed reading turns).
-            numPlayers = figures.matches % 2 == 0 ? 1 : 2;
-            ballType = anyBallType(rng);
+            const MatchStart start = {randomSeed(),
+                                      static_cast<uint8_t>(figures.matches % 2 == 0 ? 1 : 2),
+                                      static_cast<uint8_t>(anyBallType(rng))};
             switch (clockStart(rng)) {
             case 0:
                 fake::now = 0xFFFFFFFFu - nearWrap(rng);
@@ -244,8 +249,7 @@ TEST_F(SoakTest, WholeMatchesKeepEveryRule) {
             default:
                 break;
             }
-            quitFlag = 0;
-            resetAll();
+            startMatch(start);
             ++figures.matches;
             matchRunning = true;
             firstFrame = true;
@@ -254,10 +258,8 @@ TEST_F(SoakTest, WholeMatchesKeepEveryRule) {
         for (int k = 0; k < 4; ++k) {
             if (toggleKey(rng))
                 held[k] = !held[k];
-            harness::holdKey(PADDLE_KEYS[k], held[k]);
         }
-        const bool escapeHeld = pressEscape(rng);
-        harness::holdKey(SDLK_ESCAPE, escapeHeld);
+        const FrameInput input = {{held[0], held[2]}, {held[1], held[3]}, pressEscape(rng), false};
         const Uint32 frameMs = frameTime(rng);
         const Uint32 clockBefore = fake::now;
         fake::now += frameMs;
@@ -268,17 +270,16 @@ TEST_F(SoakTest, WholeMatchesKeepEveryRule) {
         before.score[0] = Players[0].getScore();
         before.score[1] = Players[1].getScore();
         before.ballInPlay = !ballWaiting();
-
-        updateInputs();
         before.ballSpeedX = TavrelBall.speedX;
-        updateState();
-        checkWinConditions();
+
+        const FrameSounds sounds = runFrame(input, measureFrameMs());
         if (frame % DRAW_EVERY_N_FRAMES == 0) {
             drawScreen();
             fake::blits.clear();
         }
 
-        const std::string wrong = checkFrame(before, escapeHeld, firstFrame, frameMs, figures);
+        const std::string wrong =
+            checkFrame(before, sounds, input.leave, firstFrame, frameMs, figures);
         if (!wrong.empty())
             FAIL() << "seed " << seed << ", frame " << frame << " (match " << figures.matches
                    << ", " << numPlayers << " player(s)): " << wrong

@@ -13,14 +13,14 @@ target="${1:?usage: tools/fuzz.sh replay|packets [SECONDS]}"
 seconds="${2:-20}"
 case "$target" in
   replay)
-    sources=(tests/fuzz/fuzz_replay.cpp src/replayfile.cpp)
+    sources=(tests/fuzz/fuzz_replay.cpp src/replay/replayfile.cpp)
     libraries=(-lz)
     seeds=(tests/replays/*.krp)
     # Inputs up to 64 KB: a few matches' worth.
     max_len=65536 ;;
   packets)
-    sources=(tests/fuzz/fuzz_packets.cpp src/network.cpp)
-    read -r -a libraries <<<"$(pkg-config --cflags --libs libenet)"
+    sources=(tests/fuzz/fuzz_packets.cpp src/net/packets.cpp)
+    libraries=()
     seeds=(tests/fuzz/packets/*)
     # ENet hands over at most one datagram: 4 KB is well past every packet's size.
     max_len=4096 ;;
@@ -30,7 +30,8 @@ out="$root/build-fuzz-$target"
 mkdir -p "$out/corpus"
 cd "$root"
 clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Isrc "${sources[@]}" "${libraries[@]}" -o "$out/fuzz"
+  -Isrc/rules -Isrc/replay -Isrc/net -DKORRIN_VERSION='"fuzz"' \
+  "${sources[@]}" "${libraries[@]}" -o "$out/fuzz"
 cp "${seeds[@]}" "$out/corpus/"
 cd "$out"
 # -malloc_limit_mb proves that no single allocation outgrows the input.

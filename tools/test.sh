@@ -31,8 +31,10 @@ while IFS= read -r -d '' file; do cxx_files+=("$file"); done < <(
   git -C "$KORRIN_ROOT" ls-files -z '*.cpp' '*.h')
 run_pass "clang-format" bash -c 'cd "$0" && clang-format --dry-run --Werror "$@"' \
   "$KORRIN_ROOT" "${cxx_files[@]}"
+src_folders=("$KORRIN_ROOT"/src/*/)
 run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --error-exitcode=1 \
-  --inline-suppr --std=c++17 --quiet -I "$KORRIN_ROOT/src" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
+  --inline-suppr --std=c++17 --quiet -DKORRIN_VERSION='"check"' \
+  "${src_folders[@]/#/-I}" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
 # A short fuzzing of the readers of outside bytes (tools/fuzz.sh runs longer
 # by hand); the fuzzer's output is shown when it fails.
 fuzz_briefly() {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
 # index.js, index.wasm, index.data, icon.png), installing what is missing first:
-# Debian's Emscripten, which compiles the game's own sources against its
-# built-in SDL 1.2, plus what the web build adds in web/ (a header, a
-# JavaScript library replacing some of Emscripten's SDL functions, the page).
+# Debian's Emscripten, which compiles the game's own sources (CMakeLists.txt,
+# through emcmake) against its built-in SDL 1.2, plus what the web build adds
+# in web/ (a header, a JavaScript library replacing some of Emscripten's SDL
+# functions, the page).
 # Serve the folder from any static web host, or locally:
 #   python3 -m http.server --directory build-web 8000
 # With --with-test-tools it also installs Chromium and the test's npm
@@ -28,37 +29,14 @@ fi
 # where the node on the PATH is not Debian's; and Debian's python3.
 export NODE_PATH=/usr/share/nodejs EMSDK_PYTHON=/usr/bin/python3
 
-cd "$KORRIN_ROOT"
-# Every game source but those listed as native-only (comments and blank
-# lines aside).
-mapfile -t native_only < <(grep -v '^[[:space:]]*\(#\|$\)' web/native-only.txt || true)
-sources=()
-for source in src/*.cpp; do
-  [[ " ${native_only[*]} " == *" $(basename "$source") "* ]] || sources+=("$source")
-done
-# What the browser has in place of the native-only modules.
-sources+=(web/*.cpp)
-
-# The game's version, as CMake gives it to the native build.
-version=$(sed -n 's/^project(KorrinTavrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-
-out=build-web
+# The same CMakeLists.txt as the native build, through Emscripten's CMake
+# wrapper: it takes the game's sources by layer and gives it its version.
+cmake_dir="$KORRIN_ROOT/build-web-cmake"
+out="$KORRIN_ROOT/build-web"
+emcmake cmake -S "$KORRIN_ROOT" -B "$cmake_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$cmake_dir" -j"$(nproc)"
 rm -rf "$out"
 mkdir -p "$out"
-flags=(
-  -std=c++17 -O2 -Wall -Wextra
-  -Isrc -include web/sdl_web.h -DKORRIN_VERSION="\"$version\""
-  # The game's loops block in SDL_Delay; Asyncify lets them yield to the
-  # browser. TTF_OpenFont waits for the browser to load the font.
-  -sASYNCIFY -sASYNCIFY_IMPORTS='["TTF_OpenFont"]'
-  # PNGs decoded by stb_image, as files, pixel for pixel.
-  -sSTB_IMAGE=1
-  # The page learns when the game has ended (QUIT, or a failed start).
-  -sEXIT_RUNTIME=1
-  --preload-file img --preload-file snd
-  --js-library web/library_korrin.js
-  --shell-file web/shell.html -sMINIFY_HTML=0
-)
-em++ "${flags[@]}" "${sources[@]}" -o "$out/index.html"
-cp img/icon.png "$out/icon.png" # the page's icon, the game's own
-echo "Built $out/ from: ${sources[*]}"
+cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
+cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
+echo "Built $out/"

@@ -1006,10 +1006,10 @@ class Online(GameTest):
         version = subprocess.run([GAME, "--version"], stdout=subprocess.PIPE, check=True,
                                  timeout=10).stdout.decode().split()[-1].encode()
         other = b"0" * len(version)
-        hello = b"KTAV\x01\x00" + bytes([len(version)])
+        hello = b"KTAV\x02\x00" + bytes([len(version)])
         with self.pair(rewrite=lambda data, way: data.replace(hello + version, hello + other)) \
                 as (host, joiner, link):
-            line = ("Version mismatch: this game is %s (protocol 1), the other is %s (protocol 1)."
+            line = ("Version mismatch: this game is %s (protocol 2), the other is %s (protocol 2)."
                     % (version.decode(), other.decode()))
             opening = self.opening(host, joiner, link)
             self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
@@ -1020,10 +1020,11 @@ class Online(GameTest):
         part from the first frame, and the first hashes (frame 44) differ."""
         def other_seed(data, way):
             # The datagram ends with ENet's reliable command (0x86, channel,
-            # sequence, length 6 big-endian) and the Start: type 2, seed, ball.
-            if way == "to joiner" and len(data) >= 12 and data[-12] == 0x86 \
-                    and data[-8:-6] == b"\x00\x06" and data[-6] == 2:
-                return data[:-5] + bytes([data[-5] ^ 1]) + data[-4:]
+            # sequence, length 7 big-endian) and the Start: type 2, seed,
+            # players, ball.
+            if way == "to joiner" and len(data) >= 13 and data[-13] == 0x86 \
+                    and data[-9:-7] == b"\x00\x07" and data[-7] == 2:
+                return data[:-6] + bytes([data[-6] ^ 1]) + data[-5:]
             return data
 
         with self.pair(rewrite=other_seed) as (host, joiner, link):

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "network.h"
+#include "packets.h"
 
 namespace {
 std::vector<uint8_t> rewrite(const Packet &packet) {

@@ -41,8 +41,9 @@ std::string withChecksumsPutRight(std::string bytes) {
 
 // The raw input is read where libFuzzer put it, so that a read past its end is seen.
 void checkRead(const uint8_t *data, size_t size) {
-    const ReplayContents contents = decodeReplay(data, size);
-    if (!contents.error.empty()) {
+    const Result<ReplayContents> read = decodeReplay(data, size);
+    const ReplayContents &contents = read.value;
+    if (!read.ok()) {
         if (!contents.matches.empty())
             std::abort(); // a refused file hands out no match
         return;

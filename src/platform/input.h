@@ -5,17 +5,7 @@
 
 #include <SDL.h>
 
-// One frame's commands for the match, whatever their source: the keys and
-// pads, a recording or the network. Index 0 is player 1 (the left paddle), 1
-// player 2.
-struct FrameInput {
-    bool up[2];
-    bool down[2];
-    bool leave; // Escape, a pad's Back, or the player asked to close the game
-    // P, Pause or a pad's Start went down in this pass (once per press): puts
-    // the match on hold, or takes it off hold. Not the ball's serve wait.
-    bool hold;
-};
+#include "commands.h"
 
 // One pass's commands for the menu.
 struct MenuInput {

@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#ifndef KORRIN_VERSION
-#error "the build gives the game's version as KORRIN_VERSION"
-#endif
+#include "version.h"
 
 namespace {
 constexpr const char *PROGRAM = "korrin-tavrel";
@@ -113,4 +111,4 @@ void printUsage(FILE *to) {
             DEFAULT_PORT);
 }
 
-void printVersion() { printf("Korrin Tavrel %s\n", KORRIN_VERSION); }
+void printVersion() { printf("Korrin Tavrel %s\n", GAME_VERSION); }

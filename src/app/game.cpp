@@ -1,4 +1,4 @@
-// One match from loading to release.
+// One match on the screen, from loading to release.
 #include "game.h"
 
 #include <SDL_image.h>
@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "collide.h"
 #include "desktop.h"
 #include "init.h"
 #include "input.h"
@@ -19,23 +18,9 @@ constexpr const char *GAME_BACKGROUND_PATH = "img/game.png";
 constexpr const char *SPRITE_SHEET_PATH = "img/game-sprites.png";
 constexpr const char *BOUNCE_SOUND_PATH = "snd/bounce.wav";
 
-constexpr int WINNING_SCORE = 5;
-// Milliseconds in one unit of the time factor.
-constexpr float MS_PER_TIME_UNIT = 60.0f;
-// The first frame of a match counts this long since an imagined previous one.
-constexpr Uint32 FIRST_FRAME_MS = 30;
-// A frame longer than this (the process stopped, the machine suspended, the
-// window dragged) would carry the ball through a paddle: the match carries on
-// as after a hold instead, from a restarted clock.
-constexpr int STALLED_FRAME_MS = 250;
 constexpr Uint32 GAME_OVER_HOLD_MS = 5000;
 // During the hold the window still answers its close button and F11 this often.
 constexpr Uint32 GAME_OVER_POLL_MS = 50;
-
-// The computer aims at the screen's middle row while the ball waits, and
-// slows down over its last pixels: never faster than this.
-constexpr int AI_TARGET_WHILE_WAITING = 120;
-constexpr int AI_MAX_SPEED = 11;
 
 // Score texts: the left starts at column 112, one row above the screen; the
 // right ends at column 207 (mirrored about column 160).
@@ -98,35 +83,6 @@ int loadBounceSound(SND_Data &sound, int channel) {
     return 0;
 }
 
-// While the ball waits, each frame draws the serve direction anew: one of the
-// four diagonals, with equal chance.
-void chooseServeDirection() {
-    const bool serveLeft = getRandom(2) == 1;
-    const bool serveUp = getRandom(2) == 1;
-    TavrelBall.setSpeed(serveLeft ? -BALL_SERVE_SPEED : BALL_SERVE_SPEED,
-                        serveUp ? -BALL_SERVE_SPEED : BALL_SERVE_SPEED);
-}
-
-// Down wins when a paddle is asked both ways.
-double paddleSpeed(bool up, bool down) {
-    if (down)
-        return PADDLE_SPEED;
-    if (up)
-        return -PADDLE_SPEED;
-    return 0.0;
-}
-
-// A paddle returns the ball when the ball's top-left corner lies strictly
-// inside the paddle's rows and inside its columns moved by shift and widened
-// by widen. The ball then leaves from returnX, with the hit sound on that side.
-void returnFromPaddle(const SDL_Rect &paddle, int shift, int widen, int returnX, Sint16 angle) {
-    if (!collisionDetectRIRmW(paddle, TavrelBall.worldRect, shift, widen))
-        return;
-    TavrelBall.bounceX(returnX);
-    hitSound.angle = angle;
-    playEffect(hitSound);
-}
-
 // Renders one player's score, replacing that side's surface of the last
 // frame. Null when the font cannot render it: that side then shows nothing.
 SDL_Surface *renderScore(int player) {
@@ -185,15 +141,19 @@ void releaseMatchAssets() {
 } // namespace
 
 void startGame() {
+    // A local match goes on from the generator's state.
+    const MatchStart start = {randomSeed(), static_cast<uint8_t>(numPlayers),
+                              static_cast<uint8_t>(ballType)};
     beginMatch();
-    recordMatchStart();
+    startMatch(start);
+    recordMatchStart(start);
     // The frame that ends the match is still drawn before the loop tests the flag.
     while (quitFlag == 0) {
         waitForNextFrame();
         const FrameInput input = holdMatch(readFrameInput());
         const int elapsedMs = measureFrameMs();
         recordFrame(input, elapsedMs);
-        runFrame(input, elapsedMs);
+        playMatchSounds(runFrame(input, elapsedMs));
         drawScreen();
     }
     recordMatchEnd();
@@ -209,9 +169,7 @@ void beginMatch() {
         puts("Error loading sounds. Aborting.");
         exit(1);
     }
-    quitFlag = 0;
     windowAway = false; // the menu carries on without the focus; only the match holds
-    resetAll();
 }
 
 void endMatch() {
@@ -222,12 +180,6 @@ void endMatch() {
 
     waitUntilSilent();
     releaseMatchAssets();
-}
-
-void runFrame(const FrameInput &input, int elapsedMs) {
-    applyInputs(input);
-    stepMatch(elapsedMs);
-    checkWinConditions();
 }
 
 int loadImages() {
@@ -274,81 +226,7 @@ FrameInput holdMatch(FrameInput input) {
 
 void updateInputs() { applyInputs(readFrameInput()); }
 
-void applyInputs(const FrameInput &input) {
-    Players[0].setSpeed(paddleSpeed(input.up[0], input.down[0]));
-    if (numPlayers == 2)
-        Players[1].setSpeed(paddleSpeed(input.up[1], input.down[1]));
-    else if (numPlayers == 1)
-        aiUpdate();
-
-    if (TavrelBall.isPaused() != 0)
-        chooseServeDirection();
-
-    if (input.leave)
-        quitFlag = -1;
-}
-
-void aiUpdate() {
-    const SDL_Rect &paddle = Players[1].worldRect;
-    const SDL_Rect &ball = TavrelBall.worldRect;
-    const int paddleCentre = paddle.y + paddle.h / 2;
-    const int ballCentre = ball.y + ball.h / 2;
-    int speed = abs(paddleCentre - ballCentre);
-    if (speed > AI_MAX_SPEED)
-        speed = AI_MAX_SPEED;
-
-    const int target = TavrelBall.isPaused() != 0 ? AI_TARGET_WHILE_WAITING : ballCentre;
-    if (paddleCentre > target)
-        speed = -speed;
-    else if (paddleCentre == target)
-        speed = 0;
-    Players[1].setSpeed(speed);
-}
-
-void updateState() { stepMatch(measureFrameMs()); }
-
-int measureFrameMs() {
-    static Uint32 lastTime = 0;
-    const Uint32 restartReading = SDL_GetTicks();
-    if (resetGame != 0) {
-        lastTime = restartReading - FIRST_FRAME_MS;
-        resetGame = 0;
-    }
-    const Uint32 now = SDL_GetTicks(); // the time of this frame
-    // The difference is taken modulo 2^32, so a wrap of the clock still gives
-    // the true elapsed time.
-    const int elapsedMs = static_cast<Sint32>(now - lastTime);
-    lastTime = now;
-    return elapsedMs > STALLED_FRAME_MS ? static_cast<int>(FIRST_FRAME_MS) : elapsedMs;
-}
-
-void stepMatch(int elapsedMs) {
-    timeScaler = static_cast<float>(elapsedMs) / MS_PER_TIME_UNIT;
-
-    Players[0].move(timeScaler);
-    Players[1].move(timeScaler);
-
-    const int event = TavrelBall.move(timeScaler);
-    if (event > 0)
-        Players[event - 1].incScore(); // the ball left past the other player's edge
-    else if (event == BALL_HIT_WALL)
-        playEffect(wallSound);
-
-    // The left window is shifted by the ball's width, so the ball's right
-    // edge must reach the paddle; the right window is widened by it.
-    const int ballWidth = TavrelBall.worldRect.w;
-    const SDL_Rect &left = Players[0].worldRect;
-    const SDL_Rect &right = Players[1].worldRect;
-    returnFromPaddle(left, -ballWidth, 0, left.x + left.w, ANGLE_LEFT);
-    returnFromPaddle(right, 0, ballWidth, right.x - ballWidth, ANGLE_RIGHT);
-}
-
-void checkWinConditions() {
-    if (Players[0].getScore() >= WINNING_SCORE)
-        quitFlag = 1;
-    if (Players[1].getScore() >= WINNING_SCORE)
-        quitFlag = 2;
-}
+void updateState() { playMatchSounds(stepMatch(measureFrameMs())); }
 
 void drawScreen() {
     drawFrameLayers();

@@ -2,6 +2,9 @@
 #include "sound.h"
 
 #include <cstdio>
+#include <utility>
+
+#include "init.h"
 
 namespace {
 constexpr int AUDIO_FREQUENCY = 44100;
@@ -25,13 +28,21 @@ int initSound() {
     return 0;
 }
 
-bool effectsMuted = false;
-
 void playEffect(SND_Data &sound) {
-    if (effectsMuted)
-        return;
     if (playSound(&sound) != 0)
         printf("Mix_PlayChannel: %s\n", SDL_GetError());
+}
+
+void playMatchSounds(FrameSounds sounds) {
+    if ((sounds & SOUND_WALL) != 0)
+        playEffect(wallSound);
+    for (const auto &[sound, angle] :
+         {std::pair{SOUND_HIT_LEFT, ANGLE_LEFT}, std::pair{SOUND_HIT_RIGHT, ANGLE_RIGHT}}) {
+        if ((sounds & sound) != 0) {
+            hitSound.angle = angle;
+            playEffect(hitSound);
+        }
+    }
 }
 
 void waitUntilSilent() {

@@ -1,18 +1,21 @@
-// One match: loading its assets, the frame loop (controls, update, win check,
-// drawing), the game-over screen, and releasing everything at the end.
+// One match on the screen: loading its assets, the frame loop (controls,
+// update, win check, drawing), the game-over screen, and releasing
+// everything at the end. The rules it runs are the match's own (match.h).
 #pragma once
 
 #include <SDL.h>
 
+#include "clock.h"
 #include "input.h"
+#include "match.h"
 
 // Runs one match with numPlayers at 1 or 2 and returns when it has ended and
 // its assets are released. Ends the process with status 1 when an asset
 // cannot be loaded.
 void startGame();
-// The start and the end of every match, whatever feeds its frames: loads the
-// match's assets (ending the process with status 1 when one is missing),
-// clears quitFlag and lays the match out; then the game-over screen when a
+// The screen's side of every match, whatever feeds its frames: loads the
+// match's assets (ending the process with status 1 when one is missing)
+// before the match starts (startMatch); then the game-over screen when a
 // player has won, the wait for silent channels and the release.
 void beginMatch();
 void endMatch();
@@ -22,11 +25,6 @@ int loadImages();
 int loadSounds();
 
 // ---- One frame, in the order the loop runs it
-// One whole frame of the rules, from its commands and its length in
-// milliseconds: applyInputs, stepMatch and checkWinConditions. Whether the
-// commands come from the keys, a recording or the network, and the length
-// from the clock or not, the same inputs give the same match.
-void runFrame(const FrameInput &input, int elapsedMs);
 // The players' pause of the match (not the ball's serve wait, Ball::isPaused):
 // when the commands ask for a hold or the window went away (windowAway),
 // draws the stopped frame with a "PAUSED" banner and reads the commands once
@@ -38,28 +36,14 @@ FrameInput holdMatch(FrameInput input);
 // Reads the keys: paddle speeds (or the computer's), the serve direction while
 // the ball waits, and Escape.
 void updateInputs();
-// The same from given commands: player 1's paddle speed, player 2's (two
-// players) or the computer's (one player), the serve direction drawn while
-// the ball waits, and quitFlag -1 to leave.
-void applyInputs(const FrameInput &input);
-// The computer's rule for the right paddle in a one-player match.
-void aiUpdate();
 // Measures the frame's time factor, moves paddles and ball, scores points and
-// returns the ball from the paddles, with sounds.
+// returns the ball from the paddles (stepMatch), and plays the frame's sounds.
 void updateState();
-// The milliseconds since the previous frame by SDL's clock; the first frame
-// after resetGame is set counts as 30 ms, and so does a frame that took over
-// a quarter of a second (a stall: the clock restarts rather than the match
-// jumping ahead).
-int measureFrameMs();
-// updateState for a frame of the given length: timeScaler is elapsedMs / 60.
-void stepMatch(int elapsedMs);
-// Sets quitFlag to the winner (1 or 2) once a score reaches five.
-void checkWinConditions();
 // Draws one frame and presents it.
 void drawScreen();
 
-// ---- The layers of a frame, bottom first; called only by drawScreen
+// ---- The layers of a frame, bottom first (drawScreen draws them all; the
+// online match's waits draw the background and a banner)
 void drawBackground();
 void drawHUD();
 void drawPlayers();

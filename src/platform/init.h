@@ -1,24 +1,14 @@
-// The game's shared state, the start-up and shut-down of SDL, its mixer and
-// its font library, and the layout of paddles and ball at a match's start.
+// The start-up and shut-down of SDL, its mixer and its font library, and
+// what they give the screens: the video surface, the font, the images and the
+// match's sounds. The match's own state and layout are the rules' (match.h).
 #pragma once
 
 #include <SDL.h>
 #include <SDL_ttf.h>
 
-#include "ball.h"
-#include "player.h"
+#include "clock.h"
+#include "match.h"
 #include "sound.h"
-
-// ---- The two global game objects; they live for the whole run.
-extern Player Players[2]; // [0] left paddle of player 1, [1] right paddle of player 2
-extern Ball TavrelBall;
-
-// ---- Loop and match state
-extern int quitFlag;     // the match's or menu's loop ends when it is not 0
-extern int numPlayers;   // 0 leave, 1 against the computer, 2 two players
-extern int ballType;     // ball sprite, 0 to 3
-extern float timeScaler; // this frame's milliseconds divided by 60
-extern int resetGame;    // set at a match's start: the next update restarts its clock
 
 // ---- Video, font and images
 extern SDL_Surface *screen;
@@ -41,10 +31,6 @@ extern SND_Data wallSound;
 // The screen every frame is drawn on.
 constexpr int SCREEN_WIDTH = 320;
 constexpr int SCREEN_HEIGHT = 240;
-// Each pass of the match and menu loops lasts at least this long, so that a
-// frame's step is several pixels (truncating a step to whole pixels then
-// loses little) and the game does not spin a core.
-constexpr Uint32 FRAME_PERIOD_MS = 22;
 
 // ---- The window: how it looks when it opens
 // Its class, which docks and taskbars match with the desktop entry.
@@ -71,14 +57,3 @@ int windowScale(int desktopWidth, int desktopHeight);
 int initGame();
 // Closes the mixer, SDL and the font library, and says so.
 void quitGame();
-
-// Clears scores and paddle speeds, asks the next update to restart its clock
-// and lays out paddles and ball. Called once at the start of every match.
-void resetAll();
-// Sprite regions and screen rectangles of both paddles and of the ball (with
-// the ball sprite chosen in the menu), then serves the ball after the first pause.
-void initPlayers();
-
-// Waits until FRAME_PERIOD_MS have passed since the previous call returned.
-// Called once at the top of every pass of the match and menu loops.
-void waitForNextFrame();

@@ -7,16 +7,10 @@
 #include <cstdio>
 #include <string>
 
-#include "input.h"
+#include "commands.h"
+#include "failure.h"
 #include "replayfile.h"
 
-// One frame's commands as the file keeps them, and back.
-uint8_t frameButtons(const FrameInput &input);
-FrameInput frameInputOf(uint8_t buttons);
-
-// What the match about to run starts from: the generator's state, numPlayers
-// and ballType. Taken after beginMatch, before the first frame.
-MatchStart currentMatchStart();
 // How the match that has just ended stands: the scores, quitFlag, the
 // generator's state and matchHash(). Taken after the last frame.
 MatchEnd currentMatchEnd();
@@ -32,21 +26,21 @@ class MatchRecorder {
     MatchRecorder(const MatchRecorder &) = delete;
     MatchRecorder &operator=(const MatchRecorder &) = delete;
 
-    // Creates the file (or empties it) and writes its header. "" or a line
-    // that names the file and what went wrong.
-    std::string open(const std::string &path);
+    // Creates the file (or empties it) and writes its header; the error
+    // names the file and what went wrong.
+    Status open(const std::string &path);
     bool isOpen() const { return file_ != nullptr; }
     void beginMatch(const MatchStart &start);
     // A frame as the rules ran it: its commands and its length, 0 to
     // MAX_RECORDED_FRAME_MS (a longer frame leaves the match out of the file).
     void addFrame(const FrameInput &input, int elapsedMs);
-    // Appends the match and its end state to the file. "" or what went wrong;
-    // after a failed write the recorder is closed.
-    std::string finishMatch(const MatchEnd &end);
+    // Appends the match and its end state to the file; after a failed write
+    // the recorder is closed.
+    Status finishMatch(const MatchEnd &end);
 
   private:
     // Closes the file after a failed write and returns the line that says so.
-    std::string cannotWrite();
+    Status cannotWrite();
 
     FILE *file_ = nullptr;
     std::string path_;
@@ -59,6 +53,6 @@ class MatchRecorder {
 // printing why it cannot (on standard error).
 bool startRecording(const std::string &path);
 // The match loop's hooks; they do nothing unless startRecording succeeded.
-void recordMatchStart();
+void recordMatchStart(const MatchStart &start);
 void recordFrame(const FrameInput &input, int elapsedMs);
 void recordMatchEnd();

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "bytes.h"
+#include "version.h"
 
 namespace {
 // A match record's bytes besides its frames: seed, players, ball, frame
@@ -16,7 +17,6 @@ constexpr size_t MATCH_START_BYTES = 4 + 1 + 1 + 4;
 constexpr size_t MATCH_END_BYTES = 2 + 1 + 4 + 8;
 constexpr size_t CHECKSUM_BYTES = 4;
 constexpr size_t FRAME_BYTES = 2;
-constexpr int MAX_SCORE = 5;
 constexpr uint32_t CRC32_POLYNOMIAL = 0xedb88320u; // reflected, as zlib's
 
 uint32_t crc32(const uint8_t *data, size_t size) {
@@ -58,7 +58,7 @@ std::string readHeader(ByteReader &in, std::string &gameVersion) {
 std::string checkValues(const RecordedMatch &match) {
     if (match.start.players != 1 && match.start.players != 2)
         return "a number of players of " + std::to_string(match.start.players);
-    if (match.start.ballType > 3)
+    if (match.start.ballType >= BALL_TYPES)
         return "ball " + std::to_string(match.start.ballType);
     for (size_t i = 0; i < match.frames.size(); ++i) {
         const RecordedFrame &frame = match.frames[i];
@@ -68,8 +68,8 @@ std::string checkValues(const RecordedMatch &match) {
             return "a frame of " + std::to_string(frame.ms) + " ms";
     }
     const MatchEnd &end = match.end;
-    if (end.scores[0] > MAX_SCORE || end.scores[1] > MAX_SCORE)
-        return "a score above " + std::to_string(MAX_SCORE);
+    if (end.scores[0] > WINNING_SCORE || end.scores[1] > WINNING_SCORE)
+        return "a score above " + std::to_string(WINNING_SCORE);
     if (end.quitFlag != 1 && end.quitFlag != 2 && end.quitFlag != -1)
         return "an end flag of " + std::to_string(end.quitFlag);
     return "";
@@ -145,33 +145,31 @@ std::string encodeMatchRecord(const RecordedMatch &match) {
     return out;
 }
 
-ReplayContents decodeReplay(const uint8_t *data, size_t size) {
-    ReplayContents contents;
+Result<ReplayContents> decodeReplay(const uint8_t *data, size_t size) {
+    Result<ReplayContents> read;
+    ReplayContents &contents = read.value;
     ByteReader in(data, size);
-    contents.error = readHeader(in, contents.gameVersion);
-    if (!contents.error.empty())
-        return contents;
+    read.error = readHeader(in, contents.gameVersion);
+    if (!read.ok())
+        return read;
     while (in.left() > 0) {
         RecordedMatch match;
         const std::string wrong = readMatch(in, match);
         if (!wrong.empty()) {
-            contents.error =
-                "match " + std::to_string(contents.matches.size() + 1) + " is " + wrong;
+            read.error = "match " + std::to_string(contents.matches.size() + 1) + " is " + wrong;
             contents.matches.clear();
-            return contents;
+            return read;
         }
         contents.matches.push_back(std::move(match));
     }
     if (contents.matches.empty())
-        contents.error = "holds no match";
-    return contents;
+        read.error = "holds no match";
+    return read;
 }
 
-ReplayContents readReplayFile(const std::string &path) {
-    ReplayContents contents;
+Result<ReplayContents> readReplayFile(const std::string &path) {
     const auto fail = [&](const std::string &what) {
-        contents.error = "Replay file " + path + ": " + what;
-        return contents;
+        return Result<ReplayContents>{{}, "Replay file " + path + ": " + what};
     };
     FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -192,6 +190,6 @@ ReplayContents readReplayFile(const std::string &path) {
     std::fclose(file);
     if (readError)
         return fail("cannot be read");
-    contents = decodeReplay(bytes.data(), got);
-    return contents.error.empty() ? contents : fail(contents.error);
+    Result<ReplayContents> read = decodeReplay(bytes.data(), got);
+    return read.ok() ? read : fail(read.error);
 }

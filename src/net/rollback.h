@@ -3,18 +3,19 @@
 // repeated) until they arrive; when one arrives that differs from its
 // prediction, the match goes back to the state before that frame and runs
 // again, with the true inputs, up to the present. Pure logic over the match's
-// frame (runFrame) and its snapshots: no clock, no network.
+// frame (runFrame) and its snapshots: no clock, no network. Every frame lasts
+// FRAME_PERIOD_MS on both machines. Each side's inputs are frame buttons of
+// its own player only (playerButtons); a frame's commands are both sides'.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "input.h"
-#include "network.h"
+#include "commands.h"
+#include "match.h"
 #include "snapshot.h"
 
-// Every frame of a network match lasts exactly this long, on both machines.
-constexpr int ONLINE_FRAME_MS = 22;
 // How far the local side may run ahead of the other player's last known
 // input: 40 frames of 22 ms are 880 ms, well beyond a 250 ms round trip.
 constexpr uint32_t MAX_PREDICTION_FRAMES = 40;
@@ -39,18 +40,20 @@ class Rollback {
     // the local side keeps the rest for the packets that repeat them.
     void acknowledge(uint32_t localFrames);
     uint32_t acknowledgedFrames() const { return acknowledged_; }
-    // Runs the next frame with the local player's input (INPUT_* bits) and
-    // the other player's known or predicted input, with its sounds.
-    void advance(uint8_t localInput);
+    // Runs the next frame with the local player's buttons and the other
+    // player's known or predicted ones; returns the frame's sounds.
+    FrameSounds advance(uint8_t localInput);
 
     // Takes the other player's inputs for frames first to first + n - 1.
     // Frames already known must repeat what is known; frames beyond the next
     // unknown one are ignored (a later packet repeats them). False, taking
-    // nothing, for inputs that contradict what is known or lie beyond
-    // MAX_PREDICTION_FRAMES past the local side's frames.
+    // nothing, for inputs that contradict what is known, press another
+    // player's buttons or lie beyond MAX_PREDICTION_FRAMES past the local
+    // side's frames.
     bool receiveRemote(uint32_t first, const uint8_t *inputs, size_t count);
-    // Runs again, without sound, from the first frame whose prediction was
-    // wrong up to the present. Returns the number of frames run again.
+    // Runs again, from the first frame whose prediction was wrong up to the
+    // present (its sounds were heard when first run). Returns the number of
+    // frames run again.
     uint32_t correct();
 
     // The local inputs the other side has not acknowledged, at most max of
@@ -65,7 +68,7 @@ class Rollback {
     // Both players' inputs of frame f as it was last run: the true ones once
     // f < settledFrames() (what a recording keeps).
     FrameInput inputsOf(uint32_t frame) const;
-    // The other player's input carried INPUT_LEAVE in the last settled frame.
+    // The other player's input carried BUTTON_LEAVE in the last settled frame.
     bool remoteLeft() const;
 
   private:
@@ -73,7 +76,7 @@ class Rollback {
     static_assert(HISTORY > 2 * MAX_PREDICTION_FRAMES, "the ring must hold the window");
 
     // Runs frame f from the present state, keeping the state before it.
-    void runFrom(uint32_t frame);
+    FrameSounds runFrom(uint32_t frame);
     uint8_t predictedRemote() const;
 
     int localSide_;

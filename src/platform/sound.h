@@ -5,6 +5,8 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include "match.h"
+
 // One sound effect and how to play it.
 struct SND_Data {
     Uint8 volume;     // channel volume; the mixer caps it at MIX_MAX_VOLUME
@@ -31,12 +33,11 @@ constexpr Sint16 ANGLE_LEFT = 270;
 int initSound();
 
 // playSound for the match and the menu, which add their own line when the
-// effect could not be played, and carry on. Plays nothing while effectsMuted.
+// effect could not be played, and carry on.
 void playEffect(SND_Data &sound);
-// Set while frames are run that must make no sound: a frame simulated again
-// after a late input (its sounds played the first time), a replay checked
-// without a sound device.
-extern bool effectsMuted;
+// Plays a frame's sounds on the match's records: the wall bounce, then a
+// paddle hit with hitSound on that paddle's side of the stereo field.
+void playMatchSounds(FrameSounds sounds);
 
 // Returns once no mixer channel is playing, polling every 100 ms, so that no
 // chunk is freed while the mixer still plays it.

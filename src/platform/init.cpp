@@ -1,5 +1,4 @@
-// Shared state, media start-up (the window's looks included) and shut-down,
-// and the match layout.
+// Media start-up (the window's looks included) and shut-down.
 #include "init.h"
 
 #include <cstdio>
@@ -8,15 +7,6 @@
 #include <SDL_image.h>
 #include <algorithm>
 #include <string>
-
-Player Players[2];
-Ball TavrelBall;
-
-int quitFlag = 0;
-int numPlayers = 2;
-int ballType = 0;
-float timeScaler = 1.0f;
-int resetGame = 1;
 
 SDL_Surface *screen = nullptr;
 TTF_Font *font = nullptr;
@@ -35,22 +25,6 @@ SND_Data wallSound = {};
 namespace {
 constexpr const char *FONT_PATH = "img/hyperfont.ttf";
 constexpr int FONT_POINT_SIZE = 15;
-
-// Paddle layout: both images are 11 x 50 in the sheet's top row.
-constexpr Sint16 PADDLE_SPRITE_X[2] = {1, 25};
-constexpr Sint16 PADDLE_SPRITE_Y = 1;
-constexpr Uint16 PADDLE_WIDTH = 11;
-constexpr Uint16 PADDLE_HEIGHT = 50;
-constexpr Sint16 PADDLE_BODY_Y = 6; // half of it is the travel margin
-constexpr Sint16 LEFT_PADDLE_X = 1;
-constexpr Sint16 RIGHT_PADDLE_X = 318 - PADDLE_WIDTH;
-constexpr Sint16 PADDLE_START_Y = 120 - PADDLE_HEIGHT / 2;
-
-// The four balls lie in one row of the sheet, 1 pixel apart.
-constexpr Sint16 BALL_SPRITE_FIRST_X = 1;
-constexpr Sint16 BALL_SPRITE_STEP = 13;
-constexpr Sint16 BALL_SPRITE_Y = 114;
-constexpr Uint16 BALL_SIZE = 12;
 
 // ---- The window
 // The window may take this share of the desktop, as a fraction.
@@ -134,28 +108,6 @@ void quitGame() {
     puts("SDL, SDL_mixer, and TTF have been shut down.");
 }
 
-void resetAll() {
-    Players[0].reset();
-    Players[1].reset();
-    resetGame = 1;
-    initPlayers();
-}
-
-void initPlayers() {
-    for (int i = 0; i < 2; ++i) {
-        Player &paddle = Players[i];
-        paddle.spriteRect = {PADDLE_SPRITE_X[i], PADDLE_SPRITE_Y, PADDLE_WIDTH, PADDLE_HEIGHT};
-        paddle.bodyRect.y = PADDLE_BODY_Y;
-        paddle.worldRect = {i == 0 ? LEFT_PADDLE_X : RIGHT_PADDLE_X, PADDLE_START_Y, PADDLE_WIDTH,
-                            PADDLE_HEIGHT};
-    }
-    TavrelBall.spriteRect = {static_cast<Sint16>(ballType * BALL_SPRITE_STEP + BALL_SPRITE_FIRST_X),
-                             BALL_SPRITE_Y, BALL_SIZE, BALL_SIZE};
-    TavrelBall.worldRect.w = BALL_SIZE;
-    TavrelBall.worldRect.h = BALL_SIZE;
-    TavrelBall.resetBall(FIRST_SERVE_PAUSE);
-}
-
 void setWindowDefaults() {
     for (const char *variable : CLASS_VARIABLES)
         setDefault(variable, WINDOW_CLASS);
@@ -174,12 +126,4 @@ int windowScale(int desktopWidth, int desktopHeight) {
     const int byHeight =
         desktopHeight * DESKTOP_SHARE_NUMERATOR / (DESKTOP_SHARE_DENOMINATOR * SCREEN_HEIGHT);
     return std::max(1, std::min(byWidth, byHeight));
-}
-
-void waitForNextFrame() {
-    static Uint32 lastFrameStart = 0;
-    const Uint32 elapsed = SDL_GetTicks() - lastFrameStart;
-    if (elapsed < FRAME_PERIOD_MS)
-        SDL_Delay(FRAME_PERIOD_MS - elapsed);
-    lastFrameStart = SDL_GetTicks();
 }

@@ -13,6 +13,7 @@
 #include "playback.h"
 #include "randgen.h"
 #include "replay.h"
+#include "verify.h"
 
 namespace {
 constexpr const char *CLOSING_LINE = "Korrin Tavrel is exiting normally.";
@@ -40,16 +41,16 @@ int playFromMenu() {
 // The recorded matches in the window, with no menu, then the closing lines
 // of a game left from its menu.
 int replayFromFile(const std::string &path) {
-    const ReplayContents contents = readReplayFile(path);
-    if (!contents.error.empty()) {
-        fprintf(stderr, "%s\n", contents.error.c_str());
+    const Result<ReplayContents> read = readReplayFile(path);
+    if (!read.ok()) {
+        fprintf(stderr, "%s\n", read.error.c_str());
         return 1;
     }
     if (initGame() != 0) {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    showRecordedMatches(contents.matches);
+    showRecordedMatches(read.value.matches);
     quitGame();
     puts(CLOSING_LINE);
     return 0;

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
+#include "failure.h"
+
 // The bytes every replay file starts with, and the layout's version.
 constexpr char REPLAY_MAGIC[8] = {'K', 'T', 'R', 'E', 'P', 'L', 'A', 'Y'};
 constexpr uint16_t REPLAY_FORMAT_VERSION = 1;
@@ -15,28 +18,12 @@ constexpr uint16_t REPLAY_FORMAT_VERSION = 1;
 constexpr int MAX_RECORDED_FRAME_MS = 250;
 // Larger files are refused before anything is read (some hours of matches).
 constexpr long MAX_REPLAY_FILE_BYTES = 16L * 1024 * 1024;
-// The longest game version string a header may carry.
-constexpr size_t MAX_GAME_VERSION_LENGTH = 32;
 
-// One frame's held commands as bits, and the milliseconds the frame lasted.
-enum FrameButton : uint8_t {
-    BUTTON_UP_1 = 1 << 0,
-    BUTTON_DOWN_1 = 1 << 1,
-    BUTTON_UP_2 = 1 << 2,
-    BUTTON_DOWN_2 = 1 << 3,
-    BUTTON_LEAVE = 1 << 4,
-};
-constexpr uint8_t ALL_FRAME_BUTTONS = 0x1f;
+// One frame: its commands as buttons (encodeFrameInput), and the
+// milliseconds it lasted.
 struct RecordedFrame {
     uint8_t buttons;
     uint8_t ms;
-};
-
-// What a match starts from.
-struct MatchStart {
-    int32_t seed = 0;    // the generator's state as the first frame begins
-    uint8_t players = 1; // 1 against the computer, 2 two players
-    uint8_t ballType = 0;
 };
 
 // How it ended: enough to print its result and to compare the whole state.
@@ -58,15 +45,15 @@ struct RecordedMatch {
 std::string encodeReplayHeader(const std::string &gameVersion);
 std::string encodeMatchRecord(const RecordedMatch &match);
 
-// The result of reading a file: the matches, or what is wrong with it.
+// What a whole file holds.
 struct ReplayContents {
     std::string gameVersion;
     std::vector<RecordedMatch> matches;
-    std::string error; // empty when the file was read whole
 };
 
-// Reads a replay held in memory. Never reads past size, and allocates no more
-// than the frames the bytes really hold.
-ReplayContents decodeReplay(const uint8_t *data, size_t size);
+// Reads a replay held in memory: the matches, or what is wrong with it.
+// Never reads past size, and allocates no more than the frames the bytes
+// really hold.
+Result<ReplayContents> decodeReplay(const uint8_t *data, size_t size);
 // Reads the file; its error names the file, and says what is wrong in a few words.
-ReplayContents readReplayFile(const std::string &path);
+Result<ReplayContents> readReplayFile(const std::string &path);

@@ -14,14 +14,12 @@
 #include "game.h"
 #include "init.h"
 #include "input.h"
-#include "network.h"
+#include "link.h"
+#include "packets.h"
 #include "randgen.h"
 #include "replay.h"
 #include "rollback.h"
-
-#ifndef KORRIN_VERSION
-#error "the build gives the game's version as KORRIN_VERSION"
-#endif
+#include "version.h"
 
 namespace {
 // A joining side gives up when the host has not answered in this time.
@@ -62,16 +60,14 @@ struct NetStats {
     Uint32 startMs = 0;
 };
 
-uint8_t localInputBits(const FrameInput &input) {
-    // Each player steers with player 1's keys on their own machine.
-    uint8_t bits = 0;
-    if (input.up[0])
-        bits |= INPUT_UP;
-    if (input.down[0])
-        bits |= INPUT_DOWN;
-    if (input.leave)
-        bits |= INPUT_LEAVE;
-    return bits;
+// Each player steers with player 1's keys on their own machine: their
+// commands become the buttons of their side's player.
+uint8_t localButtons(const FrameInput &keys, int side) {
+    FrameInput input{};
+    input.up[side] = keys.up[0];
+    input.down[side] = keys.down[0];
+    input.leave = keys.leave;
+    return encodeFrameInput(input);
 }
 
 void drawBanner(const SDL_Rect &banner) {
@@ -83,7 +79,8 @@ void drawBanner(const SDL_Rect &banner) {
 class OnlineSession {
   public:
     explicit OnlineSession(const Options &options)
-        : options_(options), hosting_(options.mode == Mode::Host), rollback_(hosting_ ? 0 : 1) {}
+        : options_(options), hosting_(options.mode == Mode::Host), side_(hosting_ ? 0 : 1),
+          rollback_(side_) {}
 
     Outcome run();
 
@@ -91,7 +88,7 @@ class OnlineSession {
     bool open();
     Outcome waitForMatch();
     bool handleHello(const HelloPacket &hello);
-    void startMatch(const StartPacket &start);
+    void beginPlay(const StartPacket &start);
     Outcome playMatch();
     void serviceLink();
     void takeInputs(const InputsPacket &inputs);
@@ -106,7 +103,8 @@ class OnlineSession {
 
     const Options &options_;
     const bool hosting_;
-    NetLink link_;
+    const int side_; // the host plays the left paddle, the joining side the right one
+    std::unique_ptr<Link> link_;
     Rollback rollback_;
     std::vector<uint8_t> received_;
     Uint32 lastHeardMs_ = 0;
@@ -129,9 +127,9 @@ class OnlineSession {
 
 Outcome OnlineSession::run() {
     if (!options_.recordPath.empty()) {
-        const std::string error = recorder_.open(options_.recordPath);
-        if (!error.empty()) {
-            fprintf(stderr, "%s\n", error.c_str());
+        const Status opened = recorder_.open(options_.recordPath);
+        if (!opened.ok()) {
+            fprintf(stderr, "%s\n", opened.error.c_str());
             return Outcome::Failed;
         }
     }
@@ -150,20 +148,17 @@ Outcome OnlineSession::run() {
 }
 
 bool OnlineSession::open() {
-    std::string error;
-    if (hosting_) {
-        if (!link_.listen(static_cast<uint16_t>(options_.port), error)) {
-            printf("Cannot host: %s.\n", error.c_str());
-            return false;
-        }
-        printf("Waiting for a player on port %u.\n", link_.port());
-        return true;
-    }
-    if (!link_.connect(options_.joinHost, static_cast<uint16_t>(options_.port), error)) {
-        printf("Cannot join: %s.\n", error.c_str());
+    Result<std::unique_ptr<Link>> opened =
+        openLink(hosting_, options_.joinHost, static_cast<uint16_t>(options_.port));
+    if (!opened.ok()) {
+        printf("Cannot %s: %s.\n", hosting_ ? "host" : "join", opened.error.c_str());
         return false;
     }
-    printf("Joining %s:%d.\n", options_.joinHost.c_str(), options_.port);
+    link_ = std::move(opened.value);
+    if (hosting_)
+        printf("Waiting for a player %s.\n", link_->hostPlace().c_str());
+    else
+        printf("Joining %s.\n", link_->hostName().c_str());
     return true;
 }
 
@@ -177,21 +172,21 @@ Outcome OnlineSession::waitForMatch() {
         drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER);
         if (readFrameInput().leave) {
             puts(hosting_ ? "Gave up waiting for a player." : "Gave up joining.");
-            link_.disconnect(0);
+            link_->disconnect(0);
             return Outcome::GaveUp;
         }
-        if (!hosting_ && !link_.connected() && SDL_GetTicks() - startMs > CONNECT_TIMEOUT_MS) {
-            printf("No answer from %s:%d.\n", options_.joinHost.c_str(), options_.port);
+        if (!hosting_ && !link_->connected() && SDL_GetTicks() - startMs > CONNECT_TIMEOUT_MS) {
+            printf("No answer from %s.\n", link_->hostName().c_str());
             return Outcome::Failed;
         }
-        if (hosting_ && link_.connected() && SDL_GetTicks() - connectedMs > HELLO_TIMEOUT_MS)
-            link_.disconnect(0);
-        const LinkEvent event = link_.poll(FRAME_PERIOD_MS, received_);
+        if (hosting_ && link_->connected() && SDL_GetTicks() - connectedMs > HELLO_TIMEOUT_MS)
+            link_->disconnect(0);
+        const LinkEvent event = link_->poll(FRAME_PERIOD_MS, received_);
         Packet packet;
         switch (event) {
         case LinkEvent::Connected:
             connectedMs = SDL_GetTicks();
-            link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, KORRIN_VERSION}), true);
+            link_->send(writePacket(HelloPacket{PROTOCOL_VERSION, GAME_VERSION}), true);
             break;
         case LinkEvent::Refused:
             puts("The host already has a player.");
@@ -211,13 +206,14 @@ Outcome OnlineSession::waitForMatch() {
                     return Outcome::Failed;
                 helloMatched = true;
                 if (hosting_) {
-                    const StartPacket start{randomSeed(), static_cast<uint8_t>(ballType)};
-                    link_.send(writePacket(start), true);
-                    startMatch(start);
+                    const StartPacket start{
+                        {randomSeed(), ONLINE_PLAYERS, static_cast<uint8_t>(ballType)}};
+                    link_->send(writePacket(start), true);
+                    beginPlay(start);
                     return Outcome::Played;
                 }
             } else if (packet.type == PacketType::Start && helloMatched && !hosting_) {
-                startMatch(packet.start);
+                beginPlay(packet.start);
                 return Outcome::Played;
             } else {
                 ++stats_.badPackets;
@@ -230,23 +226,19 @@ Outcome OnlineSession::waitForMatch() {
 }
 
 bool OnlineSession::handleHello(const HelloPacket &hello) {
-    if (hello.protocol == PROTOCOL_VERSION && hello.gameVersion == KORRIN_VERSION)
+    if (hello.protocol == PROTOCOL_VERSION && hello.gameVersion == GAME_VERSION)
         return true;
     printf("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).\n",
-           KORRIN_VERSION, PROTOCOL_VERSION, hello.gameVersion.c_str(), hello.protocol);
-    link_.disconnect(DISCONNECT_WAIT_MS);
+           GAME_VERSION, PROTOCOL_VERSION, hello.gameVersion.c_str(), hello.protocol);
+    link_->disconnect(DISCONNECT_WAIT_MS);
     return false;
 }
 
-void OnlineSession::startMatch(const StartPacket &start) {
+void OnlineSession::beginPlay(const StartPacket &start) {
     puts(hosting_ ? "A player joined: the match starts." : "Joined: the match starts.");
-    numPlayers = 2;
-    ballType = start.ballType;
-    quitFlag = 0;
-    resetAll();
-    setRandomSeed(start.seed);
+    startMatch(start.start);
     if (recorder_.isOpen())
-        recorder_.beginMatch(currentMatchStart());
+        recorder_.beginMatch(start.start);
     lastHeardMs_ = SDL_GetTicks();
     nextFrameMs_ = lastHeardMs_;
     stats_.startMs = lastHeardMs_;
@@ -271,7 +263,7 @@ Outcome OnlineSession::playMatch() {
         if (syncLost_) {
             printf("Lost sync with the other player at frame %u.\n", syncLostFrame_);
             // Our hash may still be on its way: the other side must see it too.
-            link_.disconnect(DISCONNECT_WAIT_MS);
+            link_->disconnect(DISCONNECT_WAIT_MS);
             quitFlag = -1;
             endMatch();
             return Outcome::Failed;
@@ -283,7 +275,7 @@ Outcome OnlineSession::playMatch() {
         }
         if (peerGone_ || SDL_GetTicks() - lastHeardMs_ > SILENCE_LIMIT_MS) {
             puts("Connection to the other player lost.");
-            link_.disconnect(0);
+            link_->disconnect(0);
             quitFlag = -1;
             endMatch();
             return Outcome::Failed;
@@ -297,7 +289,7 @@ void OnlineSession::serviceLink() {
     const Uint32 now = SDL_GetTicks();
     Uint32 waitMs = nextFrameMs_ > now ? nextFrameMs_ - now : 0;
     for (;;) {
-        const LinkEvent event = link_.poll(waitMs, received_);
+        const LinkEvent event = link_->poll(waitMs, received_);
         waitMs = 0;
         if (event == LinkEvent::None)
             return;
@@ -335,7 +327,7 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
     rollback_.acknowledge(inputs.receivedFrames);
     // Where the other side is now: its frames when it sent, and the frames
     // that passed while the packet travelled.
-    const double travelFrames = link_.roundTripMs() / 2.0 / ONLINE_FRAME_MS;
+    const double travelFrames = link_->roundTripMs() / 2.0 / FRAME_PERIOD_MS;
     const double ahead = static_cast<double>(frames) - (inputs.senderFrames + travelFrames);
     aheadFrames_ += AHEAD_SMOOTHING * (ahead - aheadFrames_);
 }
@@ -360,7 +352,7 @@ void OnlineSession::hashSettledFrames() {
         localHashes_[nextHashFrame_] = hash;
         if (localHashes_.size() > HASHES_KEPT)
             localHashes_.erase(localHashes_.begin());
-        link_.send(writePacket(HashPacket{nextHashFrame_, hash}), true);
+        link_->send(writePacket(HashPacket{nextHashFrame_, hash}), true);
         compareHashes(nextHashFrame_);
         nextHashFrame_ += HASH_INTERVAL_FRAMES;
     }
@@ -370,7 +362,7 @@ void OnlineSession::recordSettledFrames() {
     if (!recorder_.isOpen())
         return;
     for (; recordedFrames_ < rollback_.settledFrames(); ++recordedFrames_)
-        recorder_.addFrame(rollback_.inputsOf(recordedFrames_), ONLINE_FRAME_MS);
+        recorder_.addFrame(rollback_.inputsOf(recordedFrames_), FRAME_PERIOD_MS);
 }
 
 void OnlineSession::compareHashes(uint32_t frame) {
@@ -396,19 +388,19 @@ void OnlineSession::runDueFrames() {
         if (!stalled_)
             stallStartMs_ = now;
         stalled_ = true;
-        if (now - lastSendMs_ >= FRAME_PERIOD_MS)
+        if (now - lastSendMs_ >= static_cast<Uint32>(FRAME_PERIOD_MS))
             sendInputs();
         nextFrameMs_ = now + STALL_POLL_MS;
         return;
     }
-    if (stalled_ && now - stallStartMs_ > ONLINE_FRAME_MS)
+    if (stalled_ && now - stallStartMs_ > static_cast<Uint32>(FRAME_PERIOD_MS))
         ++stats_.longStalls;
     stalled_ = false;
-    rollback_.advance(localInputBits(input));
+    playMatchSounds(rollback_.advance(localButtons(input, side_)));
     sendInputs();
     drawScreen();
     // A frame that came late is not made up by running the next ones sooner.
-    nextFrameMs_ = std::max(nextFrameMs_ + ONLINE_FRAME_MS, now);
+    nextFrameMs_ = std::max(nextFrameMs_ + FRAME_PERIOD_MS, now);
     if (aheadFrames_ > AHEAD_LIMIT_FRAMES)
         nextFrameMs_ += AHEAD_WAIT_MS;
 }
@@ -419,7 +411,7 @@ void OnlineSession::sendInputs() {
     packet.receivedFrames = rollback_.remoteFrames();
     packet.firstFrame = std::min(rollback_.acknowledgedFrames(), rollback_.frames());
     packet.inputs = rollback_.unacknowledgedInputs(MAX_INPUTS_PER_PACKET);
-    link_.send(writePacket(packet), false);
+    link_->send(writePacket(packet), false);
     lastSendMs_ = SDL_GetTicks();
 }
 
@@ -431,13 +423,13 @@ void OnlineSession::finishMatch() {
         puts("The other player left the match.");
     printf("Final score: %d - %d.\n", Players[0].getScore(), Players[1].getScore());
     if (recorder_.isOpen()) {
-        const std::string error = recorder_.finishMatch(currentMatchEnd());
-        if (!error.empty())
-            fprintf(stderr, "%s\n", error.c_str());
+        const Status finished = recorder_.finishMatch(currentMatchEnd());
+        if (!finished.ok())
+            fprintf(stderr, "%s\n", finished.error.c_str());
     }
     // The last packets tell the other side that we hold its inputs too.
     sendInputs();
-    link_.disconnect(DISCONNECT_WAIT_MS);
+    link_->disconnect(DISCONNECT_WAIT_MS);
     endMatch();
 }
 
@@ -454,7 +446,7 @@ void OnlineSession::printStats() const {
         "in %.0f us), %d stalls over a frame, %.0f B/s sent, %.0f B/s received, %d bad packets\n",
         rollback_.frames(), depths.size(), percentile(50), percentile(99),
         stats_.worstRollbackDepth, stats_.worstRollbackUs, stats_.longStalls,
-        link_.bytesSent() / seconds, link_.bytesReceived() / seconds, stats_.badPackets);
+        link_->bytesSent() / seconds, link_->bytesReceived() / seconds, stats_.badPackets);
 }
 } // namespace
 

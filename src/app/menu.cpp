@@ -16,7 +16,6 @@ constexpr const char *MENU_SOUND_PATH = "snd/menu-opt.wav";
 
 constexpr int ENTRY_COUNT = 3;
 constexpr int ENTRY_LEAVE = 2;
-constexpr int BALL_TYPES = 4;
 // Entries stand 33 rows apart, in the highlight image and on the screen alike.
 constexpr int ENTRY_SCREEN_X = 63;
 constexpr int FIRST_ENTRY_SCREEN_Y = 78;

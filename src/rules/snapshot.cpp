@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "init.h"
+#include "match.h"
 #include "randgen.h"
 
 namespace {

@@ -3,10 +3,6 @@
 
 #include <algorithm>
 
-#include "game.h"
-#include "init.h"
-#include "sound.h"
-
 Rollback::Rollback(int localSide) : localSide_(localSide) {}
 
 uint32_t Rollback::settledFrames() const {
@@ -22,22 +18,26 @@ void Rollback::acknowledge(uint32_t localFrames) {
     acknowledged_ = std::max(acknowledged_, localFrames);
 }
 
-void Rollback::advance(uint8_t localInput) {
+FrameSounds Rollback::advance(uint8_t localInput) {
     const uint32_t frame = frames_;
     localInputs_[frame % HISTORY] = localInput;
     if (frame >= remoteFrames_)
         remoteInputs_[frame % HISTORY] = predictedRemote();
-    runFrom(frame);
+    return runFrom(frame);
 }
 
 bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count) {
     if (first + count > frames_ + MAX_PREDICTION_FRAMES)
         return false;
-    // What is known (and still kept) must not change: a packet saying
-    // otherwise is not to be trusted at all.
+    // The other player presses only their own buttons, and what is known
+    // (and still kept) must not change: a packet saying otherwise is not to
+    // be trusted at all.
+    const uint8_t remoteButtons = playerButtons(1 - localSide_);
     const uint32_t newest = std::max(frames_, remoteFrames_);
     for (size_t i = 0; i < count; ++i) {
         const uint32_t frame = first + static_cast<uint32_t>(i);
+        if ((inputs[i] & ~remoteButtons) != 0)
+            return false;
         if (frame < remoteFrames_ && frame + HISTORY > newest &&
             remoteInputs_[frame % HISTORY] != inputs[i])
             return false;
@@ -66,16 +66,12 @@ uint32_t Rollback::correct() {
     restoreMatch(before_[from % HISTORY]);
     frames_ = from;
     ended_ = false;
-    // The frames were heard when first run; running them again is silent.
-    const bool wasMuted = effectsMuted;
-    effectsMuted = true;
     const uint8_t prediction = predictedRemote();
     for (uint32_t frame = from; frame < to && !ended_; ++frame) {
         if (frame >= remoteFrames_)
             remoteInputs_[frame % HISTORY] = prediction;
         runFrom(frame);
     }
-    effectsMuted = wasMuted;
     return frames_ - from;
 }
 
@@ -101,35 +97,27 @@ uint64_t Rollback::settledHash(uint32_t frame) const {
 }
 
 FrameInput Rollback::inputsOf(uint32_t frame) const {
-    FrameInput input{};
-    const uint8_t local = localInputs_[frame % HISTORY];
-    const uint8_t remote = remoteInputs_[frame % HISTORY];
-    const uint8_t bySide[2] = {localSide_ == 0 ? local : remote, localSide_ == 0 ? remote : local};
-    for (int side = 0; side < 2; ++side) {
-        input.up[side] = (bySide[side] & INPUT_UP) != 0;
-        input.down[side] = (bySide[side] & INPUT_DOWN) != 0;
-    }
-    input.leave = ((local | remote) & INPUT_LEAVE) != 0;
-    return input;
+    return decodeFrameInput(localInputs_[frame % HISTORY] | remoteInputs_[frame % HISTORY]);
 }
 
 bool Rollback::remoteLeft() const {
-    return settledEnd() && (remoteInputs_[endFrame_ % HISTORY] & INPUT_LEAVE) != 0;
+    return settledEnd() && (remoteInputs_[endFrame_ % HISTORY] & BUTTON_LEAVE) != 0;
 }
 
-void Rollback::runFrom(uint32_t frame) {
+FrameSounds Rollback::runFrom(uint32_t frame) {
     before_[frame % HISTORY] = saveMatch();
-    runFrame(inputsOf(frame), ONLINE_FRAME_MS);
+    const FrameSounds sounds = runFrame(inputsOf(frame), FRAME_PERIOD_MS);
     frames_ = frame + 1;
     if (quitFlag != 0) {
         ended_ = true;
         endFrame_ = frame;
     }
+    return sounds;
 }
 
 uint8_t Rollback::predictedRemote() const {
     // The other player keeps holding what they held; nobody is predicted to leave.
     if (remoteFrames_ == 0)
         return 0;
-    return static_cast<uint8_t>(remoteInputs_[(remoteFrames_ - 1) % HISTORY] & ~INPUT_LEAVE);
+    return static_cast<uint8_t>(remoteInputs_[(remoteFrames_ - 1) % HISTORY] & ~BUTTON_LEAVE);
 }

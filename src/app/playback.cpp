@@ -1,0 +1,45 @@
+// Playing recorded matches again on the screen.
+#include "playback.h"
+
+#include <algorithm>
+
+#include "game.h"
+#include "init.h"
+#include "input.h"
+#include "verify.h"
+
+namespace {
+// Waits until the clock reaches due (modulo 2^32); returns at once when it is past.
+void waitUntil(Uint32 due) {
+    const Sint32 left = static_cast<Sint32>(due - SDL_GetTicks());
+    if (left > 0)
+        SDL_Delay(static_cast<Uint32>(left));
+}
+
+// Shows one match; false when the viewer asked to leave.
+bool showRecordedMatch(const RecordedMatch &match) {
+    beginMatch();
+    bool viewerLeft = false;
+    Uint32 due = SDL_GetTicks();
+    const auto atItsPace = [&](const RecordedFrame &frame) {
+        due += frame.ms;
+        waitUntil(due);
+        viewerLeft = readFrameInput().leave;
+        if (viewerLeft)
+            quitFlag = -1;
+        return !viewerLeft;
+    };
+    const auto shown = [](FrameSounds sounds) {
+        playMatchSounds(sounds);
+        drawScreen();
+    };
+    runRecordedMatch(match, atItsPace, shown);
+    endMatch();
+    return !viewerLeft;
+}
+} // namespace
+
+void showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    // Stops at the first match the viewer leaves.
+    (void)std::all_of(matches.begin(), matches.end(), showRecordedMatch);
+}

@@ -1,0 +1,11 @@
+// Recorded matches shown again in the window at their recorded pace, with
+// their sounds and game-over pictures (--replay FILE).
+#pragma once
+
+#include <vector>
+
+#include "replayfile.h"
+
+// Shows the matches in order. Escape or a close request ends the whole
+// replay. Needs initGame.
+void showRecordedMatches(const std::vector<RecordedMatch> &matches);

@@ -1,0 +1,49 @@
+// The connection to the other game of an online match, whatever carries it:
+// ENet over UDP natively (enet_link.h), a WebRTC data channel in the browser.
+// The online session speaks to it only through this interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "failure.h"
+
+// Why a link ended or could not start.
+enum class LinkEvent { None, Connected, Received, Disconnected, Refused };
+
+class Link {
+  public:
+    virtual ~Link() = default;
+
+    // Where the host waits, for its first line: "on port 27960", "in room R".
+    virtual std::string hostPlace() const = 0;
+    // The host as the joining side names it: "HOST:PORT", "room R".
+    virtual std::string hostName() const = 0;
+
+    // Waits at most waitMs for something to happen on the link and says what:
+    // the peer connected, a packet arrived (into data), the peer left or was
+    // lost (Disconnected), or it refused us (Refused). A second peer knocking
+    // at a host is turned away here and reported as None.
+    virtual LinkEvent poll(uint32_t waitMs, std::vector<uint8_t> &data) = 0;
+    // Sends to the peer, if any: reliable packets arrive once and in order,
+    // unreliable ones may be lost.
+    virtual void send(const std::vector<uint8_t> &packet, bool reliable) = 0;
+    // Says goodbye to the peer after what is queued has left, waiting at most
+    // waitMs for it to answer; with 0, at once (what is queued is dropped).
+    virtual void disconnect(uint32_t waitMs) = 0;
+    virtual bool connected() const = 0;
+
+    // The smoothed round trip to the peer, in ms.
+    virtual uint32_t roundTripMs() const = 0;
+    // Bytes sent and received so far, the link's own traffic included.
+    virtual uint64_t bytesSent() const = 0;
+    virtual uint64_t bytesReceived() const = 0;
+};
+
+// Opens the link of an online session: hosting (on port, 0 for any free
+// one; a browser makes a room instead) or joining host at port. Defined once
+// for each platform: enet_link.cpp natively, web/link_web.cpp in the browser.
+// The error completes "Cannot host: " or "Cannot join: ".
+Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, uint16_t port);

@@ -1,0 +1,127 @@
+// The packets the two sides exchange.
+#include "packets.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "bytes.h"
+#include "version.h"
+
+namespace {
+// The first bytes of a Hello: they tell a Korrin Tavrel peer from anything else.
+constexpr uint8_t HELLO_MAGIC[4] = {'K', 'T', 'A', 'V'};
+constexpr size_t HELLO_FIXED_SIZE = 1 + sizeof HELLO_MAGIC + 2 + 1;
+constexpr size_t START_SIZE = 1 + 4 + 1 + 1;
+
+constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 1;
+constexpr size_t HASH_SIZE = 1 + 4 + 8;
+
+bool printableVersion(const std::string &version) {
+    return !version.empty() && version.size() <= MAX_GAME_VERSION_LENGTH &&
+           std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+bool readHello(ByteReader &in, HelloPacket &hello) {
+    if (in.left() < HELLO_FIXED_SIZE - 1)
+        return false;
+    if (!std::equal(std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC), in.here()))
+        return false;
+    in.skip(sizeof HELLO_MAGIC);
+    hello.protocol = static_cast<uint16_t>(in.next(2));
+    const size_t length = in.next(1);
+    if (in.left() != length)
+        return false;
+    hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
+    return printableVersion(hello.gameVersion);
+}
+
+bool readStart(ByteReader &in, StartPacket &start) {
+    if (in.left() != START_SIZE - 1)
+        return false;
+    start.start.seed = static_cast<int32_t>(static_cast<uint32_t>(in.next(4)));
+    start.start.players = static_cast<uint8_t>(in.next(1));
+    start.start.ballType = static_cast<uint8_t>(in.next(1));
+    return start.start.players == ONLINE_PLAYERS && start.start.ballType < BALL_TYPES;
+}
+
+bool readInputs(ByteReader &in, InputsPacket &inputs) {
+    if (in.left() < INPUTS_FIXED_SIZE - 1)
+        return false;
+    inputs.senderFrames = static_cast<uint32_t>(in.next(4));
+    inputs.receivedFrames = static_cast<uint32_t>(in.next(4));
+    inputs.firstFrame = static_cast<uint32_t>(in.next(4));
+    const size_t count = in.next(1);
+    if (count > MAX_INPUTS_PER_PACKET || in.left() != count)
+        return false;
+    if (inputs.senderFrames >= FRAME_LIMIT || inputs.receivedFrames >= FRAME_LIMIT ||
+        inputs.firstFrame > inputs.senderFrames || inputs.senderFrames - inputs.firstFrame < count)
+        return false;
+    inputs.inputs.assign(in.here(), in.here() + count);
+    return std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
+                       [](uint8_t input) { return (input & ~ALL_FRAME_BUTTONS) == 0; });
+}
+
+bool readHash(ByteReader &in, HashPacket &hash) {
+    if (in.left() != HASH_SIZE - 1)
+        return false;
+    hash.frame = static_cast<uint32_t>(in.next(4));
+    hash.hash = in.next(8);
+    return hash.frame < FRAME_LIMIT;
+}
+} // namespace
+
+std::vector<uint8_t> writePacket(const HelloPacket &hello) {
+    std::vector<uint8_t> out;
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Hello), 1);
+    out.insert(out.end(), std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC));
+    putLittleEndian(out, hello.protocol, 2);
+    putLittleEndian(out, static_cast<uint8_t>(hello.gameVersion.size()), 1);
+    out.insert(out.end(), hello.gameVersion.begin(), hello.gameVersion.end());
+    return out;
+}
+
+std::vector<uint8_t> writePacket(const StartPacket &start) {
+    std::vector<uint8_t> out;
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Start), 1);
+    putLittleEndian(out, static_cast<uint32_t>(start.start.seed), 4);
+    putLittleEndian(out, start.start.players, 1);
+    putLittleEndian(out, start.start.ballType, 1);
+    return out;
+}
+
+std::vector<uint8_t> writePacket(const InputsPacket &inputs) {
+    std::vector<uint8_t> out;
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Inputs), 1);
+    putLittleEndian(out, inputs.senderFrames, 4);
+    putLittleEndian(out, inputs.receivedFrames, 4);
+    putLittleEndian(out, inputs.firstFrame, 4);
+    putLittleEndian(out, static_cast<uint8_t>(inputs.inputs.size()), 1);
+    out.insert(out.end(), inputs.inputs.begin(), inputs.inputs.end());
+    return out;
+}
+
+std::vector<uint8_t> writePacket(const HashPacket &hash) {
+    std::vector<uint8_t> out;
+    putLittleEndian(out, static_cast<uint8_t>(PacketType::Hash), 1);
+    putLittleEndian(out, hash.frame, 4);
+    putLittleEndian(out, hash.hash, 8);
+    return out;
+}
+
+bool readPacket(const uint8_t *data, size_t size, Packet &packet) {
+    if (size == 0)
+        return false;
+    ByteReader in(data, size);
+    packet.type = static_cast<PacketType>(in.next(1));
+    switch (packet.type) {
+    case PacketType::Hello:
+        return readHello(in, packet.hello);
+    case PacketType::Start:
+        return readStart(in, packet.start);
+    case PacketType::Inputs:
+        return readInputs(in, packet.inputs);
+    case PacketType::Hash:
+        return readHash(in, packet.hash);
+    }
+    return false;
+}

@@ -1,0 +1,58 @@
+// Recorded matches run again.
+#include "verify.h"
+
+#include <cstdio>
+#include <numeric>
+
+#include "snapshot.h"
+
+namespace {
+constexpr double MS_PER_SECOND = 1000.0;
+
+double matchSeconds(const RecordedMatch &match) {
+    const long ms =
+        std::accumulate(match.frames.begin(), match.frames.end(), 0L,
+                        [](long sum, const RecordedFrame &frame) { return sum + frame.ms; });
+    return static_cast<double>(ms) / MS_PER_SECOND;
+}
+} // namespace
+
+bool runRecordedMatch(const RecordedMatch &match,
+                      const std::function<bool(const RecordedFrame &)> &beforeFrame,
+                      const std::function<void(FrameSounds)> &afterFrame) {
+    startMatch(match.start);
+    for (const RecordedFrame &frame : match.frames) {
+        if (quitFlag != 0 || !beforeFrame(frame))
+            return false;
+        afterFrame(runFrame(decodeFrameInput(frame.buttons), frame.ms));
+    }
+    return true;
+}
+
+bool replaysAsRecorded(const RecordedMatch &match) {
+    const bool ranAll = runRecordedMatch(
+        match, [](const RecordedFrame &) { return true; }, [](FrameSounds) {});
+    return ranAll && matchHash() == match.end.hash;
+}
+
+int verifyRecordedMatches(const std::string &path) {
+    const Result<ReplayContents> read = readReplayFile(path);
+    if (!read.ok()) {
+        fprintf(stderr, "%s\n", read.error.c_str());
+        return 1;
+    }
+    int differing = 0;
+    const std::vector<RecordedMatch> &matches = read.value.matches;
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const RecordedMatch &match = matches[i];
+        const bool same = replaysAsRecorded(match);
+        const std::string verdict = same ? "end state as recorded"
+                                         : "END STATE DIFFERS (recorded " +
+                                               std::to_string(match.end.scores[0]) + "-" +
+                                               std::to_string(match.end.scores[1]) + ")";
+        differing += same ? 0 : 1;
+        printf("Match %zu: %d-%d after %.1f s, %s\n", i + 1, Players[0].getScore(),
+               Players[1].getScore(), matchSeconds(match), verdict.c_str());
+    }
+    return differing == 0 ? 0 : 1;
+}
