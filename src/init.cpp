@@ -8,6 +8,7 @@
 
 #include <SDL_image.h>
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 Player Players[2];
@@ -78,6 +79,7 @@ constexpr const char *CRISP_SCALE_METHOD = "nearest";
 constexpr const char *DISPLAY_VARIABLES[] = {"DISPLAY", "WAYLAND_DISPLAY"};
 constexpr const char *UNSEEN_DRIVERS[] = {"offscreen", "dummy", "aalib", "caca"};
 constexpr const char *VIDEO_DRIVER_VARIABLE = "SDL_VIDEODRIVER";
+constexpr int DRIVER_NAME_SIZE = 32; // bytes, more than any driver's name
 
 bool isSet(const char *variable) {
     const char *value = getenv(variable);
@@ -88,24 +90,22 @@ bool isSet(const char *variable) {
 // over the terminal inside SDL_Init); "" when it may find one. A driver the
 // player chose is theirs, also one that needs no display (the tests' dummy).
 std::string displayMissing() {
-    if (isSet(VIDEO_DRIVER_VARIABLE))
+    if (isSet(VIDEO_DRIVER_VARIABLE) ||
+        std::any_of(std::begin(DISPLAY_VARIABLES), std::end(DISPLAY_VARIABLES), isSet))
         return "";
-    for (const char *variable : DISPLAY_VARIABLES)
-        if (isSet(variable))
-            return "";
     return "DISPLAY and WAYLAND_DISPLAY are not set";
 }
 
 // Once SDL has started: why the driver it fell back to shows nothing (the
 // display named could not be reached), or "".
 std::string displayUnreached() {
-    char driver[32] = "";
+    char driver[DRIVER_NAME_SIZE] = "";
     if (isSet(VIDEO_DRIVER_VARIABLE) || SDL_VideoDriverName(driver, sizeof driver) == nullptr)
         return "";
-    for (const char *unseen : UNSEEN_DRIVERS)
-        if (strcmp(driver, unseen) == 0)
-            return std::string("SDL fell back to its ") + driver + " driver";
-    return "";
+    const auto isDriver = [&driver](const char *unseen) { return strcmp(driver, unseen) == 0; };
+    if (std::none_of(std::begin(UNSEEN_DRIVERS), std::end(UNSEEN_DRIVERS), isDriver))
+        return "";
+    return std::string("SDL fell back to its ") + driver + " driver";
 }
 #else
 // Elsewhere (the browser) SDL shows its picture without such variables.
