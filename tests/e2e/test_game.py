@@ -235,6 +235,8 @@ class StartUpFailures(GameTest):
             ("nothing in the working directory, audio busy",
              {"assets": None, "env": {"SDL_DISKAUDIODELAY": "0"}},
              [VERSION_LINE, FONT_MISSING, INIT_FAILED], None),
+            ("data folder named by a launcher not there", {"env": {"KORRIN_DATA_DIR": "/no"}},
+             [], None),
             ("X11 driver and no display", {"display": False, "env": {"SDL_VIDEODRIVER": "x11"}},
              NO_VIDEO_DEVICE, compat_failed("x11 not available")),
             ("unknown video driver", {"display": False, "env": {"SDL_VIDEODRIVER": "bogus"}},
@@ -723,13 +725,27 @@ class Install(GameTest):
         with tempfile.TemporaryDirectory(prefix="korrin-prefix-") as prefix:
             subprocess.run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix], check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=60)
-            # Found on the PATH and started in an empty directory: the launcher
-            # must take the game to its data folder, or no image would load.
-            path = os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")
-            with self.game(command=["korrin-tavrel"], env={"PATH": path}) as session:
+            # Found on the PATH and started in an empty directory: the game
+            # must find its data folder, or no image would load, and a file
+            # name on the command line must mean that directory. A match left
+            # at once is recorded, then verified and replayed where it is.
+            env = {"PATH": os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")}
+            with self.game(command=["korrin-tavrel", "--record", "m.krp"], env=env) as session:
                 session.open_menu(shows_menu)
-                session.leave_from_fresh_menu(shows_menu)
-                self.assertRun(session, expected_lines(1), 0)
+                session.press("Return")
+                session.wait_for_line(EXITING_MENU)
+                session.press("Escape")
+                session.leave_from_fresh_menu(shows_menu, 2)
+                self.assertRun(session, expected_lines(2), 0)
+                with open(os.path.join(session.workdir, "m.krp"), "rb") as f:
+                    recording = f.read()
+            for option, last_line in (("--verify", "end state as recorded"),
+                                      ("--replay", CLOSING[-1])):
+                with self.game(command=["korrin-tavrel", option, "m.krp"], env=env,
+                               files={"m.krp": recording}) as session:
+                    printed, status = session.run(timeout=30)
+                    self.assertEqual(status, 0, session.stderr()[-3000:])
+                    self.assertTrue(printed[-1].endswith(last_line), printed)
 
             # The desktop entry and its icon where freedesktop looks for them.
             share = os.path.join(prefix, "share")
