@@ -1,17 +1,12 @@
 #!/usr/bin/env python3
-"""manual_lists_messages.py ROOT: the manual page's DIAGNOSTICS and the lines
-the game prints agree.
-
-A message is a string literal passed to puts, printf or fprintf in
-src/**/*.cpp; its conversions (%s, %d, ...) stand for any text, as the
-manual's italic placeholders do. Each must match an entry (the line after a
-.TP or .TQ). Each entry must match a message or, for lines put together from
-pieces (a replay file's problem, an option error), have every run of words
-between placeholders and colons among the source's literals. Not messages:
-placeholders alone (the words come from elsewhere) and several lines
-(--help, which OPTIONS describes). The web build's own lines (web/) go to
-the browser's console, not to a terminal: the manual, the installed game's,
-leaves them out.
+"""manual_lists_messages.py ROOT: the manual page's DIAGNOSTICS list the lines
+the game prints (literals passed to puts, printf, fprintf in src/**/*.cpp;
+%s, %d, ... match any text, as the manual's italic placeholders do), and
+only those: an entry matches a message, or, for lines put together from
+pieces (a replay file's problem), its words between placeholders and colons
+are among the source's literals. Not messages: placeholders alone (the words
+come from elsewhere), several lines (--help, which OPTIONS describes), and
+the web build's lines (web/: the browser's console, not the installed game).
 """
 
 import glob

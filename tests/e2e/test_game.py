@@ -256,13 +256,10 @@ class StartUpFailures(GameTest):
                 self.assertRun(session, lines, 1)
 
     def test_no_display_is_said_at_once(self):
-        """No video driver named and no display to reach: SDL would fall back
-        to a driver that shows nobody anything (classic SDL 1.2's text mode,
-        drawn into the terminal; SDL2's offscreen under sdl12-compat). The game
-        says so in one line and ends with status 1 within a second. A display
-        named but not answering is seen once SDL has started; the text-mode
-        driver's codes, entering and leaving the terminal's screen, then come
-        before the line."""
+        """No video driver named and no display to reach, where SDL would fall
+        back to text mode (classic) or offscreen (sdl12-compat): one line,
+        status 1, within a second. A dead display is seen once SDL has
+        started; the text-mode driver's terminal codes come before the line."""
         dead_display = next(":%d" % n for n in itertools.count(4000)
                             if not os.path.exists("/tmp/.X11-unix/X%d" % n))
         fallback = "offscreen" if e2e.sdl12_compat() else "caca"
