@@ -20,6 +20,10 @@ for f in usr/games/korrin-tavrel usr/libexec/korrin-tavrel/korrin-tavrel \
   [ -s "$tree/$f" ] || fail "$f is not in the package"
 done
 
+# The packaged launcher, run in another folder, reads a relative file name there.
+cp "$root/tests/replays/two-player-escape-ball1.krp" "$tree/m.krp"
+(cd "$tree" && usr/games/korrin-tavrel --verify m.krp >/dev/null) || fail "--verify m.krp in $tree"
+
 lintian --fail-on error,warning "$deb" || fail "lintian"
 appstream=$(appstreamcli validate --no-net --pedantic "$tree"/usr/share/metainfo/*.xml) || fail "appstreamcli: $appstream"
 ! echo "$appstream" | grep -q '^[EW]:' || fail "appstreamcli: $appstream"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts Korrin Tavrel through the build tree's launcher,
-# which runs it in the repository root, where it finds its img/ and snd/
-# folders, and on sdl12-compat where the machine has it (as the installed
-# launcher does).
+# which tells it to find its img/ and snd/ folders in the repository root and
+# runs it on sdl12-compat where the machine has it (as the installed launcher
+# does).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 korrin_install_packages

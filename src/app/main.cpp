@@ -1,7 +1,10 @@
 // Korrin Tavrel: the program's entry. Reads the command line, starts the
 // media libraries, then alternates menu and match until the player leaves.
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "desktop.h"
 #include "game.h"
@@ -17,6 +20,42 @@
 
 namespace {
 constexpr const char *CLOSING_LINE = "Korrin Tavrel is exiting normally.";
+// The launcher names the folder of img/ and snd/ here instead of starting
+// the game in it, so that the player's file names keep meaning the folder
+// they were typed in.
+constexpr const char *DATA_FOLDER_VARIABLE = "KORRIN_DATA_DIR";
+
+// A file name of the command line, taken from the folder the game started in.
+// Should that folder have no name any more, the name stays as typed, and
+// opening the file says what is wrong.
+void makeAbsolute(std::string &path) {
+    if (path.empty())
+        return;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (!error)
+        path = absolute.string();
+}
+
+// With a data folder named by the launcher: the options' file names become
+// absolute, then the game moves into that folder, where it loads its assets.
+// Started without it (from the repository root, in the tests) nothing moves.
+// Returns false after saying why the folder cannot be entered.
+bool enterDataFolder(Options &options) {
+    const char *folder = getenv(DATA_FOLDER_VARIABLE);
+    if (folder == nullptr || *folder == '\0')
+        return true;
+    makeAbsolute(options.recordPath);
+    makeAbsolute(options.replayPath);
+    std::error_code error;
+    std::filesystem::current_path(folder, error);
+    if (error) {
+        fprintf(stderr, "korrin-tavrel: cannot enter the data folder %s: %s\n", folder,
+                error.message().c_str());
+        return false;
+    }
+    return true;
+}
 
 // The menu and its matches, as the game has always run.
 int playFromMenu() {
@@ -63,6 +102,8 @@ int main(int argc, char **argv) {
     Options options;
     if (const int status = parseOptions(argc, argv, options); status != 0)
         return status;
+    if (!enterDataFolder(options))
+        return 1;
     switch (options.mode) {
     case Mode::Help:
         printUsage(stdout);

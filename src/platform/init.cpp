@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <SDL_image.h>
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 SDL_Surface *screen = nullptr;
@@ -42,6 +44,54 @@ constexpr const char *SCALE_VARIABLE = "SDL12COMPAT_WINDOW_SCALING";
 constexpr const char *SCALE_METHOD_VARIABLE = "SDL12COMPAT_SCALE_METHOD";
 constexpr const char *CRISP_SCALE_METHOD = "nearest";
 
+#ifdef __linux__
+// On Linux SDL shows its window through an X server or a Wayland compositor,
+// which it finds through these variables. When it reaches neither (over ssh,
+// on a text console) it falls back to a driver that draws into the terminal
+// (classic SDL 1.2's text-mode ones) or nowhere (SDL2's offscreen, under
+// sdl12-compat), and the game would run unseen.
+constexpr const char *DISPLAY_VARIABLES[] = {"DISPLAY", "WAYLAND_DISPLAY"};
+constexpr const char *UNSEEN_DRIVERS[] = {"offscreen", "dummy", "aalib", "caca"};
+constexpr const char *VIDEO_DRIVER_VARIABLE = "SDL_VIDEODRIVER";
+constexpr int DRIVER_NAME_SIZE = 32; // bytes, more than any driver's name
+
+bool isSet(const char *variable) {
+    const char *value = getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
+// Why SDL will find no display, before it starts (the text-mode drivers take
+// over the terminal inside SDL_Init); "" when it may find one. A driver the
+// player chose is theirs, also one that needs no display (the tests' dummy).
+std::string displayMissing() {
+    if (isSet(VIDEO_DRIVER_VARIABLE) ||
+        std::any_of(std::begin(DISPLAY_VARIABLES), std::end(DISPLAY_VARIABLES), isSet))
+        return "";
+    return "DISPLAY and WAYLAND_DISPLAY are not set";
+}
+
+// Once SDL has started: why the driver it fell back to shows nothing (the
+// display named could not be reached), or "".
+std::string displayUnreached() {
+    char driver[DRIVER_NAME_SIZE] = "";
+    if (isSet(VIDEO_DRIVER_VARIABLE) || SDL_VideoDriverName(driver, sizeof driver) == nullptr)
+        return "";
+    const auto isDriver = [&driver](const char *unseen) { return strcmp(driver, unseen) == 0; };
+    if (std::none_of(std::begin(UNSEEN_DRIVERS), std::end(UNSEEN_DRIVERS), isDriver))
+        return "";
+    return std::string("SDL fell back to its ") + driver + " driver";
+}
+#else
+// Elsewhere (the browser) SDL shows its picture without such variables.
+std::string displayMissing() { return ""; }
+std::string displayUnreached() { return ""; }
+#endif
+
+// The start-up failure line for a missing display.
+void sayNoDisplay(const std::string &why) {
+    printf("Couldn't initialize SDL: no display found (%s)\n", why.c_str());
+}
+
 // Sets an environment variable for SDL unless the player has set it.
 void setDefault(const char *variable, const std::string &value) {
     setenv(variable, value.c_str(), 0);
@@ -68,6 +118,10 @@ void chooseWindowScale() {
 
 int initGame() {
     setWindowDefaults();
+    if (const std::string missing = displayMissing(); !missing.empty()) {
+        sayNoDisplay(missing);
+        return 1;
+    }
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
         printf("Couldn't initialize SDL: %s\n", SDL_GetError());
         return 1;
@@ -77,6 +131,11 @@ int initGame() {
     // with the audio device open can die of SIGSEGV, SDL2's audio thread
     // calling into the library while it is unloaded.
     std::atexit(SDL_Quit);
+    if (const std::string unreached = displayUnreached(); !unreached.empty()) {
+        SDL_Quit(); // a text-mode driver gives the terminal back before the line
+        sayNoDisplay(unreached);
+        return 1;
+    }
     if (initSound() != 0) {
         puts("Error during sound init.");
         return 1;

@@ -235,6 +235,8 @@ class StartUpFailures(GameTest):
             ("nothing in the working directory, audio busy",
              {"assets": None, "env": {"SDL_DISKAUDIODELAY": "0"}},
              [VERSION_LINE, FONT_MISSING, INIT_FAILED], None),
+            ("data folder named by a launcher not there", {"env": {"KORRIN_DATA_DIR": "/no"}},
+             [], None),
             ("X11 driver and no display", {"display": False, "env": {"SDL_VIDEODRIVER": "x11"}},
              NO_VIDEO_DEVICE, compat_failed("x11 not available")),
             ("unknown video driver", {"display": False, "env": {"SDL_VIDEODRIVER": "bogus"}},
@@ -253,39 +255,32 @@ class StartUpFailures(GameTest):
                 session.start()
                 self.assertRun(session, lines, 1)
 
-    @unittest.skipIf(e2e.sdl12_compat(), "classic SDL 1.2 only: with no DISPLAY, SDL2 under "
-                     "sdl12-compat picks its offscreen driver and the menu waits unseen")
-    def test_no_display_falls_back_to_text_mode(self):
-        """With no X display and no video driver named, Debian's SDL picks
-        its text-mode driver (libcaca through ncurses), which draws on the
-        terminal of standard output. Here there is no terminal (stdin is
-        /dev/null, stdout a pipe)."""
-        # No terminal type: ncurses ends the process inside SDL_Init, before
-        # the game prints a line.
-        with self.game(display=False, env={"TERM": None}) as session:
-            session.start()
-            self.assertRun(session, [], 1)
-            self.assertIn("Error opening terminal: unknown.", session.stderr())
-
-        # A terminal type: the menu is drawn as text into standard output, the
-        # game's lines among the drawing. No key ever comes, so the game stays
-        # in the menu until SIGTERM. ncurses, started by the text-mode driver
-        # after SDL's own handler, takes that signal itself: it restores the
-        # terminal and ends the process with status 1, before the game sees it.
-        with self.game(display=False, env={"TERM": "xterm"}) as session:
-            session.start()
-            session.wait_for_line(SHOWING_MENU, ending=True)
-            time.sleep(1.0)
-            self.assertIsNone(session.proc.poll(), "the game left the menu")
-            printed = list(session.lines)
-            self.assertTrue(printed[0].endswith(VERSION_LINE), printed[0][-200:])
-            self.assertIn("\x1b[", "".join(printed[1:]), "no screen drawing in the output")
-            os.kill(session.proc.pid, signal.SIGTERM)
-            printed, status = session.finish()
-            self.assertEqual(status, 1)
-            self.assertIn("\x1b[?1049l", printed[-1],  # leaves the terminal's alternate screen
-                          "the terminal was not restored")
-            self.assertEqual(session.left_behind(), [])
+    def test_no_display_is_said_at_once(self):
+        """No video driver named and no display to reach, where SDL would fall
+        back to text mode (classic) or offscreen (sdl12-compat): one line,
+        status 1, within a second. A dead display is seen once SDL has
+        started; the text-mode driver's terminal codes come before the line."""
+        dead_display = next(":%d" % n for n in itertools.count(4000)
+                            if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        fallback = "offscreen" if e2e.sdl12_compat() else "caca"
+        # what, environment, why no display was found
+        cases = [
+            ("no display named", {"WAYLAND_DISPLAY": None, "TERM": "xterm"},
+             "DISPLAY and WAYLAND_DISPLAY are not set"),
+            ("a display that does not answer", {"DISPLAY": dead_display, "TERM": "xterm"},
+             "SDL fell back to its %s driver" % fallback),
+        ]
+        for what, env, why in cases:
+            with self.subTest(what), self.game(display=False, env=env) as session:
+                started = time.monotonic()
+                printed, status = session.run(timeout=5)
+                took = time.monotonic() - started
+                printed[:1] = [line[line.find("Couldn't"):] for line in printed[:1]]
+                self.assertEqual((printed, status),
+                                 (["Couldn't initialize SDL: no display found (%s)" % why,
+                                   INIT_FAILED], 1), session.stderr()[-3000:])
+                self.assertLess(took, 1.0)
+                self.assertEqual(session.left_behind(), [])
 
 
 class Menu(GameTest):
@@ -727,13 +722,27 @@ class Install(GameTest):
         with tempfile.TemporaryDirectory(prefix="korrin-prefix-") as prefix:
             subprocess.run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix], check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=60)
-            # Found on the PATH and started in an empty directory: the launcher
-            # must take the game to its data folder, or no image would load.
-            path = os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")
-            with self.game(command=["korrin-tavrel"], env={"PATH": path}) as session:
+            # Found on the PATH and started in an empty directory: the game
+            # must find its data folder, or no image would load, and a file
+            # name on the command line must mean that directory. A match left
+            # at once is recorded, then verified and replayed where it is.
+            env = {"PATH": os.path.join(prefix, "bin") + os.pathsep + os.environ.get("PATH", "")}
+            with self.game(command=["korrin-tavrel", "--record", "m.krp"], env=env) as session:
                 session.open_menu(shows_menu)
-                session.leave_from_fresh_menu(shows_menu)
-                self.assertRun(session, expected_lines(1), 0)
+                session.press("Return")
+                session.wait_for_line(EXITING_MENU)
+                session.press("Escape")
+                session.leave_from_fresh_menu(shows_menu, 2)
+                self.assertRun(session, expected_lines(2), 0)
+                with open(os.path.join(session.workdir, "m.krp"), "rb") as f:
+                    recording = f.read()
+            for option, last_line in (("--verify", "end state as recorded"),
+                                      ("--replay", CLOSING[-1])):
+                with self.game(command=["korrin-tavrel", option, "m.krp"], env=env,
+                               files={"m.krp": recording}) as session:
+                    printed, status = session.run(timeout=30)
+                    self.assertEqual(status, 0, session.stderr()[-3000:])
+                    self.assertTrue(printed[-1].endswith(last_line), printed)
 
             # The desktop entry and its icon where freedesktop looks for them.
             share = os.path.join(prefix, "share")
