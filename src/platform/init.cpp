@@ -10,6 +10,8 @@
 #include <iterator>
 #include <string>
 
+#include "failure.h"
+
 SDL_Surface *screen = nullptr;
 TTF_Font *font = nullptr;
 SDL_Color txtClr = {0, 0, 0, 0};
@@ -60,36 +62,36 @@ bool isSet(const char *variable) {
     return value != nullptr && *value != '\0';
 }
 
-// Why SDL will find no display, before it starts (the text-mode drivers take
-// over the terminal inside SDL_Init); "" when it may find one. A driver the
+// Fails, saying why, when SDL will find no display, before it starts (the
+// text-mode drivers take over the terminal inside SDL_Init). A driver the
 // player chose is theirs, also one that needs no display (the tests' dummy).
-std::string displayMissing() {
+Status displayPresent() {
     if (isSet(VIDEO_DRIVER_VARIABLE) ||
         std::any_of(std::begin(DISPLAY_VARIABLES), std::end(DISPLAY_VARIABLES), isSet))
-        return "";
-    return "DISPLAY and WAYLAND_DISPLAY are not set";
+        return {};
+    return {"DISPLAY and WAYLAND_DISPLAY are not set"};
 }
 
-// Once SDL has started: why the driver it fell back to shows nothing (the
-// display named could not be reached), or "".
-std::string displayUnreached() {
+// Once SDL has started: fails, saying why, when the driver it fell back to
+// shows nothing (the display named could not be reached).
+Status displayReached() {
     char driver[DRIVER_NAME_SIZE] = "";
     if (isSet(VIDEO_DRIVER_VARIABLE) || SDL_VideoDriverName(driver, sizeof driver) == nullptr)
-        return "";
+        return {};
     const auto isDriver = [&driver](const char *unseen) { return strcmp(driver, unseen) == 0; };
     if (std::none_of(std::begin(UNSEEN_DRIVERS), std::end(UNSEEN_DRIVERS), isDriver))
-        return "";
-    return std::string("SDL fell back to its ") + driver + " driver";
+        return {};
+    return {std::string("SDL fell back to its ") + driver + " driver"};
 }
 #else
 // Elsewhere (the browser) SDL shows its picture without such variables.
-std::string displayMissing() { return ""; }
-std::string displayUnreached() { return ""; }
+Status displayPresent() { return {}; }
+Status displayReached() { return {}; }
 #endif
 
 // The start-up failure line for a missing display.
-void sayNoDisplay(const std::string &why) {
-    printf("Couldn't initialize SDL: no display found (%s)\n", why.c_str());
+void sayNoDisplay(const Status &display) {
+    printf("Couldn't initialize SDL: no display found (%s)\n", display.error.c_str());
 }
 
 // Sets an environment variable for SDL unless the player has set it.
@@ -118,8 +120,8 @@ void chooseWindowScale() {
 
 int initGame() {
     setWindowDefaults();
-    if (const std::string missing = displayMissing(); !missing.empty()) {
-        sayNoDisplay(missing);
+    if (const Status display = displayPresent(); !display.ok()) {
+        sayNoDisplay(display);
         return 1;
     }
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
@@ -131,9 +133,9 @@ int initGame() {
     // with the audio device open can die of SIGSEGV, SDL2's audio thread
     // calling into the library while it is unloaded.
     std::atexit(SDL_Quit);
-    if (const std::string unreached = displayUnreached(); !unreached.empty()) {
+    if (const Status display = displayReached(); !display.ok()) {
         SDL_Quit(); // a text-mode driver gives the terminal back before the line
-        sayNoDisplay(unreached);
+        sayNoDisplay(display);
         return 1;
     }
     if (initSound() != 0) {
