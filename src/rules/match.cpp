@@ -5,6 +5,7 @@
 
 #include "collide.h"
 #include "randgen.h"
+#include "snapshot.h"
 
 Player Players[2];
 Ball TavrelBall;
@@ -34,6 +35,13 @@ constexpr Sint16 BALL_SPRITE_FIRST_X = 1;
 constexpr Sint16 BALL_SPRITE_STEP = 13;
 constexpr Sint16 BALL_SPRITE_Y = 114;
 constexpr Uint16 BALL_SIZE = 12;
+
+// A frame up to this long moves everything in one step. In a longer one the
+// ball could cross a paddle's window between two steps (the left window is
+// 10 pixels wide, and a 48 ms step of the ball is 11): such a frame is
+// tried in steps of at most FRAME_PERIOD_MS, and taken so when a paddle
+// returns the ball on the way.
+constexpr int LONGEST_SINGLE_STEP_MS = 2 * FRAME_PERIOD_MS;
 
 // The computer aims at the screen's middle row while the ball waits, and
 // slows down over its last pixels: never faster than this.
@@ -66,6 +74,42 @@ bool returnFromPaddle(const SDL_Rect &paddle, int shift, int widen, int returnX)
         return false;
     TavrelBall.bounceX(returnX);
     return true;
+}
+
+// Moves paddles and ball through one step of elapsedMs, as one frame always did.
+FrameSounds stepOnce(int elapsedMs) {
+    timeScaler = static_cast<float>(elapsedMs) / MS_PER_TIME_UNIT;
+
+    Players[0].move(timeScaler);
+    Players[1].move(timeScaler);
+
+    FrameSounds sounds = 0;
+    const int event = TavrelBall.move(timeScaler);
+    if (event > 0)
+        Players[event - 1].incScore(); // the ball left past the other player's edge
+    else if (event == BALL_HIT_WALL)
+        sounds |= SOUND_WALL;
+
+    // The left window is shifted by the ball's width, so the ball's right
+    // edge must reach the paddle; the right window is widened by it.
+    const int ballWidth = TavrelBall.worldRect.w;
+    const SDL_Rect &left = Players[0].worldRect;
+    const SDL_Rect &right = Players[1].worldRect;
+    if (returnFromPaddle(left, -ballWidth, 0, left.x + left.w))
+        sounds |= SOUND_HIT_LEFT;
+    if (returnFromPaddle(right, 0, ballWidth, right.x - ballWidth))
+        sounds |= SOUND_HIT_RIGHT;
+    return sounds;
+}
+
+// A long frame in steps of at most FRAME_PERIOD_MS, the milliseconds shared
+// out evenly.
+FrameSounds stepInParts(int elapsedMs) {
+    const int parts = (elapsedMs + FRAME_PERIOD_MS - 1) / FRAME_PERIOD_MS;
+    FrameSounds sounds = 0;
+    for (int part = 0; part < parts; ++part)
+        sounds |= stepOnce(elapsedMs / parts + (part < elapsedMs % parts ? 1 : 0));
+    return sounds;
 }
 } // namespace
 
@@ -138,28 +182,23 @@ void aiUpdate() {
 }
 
 FrameSounds stepMatch(int elapsedMs) {
+    constexpr FrameSounds RETURNS = SOUND_HIT_LEFT | SOUND_HIT_RIGHT;
+    if (elapsedMs <= LONGEST_SINGLE_STEP_MS)
+        return stepOnce(elapsedMs);
+    // A long frame moves as one step, as it always did, unless the ball would
+    // then pass a paddle that shorter steps find on its way.
+    const MatchSnapshot before = saveMatch();
+    const FrameSounds inOneStep = stepOnce(elapsedMs);
+    if ((inOneStep & RETURNS) != 0)
+        return inOneStep;
+    const MatchSnapshot afterOneStep = saveMatch();
+    restoreMatch(before);
+    const FrameSounds inParts = stepInParts(elapsedMs);
     timeScaler = static_cast<float>(elapsedMs) / MS_PER_TIME_UNIT;
-
-    Players[0].move(timeScaler);
-    Players[1].move(timeScaler);
-
-    FrameSounds sounds = 0;
-    const int event = TavrelBall.move(timeScaler);
-    if (event > 0)
-        Players[event - 1].incScore(); // the ball left past the other player's edge
-    else if (event == BALL_HIT_WALL)
-        sounds |= SOUND_WALL;
-
-    // The left window is shifted by the ball's width, so the ball's right
-    // edge must reach the paddle; the right window is widened by it.
-    const int ballWidth = TavrelBall.worldRect.w;
-    const SDL_Rect &left = Players[0].worldRect;
-    const SDL_Rect &right = Players[1].worldRect;
-    if (returnFromPaddle(left, -ballWidth, 0, left.x + left.w))
-        sounds |= SOUND_HIT_LEFT;
-    if (returnFromPaddle(right, 0, ballWidth, right.x - ballWidth))
-        sounds |= SOUND_HIT_RIGHT;
-    return sounds;
+    if ((inParts & RETURNS) != 0)
+        return inParts;
+    restoreMatch(afterOneStep);
+    return inOneStep;
 }
 
 void checkWinConditions() {

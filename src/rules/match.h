@@ -55,7 +55,9 @@ void applyInputs(const FrameInput &input);
 void aiUpdate();
 // Moves paddles and ball through a frame of elapsedMs (timeScaler is
 // elapsedMs / 60), scores points and returns the ball from the paddles;
-// returns the frame's sounds.
+// returns the frame's sounds. A frame longer than two frame periods that
+// would carry the ball through a paddle is run in steps of at most one
+// period instead, so that the paddle returns it.
 FrameSounds stepMatch(int elapsedMs);
 // Sets quitFlag to the winner (1 or 2) once a score reaches WINNING_SCORE.
 void checkWinConditions();

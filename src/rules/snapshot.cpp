@@ -2,6 +2,10 @@
 #include "snapshot.h"
 
 #include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "bytes.h"
 
 #include "match.h"
 #include "randgen.h"
@@ -10,16 +14,30 @@ namespace {
 constexpr uint64_t FNV_OFFSET_BASIS = 14695981039346656037ull;
 constexpr uint64_t FNV_PRIME = 1099511628211ull;
 
+// The fingerprint's scripted match: against the computer, player 1's keys
+// changing every few frames, and frame lengths from none to a long stall.
+constexpr int32_t FINGERPRINT_SEED = 19700101;
+constexpr int FINGERPRINT_FRAMES = 600;
+constexpr int FINGERPRINT_FRAME_MS[] = {22, 0, 17, 45, 22, 130, 3, 250};
+constexpr int FINGERPRINT_KEY_FRAMES = 7;
+
 class Fnv1a {
   public:
-    // Hashes a value's bytes (little-endian on every machine the game runs on).
-    template <typename T> void add(const T &value) {
-        unsigned char bytes[sizeof value];
-        std::memcpy(bytes, &value, sizeof value);
-        for (unsigned char byte : bytes) {
-            hash_ ^= byte;
+    // Hashes an integer's bytes, least significant first on every machine.
+    template <typename T> void add(T value) {
+        static_assert(std::is_integral_v<T>, "a double goes through addDouble");
+        std::string bytes;
+        putLittleEndian(bytes, static_cast<uint64_t>(value), sizeof value);
+        for (const char byte : bytes) {
+            hash_ ^= static_cast<unsigned char>(byte);
             hash_ *= FNV_PRIME;
         }
+    }
+    // A double by its IEEE 754 bits, in the same order.
+    void addDouble(double value) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        add(bits);
     }
     uint64_t value() const { return hash_; }
 
@@ -27,6 +45,28 @@ class Fnv1a {
     uint64_t hash_ = FNV_OFFSET_BASIS;
 };
 } // namespace
+
+uint64_t rulesFingerprint() {
+    const MatchSnapshot kept = saveMatch();
+    const int keptPlayers = numPlayers, keptBall = ballType, keptReset = resetGame;
+    const float keptScaler = timeScaler;
+
+    startMatch({FINGERPRINT_SEED, 1, 0});
+    constexpr int LENGTHS = sizeof FINGERPRINT_FRAME_MS / sizeof FINGERPRINT_FRAME_MS[0];
+    for (int frame = 0; frame < FINGERPRINT_FRAMES && quitFlag == 0; ++frame) {
+        const int keys = frame / FINGERPRINT_KEY_FRAMES % 3; // none, up, down
+        const FrameInput input = {{keys == 1, false}, {keys == 2, false}, false, false};
+        runFrame(input, FINGERPRINT_FRAME_MS[frame % LENGTHS]);
+    }
+    const uint64_t fingerprint = matchHash();
+
+    restoreMatch(kept);
+    numPlayers = keptPlayers;
+    ballType = keptBall;
+    resetGame = keptReset;
+    timeScaler = keptScaler;
+    return fingerprint;
+}
 
 MatchSnapshot saveMatch() { return {{Players[0], Players[1]}, TavrelBall, randomSeed(), quitFlag}; }
 
@@ -42,14 +82,14 @@ uint64_t matchHash() {
     Fnv1a hash;
     for (const Player &paddle : Players) {
         hash.add(paddle.worldRect.y);
-        hash.add(paddle.speed);
-        hash.add(paddle.score);
+        hash.addDouble(paddle.speed);
+        hash.addDouble(paddle.score);
     }
     hash.add(TavrelBall.worldRect.x);
     hash.add(TavrelBall.worldRect.y);
-    hash.add(TavrelBall.speedX);
-    hash.add(TavrelBall.speedY);
-    hash.add(TavrelBall.pauseTime);
+    hash.addDouble(TavrelBall.speedX);
+    hash.addDouble(TavrelBall.speedY);
+    hash.addDouble(TavrelBall.pauseTime);
     hash.add(randomSeed());
     hash.add(quitFlag);
     return hash.value();

@@ -23,3 +23,11 @@ void restoreMatch(const MatchSnapshot &snapshot);
 // generator's state and quitFlag. Equal states give equal hashes on every
 // build of the game.
 uint64_t matchHash();
+
+// The rules' own fingerprint: the hash at the end of a fixed scripted run of
+// a few hundred frames of every length (the computer, both paddles' keys, the
+// serve, the long frames' steps), from a fixed seed. Two builds whose rules
+// differ in anything a match can reach give different fingerprints, so an
+// online handshake can refuse a peer that would part from it later. Leaves
+// the match's state as it found it.
+uint64_t rulesFingerprint();
