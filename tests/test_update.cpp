@@ -106,9 +106,10 @@ TEST_F(UpdateTest, FactorIsTheTimeSinceThePreviousFrame) {
     EXPECT_EQ(TavrelBall.worldRect.y, 114);
 }
 
-// A frame up to a quarter of a second moves everything by its whole factor;
-// a longer one (a stall) counts as a restarted clock's first frame, 30 ms, so
-// the ball flying at the right paddle is not carried past it for a point.
+// A frame up to a quarter of a second moves everything by its whole factor
+// (in steps, where one step would pass the paddle); a longer one (a stall)
+// counts as a restarted clock's first frame, 30 ms, so the ball flying at
+// the right paddle is not carried past it for a point.
 TEST_F(UpdateTest, AStalledFrameRestartsTheClockInsteadOfScoring) {
     struct Case {
         Uint32 elapsedMs;
@@ -117,8 +118,11 @@ TEST_F(UpdateTest, AStalledFrameRestartsTheClockInsteadOfScoring) {
         int leftScore;
     } cases[] = {
         {60, 1.0f, 294, 106, 0}, // 14 and 11 pixels per 60 ms
-        // Through the right paddle and past the exit in one step: a point.
-        {250, 250.0f / 60.0f, 154, 140, 1},
+        // One step would carry the ball through the right paddle and past
+        // the exit; in steps of at most 22 ms the paddle returns it on the
+        // way (at x 308, to 295, then 5 steps of 4 pixels back), and the
+        // left paddle moves 3 pixels a step.
+        {250, 250.0f / 60.0f, 275, 131, 0},
         {251, 0.5f, 287, 100, 0},
         {2000, 0.5f, 287, 100, 0},
     };
