@@ -107,10 +107,15 @@ mergeInto(LibraryManager.library, {
       if (event.keyCode === KorrinKeys.CTRL_KEY_CODE) {
         event.stopPropagation();
         KorrinKeys.onCtrl(event);
-      } else if (event.ctrlKey || event.metaKey || KorrinKeys.BROWSER_FUNCTION_KEYS.includes(event.key)) {
+      } else if (event.type !== 'keyup' && KorrinKeys.isBrowsers(event)) {
+        // A key let go always reaches SDL: it may have gone down before Ctrl.
         event.stopPropagation();
         KorrinKeys.forgetCtrl();
       }
+    },
+
+    isBrowsers: function(event) {
+      return event.ctrlKey || event.metaKey || KorrinKeys.BROWSER_FUNCTION_KEYS.includes(event.key);
     },
 
     onCtrl: function(event) {
