@@ -124,7 +124,7 @@ mergeInto(LibraryManager.library, {
       } else if (event.type === 'keyup' && KorrinKeys.ctrlAlone && SDL.keyboardState) {
         // Plain objects, as SDL's own handler queues for keys it releases.
         var key = {keyCode: event.keyCode, location: event.location};
-        KorrinKeys.ctrlAlone = null;
+        KorrinKeys.ctrlAlone = false;
         SDL.events.push(Object.assign({type: 'keydown'}, key));
         setTimeout(function() {
           SDL.events.push(Object.assign({type: 'keyup'}, key));
@@ -333,21 +333,27 @@ mergeInto(LibraryManager.library, {
   // Guide): such a pad is shown to the game in the Linux order, so Start,
   // Back and the d-pad do in the page what they do natively. The left
   // stick's vertical axis is axis 1 in both. Other pads keep the browser's
-  // order. A button going down also asks for the sound (see KorrinMixer).
+  // order.
   $KorrinPads__deps: ['$SDL', '$KorrinMixer'],
   $KorrinPads: {
     STANDARD_BUTTON_OF_LINUX_BUTTON: [0, 1, 2, 3, 4, 5, 8, 9, 16, 10, 11],
     // The standard d-pad buttons, and SDL's hat bits for them.
     STANDARD_DPAD: [[12, 0x01], [13, 0x04], [14, 0x08], [15, 0x02]], // up, down, left, right
-    wasDown: {}, // 'joystick/button' -> whether it was down when last read
+    wasDown: {}, // 'pad/button' -> whether it was down when last read
 
     standardPad: function(joystick) {
       var gamepad = SDL.getGamepad(joystick - 1);
       return gamepad && gamepad.mapping === 'standard' ? gamepad : null;
     },
 
+    // Whether the browser's button `button` is down; one going down asks
+    // for the sound.
     isDown: function(gamepad, button) {
-      return button < gamepad.buttons.length && !!SDL.getJoystickButtonState(gamepad.buttons[button]);
+      var down = button < gamepad.buttons.length && !!SDL.getJoystickButtonState(gamepad.buttons[button]);
+      var key = gamepad.index + '/' + button;
+      if (down && !KorrinPads.wasDown[key]) KorrinMixer.wake();
+      KorrinPads.wasDown[key] = down;
+      return down;
     },
   },
 
@@ -364,11 +370,7 @@ mergeInto(LibraryManager.library, {
     var gamepad = SDL.getGamepad(joystick - 1);
     if (!gamepad) return 0;
     var index = gamepad.mapping === 'standard' ? KorrinPads.STANDARD_BUTTON_OF_LINUX_BUTTON[button] : button;
-    var down = index !== undefined && KorrinPads.isDown(gamepad, index);
-    var key = joystick + '/' + button;
-    if (down && !KorrinPads.wasDown[key]) KorrinMixer.wake();
-    KorrinPads.wasDown[key] = down;
-    return down ? 1 : 0;
+    return index !== undefined && KorrinPads.isDown(gamepad, index) ? 1 : 0;
   },
 
   SDL_JoystickNumHats__deps: ['$KorrinPads'],

@@ -64,7 +64,7 @@ const RESUME_LOOK_MS = 50;
 const SMALL_WINDOW = { width: 400, height: 290 };
 const DOUBLE_WINDOW = { width: 2 * web.SCREEN_WIDTH, height: 2 * web.SCREEN_HEIGHT };
 const PAD_A = 0, PAD_BACK = 8, PAD_START = 9, PAD_DPAD_UP = 12; // the browser's standard mapping
-const SETTLE_MS = 300; // for a key, a blur or a focus to take effect, frames included
+const SETTLE_MS = 300; // for a key, a blur or a resize to take effect, frames included
 
 // The loudest sample of a 16-bit mono WAV, as a fraction of full scale.
 function wavPeak(path) {
@@ -286,7 +286,10 @@ test('the web build plays as the native game does', async (t) => {
 // every keydown, to see which the page cancelled.
 function silentBrowserWithPad() {
   window.audioResumes = 0;
-  AudioContext.prototype.resume = () => new Promise(() => window.audioResumes++);
+  AudioContext.prototype.resume = () => {
+    window.audioResumes++;
+    return new Promise(() => {});
+  };
   window.testPad = { mapping: 'standard', axes: [0, 0], buttons: Array.from({ length: 16 }, () => ({ pressed: false })) };
   navigator.getGamepads = () => [window.testPad];
   window.keydowns = [];
@@ -298,7 +301,8 @@ async function pressPad(page, button) {
     await web.sleep(web.KEY_HOLD_MS);
   }
 }
-const canvasBox = (page) => page.$eval('#canvas', (canvas) => ['left', 'top', 'right', 'bottom'].map((side) => canvas.getBoundingClientRect()[side]));
+const canvasBox = (page) => page.$eval('#canvas', (canvas) =>
+  ['left', 'top', 'right', 'bottom'].map((side) => canvas.getBoundingClientRect()[side]));
 
 for (const which of ['chromium', 'firefox']) {
   test(`${which}: without sound, from a pad and the keys, in a small window`, async (t) => {
@@ -351,6 +355,7 @@ for (const which of ['chromium', 'firefox']) {
     assert.ok(await page.evaluate(() => window.audioResumes) >= keydowns.length, 'a key did not ask for the sound');
     assert.deepEqual(keydowns.filter(([key]) => key !== 'Control'), [['+', false], ['F5', false], ['p', true], ['Escape', true]]);
     await page.setViewport(DOUBLE_WINDOW);
+    await web.sleep(SETTLE_MS); // the page hears of it a frame later
     assert.deepEqual(await canvasBox(page), [0, 0, DOUBLE_WINDOW.width, DOUBLE_WINDOW.height], 'not 2x in a 640x480 window');
   });
 }
