@@ -3,7 +3,7 @@
 # system's SDL 1.2, again on it with sdl12-compat (SDL 1.2 over SDL2, which
 # most distributions ship as their SDL 1.2), and on a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer (the system's SDL 1.2);
-# and the web build (tools/web.sh) in headless Chromium.
+# and the web build (tools/web.sh) in headless Chromium and Firefox ESR.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 korrin_install_packages
@@ -49,9 +49,10 @@ run_pass "fuzzing the network's packet reader" fuzz_briefly packets 15
 korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
 run_pass "normal build, system SDL 1.2" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
-# The web build in headless Chromium, against the native game's pictures.
+# The web build in headless Chromium (against the native game's pictures)
+# and Firefox ESR.
 "$KORRIN_ROOT/tools/web.sh" --with-test-tools
-run_pass "web build, headless Chromium" \
+run_pass "web build, headless Chromium and Firefox ESR" \
   node "$KORRIN_ROOT/tests/web/test_web.mjs" "$KORRIN_ROOT/build/korrin-tavrel"
 # The tests labelled "package" do not depend on the runtime: they run once, above.
 run_pass "normal build, sdl12-compat" env LD_LIBRARY_PATH="$compat_dir" \

@@ -7,20 +7,20 @@
 # functions, the page).
 # Serve the folder from any static web host, or locally:
 #   python3 -m http.server --directory build-web 8000
-# With --with-test-tools it also installs Chromium and the test's npm
-# packages (tests/web/), which the web tests and the benchmark need.
+# With --with-test-tools it also installs Chromium, Firefox ESR and the
+# test's npm packages (tests/web/), which the web tests and the benchmark need.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 KORRIN_PACKAGES=(emscripten python3)
 if [ "${1:-}" = "--with-test-tools" ]; then
-  KORRIN_PACKAGES+=(chromium)
+  KORRIN_PACKAGES+=(chromium firefox-esr)
   # Debian's node comes without npm; nodesource's node carries its own.
   command -v npm >/dev/null || KORRIN_PACKAGES+=(npm)
 fi
 korrin_install_packages
 if [ "${1:-}" = "--with-test-tools" ]; then
-  # puppeteer-core drives the system's Chromium and downloads no browser.
+  # puppeteer-core drives the system's browsers and downloads none.
   [ -d "$KORRIN_ROOT/tests/web/node_modules/puppeteer-core" ] ||
     npm ci --prefix "$KORRIN_ROOT/tests/web" --no-audit --no-fund --loglevel=error
 fi

@@ -5,16 +5,20 @@
 // 1.2.12, SDL_ttf 2.0.11). The game's C++ stays as it is.
 
 mergeInto(LibraryManager.library, {
-  // ---- The clock, and a hidden tab
+  // ---- The clock, a hidden tab and the focus
 
   // A hidden tab gets one timer a second: a match would run on unseen, a
   // second's worth of play per frame. So the game's clock stops while the
   // page is hidden, and goes on from the same reading when it is back.
   // SDL also hears of it as it would of a minimised window: an
   // SDL_ACTIVEEVENT losing (then regaining) the input focus and the
-  // visibility, which the game may pause on.
+  // visibility, which the game may pause on. A window losing the focus
+  // (another window in front, a click elsewhere) is told as SDL 1.2 tells
+  // it: the input focus alone.
   $KorrinClock__deps: ['$SDL', 'malloc'],
-  $KorrinClock__postset: 'document.addEventListener("visibilitychange", KorrinClock.onVisibilityChange);',
+  $KorrinClock__postset: 'document.addEventListener("visibilitychange", KorrinClock.onVisibilityChange);' +
+                         'window.addEventListener("blur", KorrinClock.onFocusChange);' +
+                         'window.addEventListener("focus", KorrinClock.onFocusChange);',
   $KorrinClock: {
     hiddenMs: 0,       // milliseconds spent hidden, all told
     hiddenSince: null, // Date.now() when the page was last hidden, while it is
@@ -33,21 +37,27 @@ mergeInto(LibraryManager.library, {
         KorrinClock.hiddenMs += Date.now() - KorrinClock.hiddenSince;
         KorrinClock.hiddenSince = null;
       }
-      // Before SDL_Init there is no event queue, and nothing to pause.
-      if (SDL.keyboardState) KorrinClock.pushActiveEvent(hidden ? 0 : 1);
+      KorrinClock.pushActiveEvent(hidden ? 0 : 1, KorrinClock.SDL_APPINPUTFOCUS | KorrinClock.SDL_APPACTIVE);
     },
+
+    onFocusChange: function(event) {
+      KorrinClock.pushActiveEvent(event.type === 'focus' ? 1 : 0, KorrinClock.SDL_APPINPUTFOCUS);
+    },
+
+    SDL_APPINPUTFOCUS: 0x02,
+    SDL_APPACTIVE: 0x04,
 
     // Queues an SDL 1.2 SDL_ActiveEvent as SDL_PushEvent would: a pointer to
     // a C event, which SDL_PollEvent copies out. Its layout in Emscripten's
     // SDL_events.h: Uint32 type, then Uint8 gain, then Uint8 state.
-    pushActiveEvent: function(gain) {
+    pushActiveEvent: function(gain, state) {
+      // Before SDL_Init there is no event queue, and nothing to pause.
+      if (!SDL.keyboardState) return;
       var SDL_ACTIVEEVENT = 0x7000; // SDL_EVENT_COMPAT1 in SDL_compat.h
-      var SDL_APPINPUTFOCUS = 0x02;
-      var SDL_APPACTIVE = 0x04;
       var event = _malloc({{{ C_STRUCTS.SDL_KeyboardEvent.__size__ }}});
       HEAPU32[event >> 2] = SDL_ACTIVEEVENT;
       HEAPU8[event + 4] = gain;
-      HEAPU8[event + 5] = SDL_APPINPUTFOCUS | SDL_APPACTIVE;
+      HEAPU8[event + 5] = state;
       SDL.events.push(event);
     },
   },
@@ -70,13 +80,92 @@ mergeInto(LibraryManager.library, {
   // since; the browser's pads need no restart.
   SDL_QuitSubSystem: function(flags) {},
 
+  // ---- Keys the browser keeps
+
+  // SDL's key handler (on the document) cancels every key it hears, so none
+  // of the browser's shortcuts worked on the page, even after the game had
+  // ended. Listening before it (on the window, capturing), the page keeps
+  // from SDL every key pressed with Ctrl or Meta (Ctrl+R, Ctrl+F, Ctrl+Plus
+  // and the like) and the function keys but F11 (F5 reloads, F12 opens the
+  // developer tools): the game uses none of them, and the browser gets them.
+  // Left Ctrl alone chooses in the menu, yet a shortcut begins with it: so a
+  // Ctrl reaches the game only once it is let go with no key pressed
+  // meanwhile, then as a press held long enough for the game to see it.
+  $KorrinKeys__deps: ['$SDL'],
+  $KorrinKeys__postset: '["keydown", "keyup", "keypress"].forEach(function(type) {' +
+                        '  window.addEventListener(type, KorrinKeys.route, true);' +
+                        '});' +
+                        'window.addEventListener("blur", KorrinKeys.forgetCtrl);',
+  $KorrinKeys: {
+    CTRL_KEY_CODE: 17,
+    CTRL_PRESS_MS: 100, // the game reads held keys once a frame (22 ms)
+    // F11 is the game's fullscreen.
+    BROWSER_FUNCTION_KEYS: ['F1', 'F2', 'F3', 'F4', 'F5', 'F6', 'F7', 'F8', 'F9', 'F10', 'F12'],
+    ctrlAlone: false, // a Ctrl is down, and no other key has been pressed since
+
+    route: function(event) {
+      if (event.keyCode === KorrinKeys.CTRL_KEY_CODE) {
+        event.stopPropagation();
+        KorrinKeys.onCtrl(event);
+      } else if (event.type !== 'keyup' && KorrinKeys.isBrowsers(event)) {
+        // A key let go always reaches SDL: it may have gone down before Ctrl.
+        event.stopPropagation();
+        KorrinKeys.forgetCtrl();
+      }
+    },
+
+    isBrowsers: function(event) {
+      return event.ctrlKey || event.metaKey || KorrinKeys.BROWSER_FUNCTION_KEYS.includes(event.key);
+    },
+
+    onCtrl: function(event) {
+      if (event.type === 'keydown' && !event.repeat) {
+        KorrinKeys.ctrlAlone = true;
+      } else if (event.type === 'keyup' && KorrinKeys.ctrlAlone && SDL.keyboardState) {
+        // Plain objects, as SDL's own handler queues for keys it releases.
+        var key = {keyCode: event.keyCode, location: event.location};
+        KorrinKeys.ctrlAlone = false;
+        SDL.events.push(Object.assign({type: 'keydown'}, key));
+        setTimeout(function() {
+          SDL.events.push(Object.assign({type: 'keyup'}, key));
+        }, KorrinKeys.CTRL_PRESS_MS);
+      }
+    },
+
+    forgetCtrl: function() {
+      KorrinKeys.ctrlAlone = false;
+    },
+  },
+
+  // The held keys, as KorrinKeys lets the game have them (the stock function
+  // itself is kept: this only links KorrinKeys in).
+  SDL_GetKeyState__deps: ['SDL_GetKeyboardState', '$KorrinKeys'],
+
   // ---- Video
 
   // Missing from the stock library. Its surfaces are all 32-bit canvases:
   // a copy is already in the screen's format.
-  SDL_DisplayFormat__deps: ['SDL_ConvertSurface'],
+  SDL_DisplayFormat__deps: ['SDL_ConvertSurface', '$KorrinCanvas'],
   SDL_DisplayFormat: function(surf) {
     return _SDL_ConvertSurface(surf, 0, 0);
+  },
+
+  // The library reads the pixels of its surfaces' canvases back (IMG_Load,
+  // SDL_LockSurface), and gives a freed surface's canvas to the next one:
+  // Chromium then warns, once a menu, that a canvas read back often should
+  // say so. Every surface's canvas says so; the page's own is only drawn on.
+  // (Linked in by SDL_DisplayFormat, which every image the game keeps meets.)
+  $KorrinCanvas__deps: ['$Browser'],
+  $KorrinCanvas__postset: 'KorrinCanvas.markSurfacesRead();',
+  $KorrinCanvas: {
+    markSurfacesRead: function() {
+      var createContext = Browser.createContext;
+      Browser.createContext = function(canvas, useWebGL, setInModule) {
+        // A canvas keeps the attributes of its first 2D context.
+        if (!useWebGL && !setInModule) canvas.getContext('2d', {willReadFrequently: true});
+        return createContext.apply(Browser, arguments);
+      };
+    },
   },
 
   // The page switches fullscreen itself on F11, inside the key press, where
@@ -93,8 +182,25 @@ mergeInto(LibraryManager.library, {
   // side, set by Mix_SetPosition, into `output`, which feeds the speakers.
   // The stock library pans with a PannerNode, whose centre gives each side
   // 0.71 of full instead of SDL_mixer's full.
+  //
+  // Browsers keep the audio suspended until the player's first key, click or
+  // touch, and some never start it (Firefox without a sound output). The
+  // page asks for it again on each of those (all of them: the keys that
+  // KorrinKeys keeps from SDL too) and on each pad button press (a pad may
+  // not count as a player's gesture: then it stays silent).
   $KorrinMixer__deps: ['$SDL'],
+  $KorrinMixer__postset: '["keydown", "mousedown", "touchstart"].forEach(function(type) {' +
+                         '  window.addEventListener(type, KorrinMixer.wake, true);' +
+                         '});',
   $KorrinMixer: {
+    audible: function() {
+      return !!SDL.audioContext && SDL.audioContext.state === 'running';
+    },
+
+    wake: function() {
+      if (SDL.audioContext && SDL.audioContext.state === 'suspended') SDL.audioContext.resume();
+    },
+
     stage: function(channel) {
       var info = SDL.channels[channel];
       if (!info.stage) {
@@ -157,8 +263,24 @@ mergeInto(LibraryManager.library, {
     return 1;
   },
 
+  // The game waits for its sounds to end before it leaves the menu or a
+  // match; a sound the browser cannot play would never end. So while the
+  // audio is not running no sound plays, and none counts as playing.
+  Mix_Playing__deps: ['$KorrinMixer'],
+  Mix_Playing: function(channel) {
+    if (!KorrinMixer.audible()) return 0;
+    var playing = function(info) {
+      return info && info.audio && !info.audio.paused ? 1 : 0;
+    };
+    if (channel != -1) return playing(SDL.channels[channel]);
+    return SDL.channels.reduce(function(count, info) {
+      return count + playing(info);
+    }, 0);
+  },
+
   // As SDL_mixer does, a sound started on a busy channel replaces the one
-  // playing there (the stock function let both play on).
+  // playing there (the stock function let both play on). Unheard, it ends
+  // at once (see Mix_Playing).
   Mix_PlayChannel__deps: ['$KorrinMixer'],
   Mix_PlayChannel: function(channel, id, loops) {
     var chunk = SDL.audios[id];
@@ -177,6 +299,10 @@ mergeInto(LibraryManager.library, {
 
     function start() {
       if (info.audio !== playing) return; // replaced while its chunk was decoding
+      if (!KorrinMixer.audible()) {
+        info.audio = null;
+        return;
+      }
       var context = SDL.audioContext;
       var source = new AudioBufferSourceNode(context, {buffer: chunk.webAudio.decodedBuffer});
       // SDL_mixer plays a chunk 1 + loops times; -1 loops for ever.
@@ -196,6 +322,69 @@ mergeInto(LibraryManager.library, {
     if (chunk.webAudio.decodedBuffer) start();
     else chunk.webAudio.onDecodeComplete.push(start);
     return channel;
+  },
+
+  // ---- Pads
+
+  // The game reads a pad's buttons in the order Linux gives the common
+  // Xbox-style pads (A B X Y LB RB Back Start Guide LS RS, the d-pad as hat
+  // 0). A browser gives a pad it knows in its 'standard' mapping (A B X Y LB
+  // RB LT RT Back Start LS RS, the d-pad as buttons Up Down Left Right, then
+  // Guide): such a pad is shown to the game in the Linux order, so Start,
+  // Back and the d-pad do in the page what they do natively. The left
+  // stick's vertical axis is axis 1 in both. Other pads keep the browser's
+  // order.
+  $KorrinPads__deps: ['$SDL', '$KorrinMixer'],
+  $KorrinPads: {
+    STANDARD_BUTTON_OF_LINUX_BUTTON: [0, 1, 2, 3, 4, 5, 8, 9, 16, 10, 11],
+    // The standard d-pad buttons, and SDL's hat bits for them.
+    STANDARD_DPAD: [[12, 0x01], [13, 0x04], [14, 0x08], [15, 0x02]], // up, down, left, right
+    wasDown: {}, // 'pad/button' -> whether it was down when last read
+
+    standardPad: function(joystick) {
+      var gamepad = SDL.getGamepad(joystick - 1);
+      return gamepad && gamepad.mapping === 'standard' ? gamepad : null;
+    },
+
+    // Whether the browser's button `button` is down; one going down asks
+    // for the sound.
+    isDown: function(gamepad, button) {
+      var down = button < gamepad.buttons.length && !!SDL.getJoystickButtonState(gamepad.buttons[button]);
+      var key = gamepad.index + '/' + button;
+      if (down && !KorrinPads.wasDown[key]) KorrinMixer.wake();
+      KorrinPads.wasDown[key] = down;
+      return down;
+    },
+  },
+
+  SDL_JoystickNumButtons__deps: ['$KorrinPads'],
+  SDL_JoystickNumButtons: function(joystick) {
+    var gamepad = SDL.getGamepad(joystick - 1);
+    if (!gamepad) return 0;
+    if (gamepad.mapping === 'standard') return KorrinPads.STANDARD_BUTTON_OF_LINUX_BUTTON.length;
+    return gamepad.buttons.length;
+  },
+
+  SDL_JoystickGetButton__deps: ['$KorrinPads'],
+  SDL_JoystickGetButton: function(joystick, button) {
+    var gamepad = SDL.getGamepad(joystick - 1);
+    if (!gamepad) return 0;
+    var index = gamepad.mapping === 'standard' ? KorrinPads.STANDARD_BUTTON_OF_LINUX_BUTTON[button] : button;
+    return index !== undefined && KorrinPads.isDown(gamepad, index) ? 1 : 0;
+  },
+
+  SDL_JoystickNumHats__deps: ['$KorrinPads'],
+  SDL_JoystickNumHats: function(joystick) {
+    return KorrinPads.standardPad(joystick) ? 1 : 0;
+  },
+
+  SDL_JoystickGetHat__deps: ['$KorrinPads'],
+  SDL_JoystickGetHat: function(joystick, hat) {
+    var gamepad = KorrinPads.standardPad(joystick);
+    if (!gamepad || hat != 0) return 0;
+    return KorrinPads.STANDARD_DPAD.reduce(function(bits, dpad) {
+      return KorrinPads.isDown(gamepad, dpad[0]) ? bits | dpad[1] : bits;
+    }, 0);
   },
 
   // ---- Text

@@ -1,4 +1,4 @@
-// Runs the web build (build-web/) in the system's headless Chromium, served
+// Runs the web build (build-web/) in headless Chromium or Firefox ESR, served
 // from 127.0.0.1 as any static host would serve it. Shared by the web test
 // (tests/web/test_web.mjs) and the benchmark (tools/web_benchmark.mjs).
 import { spawn } from 'node:child_process';
@@ -12,11 +12,12 @@ export const SCREEN_HEIGHT = 240;
 // The game reads held keys once a frame (22 ms): hold each key for longer.
 export const KEY_HOLD_MS = 150;
 
-// Debian's Chromium: puppeteer-core never downloads a browser of its own.
+// Debian's browsers: puppeteer-core never downloads one of its own.
 const CHROMIUM = '/usr/bin/chromium';
+const FIREFOX = '/usr/bin/firefox-esr'; // driven through WebDriver BiDi
+const AUTOPLAY_FLAG = '--autoplay-policy=no-user-gesture-required'; // sound without a first key press
 const CHROMIUM_FLAGS = [
   '--no-sandbox', // run as root here
-  '--autoplay-policy=no-user-gesture-required', // sound without a first key press
   '--disable-gpu',
   // Nothing from the network but the page itself.
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
@@ -38,14 +39,19 @@ export function serve(folder) {
   });
 }
 
-// Chromium with a profile of its own, removed by close().
-export async function launch() {
+// Chromium with a profile of its own, removed by close(), its sound on
+// unless `autoplay` is false; or Firefox, silent without a sound output.
+export async function launch(which = 'chromium', { autoplay = true } = {}) {
+  if (which === 'firefox') {
+    const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
+    return { browser, close: () => browser.close() };
+  }
   const profile = mkdtempSync(join(tmpdir(), 'korrin-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
     userDataDir: profile,
-    args: CHROMIUM_FLAGS,
+    args: autoplay ? [...CHROMIUM_FLAGS, AUTOPLAY_FLAG] : CHROMIUM_FLAGS,
   });
   return {
     browser,
@@ -57,15 +63,16 @@ export async function launch() {
 }
 
 // Opens the game's page; `lines` collects the game's printed lines (the
-// page logs them to the console) as they come, `errors` the page's errors.
-// `beforeStart` (a function) runs in the page before the game's script.
-export async function openGame(browser, url, beforeStart) {
+// page logs them to the console) as they come, `errors` the page's errors
+// and warnings. `beforeStart` (a function) runs in the page before the game.
+export async function openGame(browser, url, beforeStart, viewport = { width: 800, height: 600 }) {
   const page = await browser.newPage();
-  await page.setViewport({ width: 800, height: 600 });
+  await page.setViewport(viewport);
   const lines = [];
   const errors = [];
   page.on('console', (message) => {
     if (message.type() === 'log') lines.push(message.text());
+    else if (['warn', 'warning', 'error'].includes(message.type())) errors.push(message.text());
   });
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('requestfailed', (request) => errors.push(`${request.url()} failed`));
@@ -96,15 +103,19 @@ export async function press(page, key, holdMs = KEY_HOLD_MS) {
 
 // The canvas's pixels as the game drew them: 320x240, RGB.
 export async function canvasPixels(page) {
-  const rgba = await page.evaluate(() => {
+  const rgba = Buffer.from(await page.evaluate(() => {
     const canvas = document.getElementById('canvas');
     const scratch = document.createElement('canvas');
     scratch.width = canvas.width;
     scratch.height = canvas.height;
     const context = scratch.getContext('2d');
     context.drawImage(canvas, 0, 0);
-    return Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data);
-  });
+    // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+    const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 8192) text += String.fromCharCode(...data.subarray(i, i + 8192));
+    return text;
+  }), 'latin1');
   const rgb = Buffer.alloc(SCREEN_WIDTH * SCREEN_HEIGHT * 3);
   for (let p = 0, q = 0; p < rgba.length; p += 4, q += 3) {
     rgb[q] = rgba[p];
