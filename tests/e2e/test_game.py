@@ -1015,10 +1015,10 @@ class Online(GameTest):
         version = subprocess.run([GAME, "--version"], stdout=subprocess.PIPE, check=True,
                                  timeout=10).stdout.decode().split()[-1].encode()
         other = b"0" * len(version)
-        hello = b"KTAV\x02\x00" + bytes([len(version)])
+        hello = b"KTAV\x03\x00" + bytes([len(version)])
         with self.pair(rewrite=lambda data, way: data.replace(hello + version, hello + other)) \
                 as (host, joiner, link):
-            line = ("Version mismatch: this game is %s (protocol 2), the other is %s (protocol 2)."
+            line = ("Version mismatch: this game is %s (protocol 3), the other is %s (protocol 3)."
                     % (version.decode(), other.decode()))
             opening = self.opening(host, joiner, link)
             self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
