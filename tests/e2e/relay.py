@@ -1,7 +1,8 @@
 """A UDP relay on 127.0.0.1 between a joining game and its host, standing in
 for the network between two machines: every datagram waits a delay with
 jitter, a share of them is lost, and chosen bytes can be rewritten on the way
-(another game version in the handshake). Standard library only.
+(another game version in the handshake) or dropped, and the link can fall
+silent for a while. Standard library only.
 
 The joining game sends to `relay.port`; the relay forwards from a socket of
 its own to the host's port, and the host's answers back to whoever sent
@@ -22,7 +23,8 @@ class Relay:
     def __init__(self, host_port, delay_ms=0.0, jitter_ms=0.0, loss=0.0, rewrite=None, seed=1):
         """delay_ms +- jitter_ms (uniform) each way; loss: the share of
         datagrams dropped; rewrite: a function of (datagram, way) that
-        returns the datagram to send on, way being "to host" or "to joiner"."""
+        returns the datagram to send on (None: lost), way being "to host" or
+        "to joiner"."""
         self.host = (LOCALHOST, host_port)
         self.delay_s, self.jitter_s, self.loss = delay_ms / 1000, jitter_ms / 1000, loss
         self.rewrite = rewrite
@@ -35,6 +37,7 @@ class Relay:
         self.order = 0
         self.lock = threading.Condition()
         self.stopped = False
+        self.silent_until = 0.0
         self.threads = [threading.Thread(target=f, daemon=True)
                         for f in (self._from_joiner, self._from_host, self._deliver)]
         for thread in self.threads:
@@ -73,12 +76,19 @@ class Relay:
             if self.joiner is not None:
                 self._schedule(data, self.front, self.joiner, "to joiner")
 
+    def outage(self, seconds):
+        """Loses every datagram, both ways, for the next `seconds`."""
+        with self.lock:
+            self.silent_until = time.monotonic() + seconds
+
     def _schedule(self, data, out, address, way):
         with self.lock:
-            if self.random.random() < self.loss:
+            if self.random.random() < self.loss or time.monotonic() < self.silent_until:
                 return
             if self.rewrite is not None:
                 data = self.rewrite(data, way)
+                if data is None:
+                    return
             delay = self.delay_s + self.random.uniform(-self.jitter_s, self.jitter_s)
             self.order += 1
             heapq.heappush(self.queue, (time.monotonic() + delay, self.order, out, data, address))
