@@ -26,8 +26,7 @@ TEST(Packets, ReadBackAsWritten) {
     ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull}), p));
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules),
               std::make_tuple(7, "1.2.3", 0x0123456789abcdefull));
-    // An older protocol's Hello has no fingerprint: still told apart.
-    ASSERT_TRUE(reads(writePacket(HelloPacket{2, "0.9", 0}), p));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{2, "0.9"}), p)); // before fingerprints
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(2, "0.9"));
     ASSERT_TRUE(reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}}), p));
     EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType),
@@ -47,13 +46,7 @@ TEST(Packets, ReadBackAsWritten) {
 
 TEST(Packets, AnythingOffIsRefused) {
     const std::vector<uint8_t> hello = writePacket(HelloPacket{PROTOCOL_VERSION, "1.0.0", 1});
-    const auto inputsPacket = [](uint32_t sender, uint32_t received, uint32_t first,
-                                 std::vector<uint8_t> inputs, uint32_t checked = 0,
-                                 uint32_t hashed = 0) {
-        return writePacket(InputsPacket{sender, received, first, std::move(inputs), checked, 0,
-                                        hashed, hashed == 0 ? 0u : 7u});
-    };
-    const std::vector<uint8_t> oneInput = inputsPacket(10, 0, 9, {BUTTON_UP_1});
+    const std::vector<uint8_t> oneInput = writePacket(InputsPacket{10, 0, 9, {BUTTON_UP_1}});
     const auto byteMore = [](std::vector<uint8_t> &b) { b.push_back(0); };
     const auto byteLess = [](std::vector<uint8_t> &b) { b.pop_back(); };
     const struct {
@@ -66,11 +59,11 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a Hello with a byte less", edited(hello, byteLess)},
         {"a Hello of another program", edited(hello, [](auto &b) { b[2] = 'X'; })},
         {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; })},
-        {"an empty version", writePacket(HelloPacket{1, "", 0})},
+        {"a Hello of protocol 2 with a fingerprint",
+         edited(writePacket(HelloPacket{2, "1"}), byteMore)},
+        {"an empty version", writePacket(HelloPacket{1, ""})},
         {"a version too long",
-         writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v'), 0})},
-        {"an older protocol's Hello with a fingerprint",
-         edited(writePacket(HelloPacket{2, "1.0.0", 0}), [](auto &b) { b.resize(b.size() + 8); })},
+         writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},
         {"a ball that does not exist", writePacket(StartPacket{{1, ONLINE_PLAYERS, BALL_TYPES}})},
         {"a match for one player", writePacket(StartPacket{{1, 1, 0}})},
         {"a Start cut short", {2, 1, 2, 3, 4}},
@@ -79,14 +72,14 @@ TEST(Packets, AnythingOffIsRefused) {
         {"an input with unknown bits",
          edited(oneInput, [](auto &b) { b.back() = ALL_FRAME_BUTTONS + 1; })},
         {"more inputs than a packet holds",
-         inputsPacket(1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0))},
-        {"inputs later than the sender's frames", inputsPacket(10, 0, 10, {0})},
-        {"a first frame after the sender's frames", inputsPacket(10, 0, 11, {})},
-        {"sender frames past the limit", inputsPacket(FRAME_LIMIT, 0, 0, {0})},
-        {"received frames past the limit", inputsPacket(5, FRAME_LIMIT, 0, {0})},
-        {"a check of frames the sender has not run", inputsPacket(10, 0, 9, {0}, 11)},
-        {"a hash of frames the sender has not run", inputsPacket(10, 0, 9, {0}, 0, 11)},
-        {"a hash of no frame", edited(oneInput, [](auto &b) { b[25] = 1; })},
+         writePacket(InputsPacket{1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0)})},
+        {"inputs later than the sender's frames", writePacket(InputsPacket{10, 0, 10, {0}})},
+        {"a first frame after the sender's frames", writePacket(InputsPacket{10, 0, 11, {}})},
+        {"sender frames past the limit", writePacket(InputsPacket{FRAME_LIMIT, 0, 0, {0}})},
+        {"received frames past the limit", writePacket(InputsPacket{5, FRAME_LIMIT, 0, {0}})},
+        {"a check of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 11})},
+        {"a hash of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 11, 7})},
+        {"a hash of no frame", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 7})},
     };
     for (const auto &c : cases) {
         Packet packet;

@@ -180,7 +180,9 @@ void OnlineSession::measureLead(const InputsPacket &inputs) {
     if (inputs.senderFrames < peerFrames_ || waiting)
         return;
     peerFrames_ = inputs.senderFrames;
-    const double travelFrames = link_.roundTripMs() / 2.0 / FRAME_MS;
+    // The shortest round trip seen: a stall inflates the link's smoothed one for seconds.
+    shortestRoundTripMs_ = std::min(shortestRoundTripMs_, link_.roundTripMs());
+    const double travelFrames = shortestRoundTripMs_ / 2.0 / FRAME_MS;
     const double ahead =
         static_cast<double>(rollback_.frames()) - (inputs.senderFrames + travelFrames);
     aheadFrames_ += AHEAD_SMOOTHING * (ahead - aheadFrames_);

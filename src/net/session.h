@@ -145,6 +145,7 @@ class OnlineSession {
     bool peerGone_ = false;
     double aheadFrames_ = 0.0;
     uint32_t peerFrames_ = 0; // the other side's frames in its newest packet
+    uint32_t shortestRoundTripMs_ = UINT32_MAX;
     bool stalled_ = false;
     uint32_t stallStartMs_ = 0;
     uint32_t lastSendMs_ = 0;

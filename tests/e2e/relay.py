@@ -1,8 +1,7 @@
 """A UDP relay on 127.0.0.1 between a joining game and its host, standing in
 for the network between two machines: every datagram waits a delay with
 jitter, a share of them is lost, and chosen bytes can be rewritten on the way
-(another game version in the handshake) or dropped, and the link can fall
-silent for a while. Standard library only.
+(another game version in the handshake) or dropped. Standard library only.
 
 The joining game sends to `relay.port`; the relay forwards from a socket of
 its own to the host's port, and the host's answers back to whoever sent
@@ -37,7 +36,6 @@ class Relay:
         self.order = 0
         self.lock = threading.Condition()
         self.stopped = False
-        self.silent_until = 0.0
         self.threads = [threading.Thread(target=f, daemon=True)
                         for f in (self._from_joiner, self._from_host, self._deliver)]
         for thread in self.threads:
@@ -76,14 +74,9 @@ class Relay:
             if self.joiner is not None:
                 self._schedule(data, self.front, self.joiner, "to joiner")
 
-    def outage(self, seconds):
-        """Loses every datagram, both ways, for the next `seconds`."""
-        with self.lock:
-            self.silent_until = time.monotonic() + seconds
-
     def _schedule(self, data, out, address, way):
         with self.lock:
-            if self.random.random() < self.loss or time.monotonic() < self.silent_until:
+            if self.random.random() < self.loss:
                 return
             if self.rewrite is not None:
                 data = self.rewrite(data, way)
