@@ -140,7 +140,7 @@ Outcome OnlineScreen::waitForMatch() {
 Outcome OnlineScreen::playMatch() {
     const int side = hosting_ ? 0 : 1;
     while (session_->end() == SessionEnd::None) {
-        session_->receive(session_->msUntilDue());
+        session_->receive(session_->waitMs());
         // The keys are read only for frames that are due: the local input
         // applies in the frame it is read.
         const uint8_t buttons =

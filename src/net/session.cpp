@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <bitset>
 #include <chrono>
-#include <cstdlib>
 
 #include "randgen.h"
 #include "version.h"
@@ -31,6 +30,9 @@ constexpr double AHEAD_SMOOTHING = 0.1;
 constexpr uint32_t STALL_FIGURE_MS = 1000;
 constexpr double IN_STEP_FRAMES = 2.0;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
+// A side whose frame is due but must wait for the other looks again this
+// often, or as soon as a packet comes.
+constexpr uint32_t STALL_POLL_MS = 1;
 
 uint32_t countSounds(FrameSounds sounds) {
     return static_cast<uint32_t>(std::bitset<8>(sounds).count());
@@ -207,6 +209,11 @@ void OnlineSession::checkTimeouts() {
 uint32_t OnlineSession::msUntilDue() const {
     const uint32_t due = startMs_ + rollback_.frames() * FRAME_MS + shiftMs_;
     return reached(due) ? 0 : due - now_();
+}
+
+uint32_t OnlineSession::waitMs() const {
+    const uint32_t untilDue = msUntilDue();
+    return untilDue > 0 || rollback_.canAdvance() ? untilDue : STALL_POLL_MS;
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {

@@ -82,6 +82,9 @@ class OnlineSession {
 
     // In the match: the ms until the next frame is due (0: now).
     uint32_t msUntilDue() const;
+    // How long to wait for the link before the next advance: until the next
+    // frame is due, or a moment when it is due but waits for the other side.
+    uint32_t waitMs() const;
     // Runs what is due: the correction of wrong guesses, the checks, the end,
     // and the frames whose time has come (all of them at once after a stall,
     // unless this side runs ahead of the other), with the local player's
