@@ -239,11 +239,11 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
 // Runs again what a wrong guess made, and plays the sounds it revealed if
 // they are recent.
 void OnlineSession::correct(FrameSounds &playNow) {
-    const auto started = std::chrono::steady_clock::now();
+    const auto begun = std::chrono::steady_clock::now();
     const uint32_t depth = rollback_.correct(rerun_);
     if (depth == 0)
         return;
-    const std::chrono::duration<double, std::micro> us = std::chrono::steady_clock::now() - started;
+    const std::chrono::duration<double, std::micro> us = std::chrono::steady_clock::now() - begun;
     stats_.rollbackDepths.push_back(depth);
     if (depth > stats_.worstRollbackDepth) {
         stats_.worstRollbackDepth = depth;
