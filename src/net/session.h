@@ -40,7 +40,7 @@ enum class SessionEnd {
     Finished,        // the match ended as both sides settled it, and their states agree
     Refused,         // the host already has a player
     HostClosed,      // the host said goodbye before the match
-    NoAnswer,        // the host did not start a match in CONNECT_TIMEOUT_MS
+    NoAnswer,        // no match started in CONNECT_TIMEOUT_MS, or the link died before one
     VersionMismatch, // the other game's protocol, version or rules differ (peerHello())
     ConnectionLost,  // the other side went away or fell silent during the match
     SyncLost,        // the two matches differ (syncLostFrame())
