@@ -23,24 +23,29 @@ template <typename Change> std::vector<uint8_t> edited(std::vector<uint8_t> byte
 
 TEST(Packets, ReadBackAsWritten) {
     Packet p;
-    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3"}), p));
-    EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(7, "1.2.3"));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull}), p));
+    EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules),
+              std::make_tuple(7, "1.2.3", 0x0123456789abcdefull));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{2, "0.9"}), p)); // before fingerprints
+    EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(2, "0.9"));
     ASSERT_TRUE(reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}}), p));
     EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType),
               std::make_tuple(-123456789, 2, 3));
     // The most inputs a packet holds, the last of them in the sender's last frame.
     const std::vector<uint8_t> inputs(MAX_INPUTS_PER_PACKET, ALL_FRAME_BUTTONS);
-    ASSERT_TRUE(reads(writePacket(InputsPacket{100000, 99990, 100000 - 64, inputs}), p));
-    EXPECT_EQ(std::make_tuple(p.inputs.senderFrames, p.inputs.receivedFrames, p.inputs.firstFrame),
-              std::make_tuple(100000u, 99990u, 100000u - 64));
-    EXPECT_EQ(p.inputs.inputs, inputs);
-    ASSERT_TRUE(reads(writePacket(HashPacket{FRAME_LIMIT - 1, 0xfedcba9876543210ull}), p));
-    EXPECT_EQ(std::tie(p.hash.frame, p.hash.hash),
-              std::make_tuple(FRAME_LIMIT - 1, 0xfedcba9876543210ull));
+    ASSERT_TRUE(reads(writePacket(InputsPacket{100000, 99990, 100000 - 64, inputs, 99990,
+                                               0x89abcdefu, 100000, 0xfedcba9876543210ull}),
+                      p));
+    const InputsPacket &in = p.inputs;
+    EXPECT_EQ(std::make_tuple(in.senderFrames, in.receivedFrames, in.firstFrame, in.checkedFrames,
+                              in.inputsCheck, in.hashedFrames, in.stateHash),
+              std::make_tuple(100000u, 99990u, 100000u - 64, 99990u, 0x89abcdefu, 100000u,
+                              0xfedcba9876543210ull));
+    EXPECT_EQ(in.inputs, inputs);
 }
 
 TEST(Packets, AnythingOffIsRefused) {
-    const std::vector<uint8_t> hello = writePacket(HelloPacket{1, "1.0.0"});
+    const std::vector<uint8_t> hello = writePacket(HelloPacket{PROTOCOL_VERSION, "1.0.0", 1});
     const std::vector<uint8_t> oneInput = writePacket(InputsPacket{10, 0, 9, {BUTTON_UP_1}});
     const auto byteMore = [](std::vector<uint8_t> &b) { b.push_back(0); };
     const auto byteLess = [](std::vector<uint8_t> &b) { b.pop_back(); };
@@ -53,7 +58,9 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a Hello with a byte more", edited(hello, byteMore)},
         {"a Hello with a byte less", edited(hello, byteLess)},
         {"a Hello of another program", edited(hello, [](auto &b) { b[2] = 'X'; })},
-        {"a version with a control character", edited(hello, [](auto &b) { b.back() = '\n'; })},
+        {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; })},
+        {"a Hello of protocol 2 with a fingerprint",
+         edited(writePacket(HelloPacket{2, "1"}), byteMore)},
         {"an empty version", writePacket(HelloPacket{1, ""})},
         {"a version too long",
          writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},
@@ -70,8 +77,9 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a first frame after the sender's frames", writePacket(InputsPacket{10, 0, 11, {}})},
         {"sender frames past the limit", writePacket(InputsPacket{FRAME_LIMIT, 0, 0, {0}})},
         {"received frames past the limit", writePacket(InputsPacket{5, FRAME_LIMIT, 0, {0}})},
-        {"a hash past the frame limit", writePacket(HashPacket{FRAME_LIMIT, 1})},
-        {"a hash with a byte more", edited(writePacket(HashPacket{1, 1}), byteMore)},
+        {"a check of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 11})},
+        {"a hash of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 11, 7})},
+        {"a hash of no frame", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 7})},
     };
     for (const auto &c : cases) {
         Packet packet;

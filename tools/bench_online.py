@@ -8,18 +8,24 @@ datagrams lost) a host and a joining game play one whole match on this
 machine, each under its own Xvfb (tests/e2e/e2e.py's Session), the joining
 one through the tests' relay (tests/e2e/relay.py); both players change keys
 every half second to a second, so that the other side's guesses go wrong.
+Five seconds in, the joining game is stopped for 2 s (SIGSTOP); fifteen
+seconds in, the relay loses everything both ways for 2.9 s.
 Each game writes its figures on stderr as the match ends (online.cpp's
 printStats): the rollbacks and their depth (frames run again), the CPU
-time of the deepest, the waits for the other side longer than a frame, and
-the bytes of UDP payload each way (ENet's headers and acknowledgements
-included). The local player's input delay is 0 frames by construction: the
-keys read for a frame are that frame's input (runDueFrames). Takes about a
-minute and a half.
+time of the deepest, the waits for the other side longer than a frame, the
+sounds of the settled match missing (never heard) and wrong (heard from a
+guess that proved wrong), the longest silence survived, the time after a
+silence of a second or more (the stall, the outage) until the two sides were
+within 2 frames of each other, and the bytes of UDP payload each way (ENet's
+headers and acknowledgements included). The local player's input delay is 0
+frames by construction: the keys read for a frame are that frame's input.
+Takes about two minutes.
 """
 
 import itertools
 import os
 import re
+import signal
 import sys
 import threading
 import time
@@ -33,7 +39,10 @@ NETWORKS = ((50, 10, 0.05), (125, 10, 0.05))
 RHYTHMS = ((("Up", 0.7), ("Down", 0.9)), (("Down", 0.5), ("Up", 1.1)))
 FIGURES = re.compile(r"korrin-tavrel: online: (\d+) frames, (\d+) rollbacks \(depth median "
                      r"(\d+), p99 (\d+), worst (\d+) in (\d+) us\), (\d+) stalls over a "
-                     r"frame, (\d+) B/s sent, (\d+) B/s received, (\d+) bad packets")
+                     r"frame, (\d+) sounds \((\d+) missing, (\d+) wrong, (\d+) late\), "
+                     r"longest silence (\d+) ms, in step (\d+) ms after a stall, "
+                     r"(\d+) B/s sent, (\d+) B/s received, (\d+) bad packets")
+STALL_AT_S, STALL_S, OUTAGE_AT_S, OUTAGE_S = 5, 2, 15, 2.9
 FRAME_MS = 22
 
 
@@ -59,7 +68,10 @@ def one_match(game, delay_ms, jitter_ms, loss):
         while not any(l.startswith("Waiting for a player on port") for l in host.lines):
             time.sleep(0.05)
         port = int([l for l in host.lines if l.startswith("Waiting")][0].split()[-1][:-1])
-        with relay.Relay(port, delay_ms, jitter_ms, loss) as link, \
+        silent_until = [0.0]
+        with relay.Relay(port, delay_ms, jitter_ms, loss,
+                         lambda data, way: None if time.monotonic() < silent_until[0] else data) \
+                as link, \
                 e2e.Session([game, "--join", "127.0.0.1:%d" % link.port], ROOT) as joiner:
             joiner.start()
             stop = threading.Event()
@@ -71,6 +83,12 @@ def one_match(game, delay_ms, jitter_ms, loss):
                 session.focus()
                 steering.append(threading.Thread(target=steer, args=(session, rhythm, stop)))
                 steering[-1].start()
+            time.sleep(STALL_AT_S)
+            os.kill(joiner.proc.pid, signal.SIGSTOP)
+            time.sleep(STALL_S)
+            os.kill(joiner.proc.pid, signal.SIGCONT)
+            time.sleep(OUTAGE_AT_S - STALL_AT_S - STALL_S)
+            silent_until[0] = time.monotonic() + OUTAGE_S
             for session in (host, joiner):
                 session.finish(timeout=120)
             stop.set()
@@ -83,16 +101,21 @@ def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     game = os.path.abspath(os.path.join(build, "korrin-tavrel"))
     print("| Network each way | Side | Input delay | Rollbacks | Depth median / p99 / worst "
-          "| Worst rollback CPU | Stalls > 1 frame per minute | Sent | Received |")
-    print("|---|---|---|---|---|---|---|---|---|")
+          "| Worst rollback CPU | Stalls > 1 frame per minute | Sounds per minute: missing / "
+          "wrong (of all) | Longest silence survived | In step after the stall | Sent "
+          "| Received |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
     for delay_ms, jitter_ms, loss in NETWORKS:
         for side, f in zip(("host", "join"), one_match(game, delay_ms, jitter_ms, loss)):
-            frames, rollbacks, median, p99, worst, worst_us, stalls, sent, received, _ = f
+            (frames, rollbacks, median, p99, worst, worst_us, stalls, sounds, missing, wrong,
+             _, silence, in_step, sent, received, _) = f
             minutes = frames * FRAME_MS / 60000
             print("| %d +- %d ms, %d %% lost | %s | 0 frames | %d in %d frames | %d / %d / %d "
-                  "| %d us | %.1f | %.2f KB/s | %.2f KB/s |"
+                  "| %d us | %.1f | %.1f / %.1f (%.0f) | %d ms | %d ms | %.2f KB/s "
+                  "| %.2f KB/s |"
                   % (delay_ms, jitter_ms, loss * 100, side, rollbacks, frames, median, p99, worst,
-                     worst_us, stalls / minutes, sent / 1024, received / 1024))
+                     worst_us, stalls / minutes, missing / minutes, wrong / minutes,
+                     sounds / minutes, silence, in_step, sent / 1024, received / 1024))
 
 
 if __name__ == "__main__":

@@ -6,16 +6,25 @@
 #include <cstdlib>
 
 namespace {
-// A host keeps one slot beside its player's, for turning others away.
-constexpr size_t HOST_PEER_SLOTS = 2;
-constexpr size_t CHANNELS = 1;
-constexpr uint8_t CHANNEL = 0;
+// A host keeps slots beside its player's for others knocking, to be turned
+// away, and for connections that never complete: enough for a burst of a
+// hundred stray CONNECT datagrams a second, each reset after PENDING_LIMIT_MS.
+constexpr size_t HOST_PEER_SLOTS = 256;
+constexpr uint32_t PENDING_LIMIT_MS = 2000;
+constexpr uint32_t NOT_PENDING = 0xffffffffu;
+// Unreliable packets on one channel, reliable ones on another: ENet holds
+// back a channel's later packets while a reliable one of it is lost.
+constexpr size_t CHANNELS = 2;
+constexpr uint8_t UNRELIABLE_CHANNEL = 0;
+constexpr uint8_t RELIABLE_CHANNEL = 1;
 // No packet of ours comes near this; a peer cannot make ENet hold more than
 // MAX_WAITING_BYTES for it (ENet's own limits are 32 MB each).
 constexpr size_t MAX_PACKET_BYTES = 1024;
 constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
 // The data of a disconnect that tells a joining side the host has its player.
 constexpr uint32_t REFUSED_HOST_BUSY = 1;
+// The data of our own goodbye; ENet reports a link that timed out with 0.
+constexpr uint32_t GOODBYE = 2;
 } // namespace
 
 Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, uint16_t port) {
@@ -50,6 +59,7 @@ Status NetLink::listen(uint16_t port) {
     address.port = port;
     if (!createHost(&address, HOST_PEER_SLOTS).ok())
         return {"could not listen on UDP port " + std::to_string(port) + " (is it in use?)"};
+    pendingSince_.assign(HOST_PEER_SLOTS, NOT_PENDING);
     return {};
 }
 
@@ -82,6 +92,7 @@ uint16_t NetLink::port() const {
 LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     if (host_ == nullptr)
         return LinkEvent::None;
+    dropPendingPeers();
     ENetEvent event;
     if (enet_host_service(host_, &event, waitMs) <= 0)
         return LinkEvent::None;
@@ -107,11 +118,30 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
             return LinkEvent::None;
         peer_ = nullptr;
         peerConnected_ = false;
-        return event.data == REFUSED_HOST_BUSY ? LinkEvent::Refused : LinkEvent::Disconnected;
+        if (event.data == REFUSED_HOST_BUSY)
+            return LinkEvent::Refused;
+        return event.data == GOODBYE ? LinkEvent::Disconnected : LinkEvent::Lost;
     case ENET_EVENT_TYPE_NONE:
         break;
     }
     return LinkEvent::None;
+}
+
+void NetLink::dropPendingPeers() {
+    const uint32_t now = enet_time_get();
+    for (size_t i = 0; i < pendingSince_.size(); ++i) {
+        ENetPeer *slot = &host_->peers[i];
+        const bool pending = slot != peer_ && slot->state != ENET_PEER_STATE_DISCONNECTED &&
+                             slot->state != ENET_PEER_STATE_CONNECTED;
+        if (!pending) {
+            pendingSince_[i] = NOT_PENDING;
+        } else if (pendingSince_[i] == NOT_PENDING) {
+            pendingSince_[i] = now;
+        } else if (static_cast<int32_t>(now - pendingSince_[i]) > int32_t{PENDING_LIMIT_MS}) {
+            enet_peer_reset(slot);
+            pendingSince_[i] = NOT_PENDING;
+        }
+    }
 }
 
 void NetLink::send(const std::vector<uint8_t> &packet, bool reliable) {
@@ -121,7 +151,7 @@ void NetLink::send(const std::vector<uint8_t> &packet, bool reliable) {
         enet_packet_create(packet.data(), packet.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
     if (enetPacket == nullptr)
         return;
-    if (enet_peer_send(peer_, CHANNEL, enetPacket) != 0) {
+    if (enet_peer_send(peer_, reliable ? RELIABLE_CHANNEL : UNRELIABLE_CHANNEL, enetPacket) != 0) {
         enet_packet_destroy(enetPacket);
         return;
     }
@@ -136,12 +166,12 @@ void NetLink::disconnect(uint32_t waitMs) {
         return;
     }
     if (waitMs == 0) {
-        enet_peer_disconnect_now(peer_, 0);
+        enet_peer_disconnect_now(peer_, GOODBYE);
         peer_ = nullptr;
         peerConnected_ = false;
         return;
     }
-    enet_peer_disconnect_later(peer_, 0);
+    enet_peer_disconnect_later(peer_, GOODBYE);
     const uint32_t start = enet_time_get();
     std::vector<uint8_t> ignored;
     while (peer_ != nullptr && enet_time_get() - start < waitMs) {

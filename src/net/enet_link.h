@@ -2,6 +2,8 @@
 // player, or a joining side that connects.
 #pragma once
 
+#include <vector>
+
 #include "link.h"
 
 struct _ENetHost;
@@ -33,10 +35,17 @@ class NetLink : public Link {
 
   private:
     Status createHost(const void *address, size_t peerCount);
+    // Resets the host's peers that have not completed their connection
+    // within PENDING_LIMIT_MS (a bare CONNECT datagram holds a slot for half
+    // a minute otherwise).
+    void dropPendingPeers();
 
     _ENetHost *host_ = nullptr;
     _ENetPeer *peer_ = nullptr;
     bool peerConnected_ = false;
     std::string joinHost_; // the host as the player named it, when joining
     uint16_t joinPort_ = 0;
+    // For each of the host's peer slots, when it was first seen in use
+    // (enet_time_get), or NOT_PENDING.
+    std::vector<uint32_t> pendingSince_;
 };

@@ -10,8 +10,10 @@
 
 #include "failure.h"
 
-// Why a link ended or could not start.
-enum class LinkEvent { None, Connected, Received, Disconnected, Refused };
+// What happened on a link: the peer connected, a packet arrived, the peer
+// said goodbye (Disconnected), the link went silent until it gave up (Lost),
+// or the host refused us (Refused).
+enum class LinkEvent { None, Connected, Received, Disconnected, Lost, Refused };
 
 class Link {
   public:
@@ -22,13 +24,14 @@ class Link {
     // The host as the joining side names it: "HOST:PORT", "room R".
     virtual std::string hostName() const = 0;
 
-    // Waits at most waitMs for something to happen on the link and says what:
-    // the peer connected, a packet arrived (into data), the peer left or was
-    // lost (Disconnected), or it refused us (Refused). A second peer knocking
-    // at a host is turned away here and reported as None.
+    // Waits at most waitMs for something to happen on the link and says
+    // what (a packet into data). A second peer knocking at a host is turned
+    // away here and reported as None; so are connections that never
+    // complete, which cost the host nothing after a short while.
     virtual LinkEvent poll(uint32_t waitMs, std::vector<uint8_t> &data) = 0;
     // Sends to the peer, if any: reliable packets arrive once and in order,
-    // unreliable ones may be lost.
+    // unreliable ones may be lost. The two never wait for each other: a lost
+    // reliable packet holds back no unreliable one.
     virtual void send(const std::vector<uint8_t> &packet, bool reliable) = 0;
     // Says goodbye to the peer after what is queued has left, waiting at most
     // waitMs for it to answer; with 0, at once (what is queued is dropped).

@@ -13,8 +13,9 @@ constexpr uint8_t HELLO_MAGIC[4] = {'K', 'T', 'A', 'V'};
 constexpr size_t HELLO_FIXED_SIZE = 1 + sizeof HELLO_MAGIC + 2 + 1;
 constexpr size_t START_SIZE = 1 + 4 + 1 + 1;
 
-constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 1;
-constexpr size_t HASH_SIZE = 1 + 4 + 8;
+constexpr int FINGERPRINT_SIZE = 8;
+
+constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 4 + 4 + 4 + 8 + 1;
 
 bool printableVersion(const std::string &version) {
     return !version.empty() && version.size() <= MAX_GAME_VERSION_LENGTH &&
@@ -29,9 +30,12 @@ bool readHello(ByteReader &in, HelloPacket &hello) {
     in.skip(sizeof HELLO_MAGIC);
     hello.protocol = static_cast<uint16_t>(in.next(2));
     const size_t length = in.next(1);
-    if (in.left() != length)
+    const size_t fingerprint = hello.protocol >= FINGERPRINT_PROTOCOL ? FINGERPRINT_SIZE : 0;
+    if (in.left() != length + fingerprint)
         return false;
     hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
+    in.skip(length);
+    hello.rules = in.next(static_cast<int>(fingerprint));
     return printableVersion(hello.gameVersion);
 }
 
@@ -50,24 +54,24 @@ bool readInputs(ByteReader &in, InputsPacket &inputs) {
     inputs.senderFrames = static_cast<uint32_t>(in.next(4));
     inputs.receivedFrames = static_cast<uint32_t>(in.next(4));
     inputs.firstFrame = static_cast<uint32_t>(in.next(4));
+    inputs.checkedFrames = static_cast<uint32_t>(in.next(4));
+    inputs.inputsCheck = static_cast<uint32_t>(in.next(4));
+    inputs.hashedFrames = static_cast<uint32_t>(in.next(4));
+    inputs.stateHash = in.next(8);
     const size_t count = in.next(1);
     if (count > MAX_INPUTS_PER_PACKET || in.left() != count)
         return false;
     if (inputs.senderFrames >= FRAME_LIMIT || inputs.receivedFrames >= FRAME_LIMIT ||
-        inputs.firstFrame > inputs.senderFrames || inputs.senderFrames - inputs.firstFrame < count)
+        inputs.firstFrame > inputs.senderFrames ||
+        inputs.senderFrames - inputs.firstFrame < count ||
+        inputs.checkedFrames > inputs.senderFrames || inputs.hashedFrames > inputs.senderFrames ||
+        (inputs.hashedFrames == 0 && inputs.stateHash != 0))
         return false;
     inputs.inputs.assign(in.here(), in.here() + count);
     return std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
                        [](uint8_t input) { return (input & ~ALL_FRAME_BUTTONS) == 0; });
 }
 
-bool readHash(ByteReader &in, HashPacket &hash) {
-    if (in.left() != HASH_SIZE - 1)
-        return false;
-    hash.frame = static_cast<uint32_t>(in.next(4));
-    hash.hash = in.next(8);
-    return hash.frame < FRAME_LIMIT;
-}
 } // namespace
 
 std::vector<uint8_t> writePacket(const HelloPacket &hello) {
@@ -77,6 +81,8 @@ std::vector<uint8_t> writePacket(const HelloPacket &hello) {
     putLittleEndian(out, hello.protocol, 2);
     putLittleEndian(out, static_cast<uint8_t>(hello.gameVersion.size()), 1);
     out.insert(out.end(), hello.gameVersion.begin(), hello.gameVersion.end());
+    if (hello.protocol >= FINGERPRINT_PROTOCOL)
+        putLittleEndian(out, hello.rules, FINGERPRINT_SIZE);
     return out;
 }
 
@@ -95,16 +101,12 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs) {
     putLittleEndian(out, inputs.senderFrames, 4);
     putLittleEndian(out, inputs.receivedFrames, 4);
     putLittleEndian(out, inputs.firstFrame, 4);
+    putLittleEndian(out, inputs.checkedFrames, 4);
+    putLittleEndian(out, inputs.inputsCheck, 4);
+    putLittleEndian(out, inputs.hashedFrames, 4);
+    putLittleEndian(out, inputs.stateHash, 8);
     putLittleEndian(out, static_cast<uint8_t>(inputs.inputs.size()), 1);
     out.insert(out.end(), inputs.inputs.begin(), inputs.inputs.end());
-    return out;
-}
-
-std::vector<uint8_t> writePacket(const HashPacket &hash) {
-    std::vector<uint8_t> out;
-    putLittleEndian(out, static_cast<uint8_t>(PacketType::Hash), 1);
-    putLittleEndian(out, hash.frame, 4);
-    putLittleEndian(out, hash.hash, 8);
     return out;
 }
 
@@ -120,8 +122,6 @@ bool readPacket(const uint8_t *data, size_t size, Packet &packet) {
         return readStart(in, packet.start);
     case PacketType::Inputs:
         return readInputs(in, packet.inputs);
-    case PacketType::Hash:
-        return readHash(in, packet.hash);
     }
     return false;
 }

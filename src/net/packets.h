@@ -12,10 +12,13 @@
 #include "commands.h"
 
 // Raised whenever a packet's layout or meaning changes; both sides must agree.
-constexpr uint16_t PROTOCOL_VERSION = 2;
+constexpr uint16_t PROTOCOL_VERSION = 3;
+// The first protocol whose Hello carries the rules' fingerprint.
+constexpr uint16_t FINGERPRINT_PROTOCOL = 3;
 
 // ---- The packets
-enum class PacketType : uint8_t { Hello = 1, Start = 2, Inputs = 3, Hash = 4 };
+// (Type 4, a separate hash packet, belonged to protocol 2.)
+enum class PacketType : uint8_t { Hello = 1, Start = 2, Inputs = 3 };
 
 // Every packet from either side opens with its type byte.
 // At most this many frames' inputs in one packet.
@@ -25,11 +28,13 @@ constexpr uint8_t ONLINE_PLAYERS = 2;
 // Frame counters stay below this (2^31 frames of 22 ms are 1.5 years).
 constexpr uint32_t FRAME_LIMIT = 0x80000000u;
 
-// Both sides' first packet: who they are. Its layout never changes, so that
-// any two versions can tell each other apart.
+// Both sides' first packet: who they are. Its first fields (up to the game
+// version) never change, so that any two versions can tell each other apart;
+// from FINGERPRINT_PROTOCOL on, the rules' fingerprint follows them.
 struct HelloPacket {
     uint16_t protocol = PROTOCOL_VERSION;
     std::string gameVersion; // 1 to MAX_GAME_VERSION_LENGTH printable ASCII characters
+    uint64_t rules = 0;      // rulesFingerprint() of the sender; 0 before FINGERPRINT_PROTOCOL
 };
 
 // The host's answer to a matching Hello: what both need to start the same
@@ -39,18 +44,20 @@ struct StartPacket {
 };
 
 // The sender's recent inputs, sent every frame, unreliably: each packet
-// repeats every input the receiver has not yet acknowledged.
+// repeats every input the receiver has not yet acknowledged, and the checks
+// of what the sender has settled, so that a lost packet costs nothing.
 struct InputsPacket {
     uint32_t senderFrames = 0;   // frames the sender has run
     uint32_t receivedFrames = 0; // the receiver's frames whose inputs the sender holds
     uint32_t firstFrame = 0;     // the frame of inputs[0]
     std::vector<uint8_t> inputs; // frame buttons, one per frame from firstFrame
-};
-
-// The hash of the match's state after a frame both sides hold all inputs of.
-struct HashPacket {
-    uint32_t frame = 0;
-    uint64_t hash = 0;
+    // A running checksum of both players' inputs of frames 0 to checkedFrames - 1.
+    uint32_t checkedFrames = 0;
+    uint32_t inputsCheck = 0;
+    // The hash of the state after frame hashedFrames - 1 (none for 0): the
+    // sender's newest hash of a settled frame.
+    uint32_t hashedFrames = 0;
+    uint64_t stateHash = 0;
 };
 
 struct Packet {
@@ -58,17 +65,16 @@ struct Packet {
     HelloPacket hello;
     StartPacket start;
     InputsPacket inputs;
-    HashPacket hash;
 };
 
 std::vector<uint8_t> writePacket(const HelloPacket &hello);
 std::vector<uint8_t> writePacket(const StartPacket &start);
 std::vector<uint8_t> writePacket(const InputsPacket &inputs);
-std::vector<uint8_t> writePacket(const HashPacket &hash);
 
 // Reads a packet of size bytes into packet. False, leaving it in an unspecified
 // state, for anything but an exact packet of a known type with every value
-// inside its range (frames below FRAME_LIMIT, inputs no later than the sender's
-// frames, at most MAX_INPUTS_PER_PACKET inputs of ALL_FRAME_BUTTONS, a start
-// of two players and a known ball).
+// inside its range (frames below FRAME_LIMIT, inputs, checks and hashes no
+// later than the sender's frames, at most MAX_INPUTS_PER_PACKET inputs of
+// ALL_FRAME_BUTTONS, a start of two players and a known ball, a fingerprint
+// exactly where the Hello's protocol has one).
 bool readPacket(const uint8_t *data, size_t size, Packet &packet);

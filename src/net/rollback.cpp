@@ -2,6 +2,8 @@
 #include "rollback.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 Rollback::Rollback(int localSide) : localSide_(localSide) {}
 
@@ -10,8 +12,10 @@ uint32_t Rollback::settledFrames() const {
 }
 
 bool Rollback::canAdvance() const {
+    // The other player's inputs reach MAX_PREDICTION_FRAMES past ours: a slot
+    // they claim must not be one of our inputs still to be sent.
     return !ended_ && frames_ < remoteFrames_ + MAX_PREDICTION_FRAMES &&
-           frames_ - std::min(acknowledged_, frames_) < HISTORY - 1;
+           frames_ - std::min(acknowledged_, frames_) < HISTORY - MAX_PREDICTION_FRAMES - 1;
 }
 
 void Rollback::acknowledge(uint32_t localFrames) {
@@ -20,9 +24,11 @@ void Rollback::acknowledge(uint32_t localFrames) {
 
 FrameSounds Rollback::advance(uint8_t localInput) {
     const uint32_t frame = frames_;
-    localInputs_[frame % HISTORY] = localInput;
-    if (frame >= remoteFrames_)
-        remoteInputs_[frame % HISTORY] = predictedRemote();
+    const bool remoteKnown = frame < remoteFrames_;
+    Slot &next = claim(frame);
+    next.local = localInput;
+    if (!remoteKnown)
+        next.remote = predictedRemote();
     return runFrom(frame);
 }
 
@@ -33,44 +39,44 @@ bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count
     // (and still kept) must not change: a packet saying otherwise is not to
     // be trusted at all.
     const uint8_t remoteButtons = playerButtons(1 - localSide_);
-    const uint32_t newest = std::max(frames_, remoteFrames_);
     for (size_t i = 0; i < count; ++i) {
         const uint32_t frame = first + static_cast<uint32_t>(i);
         if ((inputs[i] & ~remoteButtons) != 0)
             return false;
-        if (frame < remoteFrames_ && frame + HISTORY > newest &&
-            remoteInputs_[frame % HISTORY] != inputs[i])
+        if (frame < remoteFrames_ && holds(frame) && slot(frame).remote != inputs[i])
             return false;
     }
     for (size_t i = 0; i < count; ++i) {
         const uint32_t frame = first + static_cast<uint32_t>(i);
         if (frame != remoteFrames_)
             continue;
+        Slot &known = claim(frame);
         // Frames arrive in order: the first wrong one is the earliest.
-        if (frame < frames_ && remoteInputs_[frame % HISTORY] != inputs[i] && !wrongPrediction_) {
+        if (frame < frames_ && known.remote != inputs[i] && !wrongPrediction_) {
             wrongPrediction_ = true;
             firstWrong_ = frame;
         }
-        remoteInputs_[frame % HISTORY] = inputs[i];
+        known.remote = inputs[i];
         ++remoteFrames_;
     }
     return true;
 }
 
-uint32_t Rollback::correct() {
+uint32_t Rollback::correct(std::vector<FrameSounds> &rerun) {
+    rerun.clear();
     if (!wrongPrediction_)
         return 0;
     wrongPrediction_ = false;
     const uint32_t from = firstWrong_;
     const uint32_t to = frames_;
-    restoreMatch(before_[from % HISTORY]);
+    restoreMatch(slot(from).before);
     frames_ = from;
     ended_ = false;
     const uint8_t prediction = predictedRemote();
     for (uint32_t frame = from; frame < to && !ended_; ++frame) {
         if (frame >= remoteFrames_)
-            remoteInputs_[frame % HISTORY] = prediction;
-        runFrom(frame);
+            claim(frame).remote = prediction;
+        rerun.push_back(runFrom(frame));
     }
     return frames_ - from;
 }
@@ -78,7 +84,7 @@ uint32_t Rollback::correct() {
 std::vector<uint8_t> Rollback::unacknowledgedInputs(size_t max) const {
     std::vector<uint8_t> inputs;
     for (uint32_t frame = acknowledged_; frame < frames_ && inputs.size() < max; ++frame)
-        inputs.push_back(localInputs_[frame % HISTORY]);
+        inputs.push_back(slot(frame).local);
     return inputs;
 }
 
@@ -90,22 +96,24 @@ uint64_t Rollback::settledHash(uint32_t frame) const {
     if (frame + 1 >= frames_)
         return matchHash();
     const MatchSnapshot present = saveMatch();
-    restoreMatch(before_[(frame + 1) % HISTORY]);
+    restoreMatch(slot(frame + 1).before);
     const uint64_t hash = matchHash();
     restoreMatch(present);
     return hash;
 }
 
 FrameInput Rollback::inputsOf(uint32_t frame) const {
-    return decodeFrameInput(localInputs_[frame % HISTORY] | remoteInputs_[frame % HISTORY]);
+    const Slot &inputs = slot(frame);
+    return decodeFrameInput(inputs.local | inputs.remote);
 }
 
 bool Rollback::remoteLeft() const {
-    return settledEnd() && (remoteInputs_[endFrame_ % HISTORY] & BUTTON_LEAVE) != 0;
+    return settledEnd() && (slot(endFrame_).remote & BUTTON_LEAVE) != 0;
 }
 
 FrameSounds Rollback::runFrom(uint32_t frame) {
-    before_[frame % HISTORY] = saveMatch();
+    slot(frame); // the inputs are in place
+    slots_[frame % HISTORY].before = saveMatch();
     const FrameSounds sounds = runFrame(inputsOf(frame), FRAME_PERIOD_MS);
     frames_ = frame + 1;
     if (quitFlag != 0) {
@@ -119,5 +127,22 @@ uint8_t Rollback::predictedRemote() const {
     // The other player keeps holding what they held; nobody is predicted to leave.
     if (remoteFrames_ == 0)
         return 0;
-    return static_cast<uint8_t>(remoteInputs_[(remoteFrames_ - 1) % HISTORY] & ~BUTTON_LEAVE);
+    return static_cast<uint8_t>(slot(remoteFrames_ - 1).remote & ~BUTTON_LEAVE);
+}
+
+Rollback::Slot &Rollback::claim(uint32_t frame) {
+    Slot &claimed = slots_[frame % HISTORY];
+    if (claimed.frame != frame)
+        claimed = Slot{frame, 0, 0, {}};
+    return claimed;
+}
+
+const Rollback::Slot &Rollback::slot(uint32_t frame) const {
+    const Slot &kept = slots_[frame % HISTORY];
+    if (kept.frame != frame) {
+        fprintf(stderr, "korrin-tavrel: rollback read frame %u from a slot of frame %u\n", frame,
+                kept.frame);
+        abort();
+    }
+    return kept;
 }

@@ -52,9 +52,10 @@ class Rollback {
     // side's frames.
     bool receiveRemote(uint32_t first, const uint8_t *inputs, size_t count);
     // Runs again, from the first frame whose prediction was wrong up to the
-    // present (its sounds were heard when first run). Returns the number of
-    // frames run again.
-    uint32_t correct();
+    // present, putting each frame's sounds in rerun (the first frame run
+    // again is frames() minus their number). Returns the number of frames
+    // run again.
+    uint32_t correct(std::vector<FrameSounds> &rerun);
 
     // The local inputs the other side has not acknowledged, at most max of
     // them, for the next packet.
@@ -70,14 +71,35 @@ class Rollback {
     FrameInput inputsOf(uint32_t frame) const;
     // The other player's input carried BUTTON_LEAVE in the last settled frame.
     bool remoteLeft() const;
+    // The frame the match ended in, once settledEnd().
+    uint32_t endFrame() const { return endFrame_; }
 
   private:
     static constexpr uint32_t HISTORY = 128; // frames kept, more than the window
     static_assert(HISTORY > 2 * MAX_PREDICTION_FRAMES, "the ring must hold the window");
 
+    // What the rings keep of one frame: each side's input (the other
+    // player's predicted one where unknown) and the state before it. The
+    // frame number tells a slot of this frame from one of a frame HISTORY
+    // away.
+    struct Slot {
+        uint32_t frame = NO_FRAME;
+        uint8_t local = 0;
+        uint8_t remote = 0;
+        MatchSnapshot before = {};
+    };
+    static constexpr uint32_t NO_FRAME = UINT32_MAX;
+
     // Runs frame f from the present state, keeping the state before it.
     FrameSounds runFrom(uint32_t frame);
     uint8_t predictedRemote() const;
+    // The slot of frame f, to write: claimed for f if it held another frame.
+    Slot &claim(uint32_t frame);
+    // The slot of frame f, to read. Reading one that holds another frame is
+    // a fault of this class: the game stops at once with a message rather
+    // than run on from a state of the wrong frame.
+    const Slot &slot(uint32_t frame) const;
+    bool holds(uint32_t frame) const { return slots_[frame % HISTORY].frame == frame; }
 
     int localSide_;
     uint32_t frames_ = 0;
@@ -86,11 +108,8 @@ class Rollback {
     // The first frame run with a prediction that proved wrong, when there is one.
     uint32_t firstWrong_ = 0;
     bool wrongPrediction_ = false;
-    // Rings indexed by frame % HISTORY: each side's input of that frame (the
-    // other player's predicted one where unknown), and the state before it.
-    uint8_t localInputs_[HISTORY] = {};
-    uint8_t remoteInputs_[HISTORY] = {};
-    MatchSnapshot before_[HISTORY] = {};
+    // Indexed by frame % HISTORY.
+    Slot slots_[HISTORY];
     // The frame the match ended in (quitFlag set by it), or none.
     bool ended_ = false;
     uint32_t endFrame_ = 0;

@@ -1,7 +1,7 @@
 """A UDP relay on 127.0.0.1 between a joining game and its host, standing in
 for the network between two machines: every datagram waits a delay with
 jitter, a share of them is lost, and chosen bytes can be rewritten on the way
-(another game version in the handshake). Standard library only.
+(another game version in the handshake) or dropped. Standard library only.
 
 The joining game sends to `relay.port`; the relay forwards from a socket of
 its own to the host's port, and the host's answers back to whoever sent
@@ -22,7 +22,8 @@ class Relay:
     def __init__(self, host_port, delay_ms=0.0, jitter_ms=0.0, loss=0.0, rewrite=None, seed=1):
         """delay_ms +- jitter_ms (uniform) each way; loss: the share of
         datagrams dropped; rewrite: a function of (datagram, way) that
-        returns the datagram to send on, way being "to host" or "to joiner"."""
+        returns the datagram to send on (None: lost), way being "to host" or
+        "to joiner"."""
         self.host = (LOCALHOST, host_port)
         self.delay_s, self.jitter_s, self.loss = delay_ms / 1000, jitter_ms / 1000, loss
         self.rewrite = rewrite
@@ -79,6 +80,8 @@ class Relay:
                 return
             if self.rewrite is not None:
                 data = self.rewrite(data, way)
+                if data is None:
+                    return
             delay = self.delay_s + self.random.uniform(-self.jitter_s, self.jitter_s)
             self.order += 1
             heapq.heappush(self.queue, (time.monotonic() + delay, self.order, out, data, address))

@@ -19,12 +19,14 @@ import os
 import random
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -837,6 +839,13 @@ def banner_screen(banner):
     return screen
 
 
+def ends_with_start(data):
+    """The datagram ends with ENet's reliable command (0x86, channel,
+    sequence, length 7 big-endian) and a Start: type 2, seed, players, ball."""
+    return len(data) >= 13 and data[-13] == 0x86 and data[-9:-7] == b"\x00\x07" \
+        and data[-7] == 2
+
+
 def online_stats(session):
     """The figures the game writes on stderr after an online match."""
     for line in session.stderr().splitlines():
@@ -865,14 +874,16 @@ class Steering(threading.Thread):
 
 class Online(GameTest):
     @contextlib.contextmanager
-    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None, record=()):
+    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None, record=(), strays=0):
         """A host on a free port and a game joining it through a relay;
-        `record` adds --record RECORDING to both."""
+        `record` adds --record RECORDING to both; `strays` bare ENet CONNECT
+        datagrams reach the host first."""
         record = list(record)
         with self.game(command=[os.path.abspath(GAME), "--host", "0"] + record,
                        assets=ASSETS) as host:
             host.start()
             port = self.listening_port(host)
+            self.send_strays(port, strays)
             with relay.Relay(port, delay_ms, jitter_ms, loss, rewrite) as link, \
                     self.game(command=[os.path.abspath(GAME), "--join",
                                        "127.0.0.1:%d" % link.port] + record,
@@ -893,19 +904,30 @@ class Online(GameTest):
         return ({"host": [VERSION_LINE, "Waiting for a player on port %d." % link.host[1]],
                  "join": [VERSION_LINE, "Joining 127.0.0.1:%d." % link.port]})
 
-    def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False):
-        with self.pair(delay_ms, jitter_ms, loss, record=("--record", RECORDING)) \
-                as (host, joiner, link):
+    def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False, outage_s=0.0):
+        """`noise`: two strays first, then noise and a third game; `outage_s` 3 s in."""
+        silent_until = [0.0]
+        with self.pair(delay_ms, jitter_ms, loss, record=("--record", RECORDING),
+                       strays=2 if noise else 0,
+                       rewrite=lambda data, way: None if time.monotonic() < silent_until[0]
+                       else data) as (host, joiner, link):
             sides = {"host": host, "join": joiner}
+            joiner.wait_for_line(self.opening(host, joiner, link)["join"][1], timeout=15)
+            joining = time.monotonic()
             for name, session in sides.items():
                 session.wait_for_line(MATCH_STARTS[name], timeout=15)
                 session.focus()
+            if noise:
+                self.assertLess(time.monotonic() - joining, 2.0, "joined late past the strays")
             steering = [Steering(session, STEERING[name]) for name, session in sides.items()]
             for thread in steering:
                 thread.start()
             if noise:
                 self.send_noise(link.host[1])
                 self.knock_in_vain(link.host[1])
+            if outage_s:
+                time.sleep(3)
+                silent_until[0] = time.monotonic() + outage_s
             finals = {}
             try:
                 for name, session in sides.items():
@@ -963,11 +985,26 @@ class Online(GameTest):
                              (relay.LOCALHOST, port))
                 time.sleep(2.0 / datagrams)
 
+    def send_strays(self, port, count):
+        """Bare ENet CONNECT datagrams: no peer, a sent time; CONNECT (2,
+        acknowledged), peer, sessions, MTU, window, channels, bandwidths..."""
+        for n in range(count):
+            datagram = struct.pack(">HHBBH", 0x8fff, 0, 0x82, 0xff, 1) + struct.pack(
+                ">HBBIIIIIIIIII", n, 0xff, 0xff, 1400, 32768, 2, 0, 0, 5000, 2, 2,
+                0x5eed0000 + n, 0)
+            stray = relay.socket.socket(relay.socket.AF_INET, relay.socket.SOCK_DGRAM)
+            with contextlib.closing(stray):
+                stray.sendto(datagram, (relay.LOCALHOST, port))
+
     def knock_in_vain(self, port):
-        """A third game joining the host during the match is turned away."""
+        """A third game joining the host during the match is turned away at once."""
         with self.game(command=[os.path.abspath(GAME), "--join", "127.0.0.1:%d" % port],
                        assets=ASSETS) as third:
             third.start()
+            third.wait_for_line("Joining 127.0.0.1:%d." % port, timeout=15)
+            knocked = time.monotonic()
+            third.wait_for_line("The host already has a player.", timeout=10)
+            self.assertLess(time.monotonic() - knocked, 2.0, "turned away late")
             self.assertRun(third, [VERSION_LINE, "Joining 127.0.0.1:%d." % port,
                                    "The host already has a player.", CLOSING[0]], 1)
 
@@ -976,7 +1013,7 @@ class Online(GameTest):
         self.assertEqual((host["bad packets"], joiner["bad packets"]), (0, 0))
 
     def test_match_at_50_ms_with_jitter_and_loss(self):
-        host, joiner = self.play_whole_match(50, 10, 0.05)
+        host, joiner = self.play_whole_match(50, 10, 0.05, outage_s=2.9)
         self.assertGreater(host["rollbacks"] + joiner["rollbacks"], 0)
 
     def test_match_at_125_ms_with_jitter_and_loss(self):
@@ -997,15 +1034,26 @@ class Online(GameTest):
             joiner.finish()
 
     def test_escape_on_one_side_ends_the_match_for_both(self):
-        with self.pair(50, 10, 0.05) as (host, joiner, link):
+        """At 250 ms each way, the first try of each Hello and of the Start lost."""
+        tries = {}
+
+        def lose_first_tries(data, way):
+            if b"KTAV" in data or ends_with_start(data):
+                key = (way, b"KTAV" in data)
+                tries[key] = tries.get(key, 0) + 1
+                return None if tries[key] == 1 else data
+            return data
+
+        with self.pair(250, 10, 0.05, rewrite=lose_first_tries) as (host, joiner, link):
             for name, session in (("host", host), ("join", joiner)):
                 session.wait_for_line(MATCH_STARTS[name], timeout=15)
+            self.assertTrue(len(tries) == 3 and min(tries.values()) >= 2, tries)
             joiner.focus()
             time.sleep(1)
             joiner.press("Escape")
             opening = self.opening(host, joiner, link)
             for session in (host, joiner):
-                session.wait_for_line(CLOSING[1], timeout=10)
+                session.wait_for_line(CLOSING[1], timeout=15)
             score = [l for l in joiner.lines if l.startswith("Final score: ")]
             self.assertRun(joiner, opening["join"] + [MATCH_STARTS["join"]] + score + CLOSING, 0)
             self.assertRun(host, opening["host"] + [MATCH_STARTS["host"], OTHER_LEFT] + score
@@ -1015,32 +1063,42 @@ class Online(GameTest):
         version = subprocess.run([GAME, "--version"], stdout=subprocess.PIPE, check=True,
                                  timeout=10).stdout.decode().split()[-1].encode()
         other = b"0" * len(version)
-        hello = b"KTAV\x02\x00" + bytes([len(version)])
+        hello = b"KTAV\x03\x00" + bytes([len(version)])
         with self.pair(rewrite=lambda data, way: data.replace(hello + version, hello + other)) \
                 as (host, joiner, link):
-            line = ("Version mismatch: this game is %s (protocol 2), the other is %s (protocol 2)."
+            line = ("Version mismatch: this game is %s (protocol 3), the other is %s (protocol 3)."
                     % (version.decode(), other.decode()))
             opening = self.opening(host, joiner, link)
             self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
             self.assertRun(joiner, opening["join"] + [line, CLOSING[0]], 1)
 
     def test_lost_sync_is_said_on_both_sides(self):
-        """The relay changes the seed in the host's Start: the two matches
-        part from the first frame, and the first hashes (frame 44) differ."""
+        """The relay changes the seed in the host's Start (the first hashes, of
+        frame 44, differ) or one of the host's inputs (the inputs' checks differ)."""
         def other_seed(data, way):
-            # The datagram ends with ENet's reliable command (0x86, channel,
-            # sequence, length 7 big-endian) and the Start: type 2, seed,
-            # players, ball.
-            if way == "to joiner" and len(data) >= 13 and data[-13] == 0x86 \
-                    and data[-9:-7] == b"\x00\x07" and data[-7] == 2:
+            if way == "to joiner" and ends_with_start(data):
                 return data[:-6] + bytes([data[-6] ^ 1]) + data[-5:]
             return data
 
-        with self.pair(rewrite=other_seed) as (host, joiner, link):
-            opening = self.opening(host, joiner, link)
-            lost = "Lost sync with the other player at frame 44."
-            self.assertRun(host, opening["host"] + [MATCH_STARTS["host"], lost, CLOSING[0]], 1)
-            self.assertRun(joiner, opening["join"] + [MATCH_STARTS["join"], lost, CLOSING[0]], 1)
+        def other_input(data, way):
+            # ENet's unreliable command (7), an Inputs packet (3, six numbers, a hash, n,
+            # n inputs): the last input sent after frames 100 to 104 gets Up 1 flipped.
+            for n in range(1, 65):
+                if way == "to joiner" and len(data) > n + 42 and data[-n - 1] == n \
+                        and data[-n - 34] == 3 and data[-n - 42] == 7 \
+                        and 100 < struct.unpack("<I", data[-n - 33:-n - 29])[0] <= 104:
+                    return data[:-1] + bytes([data[-1] ^ 1])
+            return data
+
+        for rewrite, lost in ((other_seed, r"Lost sync with the other player at frame 44\.$"),
+                              (other_input, r"Lost sync with the other player at frame \d+\.$")):
+            with self.subTest(rewrite.__name__), self.pair(rewrite=rewrite) \
+                    as (host, joiner, link):
+                opening = self.opening(host, joiner, link)
+                for name, session in (("host", host), ("join", joiner)):
+                    self.assertRun(session, opening[name] + [MATCH_STARTS[name], mock.ANY,
+                                                            CLOSING[0]], 1, timeout=30)
+                    self.assertRegex(session.lines[-2], lost)
 
     def test_waiting_and_joining_show_their_banners_and_escape_gives_up(self):
         with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:

@@ -16,8 +16,6 @@ std::vector<uint8_t> rewrite(const Packet &packet) {
         return writePacket(packet.start);
     case PacketType::Inputs:
         return writePacket(packet.inputs);
-    case PacketType::Hash:
-        return writePacket(packet.hash);
     }
     abort(); // the reader took a type it does not know
 }

@@ -1,0 +1,183 @@
+// The online session's bookkeeping, from the handshake to the match's end:
+// the packets in and out, the clock, which frames run and when, which sounds
+// play, and when the match ends or sync is lost. It knows the link only as a
+// Link and the time only as a number of ms it is given, so that the screen
+// (src/app/online.cpp natively, the page in the browser) adds nothing but
+// drawing, keys, sounds and lines, and a test can drive two sessions through
+// a simulated network in milliseconds.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link.h"
+#include "packets.h"
+#include "rollback.h"
+
+// The session's clock in ms. It may wrap: times are compared by their
+// signed difference.
+using SessionClock = std::function<uint32_t()>;
+
+// A joining side gives up when the match has not started in this time; a
+// host waits this long for a connected player's Hello and, once it has sent
+// Start, for the first packet of the match.
+constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
+// Once the match runs, a peer not heard from for this long is taken as gone.
+constexpr uint32_t SILENCE_LIMIT_MS = 3000;
+// About one second of frames between two hashes of the settled state.
+constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
+// A sound that a correction reveals plays late only if its frame is at most
+// this many frames old (330 ms), deeper than the corrections of a 250 ms
+// round trip with loss.
+constexpr uint32_t LATE_SOUND_FRAMES = 15;
+
+// How a session ended; the screen says it in its own line.
+enum class SessionEnd {
+    None,            // still going
+    Finished,        // the match ended as both sides settled it, and their states agree
+    Refused,         // the host already has a player
+    HostClosed,      // the host said goodbye before the match
+    NoAnswer,        // no match started in CONNECT_TIMEOUT_MS, or the link died before one
+    VersionMismatch, // the other game's protocol, version or rules differ (peerHello())
+    ConnectionLost,  // the other side went away or fell silent during the match
+    SyncLost,        // the two matches differ (syncLostFrame())
+};
+
+// What the match measured.
+struct SessionStats {
+    std::vector<uint32_t> rollbackDepths; // frames run again, one entry per rollback
+    double worstRollbackUs = 0.0;
+    uint32_t worstRollbackDepth = 0;
+    int longStalls = 0; // waits for the other side longer than a frame
+    int badPackets = 0;
+    // Of the settled frames: their sounds, those never heard, and those
+    // heard from a guess that proved wrong; and the sounds played late.
+    uint32_t sounds = 0;
+    uint32_t soundsMissing = 0;
+    uint32_t soundsWrong = 0;
+    uint32_t soundsLate = 0;
+    uint32_t longestSilenceMs = 0; // the longest time without a packet in the match
+    // After a silence of a second or more (the other side's stall or ours),
+    // the longest time until a packet showed the two within 2 frames.
+    uint32_t inStepAfterStallMs = 0;
+};
+
+class OnlineSession {
+  public:
+    // rules: this game's rulesFingerprint(), which the other must share.
+    OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now);
+
+    // Takes what the link has, waiting at most waitMs for the first event:
+    // the handshake until the match starts (startMatch when it does), the
+    // other side's packets after; then ends the session if the time to wait
+    // for the other side is over.
+    void receive(uint32_t waitMs);
+
+    bool started() const { return started_; }
+    const MatchStart &matchStart() const { return start_; }
+    SessionEnd end() const { return end_; }
+
+    // In the match: the ms until the next frame is due (0: now).
+    uint32_t msUntilDue() const;
+    // How long to wait for the link before the next advance: until the next
+    // frame is due, or a moment when it is due but waits for the other side.
+    uint32_t waitMs() const;
+    // Runs what is due: the correction of wrong guesses, the checks, the end,
+    // and the frames whose time has come (all of them at once after a stall,
+    // unless this side runs ahead of the other), with the local player's
+    // buttons. Returns the sounds to play now.
+    FrameSounds advance(uint8_t localButtons);
+    // Frames were run by the last advance (the screen is drawn anew).
+    bool ranFrames() const { return ranFrames_; }
+
+    // After the end: the goodbye. The last packet goes reliably so that the
+    // other side too learns of the end or of the lost sync.
+    void close(uint32_t waitMs);
+
+    const Rollback &rollback() const { return rollback_; }
+    const HelloPacket &peerHello() const { return peerHello_; }
+    uint32_t syncLostFrame() const { return syncLostFrame_; }
+    const SessionStats &stats() const { return stats_; }
+
+  private:
+    uint32_t elapsedSince(uint32_t thenMs) const { return now_() - thenMs; }
+    bool reached(uint32_t dueMs) const { return static_cast<int32_t>(now_() - dueMs) >= 0; }
+    void handshake(LinkEvent event);
+    void takeHello(const HelloPacket &hello);
+    void beginPlay(const StartPacket &start);
+    void takePacket(LinkEvent event);
+    void takeInputs(const InputsPacket &inputs);
+    void measureLead(const InputsPacket &inputs);
+    void checkTimeouts();
+    void correct(FrameSounds &playNow);
+    void settleFrames();
+    void compareHashes(uint32_t hashedFrames);
+    void compareInputs();
+    void loseSync(uint32_t frame);
+    void checkEnd();
+    void runDueFrames(uint8_t localButtons, FrameSounds &playNow);
+    void sendInputs(bool reliable);
+    void finish(SessionEnd how) { end_ = how; }
+
+    Link &link_;
+    const bool hosting_;
+    const int side_; // the host plays the left paddle, the joining side the right one
+    const uint64_t rules_;
+    SessionClock now_;
+    Rollback rollback_;
+    SessionEnd end_ = SessionEnd::None;
+    std::vector<uint8_t> received_;
+
+    // The handshake.
+    uint32_t openedMs_;
+    uint32_t connectedMs_ = 0;
+    bool connected_ = false;
+    bool helloMatched_ = false;
+    HelloPacket peerHello_;
+    bool started_ = false;
+    MatchStart start_{};
+
+    // The match's clock: frame n is due at startMs_ + n frames + shiftMs_.
+    uint32_t startMs_ = 0;
+    uint32_t shiftMs_ = 0;
+    uint32_t lastHeardMs_ = 0;
+    bool heardInMatch_ = false;
+    bool peerGone_ = false;
+    double aheadFrames_ = 0.0;
+    uint32_t peerFrames_ = 0; // the other side's frames in its newest packet
+    uint32_t shortestRoundTripMs_ = UINT32_MAX;
+    bool stalled_ = false;
+    uint32_t stallStartMs_ = 0;
+    uint32_t lastSendMs_ = 0;
+    bool ranFrames_ = false;
+    bool inGap_ = false; // since gapEndMs_, after a long silence, not yet in step
+    uint32_t gapEndMs_ = 0;
+
+    // The checks: this side's running inputs checksum after each settled
+    // frame (by frame % ring size), the other side's newest one, and the
+    // hashes of settled states of both sides (the newest few).
+    std::vector<uint32_t> checks_;
+    uint32_t settled_ = 0;
+    uint32_t remoteCheckedFrames_ = 0;
+    uint32_t remoteCheck_ = 0;
+    std::map<uint32_t, uint64_t> localHashes_;
+    std::map<uint32_t, uint64_t> remoteHashes_;
+    uint32_t sentHashFrames_ = 0; // the hash the packets carry
+    bool endHashMatched_ = false;
+    uint32_t syncLostFrame_ = 0;
+
+    // The sounds of each frame in the prediction window: those of its last
+    // run and those heard (by frame % ring size).
+    struct FrameSoundSlot {
+        uint32_t frame = UINT32_MAX;
+        FrameSounds ran = 0;
+        FrameSounds heard = 0;
+    };
+    std::vector<FrameSoundSlot> sounds_;
+    std::vector<FrameSounds> rerun_;
+
+    SessionStats stats_;
+};

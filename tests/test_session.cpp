@@ -1,0 +1,212 @@
+// Two online sessions through a simulated network, on a fake clock that wraps
+// mid-match: how each side ends, the two in step after a stall, the true sounds heard.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bitset>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <random>
+
+#include "randgen.h"
+#include "session.h"
+#include "snapshot.h"
+
+namespace {
+constexpr uint32_t CLOCK_START = 0xffffffffu - 10000; // wraps 10 s into the session
+constexpr uint32_t RESEND_MS = 200;                   // a lost reliable packet's next try
+constexpr uint32_t NEVER = 0xffffffffu;
+constexpr int32_t TAMPERED_SEED = 12345;
+
+struct Network {
+    uint32_t now, delayMs, jitterMs;
+    double loss;
+    uint32_t outageFrom, outageMs;                       // from CLOCK_START
+    std::function<void(std::vector<uint8_t> &)> rewrite; // of what goes to the joining side
+    std::mt19937 random{20261209};
+
+    bool lostAt(uint32_t t) {
+        return t - (CLOCK_START + outageFrom) < outageMs ||
+               std::uniform_real_distribution<>(0, 1)(random) < loss;
+    }
+};
+
+// One end of the link: what the other end sends waits in its inbox until due.
+class SimLink : public Link {
+  public:
+    SimLink(Network &network, bool toJoiner) : net_(network), toJoiner_(toJoiner) {}
+    SimLink *peer = nullptr;
+
+    void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
+        uint32_t due = net_.now;
+        while (reliable && net_.lostAt(due)) // tried until it passes, and kept in order
+            due += RESEND_MS;
+        if (!reliable && net_.lostAt(due))
+            return;
+        if (!reliable && toJoiner_)
+            net_.rewrite(data);
+        due += net_.delayMs - net_.jitterMs + net_.random() % (2 * net_.jitterMs + 1);
+        reliableDue_ = reliable ? std::max(due, reliableDue_) : reliableDue_;
+        peer->inbox_.emplace(reliable ? reliableDue_ : due, std::make_pair(event, std::move(data)));
+    }
+    LinkEvent poll(uint32_t, std::vector<uint8_t> &data) override {
+        if (inbox_.empty() || static_cast<int32_t>(net_.now - inbox_.begin()->first) < 0)
+            return LinkEvent::None;
+        const LinkEvent event = inbox_.begin()->second.first;
+        data = inbox_.begin()->second.second;
+        inbox_.erase(inbox_.begin());
+        up_ = up_ ? event != LinkEvent::Disconnected : event == LinkEvent::Connected;
+        return event;
+    }
+    void send(const std::vector<uint8_t> &packet, bool reliable) override {
+        if (up_)
+            deliver(LinkEvent::Received, packet, reliable);
+    }
+    void disconnect(uint32_t) override {
+        if (up_)
+            deliver(LinkEvent::Disconnected, {}, true);
+        up_ = false;
+    }
+    bool connected() const override { return up_; }
+    uint32_t roundTripMs() const override { return 2 * net_.delayMs; }
+    std::string hostPlace() const override { return ""; }
+    std::string hostName() const override { return ""; }
+    uint64_t bytesSent() const override { return 0; }
+    uint64_t bytesReceived() const override { return 0; }
+
+  private:
+    Network &net_;
+    bool toJoiner_, up_ = false;
+    uint32_t reliableDue_ = 0;
+    std::multimap<uint32_t, std::pair<LinkEvent, std::vector<uint8_t>>> inbox_;
+};
+
+struct Case {
+    const char *name;
+    uint32_t delayMs, jitterMs, lossPercent, outageFrom, outageMs;
+    int stalledSide;    // for 2 s, 8 s in; -1: none
+    uint32_t partFrame; // the joining side's state parts after it; LEAVE_AFTER_PART later it leaves
+    uint32_t changeFrame;   // an input to the joining side after it is changed on its way, or NEVER
+    bool otherRules;        // the joining side's rules have another fingerprint
+    SessionEnd end;         // on both sides
+    uint32_t syncLostFrame; // when the end is SyncLost and the frame is known
+    bool shallow; // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
+};
+
+constexpr uint32_t LEAVE_AFTER_PART = 28;
+constexpr uint32_t STALL_FROM_MS = 8000, STALL_MS = 2000, IN_STEP_MS = 1000;
+// One side, with its own copy of the match's state, put in place for its turn.
+struct Side {
+    Side(Network &net, bool hosting, uint64_t rules)
+        : link(net, hosting), session(link, hosting, rules, [&net] { return net.now; }),
+          side(hosting ? 0 : 1) {}
+    SimLink link;
+    OnlineSession session;
+    int side;
+    MatchSnapshot state{};
+    std::vector<FrameInput> settled; // the settled frames' inputs, as a recording keeps them
+};
+
+int count(FrameSounds sounds) { return static_cast<int>(std::bitset<8>(sounds).count()); }
+
+// Each player follows the ball, but looks away one time in four, so that
+// points are scored and keys change often (the other side's guesses go wrong).
+uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
+    constexpr uint32_t LOOK_FRAMES = 40, LOOKS_AWAY_EVERY = 4, NEAR_PIXELS = 8;
+    if (side == 1 && partFrame != NEVER && frame == partFrame + LEAVE_AFTER_PART)
+        return BUTTON_LEAVE;
+    const int paddle = Players[side].worldRect.y + Players[side].worldRect.h / 2;
+    const int ball = TavrelBall.worldRect.y + TavrelBall.worldRect.h / 2;
+    if ((frame / LOOK_FRAMES + side) % LOOKS_AWAY_EVERY == 0 ||
+        std::abs(ball - paddle) < NEAR_PIXELS)
+        return 0;
+    return ball < paddle ? (side == 0 ? BUTTON_UP_1 : BUTTON_UP_2)
+                         : (side == 0 ? BUTTON_DOWN_1 : BUTTON_DOWN_2);
+}
+
+TEST(Session, WholeMatchesThroughASimulatedNetwork) {
+    using E = SessionEnd;
+    constexpr int NO = -1;
+    constexpr uint32_t N = NEVER;
+    const Case cases[] = {
+        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
+        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
+        {"a 2.9 s outage mid-match", 50, 10, 0, 9000, 2900, NO, N, N, 0, E::Finished, 0, 0},
+        {"a 2.9 s outage as it starts", 50, 0, 0, 40, 2900, NO, N, N, 0, E::Finished, 0, 1},
+        {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, N, 0, E::Finished, 0, 1},
+        {"a 3.1 s outage mid-match", 50, 10, 0, 9000, 3100, NO, N, N, 0, E::ConnectionLost, 0, 0},
+        {"the host stalls", 50, 10, 5, 0, 0, 0, N, N, 0, E::Finished, 0, 0},
+        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, N, 0, E::Finished, 0, 0},
+        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, N, 0, E::SyncLost, 300, 1},
+        {"an input changed on its way", 50, 10, 0, 0, 0, NO, N, 200, 0, E::SyncLost, 0, 1},
+        {"rules that differ", 50, 10, 0, 0, 0, NO, N, N, 1, E::VersionMismatch, 0, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Network net{CLOCK_START,  c.delayMs,  c.jitterMs, c.lossPercent / 100.0,
+                    c.outageFrom, c.outageMs, {}};
+        net.rewrite = [&c](std::vector<uint8_t> &data) {
+            Packet packet;
+            if (readPacket(data.data(), data.size(), packet) &&
+                packet.inputs.senderFrames == c.changeFrame && !packet.inputs.inputs.empty())
+                data.back() ^= BUTTON_UP_1;
+        };
+        Side sides[2] = {{net, true, rulesFingerprint()},
+                         {net, false, rulesFingerprint() + c.otherRules}};
+        for (Side &side : sides) {
+            side.link.peer = &sides[1 - side.side].link;
+            side.link.deliver(LinkEvent::Connected, {}, true);
+        }
+
+        while (sides[0].session.end() == E::None || sides[1].session.end() == E::None) {
+            ASSERT_LT(++net.now - CLOCK_START, 400000u) << "the match never ended";
+            const uint32_t ms = net.now - CLOCK_START;
+            for (Side &side : sides) {
+                if (side.session.end() != E::None ||
+                    (c.stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
+                    continue;
+                restoreMatch(side.state);
+                side.session.receive(0);
+                const Rollback &rollback = side.session.rollback();
+                side.session.advance(keysOf(side.side, rollback.frames(), c.partFrame));
+                if (side.side == 1 && rollback.frames() > c.partFrame)
+                    setRandomSeed(TAMPERED_SEED); // in every state from there, whatever runs again
+                while (side.settled.size() < rollback.settledFrames())
+                    side.settled.push_back(rollback.inputsOf(side.settled.size()));
+                if (side.session.end() != E::None)
+                    side.session.close(0);
+                side.state = saveMatch();
+            }
+            if (c.stalledSide != NO && ms - (STALL_FROM_MS + STALL_MS + IN_STEP_MS) < IN_STEP_MS) {
+                ASSERT_NEAR(sides[0].session.rollback().frames(),
+                            sides[1].session.rollback().frames(), 2)
+                    << "apart at " << ms << " ms, 1 s after the stall";
+            }
+        }
+        for (const Side &side : sides)
+            EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
+                      std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame
+                                                            : side.session.syncLostFrame()));
+        if (c.end != E::Finished)
+            continue;
+        EXPECT_EQ(sides[0].state.players[1].getScore(), sides[1].state.players[1].getScore());
+
+        // The true match, run plainly from its settled inputs: its sounds heard.
+        startMatch(sides[0].session.matchStart());
+        uint32_t sounds = 0;
+        for (const FrameInput &input : sides[0].settled)
+            sounds += count(runFrame(input, FRAME_PERIOD_MS));
+        EXPECT_EQ(Players[0].getScore(), sides[1].state.players[0].getScore());
+        EXPECT_GT(sounds, 50u);
+        for (const Side &side : sides) {
+            const SessionStats &stats = side.session.stats();
+            EXPECT_EQ(stats.sounds, sounds);
+            if (c.shallow) {
+                EXPECT_EQ(stats.soundsMissing, 0u);
+                EXPECT_LT(stats.soundsWrong * 100, 3 * sounds);
+            }
+        }
+    }
+}
+} // namespace
