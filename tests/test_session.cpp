@@ -135,7 +135,7 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         {"a 2.9 s outage mid-match", 50, 10, 0, 9000, 2900, NO, N, N, 0, E::Finished, 0, 0},
         {"a 2.9 s outage as it starts", 50, 0, 0, 40, 2900, NO, N, N, 0, E::Finished, 0, 1},
         {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, N, 0, E::Finished, 0, 1},
-        {"a 3.1 s outage mid-match", 50, 10, 0, 9000, 3100, NO, N, N, 0, E::ConnectionLost, 0, 0},
+        {"a 3.3 s outage mid-match", 50, 10, 0, 9000, 3300, NO, N, N, 0, E::ConnectionLost, 0, 0},
         {"the host stalls", 50, 10, 5, 0, 0, 0, N, N, 0, E::Finished, 0, 0},
         {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, N, 0, E::Finished, 0, 0},
         {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, N, 0, E::SyncLost, 300, 1},

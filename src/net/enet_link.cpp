@@ -21,6 +21,8 @@ constexpr uint8_t RELIABLE_CHANNEL = 1;
 // MAX_WAITING_BYTES for it (ENet's own limits are 32 MB each).
 constexpr size_t MAX_PACKET_BYTES = 1024;
 constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
+// How much ENet's packet throttle falls when the round trip grows: nothing.
+constexpr enet_uint32 NO_THROTTLE_FALL = 0;
 // The data of a disconnect that tells a joining side the host has its player.
 constexpr uint32_t REFUSED_HOST_BUSY = 1;
 // The data of our own goodbye; ENet reports a link that timed out with 0.
@@ -104,6 +106,11 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
         }
         peer_ = event.peer;
         peerConnected_ = true;
+        // ENet drops unreliable packets while it sees the round trip grow,
+        // as it does after an outage: just when the inputs must get through.
+        // Its throttle never falls instead.
+        enet_peer_throttle_configure(peer_, ENET_PEER_PACKET_THROTTLE_INTERVAL,
+                                     ENET_PEER_PACKET_THROTTLE_ACCELERATION, NO_THROTTLE_FALL);
         return LinkEvent::Connected;
     case ENET_EVENT_TYPE_RECEIVE: {
         const bool fromPeer = event.peer == peer_ && peerConnected_;

@@ -227,7 +227,8 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
     checkEnd();
     if (end_ != SessionEnd::None)
         return playNow;
-    const uint32_t silenceLimit = heardInMatch_ ? SILENCE_LIMIT_MS : CONNECT_TIMEOUT_MS;
+    const uint32_t silenceLimit =
+        heardInMatch_ ? SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS : CONNECT_TIMEOUT_MS;
     if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit) {
         finish(SessionEnd::ConnectionLost);
         return playNow;

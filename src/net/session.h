@@ -25,8 +25,13 @@ using SessionClock = std::function<uint32_t()>;
 // host waits this long for a connected player's Hello and, once it has sent
 // Start, for the first packet of the match.
 constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
-// Once the match runs, a peer not heard from for this long is taken as gone.
+// Once the match runs, an outage of the link this long ends it. The silence
+// a side hears lasts longer than the outage by a period of the other side's
+// packets, the path's jitter and a lost packet or two (20 to 70 ms measured
+// at 50 +-10 ms each way, more on a loaded machine): a peer is taken as gone
+// only when it has not been heard from for the limit and this allowance.
 constexpr uint32_t SILENCE_LIMIT_MS = 3000;
+constexpr uint32_t SILENCE_ALLOWANCE_MS = 250;
 // About one second of frames between two hashes of the settled state.
 constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
 // A sound that a correction reveals plays late only if its frame is at most
