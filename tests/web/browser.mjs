@@ -38,14 +38,15 @@ export function serve(folder) {
   });
 }
 
-// Chromium with a profile of its own, removed by close().
-export async function launch() {
+// Chromium with a profile of its own, removed by close(); extraFlags for
+// what a test needs beyond the usual ones.
+export async function launch(extraFlags = []) {
   const profile = mkdtempSync(join(tmpdir(), 'korrin-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
     userDataDir: profile,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...extraFlags],
   });
   return {
     browser,
