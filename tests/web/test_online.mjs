@@ -18,6 +18,7 @@ import * as web from './browser.mjs';
 const ROOT = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const BUILD = join(ROOT, 'build-web');
 const FIGURES = process.argv.includes('--figures');
+const FIGURES_PLAY_MS = 20000;
 
 // Plain IP candidates between two local browsers, without multicast DNS.
 const CHROMIUM_ONLINE_FLAGS = ['--disable-features=WebRtcHideLocalIpsWithMdns'];
@@ -225,6 +226,24 @@ if (FIGURES) {
     }
     times.sort((a, b) => a - b);
     console.log(`link to match start: ${times.join(', ')} ms; median ${times[2]} ms`);
+  });
+
+  test('figures: rollbacks and stalls through the lossy proxy, keys changing', async () => {
+    const { port } = await startTurn();
+    const proxy = await startLossyProxy(port);
+    const match = await pair(url, `${signal}&${relayIce(proxy.port)}`);
+    // Each side turns its paddle at its own pace, so that guesses miss.
+    const turns = [[match.host, 290], [match.guest, 370]].map(async ([side, everyMs]) => {
+      for (let t = 0; t < FIGURES_PLAY_MS; t += everyMs) {
+        await web.press(side.page, t % (2 * everyMs) ? 'ArrowUp' : 'ArrowDown', everyMs / 2);
+      }
+    });
+    await Promise.all(turns);
+    await web.press(match.host.page, 'Escape');
+    for (const side of [match.host, match.guest]) {
+      console.log(await waitForMatch(/^korrin-tavrel: online:/, side.stderr, MATCH_MS));
+    }
+    await closeAll(match.host, match.guest);
   });
 }
 
