@@ -62,6 +62,7 @@ class RoomLink {
     this.hosting = hosting;
     this.events = []; // {type, data}, taken by the game one at a time
     this.player = null; // the other game's peer id, once paired
+    this.paired = false; // both channels to the player are open, and the game knows
     this.channels = {}; // peer id -> {game, sure}
     this.early = {}; // peer id -> packets that came before the pairing
     this.roundTripMs = 0;
@@ -108,15 +109,16 @@ class RoomLink {
   }
 
   onRole(role, peer) {
-    if (this.hosting && role === ROLE.join) {
-      if (this.player !== null && this.player !== peer) {
+    if (this.hosting && role === ROLE.join && this.player !== peer) {
+      if (this.player !== null) {
         this.sendRole(ROLE.busy, peer);
         return;
       }
       this.sendRole(ROLE.welcome, peer);
       this.pair(peer);
     } else if (!this.hosting && this.player === null) {
-      // Another joining page in the same room says join: not our host.
+      // Only the host answers welcome or busy; another joining page in the
+      // room says join, which is not for us.
       if (role === ROLE.welcome) this.pair(peer);
       else if (role === ROLE.busy) this.events.push({ type: EVENT.refused });
     }
@@ -124,7 +126,6 @@ class RoomLink {
 
   pair(peer) {
     this.player = peer;
-    this.paired = false;
     this.announceIfReady(peer);
   }
 
