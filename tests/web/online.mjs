@@ -13,8 +13,14 @@ import { fileURLToPath } from 'node:url';
 import * as web from './browser.mjs';
 
 const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build-web');
-// Plain IP candidates between two local browsers, without multicast DNS.
-const CHROMIUM_ONLINE_FLAGS = ['--disable-features=WebRtcHideLocalIpsWithMdns'];
+// Plain IP candidates between two local browsers, without multicast DNS. On
+// a machine whose only network is the loopback, Chromium gathers no
+// candidate at all unless loopback is allowed and the page may use media (a
+// fake device, asked for before the game starts).
+const CHROMIUM_ONLINE_FLAGS = [
+  '--disable-features=WebRtcHideLocalIpsWithMdns', '--allow-loopback-in-peer-connection',
+  '--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream'];
+const askForMedia = () => navigator.mediaDevices.getUserMedia({ audio: true });
 const WAITING = /^Waiting for a player in room ([A-Za-z0-9-]+)\.$/;
 const DAEMON_START_MS = 500;
 // The proxy in front of coturn: each datagram delayed 50 ms (±10), 5 % dropped.
@@ -107,7 +113,7 @@ export async function openPage(url, query) {
   const chromium = await web.launch(CHROMIUM_ONLINE_FLAGS);
   const entry = { stop: () => chromium.close() };
   running.push(entry);
-  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`);
+  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`, askForMedia);
   game.stderr = [];
   game.page.on('console', (message) => { if (message.type() === 'error') game.stderr.push(message.text()); });
   game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
