@@ -54,6 +54,9 @@ run_pass "normal build, system SDL 1.2" \
 "$KORRIN_ROOT/tools/web.sh" --with-test-tools
 run_pass "web build, headless Chromium and Firefox ESR" \
   node "$KORRIN_ROOT/tests/web/test_web.mjs" "$KORRIN_ROOT/build/korrin-tavrel"
+# Online play between two headless Chromiums: a local mosquitto and coturn.
+run_pass "web online play, two headless Chromiums" \
+  node "$KORRIN_ROOT/tests/web/test_online.mjs"
 # The tests labelled "package" do not depend on the runtime: they run once, above.
 run_pass "normal build, sdl12-compat" env LD_LIBRARY_PATH="$compat_dir" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)" -LE package

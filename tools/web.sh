@@ -7,16 +7,20 @@
 # functions, the page).
 # Serve the folder from any static web host, or locally:
 #   python3 -m http.server --directory build-web 8000
-# With --with-test-tools it also installs Chromium, Firefox ESR and the
-# test's npm packages (tests/web/), which the web tests and the benchmark need.
+# Online play adds online.js (the page's part) and korrin-online.js (the
+# signalling code, which the page loads only for an online match), bundled
+# from web/online/ with the npm packages its package-lock.json pins.
+# With --with-test-tools it also installs Chromium, Firefox ESR, a local MQTT
+# broker and TURN server, and the test's npm packages (tests/web/), which the
+# web tests and the benchmark need.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-KORRIN_PACKAGES=(emscripten python3)
+# Debian's node comes without npm; nodesource's node carries its own.
+KORRIN_PACKAGES=(emscripten python3 nodejs)
+command -v npm >/dev/null || KORRIN_PACKAGES+=(npm)
 if [ "${1:-}" = "--with-test-tools" ]; then
-  KORRIN_PACKAGES+=(chromium firefox-esr)
-  # Debian's node comes without npm; nodesource's node carries its own.
-  command -v npm >/dev/null || KORRIN_PACKAGES+=(npm)
+  KORRIN_PACKAGES+=(chromium firefox-esr mosquitto coturn)
 fi
 korrin_install_packages
 if [ "${1:-}" = "--with-test-tools" ]; then
@@ -39,4 +43,12 @@ rm -rf "$out"
 mkdir -p "$out"
 cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
+cp "$KORRIN_ROOT/web/online.js" "$out/"
+# The signalling code: trystero's MQTT strategy and the data channels, one
+# minified module.
+online="$KORRIN_ROOT/web/online"
+[ -d "$online/node_modules/@trystero-p2p/mqtt" ] ||
+  npm ci --prefix "$online" --no-audit --no-fund --loglevel=error
+"$online/node_modules/.bin/esbuild" "$online/link.mjs" --bundle --format=esm --minify \
+  --target=es2020 --log-level=warning --outfile="$out/korrin-online.js"
 echo "Built $out/"

@@ -12,7 +12,8 @@
 
 // What happened on a link: the peer connected, a packet arrived, the peer
 // said goodbye (Disconnected), the link went silent until it gave up (Lost),
-// or the host refused us (Refused).
+// or the host refused us (Refused). The browser's link (web/online/link.mjs)
+// numbers them alike.
 enum class LinkEvent { None, Connected, Received, Disconnected, Lost, Refused };
 
 class Link {

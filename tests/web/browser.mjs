@@ -40,8 +40,9 @@ export function serve(folder) {
 }
 
 // Chromium with a profile of its own, removed by close(), its sound on
-// unless `autoplay` is false; or Firefox, silent without a sound output.
-export async function launch(which = 'chromium', { autoplay = true } = {}) {
+// unless `autoplay` is false, with extraFlags for what a test needs beyond
+// the usual ones; or Firefox, silent without a sound output.
+export async function launch(which = 'chromium', { autoplay = true, extraFlags = [] } = {}) {
   if (which === 'firefox') {
     const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
     return { browser, close: () => browser.close() };
@@ -51,7 +52,7 @@ export async function launch(which = 'chromium', { autoplay = true } = {}) {
     executablePath: CHROMIUM,
     headless: true,
     userDataDir: profile,
-    args: autoplay ? [...CHROMIUM_FLAGS, AUTOPLAY_FLAG] : CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...(autoplay ? [AUTOPLAY_FLAG] : []), ...extraFlags],
   });
   return {
     browser,

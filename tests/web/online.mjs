@@ -1,0 +1,151 @@
+// What the online web test (tests/web/test_online.mjs) and the online
+// benchmark (tools/web_online_benchmark.mjs) run beside the pages, all on
+// 127.0.0.1: the web build served, a mosquitto, a coturn and a lossy UDP
+// proxy, configured here; and two pages of two Chromium processes paired in
+// a room. stopAll() ends everything, also after a failure.
+import { spawn } from 'node:child_process';
+import dgram from 'node:dgram';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import net from 'node:net';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import * as web from './browser.mjs';
+
+const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build-web');
+// Plain IP candidates between two local browsers, without multicast DNS. On
+// a machine whose only network is the loopback, Chromium gathers no
+// candidate at all unless loopback is allowed and the page may use media (a
+// fake device, asked for before the game starts).
+const CHROMIUM_ONLINE_FLAGS = [
+  '--disable-features=WebRtcHideLocalIpsWithMdns', '--allow-loopback-in-peer-connection',
+  '--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream'];
+const askForMedia = () => navigator.mediaDevices.getUserMedia({ audio: true });
+const WAITING = /^Waiting for a player in room ([A-Za-z0-9-]+)\.$/;
+const DAEMON_START_MS = 500;
+// The proxy in front of coturn: each datagram delayed 50 ms (±10), 5 % dropped.
+const PROXY_DELAY_MS = 50, PROXY_JITTER_MS = 10, PROXY_LOSS = 0.05;
+const TURN_USER = 'korrin', TURN_PASSWORD = 'korrinpass';
+
+const temp = mkdtempSync(join(tmpdir(), 'korrin-online-'));
+const running = []; // what stopAll() ends: {stop()}
+
+// A free port of 127.0.0.1, as the system hands them out.
+export function freePort() {
+  return new Promise((resolve) => {
+    const server = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+async function startDaemon(command, lines) {
+  const file = join(temp, `${command}.conf`);
+  writeFileSync(file, lines.join('\n'));
+  const child = spawn(command, ['-c', file], { stdio: 'ignore' });
+  running.push({ stop: () => child.kill() });
+  await web.sleep(DAEMON_START_MS);
+}
+
+// The build served, and mosquitto with a WebSocket listener (and the plain
+// one it needs beside it): the page's address and the query naming the broker.
+export async function start() {
+  const { server, url } = await web.serve(BUILD);
+  running.push({ stop: () => server.kill() });
+  const [plain, websocket] = [await freePort(), await freePort()];
+  await startDaemon('mosquitto', [
+    `listener ${plain} 127.0.0.1`, 'allow_anonymous true',
+    `listener ${websocket} 127.0.0.1`, 'protocol websockets', 'allow_anonymous true']);
+  return { url, signal: `signal=${encodeURIComponent(`ws://127.0.0.1:${websocket}`)}` };
+}
+
+export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }))}`;
+
+// coturn: its port, the query for relay only through `port` (it, or a proxy
+// in front), and the count of relays it has allocated.
+export async function startTurn() {
+  const port = await freePort();
+  const relayBase = 50000 + (process.pid % 100) * 100;
+  const log = join(temp, 'turn.log');
+  await startDaemon('turnserver', [
+    'listening-ip=127.0.0.1', `listening-port=${port}`, 'relay-ip=127.0.0.1',
+    `min-port=${relayBase}`, `max-port=${relayBase + 99}`, 'realm=korrin.test', 'lt-cred-mech',
+    `user=${TURN_USER}:${TURN_PASSWORD}`, 'fingerprint', 'no-tls', 'no-dtls', 'no-tcp-relay',
+    'no-cli', 'allow-loopback-peers', `log-file=${log}`, 'simple-log', 'verbose',
+    `pidfile=${join(temp, 'turn.pid')}`]);
+  return {
+    port,
+    relayIce: (through = port) => `ice=${encodeURIComponent(JSON.stringify({
+      iceServers: [{ urls: `turn:127.0.0.1:${through}`, username: TURN_USER, credential: TURN_PASSWORD }],
+      iceTransportPolicy: 'relay',
+    }))}`,
+    allocations: () => (readFileSync(log, 'utf8').match(/ALLOCATE processed, success/g) || []).length,
+  };
+}
+
+// Forwards UDP between the pages and targetPort, each datagram late and some lost.
+export async function startLossyProxy(targetPort) {
+  const socket = dgram.createSocket('udp4');
+  const upstreams = new Map(); // a page's address -> its socket towards the target
+  let forwarded = 0;
+  const later = (send) => {
+    if (Math.random() >= PROXY_LOSS) setTimeout(send, PROXY_DELAY_MS + (Math.random() * 2 - 1) * PROXY_JITTER_MS);
+  };
+  socket.on('message', (message, from) => {
+    const key = `${from.address}:${from.port}`;
+    if (!upstreams.has(key)) {
+      const upstream = dgram.createSocket('udp4');
+      upstream.on('message', (reply) => later(() => socket.send(reply, from.port, from.address)));
+      upstreams.set(key, upstream);
+    }
+    forwarded += 1;
+    later(() => upstreams.get(key).send(message, targetPort, '127.0.0.1'));
+  });
+  await new Promise((resolve) => socket.bind(0, '127.0.0.1', resolve));
+  running.push({ stop: () => { upstreams.forEach((upstream) => upstream.close()); socket.close(); } });
+  return { port: socket.address().port, forwarded: () => forwarded };
+}
+
+// A page of its own Chromium; `stderr` collects its console.error lines
+// (the online match's figures).
+export async function openPage(url, query) {
+  const chromium = await web.launch('chromium', { extraFlags: CHROMIUM_ONLINE_FLAGS });
+  const entry = { stop: () => chromium.close() };
+  running.push(entry);
+  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`, askForMedia);
+  game.stderr = [];
+  game.page.on('console', (message) => { if (message.type() === 'error') game.stderr.push(message.text()); });
+  game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
+  return game;
+}
+
+// The first of lines that matches pattern, once there is one.
+export async function waitFor(pattern, lines, timeoutMs) {
+  const deadline = Date.now() + timeoutMs;
+  while (!lines.some((l) => pattern.test(l))) {
+    if (Date.now() > deadline) throw new Error(`no ${pattern} within ${timeoutMs} ms: ${JSON.stringify(lines)}`);
+    await web.sleep(50);
+  }
+  return lines.find((l) => pattern.test(l));
+}
+
+// A host, and a page that opens the link the host's page shows; resolves
+// once both have started the match, with the time from opening the link.
+export async function pair(url, query) {
+  const host = await openPage(url, `host&${query}`);
+  const room = WAITING.exec(await waitFor(WAITING, host.lines, 15000))[1];
+  const link = await host.page.$eval('#online-link', (field) => field.value);
+  if (!link.includes(`join=${room}`)) throw new Error(`the page's link ${link} is not to room ${room}`);
+  const opened = Date.now();
+  const guest = await openPage(url, link.slice(link.indexOf('?') + 1));
+  await web.waitForLine(guest.lines, `Joining room ${room}.`);
+  await web.waitForLine(guest.lines, 'Joined: the match starts.', 1, 20000);
+  await web.waitForLine(host.lines, 'A player joined: the match starts.');
+  return { host, guest, room, joinMs: Date.now() - opened };
+}
+
+export async function stopAll() {
+  for (const entry of running.splice(0).reverse()) await entry.stop();
+  rmSync(temp, { recursive: true, force: true });
+}
