@@ -9,7 +9,10 @@ mergeInto(LibraryManager.library, {
 
   // A hidden tab gets one timer a second: a match would run on unseen, a
   // second's worth of play per frame. So the game's clock stops while the
-  // page is hidden, and goes on from the same reading when it is back.
+  // page is hidden, and goes on from the same reading when it is back;
+  // but not in an online match (web/online.js sets Module.korrinOnline),
+  // whose other player cannot wait: there it runs on, and the late frames
+  // are run at once, each second and when the page is back.
   // SDL also hears of it as it would of a minimised window: an
   // SDL_ACTIVEEVENT losing (then regaining) the input focus and the
   // visibility, which the game may pause on. A window losing the focus
@@ -31,7 +34,7 @@ mergeInto(LibraryManager.library, {
 
     onVisibilityChange: function() {
       var hidden = document.hidden;
-      if (hidden && KorrinClock.hiddenSince === null) {
+      if (hidden && KorrinClock.hiddenSince === null && !Module['korrinOnline']) {
         KorrinClock.hiddenSince = Date.now();
       } else if (!hidden && KorrinClock.hiddenSince !== null) {
         KorrinClock.hiddenMs += Date.now() - KorrinClock.hiddenSince;
