@@ -17,6 +17,8 @@ const SEGMENT_MS = 3000;
 const GAME_OVER_MS = 10000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
+// Longer than the other side's silence limit (3.25 s): a hidden tab's match runs on.
+const HOST_HIDDEN_MS = 4000;
 
 // Plays with both paddles held up, to the end or to the host's Escape after
 // a segment: both pages end on the same final line, in sync, and the host's
@@ -44,7 +46,7 @@ async function play({ host, guest }, whole) {
 const { url, signal } = await online.start();
 test.after(online.stopAll);
 
-test('a whole match between two browsers, a third page turned away, and no broker', async () => {
+test('a whole match between two browsers, a third page turned away, no broker, the host hidden', async () => {
   const nobody = `ws://127.0.0.1:${await online.freePort()}`;
   const lonely = online.openPage(url, `host&signal=${encodeURIComponent(nobody)}`);
   const match = await online.pair(url, `${signal}&${online.noIce}`);
@@ -57,6 +59,9 @@ test('a whole match between two browsers, a third page turned away, and no broke
   assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
   await third.close();
   await noBroker.close();
+  const cover = await match.host.page.browser().newPage(); // the host's tab hidden
+  await web.sleep(HOST_HIDDEN_MS);
+  await cover.close();
   console.log(await play(match, true));
 });
 
