@@ -135,8 +135,8 @@ export async function waitFor(pattern, lines, timeoutMs) {
 // Through a relay the pages' first attempt to connect now and then found no
 // path before the joining side's 10 s limit on this loaded 2-core machine
 // (the signalling library tries again only after 5.3 s): such a pairing is
-// tried once more, with a new room, and said on the console.
-export async function pair(url, query, attempts = 2) {
+// tried again (three times in all), with a new room, and said on the console.
+export async function pair(url, query, attempts = 3) {
   const host = await openPage(url, `host&${query}`);
   const room = WAITING.exec(await waitFor(WAITING, host.lines, 15000))[1];
   const link = await host.page.$eval('#online-link', (field) => field.value);
