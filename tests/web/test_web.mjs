@@ -41,11 +41,12 @@ const MENU_SOUND_GAIN = 155 / 255;
 // Resampling to the audio device's rate moves a peak a little.
 const GAIN_TOLERANCE = 0.03;
 
-// In a one-player match the computer returns every ball served to its side;
-// one served to player 1 (who does not steer) is missed and served again
-// 3.1 s later, each serve to either side alike. Time for 12 serves: all go
-// left once in 4096 runs.
-const RIGHT_HIT_WAIT_MS = 40000;
+// In a one-player match where player 1 does not steer, the computer wins in
+// 22 s on average; 138 of 2,000 such matches run through the rules had no
+// hit on the right paddle at all (the others had one within 17 s). So
+// another one-player match starts whenever the menu is back. Time for three
+// matches: all without a right hit once in 2,400 runs.
+const RIGHT_HIT_WAIT_MS = 75000;
 
 // A hidden tab must not move the ball: a ball that ran on would cross the
 // field (about 230 px a second) in this time. The pictures taken 1 s into it
@@ -220,11 +221,13 @@ test('the web build plays as the native game does', async (t) => {
   await web.waitForLine(lines, SHOWING_MENU, 2);
   await waitForPicture(page, nativeMenu, 'the menu after Escape');
   await meterChannel(page, 1);
-  await web.press(page, 'Enter');
-  await web.waitForLine(lines, EXITING_MENU, 2);
   const hitPeak = wavPeak(join(ROOT, 'snd', 'bounce.wav'));
-  let hits;
+  let hits, matches = 1;
   for (const deadline = Date.now() + RIGHT_HIT_WAIT_MS; Date.now() < deadline; await web.sleep(200)) {
+    if (lines.filter((line) => line === SHOWING_MENU).length > matches) {
+      await web.press(page, 'Enter');
+      await web.waitForLine(lines, EXITING_MENU, ++matches);
+    }
     hits = await meterBlocks(page, 1);
     if (hits.some(([left, right]) => left === 0 && right > 0)) break;
   }
@@ -263,14 +266,14 @@ test('the web build plays as the native game does', async (t) => {
   // Escape, then QUIT (Up wraps to it): the native closing lines, and the
   // page's end message, where Enter starts the game again.
   await web.press(page, 'Escape');
-  await web.waitForLine(lines, SHOWING_MENU, 3);
+  await web.waitForLine(lines, SHOWING_MENU, matches + 1);
   await web.press(page, 'ArrowUp');
   await web.press(page, 'Enter');
   await page.waitForSelector('#ended:not([hidden])', { timeout: 5000 });
-  assert.deepEqual(lines, [VERSION_LINE, ...Array(3).fill([SHOWING_MENU, EXITING_MENU]).flat(), ...CLOSING]);
+  assert.deepEqual(lines, [VERSION_LINE, ...Array(matches + 1).fill([SHOWING_MENU, EXITING_MENU]).flat(), ...CLOSING]);
   assert.deepEqual(errors.filter((error) => !error.includes('ScriptProcessorNode')), []); // the meters' own
   await web.press(page, 'Enter'); // "Play again"
-  await web.waitForLine(lines, SHOWING_MENU, 4);
+  await web.waitForLine(lines, SHOWING_MENU, matches + 2);
 
   // Without its font file the game stops as the native one does.
   const fontless = await web.openGame(chrome.browser, url, () => {
