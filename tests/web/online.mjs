@@ -65,9 +65,10 @@ export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }
 // coturn: its port, the query for relay only through `port` (it, or a proxy
 // in front), and the count of relays it has allocated. It relays on its
 // default ports (49152-65535): each page holds a relay port for each of the
-// 20 connections its signalling library prepares ahead, and a range of 100
-// ran out by the third pairing ("error 508: Cannot create socket", then
-// "No answer").
+// 20 connections its signalling library prepares ahead: a run of this test
+// allocated 168, and a range of 30 ran out ("error 508: Cannot create
+// socket", then "No answer"); with 100, every try after a failed pairing
+// failed too.
 export async function startTurn() {
   const port = await freePort();
   const log = join(temp, 'turn.log');
