@@ -30,7 +30,7 @@ out="$root/build-fuzz-$target"
 mkdir -p "$out/corpus"
 cd "$root"
 clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Isrc/rules -Isrc/replay -Isrc/net -DKORRIN_VERSION='"fuzz"' \
+  -Isrc/common -Isrc/rules -Isrc/replay -Isrc/net -DKORRIN_VERSION='"fuzz"' \
   "${sources[@]}" "${libraries[@]}" -o "$out/fuzz"
 cp "${seeds[@]}" "$out/corpus/"
 cd "$out"
