@@ -68,9 +68,9 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import e2e  # noqa: E402
-import test_game  # noqa: E402  (its pictures of the screens the game must show)
+import game_test  # noqa: E402  (its pictures of the screens the game must show)
 
-test_game.ASSETS = ROOT
+game_test.ASSETS = ROOT
 
 STARTUP_RUNS = 7
 CPU_SAMPLE_S = 5.0
@@ -265,8 +265,8 @@ def memory_kb(pid):
 def cpu_and_memory(build, runtime, matches):
     """CPU share in the menu, in a match and in that match on hold, and the
     memory after each of `matches` two-player matches, on a runtime."""
-    menu = test_game.shows_menu
-    match_on = test_game.paddle_at(1, test_game.PADDLE_START_Y)
+    menu = game_test.shows_menu
+    match_on = game_test.paddle_at(1, game_test.PADDLE_START_Y)
     with e2e.Session(os.path.join(build, "korrin-tavrel"), ROOT, env=runtime.env,
                      screen=runtime.screen) as session:
         session.open_menu(menu)
@@ -280,13 +280,13 @@ def cpu_and_memory(build, runtime, matches):
         for match in range(1, matches + 1):
             session.press("Down")
             session.press("Return")  # 2 PLAYERS; nobody steers
-            session.wait_for_line(test_game.EXITING_MENU, match)
+            session.wait_for_line(game_test.EXITING_MENU, match)
             session.wait_for_screen(match_on, "match %d" % match)
             if match_cpu is None:
                 match_cpu = cpu_share(pid, CPU_SAMPLE_S)
                 session.press("p")
-                session.wait_for_screen(lambda image: test_game.shows_banner(
-                    image, test_game.HOLD_BANNER, test_game.HOLD_BANNER_AT), "the hold")
+                session.wait_for_screen(lambda image: game_test.shows_banner(
+                    image, game_test.HOLD_BANNER, game_test.HOLD_BANNER_AT), "the hold")
                 hold_cpu = cpu_share(pid, CPU_SAMPLE_S)
                 session.press("p")
             else:

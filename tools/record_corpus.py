@@ -23,9 +23,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import e2e  # noqa: E402
-import test_game  # noqa: E402
+import game_test  # noqa: E402
 
-test_game.ASSETS = ROOT
+game_test.ASSETS = ROOT
 CORPUS = os.path.join(ROOT, "tests", "replays")
 COMPAT = {"LD_LIBRARY_PATH": "/usr/lib/x86_64-linux-gnu/sdl12-compat"}
 
@@ -74,7 +74,7 @@ def track(session, field, seconds, paddles):
     held = {p: None for p in paddles}
     end = time.monotonic() + seconds
     # Until the time is up or the match has ended (the menu is back).
-    while time.monotonic() < end and test_game.SHOWING_MENU not in session.lines[2:]:
+    while time.monotonic() < end and game_test.SHOWING_MENU not in session.lines[2:]:
         try:
             shot = raw_screen(session)
         except subprocess.CalledProcessError:
@@ -138,16 +138,16 @@ def record(game, name):
     field = bytes(c for row in e2e.read_png(os.path.join(ROOT, "img", "game.png")).rows
                   for pixel in row for c in pixel[:3])
     with e2e.Session([game, "--record", "match.krp"], ROOT, env=env) as session:
-        session.open_menu(test_game.shows_menu)
+        session.open_menu(game_test.shows_menu)
         for _ in range(ball):
             session.press("Tab")
         if players == 2:
             session.press("Down")
         session.press("Return")
-        session.wait_for_line(test_game.EXITING_MENU)
+        session.wait_for_line(game_test.EXITING_MENU)
         play(session, field)
         # Back in the menu (after a game-over hold of 5 s), then leave.
-        session.leave_from_fresh_menu(test_game.shows_menu, 2, timeout=200)
+        session.leave_from_fresh_menu(game_test.shows_menu, 2, timeout=200)
         lines, status = session.finish()
         if status != 0:
             raise SystemExit("%s: the game ended with %d: %r" % (name, status, lines))

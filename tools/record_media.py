@@ -27,9 +27,9 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import e2e  # noqa: E402
-import test_game  # noqa: E402  (its pictures of the screens the game must show)
+import game_test  # noqa: E402  (its pictures of the screens the game must show)
 
-test_game.ASSETS = ROOT
+game_test.ASSETS = ROOT
 DOCS = os.path.join(ROOT, "docs")
 
 GIF_FRAME_S = 0.08  # 12.5 frames a second
@@ -43,8 +43,8 @@ BANNER_AREA = (91, 211, 139, 27)
 
 def ball_in_play(image):
     x, y, w, h = BANNER_AREA
-    return not e2e.mismatches(image, test_game.asset("img/game.png"), x, y, w, h,
-                              test_game.TOLERANCE)
+    return not e2e.mismatches(image, game_test.asset("img/game.png"), x, y, w, h,
+                              game_test.TOLERANCE)
 
 
 def save_scaled(shot, name):
@@ -85,15 +85,15 @@ def main():
     if not os.access(game, os.X_OK):
         sys.exit("%s is missing: cmake --build %s first" % (game, build))
     os.makedirs(DOCS, exist_ok=True)
-    shows_menu = test_game.shows_menu
+    shows_menu = game_test.shows_menu
     with e2e.Session(game, ROOT) as session:
         session.open_menu(shows_menu)
         save_scaled(os.path.join(session.workdir, session.last_screenshot), "menu.png")
 
         # A one-player match, filmed while player 1 moves; left with Escape.
         session.press("Return")
-        session.wait_for_line(test_game.EXITING_MENU)
-        session.wait_for_screen(test_game.paddle_at(0, test_game.PADDLE_START_Y), "the match")
+        session.wait_for_line(game_test.EXITING_MENU)
+        session.wait_for_screen(game_test.paddle_at(0, game_test.PADDLE_START_Y), "the match")
         time.sleep(GIF_START_S)
         frames, match_shot = record_match(session)
         if match_shot is None:
@@ -110,8 +110,8 @@ def main():
         # A second one, player 1 idle, to its game-over screen.
         session.wait_for_menu(shows_menu, 2)
         session.press("Return")
-        session.wait_for_line(test_game.EXITING_MENU, 2)
-        session.wait_for_screen(test_game.shows_game_over_tile, "the game-over screen",
+        session.wait_for_line(game_test.EXITING_MENU, 2)
+        session.wait_for_screen(game_test.shows_game_over_tile, "the game-over screen",
                                 timeout=90, interval=0.25)
         save_scaled(os.path.join(session.workdir, session.last_screenshot), "game-over.png")
 

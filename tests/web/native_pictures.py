@@ -18,7 +18,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 E2E_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e")
 sys.path.insert(0, E2E_DIR)
 import e2e  # noqa: E402
-import test_game  # noqa: E402
+import game_test  # noqa: E402
 
 
 def rgb_bytes(image):
@@ -27,18 +27,18 @@ def rgb_bytes(image):
 
 def native_match_start(game, assets):
     with e2e.Session(game, assets) as session:
-        session.open_menu(test_game.shows_menu)
+        session.open_menu(game_test.shows_menu)
         session.press("Down")
         session.press("Return")
-        session.wait_for_line(test_game.EXITING_MENU)
+        session.wait_for_line(game_test.EXITING_MENU)
         # Both paddles where a match starts: the match is on the screen, and
         # the ball waits in the middle for the first serve's 3 s.
         on_screen = session.wait_for_screen(
-            lambda image: (test_game.paddle_at(0, test_game.PADDLE_START_Y)(image)
-                           and test_game.paddle_at(1, test_game.PADDLE_START_Y)(image)),
+            lambda image: (game_test.paddle_at(0, game_test.PADDLE_START_Y)(image)
+                           and game_test.paddle_at(1, game_test.PADDLE_START_Y)(image)),
             "a match's first picture")
         session.press("Escape")
-        session.leave_from_fresh_menu(test_game.shows_menu, 2)
+        session.leave_from_fresh_menu(game_test.shows_menu, 2)
         session.finish(check=True)
         return on_screen
 
@@ -49,9 +49,9 @@ def main():
     parser.add_argument("--assets", required=True, help="the directory holding img/ and snd/")
     parser.add_argument("out", help="where menu.rgb and match.rgb go")
     options = parser.parse_args()
-    test_game.ASSETS = options.assets
+    game_test.ASSETS = options.assets
     pictures = {
-        "menu.rgb": test_game.menu_screen(),
+        "menu.rgb": game_test.menu_screen(),
         "match.rgb": native_match_start(options.game, options.assets),
     }
     for name, image in pictures.items():

@@ -1,6 +1,6 @@
 // The network's packets read back as written and are refused when anything
 // is off. (The link, a third player turned away included, is tried end to end
-// in tests/e2e/test_game.py's Online.)
+// in tests/e2e/test_online.py.)
 #include <gtest/gtest.h>
 
 #include <string>
