@@ -6,6 +6,7 @@
 #include "game.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "verify.h"
 
 namespace {
@@ -19,6 +20,7 @@ void waitUntil(Uint32 due) {
 // Shows one match; false when the viewer asked to leave.
 bool showRecordedMatch(const RecordedMatch &match) {
     beginMatch();
+    tellPage(PageEvent::MatchBegan);
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
     const auto atItsPace = [&](const RecordedFrame &frame) {
