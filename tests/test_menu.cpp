@@ -6,6 +6,7 @@
 #include <SDL_image.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -33,8 +34,9 @@ struct Pass {
 
 // One menu run: its script, and what it showed and left behind.
 struct MenuRun {
-    std::vector<Keys> keys;       // the keys down in each pass; keys[0] are down at entry
-    bool silenceMenuSound = true; // halt the move sound at every flip
+    std::vector<Keys> keys;           // the keys down in each pass; keys[0] are down at entry
+    std::vector<TouchScreen> touches; // the touch screen in each pass (none past its end)
+    bool silenceMenuSound = true;     // halt the move sound at every flip
     std::vector<Pass> passes;
     size_t passStart = 0; // index in fake::blits where the current pass began
     size_t scanned = 0;   // blits already read for the highlight
@@ -81,14 +83,16 @@ void holdOnly(const Keys &keys) {
     }
 }
 
-// Runs one menu with the given keys per pass and the fake clock.
-MenuRun runMenu(const std::vector<Keys> &keys, bool silenceMenuSound = true) {
+// Runs one menu with the given keys (and touches) per pass and the fake clock.
+MenuRun runMenu(const std::vector<Keys> &keys, bool silenceMenuSound = true,
+                const std::vector<TouchScreen> &touches = {}) {
     harness::startGame();
     fake::reset();
     fake::clockIsFake = true;
     holdOnly({});
     MenuRun current;
     current.keys = keys;
+    current.touches = touches;
     current.silenceMenuSound = silenceMenuSound;
     run = &current;
     harness::StdoutCapture out;
@@ -138,6 +142,7 @@ void __wrap_SDL_PumpEvents(void) {
         return;
     const size_t pass = run->passes.size();
     run->passStart = fake::blits.size();
+    fake::touch = pass < run->touches.size() ? run->touches[pass] : TouchScreen{};
     if (pass < run->keys.size()) {
         holdOnly(run->keys[pass]);
     } else {
@@ -271,6 +276,79 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
         EXPECT_EQ(quitFlag, 1);
         EXPECT_EQ(column(result.passes, &Pass::highlight), c.highlight);
         expectOneMovePerChange(result.passes);
+        EXPECT_EQ(result.lines, NORMAL_LINES);
+    }
+}
+
+// ---- The fingers
+
+namespace {
+TouchScreen fingersOn(std::initializer_list<ScreenPoint> at) {
+    TouchScreen touch{};
+    for (const ScreenPoint &point : at)
+        touch.fingers[touch.fingerCount++] = point;
+    return touch;
+}
+TouchScreen liftedAt(int x, int y) {
+    TouchScreen touch{};
+    touch.lifted = true;
+    touch.liftedAt = {x, y};
+    return touch;
+}
+} // namespace
+
+// Entry 0's band covers rows 78 to 93 and columns 63 to 256, the next ones
+// 33 rows lower; a finger counts 8 rows beyond. The menu's ball lies at
+// (270, 60), 12 by 12; a lift counts 8 pixels around it.
+TEST(MenuTouch, EachScriptEndsOnItsEntryChoiceAndBall) {
+    const TouchScreen NONE{};
+    const auto at = [](int x, int y) { return fingersOn({{x, y}}); };
+    struct Case {
+        const char *name;
+        std::vector<TouchScreen> touches; // the screen in each pass
+        std::vector<int> highlight;       // entry highlighted after each pass
+        int numPlayers;
+        std::vector<int> ballType = {}; // after each pass, from 0; empty: stays 0
+    } const cases[] = {
+        {"a finger down as the menu opens chooses nothing until lifted",
+         {at(160, 85), liftedAt(160, 85), NONE, at(160, 118), liftedAt(160, 118)},
+         {0, 0, 0, 1, 1},
+         2},
+        {"a lift from before the menu chooses nothing",
+         {liftedAt(160, 85), NONE, liftedAt(160, 151)},
+         {0, 0, 2},
+         0},
+        {"the rows of the bands and their margins",
+         {NONE, at(160, 103), at(160, 102), at(160, 101), at(160, 103), at(160, 69), at(160, 70),
+          at(160, 135), at(160, 136), at(160, 134), liftedAt(160, 168), liftedAt(160, 167)},
+         {0, 1, 1, 0, 1, 1, 0, 0, 2, 1, 1, 2},
+         0},
+        {"the columns of the bands",
+         {NONE, at(62, 118), at(63, 118), at(257, 85), at(256, 85), liftedAt(256, 85)},
+         {0, 0, 1, 1, 0, 0},
+         1},
+        {"two fingers: the last put down points, a lift chooses",
+         {NONE, fingersOn({{160, 85}, {160, 151}}), fingersOn({{160, 85}}), liftedAt(160, 85)},
+         {0, 2, 0, 0},
+         1},
+        {"the ball and its margins",
+         {NONE, liftedAt(261, 60), liftedAt(262, 52), liftedAt(290, 60), liftedAt(289, 79),
+          liftedAt(275, 51), liftedAt(275, 80), liftedAt(160, 118)},
+         {0, 0, 0, 0, 0, 0, 0, 1},
+         2,
+         {0, 0, 1, 1, 2, 2, 2, 2}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        numPlayers = (c.numPlayers + 1) % 3; // anything but the expected choice
+        ballType = 0;
+        const MenuRun result = runMenu(std::vector<Keys>(c.touches.size()), true, c.touches);
+        EXPECT_EQ(numPlayers, c.numPlayers);
+        EXPECT_EQ(column(result.passes, &Pass::highlight), c.highlight);
+        expectOneMovePerChange(result.passes);
+        const std::vector<int> balls =
+            c.ballType.empty() ? std::vector<int>(c.touches.size(), 0) : c.ballType;
+        EXPECT_EQ(column(result.passes, &Pass::ballType), balls);
         EXPECT_EQ(result.lines, NORMAL_LINES);
     }
 }

@@ -147,6 +147,7 @@ void startGame() {
                               static_cast<uint8_t>(ballType)};
     beginMatch();
     startMatch(start);
+    steerByTouch({numPlayers == 2, 0});
     recordMatchStart(start);
     tellPage(PageEvent::MatchBegan);
     // The frame that ends the match is still drawn before the loop tests the flag.

@@ -23,6 +23,15 @@ constexpr int FIRST_ENTRY_SCREEN_Y = 78;
 constexpr int ENTRY_SPACING = 33;
 constexpr int ENTRY_BAND_HEIGHT = 16;
 constexpr Uint8 MENU_SOUND_DISTANCE = 100;
+// A finger points at an entry over its band's columns and up to this many
+// rows above or below it: half the gap between two bands, less a row that
+// belongs to neither.
+constexpr int ENTRY_TOUCH_MARGIN = 8;
+// The ball that img/menu.png shows beside the title: a tap on it, or this
+// many pixels around it, steps to the next ball.
+constexpr SDL_Rect MENU_BALL = {270, 60, 12, 12};
+constexpr int BALL_TOUCH_MARGIN = 8;
+constexpr int NO_ENTRY = -1;
 
 // What confirming each entry leaves in numPlayers.
 constexpr int ENTRY_CHOICE[ENTRY_COUNT] = {1, 2, 0};
@@ -52,6 +61,28 @@ int movedCursor(int cursor, const MenuInput &input) {
     const int step = input.down ? 1 : ENTRY_COUNT - 1;
     return (cursor + step) % ENTRY_COUNT;
 }
+
+// Whether a point lies in the rectangle (x, y, w, h) grown by marginX
+// columns and marginY rows on every side.
+bool within(const ScreenPoint &point, int x, int y, int w, int h, int marginX, int marginY) {
+    return point.x >= x - marginX && point.x < x + w + marginX && point.y >= y - marginY &&
+           point.y < y + h + marginY;
+}
+
+// The entry a finger at this point means, or NO_ENTRY.
+int entryAt(const ScreenPoint &point) {
+    for (int entry = 0; entry < ENTRY_COUNT; ++entry) {
+        if (within(point, ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + entry * ENTRY_SPACING, menuOpts->w,
+                   ENTRY_BAND_HEIGHT, 0, ENTRY_TOUCH_MARGIN))
+            return entry;
+    }
+    return NO_ENTRY;
+}
+
+bool onTheBall(const ScreenPoint &point) {
+    return within(point, MENU_BALL.x, MENU_BALL.y, MENU_BALL.w, MENU_BALL.h, BALL_TOUCH_MARGIN,
+                  BALL_TOUCH_MARGIN);
+}
 } // namespace
 
 int showMenu() {
@@ -75,8 +106,16 @@ int showMenu() {
 
     quitFlag = 0;
     int cursor = 0;
+    const auto moveTo = [&](int entry) {
+        cursor = entry;
+        switchOption(cursor);
+        playEffect(menuSound);
+    };
     // An arrow already down when the menu opens must be released first.
     bool arrowHeld = true;
+    // So must a finger: one on the screen when the menu opens, or lifted
+    // since the match, chooses nothing.
+    bool fingerHeld = true;
     while (quitFlag == 0) {
         waitForNextFrame();
         const MenuInput input = readMenuInput();
@@ -97,10 +136,26 @@ int showMenu() {
         if (!input.up && !input.down) {
             arrowHeld = false;
         } else if (!arrowHeld) {
-            cursor = movedCursor(cursor, input);
-            switchOption(cursor);
-            playEffect(menuSound);
+            moveTo(movedCursor(cursor, input));
             arrowHeld = true;
+        }
+
+        if (fingerHeld) {
+            fingerHeld = input.pointing;
+        } else {
+            // The highlight follows the finger; a finger lifted from an
+            // entry chooses it, from the ball steps to the next ball.
+            const int pointed = input.pointing ? entryAt(input.pointedAt) : NO_ENTRY;
+            const int tapped = input.lifted ? entryAt(input.liftedAt) : NO_ENTRY;
+            const int lit = tapped != NO_ENTRY ? tapped : pointed;
+            if (lit != NO_ENTRY && lit != cursor)
+                moveTo(lit);
+            if (tapped != NO_ENTRY && quitFlag == 0) {
+                numPlayers = ENTRY_CHOICE[tapped];
+                quitFlag = 1;
+            }
+            if (input.lifted && onTheBall(input.liftedAt))
+                ballType = (ballType + 1) % BALL_TYPES;
         }
         SDL_Flip(screen);
     }

@@ -1,5 +1,6 @@
 // The main menu: one player, two players or leave, with the ball sprite
-// cycled by TAB. The choice is left in numPlayers for main.
+// cycled by TAB (or a tap on the menu's ball). The choice is left in
+// numPlayers for main.
 #pragma once
 
 // Runs the menu until a choice is confirmed, then waits for silent channels

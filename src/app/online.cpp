@@ -155,6 +155,7 @@ Outcome OnlineScreen::waitForMatch() {
 
 Outcome OnlineScreen::playMatch() {
     const int side = hosting_ ? 0 : 1;
+    steerByTouch({false, side});
     while (session_->end() == SessionEnd::None) {
         session_->receive(session_->waitMs());
         // The keys are read only for frames that are due: the local input

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "desktop.h"
+#include "init.h"
+#include "match.h"
 
 namespace {
 // Which raw button does what. Pads number their buttons differently: on
@@ -39,6 +41,7 @@ const ButtonLayout *layout = &RAW_LAYOUT;
 // Whether P, Pause or a Start was down in the previous pass of the match or
 // the menu: a Start that chose in the menu must be let go before it holds.
 bool holdWasDown = false;
+TouchSteering touchSteering = {false, 0};
 
 // What one pad asks for in this pass.
 struct PadCommands {
@@ -73,9 +76,36 @@ PadCommands readPad(const Pad &pad) {
     return commands;
 }
 
+// Whether a finger asks the paddle to go up or down: towards the finger's
+// height, unless it lies within the dead zone of the paddle's centre.
+void steerTowards(const ScreenPoint &finger, const Player &paddle, bool &up, bool &down) {
+    const int centre = paddle.worldRect.y + paddle.worldRect.h / 2;
+    up = up || finger.y < centre - TOUCH_DEAD_ZONE_ROWS;
+    down = down || finger.y > centre + TOUCH_DEAD_ZONE_ROWS;
+}
+
+// The fingers' commands added to the keys' and pads': each paddle follows
+// the finger put down last among those that steer it.
+void addFingers(const TouchScreen &touch, FrameInput &input) {
+    const ScreenPoint *steering[2] = {nullptr, nullptr};
+    for (int finger = 0; finger < touch.fingerCount; ++finger) {
+        const ScreenPoint &at = touch.fingers[finger];
+        const int paddle =
+            touchSteering.byHalves ? (at.x < SCREEN_WIDTH / 2 ? 0 : 1) : touchSteering.paddle;
+        steering[paddle] = &at;
+    }
+    for (int paddle = 0; paddle < 2; ++paddle) {
+        if (steering[paddle] == nullptr)
+            continue;
+        // The one player's commands are player 1's, whichever paddle they steer.
+        const int player = touchSteering.byHalves ? paddle : 0;
+        steerTowards(*steering[paddle], Players[paddle], input.up[player], input.down[player]);
+    }
+}
+
 // Once per press: true only in the pass where the hold keys go down.
-bool holdPressed(const Uint8 *keys, bool padStart) {
-    const bool down = keys[SDLK_p] || keys[SDLK_PAUSE] || padStart;
+bool holdPressed(const Uint8 *keys, bool otherHold) {
+    const bool down = keys[SDLK_p] || keys[SDLK_PAUSE] || otherHold;
     const bool pressed = down && !holdWasDown;
     holdWasDown = down;
     return pressed;
@@ -102,6 +132,8 @@ void closePads() {
         SDL_JoystickClose(pad.joystick);
     pads.clear();
 }
+
+void steerByTouch(const TouchSteering &steering) { touchSteering = steering; }
 
 const Uint8 *readHeldKeys() {
     handlePendingEvents();
@@ -130,7 +162,10 @@ FrameInput readFrameInput() {
         input.leave = input.leave || pad.back;
         padStart = padStart || pad.start;
     }
-    input.hold = holdPressed(keys, padStart);
+    const TouchScreen touch = readTouchScreen();
+    addFingers(touch, input);
+    input.leave = input.leave || touch.leaveTapped;
+    input.hold = holdPressed(keys, padStart || touch.holdTapped);
     return input;
 }
 
@@ -151,5 +186,12 @@ MenuInput readMenuInput() {
         padStart = padStart || commands.start;
     }
     holdPressed(keys, padStart); // a Start that chooses here does not hold the match
+    // The hold and leave controls tapped here do nothing.
+    const TouchScreen touch = readTouchScreen();
+    input.pointing = touch.fingerCount > 0;
+    if (input.pointing)
+        input.pointedAt = touch.fingers[touch.fingerCount - 1];
+    input.lifted = touch.lifted;
+    input.liftedAt = touch.liftedAt;
     return input;
 }

@@ -1,6 +1,7 @@
-// Stand-ins for SDL_GetTicks, SDL_Delay, SDL_UpperBlit and the joystick
-// calls the game makes, put in place by the linker's --wrap: a clock the test
-// drives, a record of every blit, and gamepads whose state the test sets.
+// Stand-ins for SDL_GetTicks, SDL_Delay, SDL_UpperBlit, the joystick calls
+// the game makes and its touch screen, put in place by the linker's --wrap: a
+// clock the test drives, a record of every blit, and gamepads and fingers
+// whose state the test sets.
 #include "harness.h"
 
 #include <algorithm>
@@ -23,11 +24,13 @@ std::vector<Uint32> delays;
 std::vector<Blit> blits;
 std::vector<Pad> pads;
 const SDL_version *linkedVersion = nullptr;
+TouchScreen touch{};
 
 void reset() {
     closePads();
     pads.clear();
     linkedVersion = nullptr;
+    touch = {};
     clockIsFake = false;
     now = 0;
     ticksPerRead = 0;
@@ -105,4 +108,10 @@ extern "C" Uint8 __wrap_SDL_JoystickGetButton(SDL_Joystick *joystick, int button
 
 extern "C" const SDL_version *__wrap_SDL_Linked_Version(void) {
     return fake::linkedVersion ? fake::linkedVersion : __real_SDL_Linked_Version();
+}
+
+extern "C" TouchScreen __wrap_readTouchScreen() {
+    const TouchScreen reading = fake::touch;
+    fake::touch.lifted = fake::touch.holdTapped = fake::touch.leaveTapped = false;
+    return reading;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "touch.h"
+
 // Rectangles compared field by field, and shown as (x, y, w, h) in failure
 // messages. In the global namespace, with SDL_Rect, so that the gtest macros
 // find them by argument lookup.
@@ -90,7 +92,7 @@ class StdoutCapture {
 
 } // namespace harness
 
-// ---- The fake clock, blit recorder and gamepads, for tests linked with
+// ---- The fake clock, blit recorder, gamepads and touch screen, for tests linked with
 // FAKE_SDL (see tests/CMakeLists.txt)
 namespace fake {
 
@@ -121,7 +123,10 @@ extern std::vector<Blit> blits;    // every blit, in order, whatever clockIsFake
 extern std::vector<Pad> pads;
 // When set, SDL_Linked_Version returns it (sdl12-compat is 1.2.50 and above).
 extern const SDL_version *linkedVersion;
+// What the game's touch screen reads; its lift and taps are read once.
+extern TouchScreen touch;
 
-// Everything back to the real SDL, the pads the game opened closed first.
+// Everything back to the real SDL, the pads the game opened closed first,
+// and no finger on the screen.
 void reset();
 } // namespace fake
