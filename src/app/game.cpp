@@ -12,6 +12,7 @@
 #include "failure.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "randgen.h"
 #include "replay.h"
 #include "sound.h"
@@ -153,6 +154,7 @@ void startGame() {
     }
     startMatch(start);
     recordMatchStart(start);
+    tellPage(PageEvent::MatchBegan);
     // The frame that ends the match is still drawn before the loop tests the flag.
     while (quitFlag == 0) {
         waitForNextFrame();
@@ -176,6 +178,7 @@ Status beginMatch() {
 }
 
 void endMatch() {
+    tellPage(PageEvent::MatchEnded);
     if (quitFlag == 1)
         drawGameOver(0);
     else if (quitFlag == 2)
@@ -216,6 +219,7 @@ FrameInput holdMatch(FrameInput input) {
     if (!input.hold && !windowAway)
         return input;
     drawOnHold();
+    tellPage(PageEvent::MatchHeld);
     windowNeedsRedraw = false;
     // Nothing moves and nothing is drawn until the player takes the match off
     // hold or leaves: the loop only reads the keys and pads once a period.
@@ -229,6 +233,7 @@ FrameInput holdMatch(FrameInput input) {
     } while (!input.hold && !input.leave);
     windowAway = false;  // a focus lost while on hold asks for nothing more
     restartFrameClock(); // the next frame counts from now, as a match's first
+    tellPage(PageEvent::MatchResumed);
     return input;
 }
 

@@ -4,6 +4,7 @@
 #include "game.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "verify.h"
 
 namespace {
@@ -18,6 +19,7 @@ void waitUntil(Uint32 due) {
 Result<bool> showRecordedMatch(const RecordedMatch &match) {
     if (const Status loaded = beginMatch(); !loaded.ok())
         return {false, loaded.error};
+    tellPage(PageEvent::MatchBegan);
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
     const auto atItsPace = [&](const RecordedFrame &frame) {
