@@ -14,6 +14,8 @@ Writes, relative to the repository root:
     dist/icons/hicolor/NxN/apps/korrin-tavrel.png
                            the desktop icon at 16, 32, 48, 64, 128 and 256 px
                            (RGBA), one 16x16 picture enlarged pixel by pixel
+    web/icons/icon-N.png   the web page's icon at 192 and 512 px, for a phone's
+                           home screen (the page's manifest names them)
 
 Everything is drawn or synthesised here; nothing is loaded from elsewhere.
 The output is deterministic: running the script twice gives identical files.
@@ -22,7 +24,7 @@ Run from the repository root with Debian's Python (Pillow, numpy, fontTools):
 
     /usr/bin/python3 tools/make_assets.py [OUTPUT_ROOT]
 
-OUTPUT_ROOT (default: the repository root) receives img/, snd/ and dist/; the
+OUTPUT_ROOT (default: the repository root) receives img/, snd/, dist/ and web/; the
 test suite writes into a temporary folder and compares with the committed files.
 """
 
@@ -767,6 +769,7 @@ ICON_COLOURS = {
 }
 ICON_SIZES = [16, 32, 48, 64, 128, 256]   # px, the hicolor sizes installed
 WINDOW_ICON_SIZE = 32                     # px, what the game gives its window
+WEB_ICON_SIZES = [192, 512]               # px, what browsers want to install a page
 
 
 def make_icon(size):
@@ -798,6 +801,10 @@ def main(args):
         apps = os.path.join(out, "dist", "icons", "hicolor", "%dx%d" % (size, size), "apps")
         os.makedirs(apps, exist_ok=True)
         save_png(make_icon(size), os.path.join(apps, "korrin-tavrel.png"), alpha=True)
+    web_icons = os.path.join(out, "web", "icons")
+    os.makedirs(web_icons, exist_ok=True)
+    for size in WEB_ICON_SIZES:
+        save_png(make_icon(size), os.path.join(web_icons, "icon-%d.png" % size), alpha=True)
     return 0
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
-# index.js, index.wasm, index.data, icon.png, page.js), installing what is
-# missing first:
+# index.js, index.wasm, index.data, icon.png, page.js, touch.js, offline.js,
+# the manifest and its icons, and the service worker that plays it offline),
+# installing what is missing first:
 # Debian's Emscripten, which compiles the game's own sources (CMakeLists.txt,
 # through emcmake) against its built-in SDL 1.2, plus what the web build adds
 # in web/ (a header, JavaScript libraries replacing some of Emscripten's SDL
@@ -44,7 +45,8 @@ rm -rf "$out"
 mkdir -p "$out"
 cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
-cp "$KORRIN_ROOT/web/page.js" "$KORRIN_ROOT/web/online.js" "$out/"
+cp "$KORRIN_ROOT"/web/{page,online,touch,offline}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
+cp -r "$KORRIN_ROOT/web/icons" "$out/" # the home screen's icons
 # The signalling code: trystero's MQTT strategy and the data channels, one
 # minified module.
 online="$KORRIN_ROOT/web/online"
@@ -52,4 +54,6 @@ online="$KORRIN_ROOT/web/online"
   npm ci --prefix "$online" --no-audit --no-fund --loglevel=error
 "$online/node_modules/.bin/esbuild" "$online/link.mjs" --bundle --format=esm --minify \
   --target=es2020 --log-level=warning --outfile="$out/korrin-online.js"
+# Last: the service worker, with this build's version and every file above.
+/usr/bin/python3 "$KORRIN_ROOT/tools/offline_files.py" "$out"
 echo "Built $out/"

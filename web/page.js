@@ -13,8 +13,10 @@ const keys = document.getElementById('keys');
 const loading = document.getElementById('loading');
 
 // The largest whole scale at which the picture fits the window; where not
-// even 1 does, the largest that fits.
+// even 1 does, the largest that fits. A phone or a tablet has its own
+// (web/touch.js).
 function fit() {
+  if (TOUCH_LAYOUT) return fitTouch();
   const fits = Math.min(window.innerWidth / SCREEN_WIDTH, window.innerHeight / SCREEN_HEIGHT);
   const scale = fits >= 1 ? Math.floor(fits) : fits;
   document.documentElement.style.setProperty('--scale', scale);

@@ -1,0 +1,23 @@
+// Installed from the home screen and played offline: the service worker
+// (service-worker.js, written by tools/offline_files.py for each build)
+// keeps this build's files; online play needs the network, and says so.
+(function() {
+  // Service workers need a secure context: https, or a page of this machine.
+  if ('serviceWorker' in navigator && window.isSecureContext) {
+    navigator.serviceWorker.register('service-worker.js').catch((error) => {
+      console.error('service-worker.js:', error.message);
+    });
+  }
+
+  const play = document.getElementById('online-play');
+  const status = document.getElementById('online-status');
+  const OFFLINE_LINE = 'Online play needs the network.';
+  function showNetwork() {
+    play.disabled = !navigator.onLine;
+    if (!navigator.onLine) status.textContent = OFFLINE_LINE;
+    else if (status.textContent === OFFLINE_LINE) status.textContent = '';
+  }
+  window.addEventListener('online', showNetwork);
+  window.addEventListener('offline', showNetwork);
+  showNetwork();
+})();

@@ -1,0 +1,64 @@
+// The page on a phone or a tablet (a device whose pointer is a finger): the
+// picture as large as the screen allows in either orientation, the controls
+// that leave a match, hold and resume it and go fullscreen in the room beside
+// it, the touch hints and the online section where they fit, and nothing that
+// scrolls, zooms or selects under a finger (web/shell.html's html.touch).
+// The fingers themselves reach the game through web/library/touch.js. Loaded
+// before page.js, whose fit() hands over to fitTouch() here.
+const TOUCH_LAYOUT = matchMedia('(pointer: coarse)').matches;
+if (TOUCH_LAYOUT) document.documentElement.classList.add('touch');
+
+const TOUCH_CONTROL_PX = 48; // a control's side: a fingertip (shell.html)
+const TOUCH_CONTROLS_GAP_PX = 12; // between the controls, and from the edge
+// However little room the screen leaves beside the picture, the picture
+// keeps this share of the largest size that fits; the controls then lie
+// over its corner.
+const TOUCH_LEAST_SHARE = 0.9;
+// Narrower than this, the key line has no room beside the picture.
+const TOUCH_KEYS_LEAST_WIDTH_PX = 140;
+
+// The picture scaled to fill the screen's limiting side (by any step: pixels
+// stay crisp through image-rendering: pixelated), less a strip for the
+// controls on either side of it where the screen has the room; the controls
+// in the room on one side, the key line in the room on the other.
+function fitTouch() {
+  const width = window.innerWidth, height = window.innerHeight;
+  const fill = Math.min(width / SCREEN_WIDTH, height / SCREEN_HEIGHT);
+  // Wider than the picture: room at the sides; taller: at the ends.
+  const sides = width * SCREEN_HEIGHT >= height * SCREEN_WIDTH;
+  const strips = 2 * (TOUCH_CONTROL_PX + TOUCH_CONTROLS_GAP_PX);
+  const withStrips = sides ? Math.min((width - strips) / SCREEN_WIDTH, height / SCREEN_HEIGHT)
+                           : Math.min(width / SCREEN_WIDTH, (height - strips) / SCREEN_HEIGHT);
+  const scale = Math.max(withStrips, TOUCH_LEAST_SHARE * fill);
+  document.documentElement.style.setProperty('--scale', scale);
+  stage.dataset.room = sides ? 'sides' : 'ends';
+
+  // The room left on each side of the centred picture: left or top for the
+  // controls, right or bottom for the key line.
+  const room = sides ? (width - SCREEN_WIDTH * scale) / 2 : (height - SCREEN_HEIGHT * scale) / 2;
+  const controls = document.getElementById('touch-controls');
+  const keysBox = sides ? { left: width - room, top: 0, width: room, height: height }
+                        : { left: 0, top: height - room, width: width, height: room };
+  placeBox(controls, sides ? { left: 0, top: 0, width: Math.max(room, TOUCH_CONTROL_PX), height: height }
+                        : { left: 0, top: 0, width: width, height: Math.max(room, TOUCH_CONTROL_PX) });
+  placeBox(keys, keysBox);
+  stage.dataset.keys = 'beside';
+  if (keysBox.width < TOUCH_KEYS_LEAST_WIDTH_PX || keys.scrollHeight > keysBox.height) {
+    for (const side of ['left', 'top', 'width', 'height']) keys.style[side] = '';
+    stage.dataset.keys = 'over';
+  }
+}
+
+function placeBox(element, box) {
+  for (const [side, px] of Object.entries(box)) element.style[side] = px + 'px';
+}
+
+if (TOUCH_LAYOUT) {
+  // A tap asks for fullscreen, where the browser allows it (not on every
+  // phone); the picture is fitted again once it is there.
+  const fullscreen = document.getElementById('touch-fullscreen');
+  fullscreen.hidden = !document.fullscreenEnabled;
+  fullscreen.addEventListener('click', () => {
+    document.getElementById('stage').requestFullscreen().catch(() => {});
+  });
+}
