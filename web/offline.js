@@ -3,10 +3,12 @@
 // keeps this build's files; online play needs the network, and says so.
 (function() {
   // Service workers need a secure context: https, or a page of this machine.
+  // Each visit online asks for the worker again: a new build's worker
+  // then caches the new files (see service-worker.js).
   if ('serviceWorker' in navigator && window.isSecureContext) {
-    navigator.serviceWorker.register('service-worker.js').catch((error) => {
-      console.error('service-worker.js:', error.message);
-    });
+    navigator.serviceWorker.register('service-worker.js')
+      .then((registration) => navigator.onLine && registration.update())
+      .catch((error) => console.error('service-worker.js:', error.message));
   }
 
   const play = document.getElementById('online-play');

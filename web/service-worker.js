@@ -34,6 +34,8 @@ self.addEventListener('fetch', (event) => {
   if (request.method !== 'GET' || new URL(request.url).origin !== location.origin) return;
   if (request.mode === 'navigate') event.respondWith(openPage(event));
   else if (cachedPages.has(event.clientId)) event.respondWith(fromCache(request));
+  // The browser's own requests (a manifest's icons) belong to no page.
+  else if (!event.clientId) event.respondWith(fetch(request).catch(() => fromCache(request)));
 });
 
 // The page from the network, else (offline) from the cache.

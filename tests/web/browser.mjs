@@ -1,6 +1,6 @@
 // Runs the web build (build-web/) in headless Chromium or Firefox ESR, served
-// from 127.0.0.1 as any static host would serve it. Shared by the web test
-// (tests/web/test_web.mjs) and the benchmark (tools/web_benchmark.mjs).
+// from 127.0.0.1 as any static host would serve it. Shared by the web tests
+// (tests/web/test_*.mjs) and the benchmarks (tools/web_*benchmark.mjs).
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -9,6 +9,13 @@ import puppeteer from 'puppeteer-core';
 
 export const SCREEN_WIDTH = 320;
 export const SCREEN_HEIGHT = 240;
+// Where the paddles run: their columns, their colour, and their top row's
+// bounds and start (as the native end-to-end tests have them).
+export const PADDLE_WIDTH = 11;
+export const LEFT_PADDLE = { x: 1, hue: ([r, , b]) => b - r > 100 };  // blue
+export const RIGHT_PADDLE = { x: 307, hue: ([r, , b]) => r - b > 100 }; // red
+export const FIELD = { fromX: LEFT_PADDLE.x + PADDLE_WIDTH, toX: RIGHT_PADDLE.x }; // the ball's columns, no paddle's
+export const PADDLE_TOP_Y = 7, PADDLE_START_Y = 95, PADDLE_BOTTOM_Y = 187;
 // The game reads held keys once a frame (22 ms): hold each key for longer.
 export const KEY_HOLD_MS = 150;
 
@@ -24,11 +31,11 @@ const CHROMIUM_FLAGS = [
   '--no-first-run',
 ];
 
-// Serves `folder` on a free port of 127.0.0.1; resolves to the server's
-// process and its URL.
-export function serve(folder) {
+// Serves `folder` on a free port of 127.0.0.1 (or on `port` again);
+// resolves to the server's process and its URL.
+export function serve(folder, port = 0) {
   const server = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1',
-                                   '--directory', folder, '0'],
+                                   '--directory', folder, String(port)],
                        { stdio: ['ignore', 'pipe', 'ignore'] });
   return new Promise((resolve, reject) => {
     server.on('exit', (code) => reject(new Error(`http.server ended with ${code}`)));
@@ -66,9 +73,11 @@ export async function launch(which = 'chromium', { autoplay = true, extraFlags =
 // Opens the game's page; `lines` collects the game's printed lines (the
 // page logs them to the console) as they come, `errors` the page's errors
 // and warnings. `beforeStart` (a function) runs in the page before the game.
-export async function openGame(browser, url, beforeStart, viewport = { width: 800, height: 600 }) {
+// `view` is a window's size or a device to emulate (puppeteer's KnownDevices).
+export async function openGame(browser, url, beforeStart, view = { width: 800, height: 600 }) {
   const page = await browser.newPage();
-  await page.setViewport(viewport);
+  if (view.viewport) await page.emulate(view);
+  else await page.setViewport(view);
   const lines = [];
   const errors = [];
   page.on('console', (message) => {
@@ -124,4 +133,14 @@ export async function canvasPixels(page) {
     rgb[q + 2] = rgba[p + 2];
   }
   return rgb;
+}
+
+export const pixel = (rgb, x, y) => rgb.subarray((y * SCREEN_WIDTH + x) * 3, (y * SCREEN_WIDTH + x) * 3 + 3);
+
+// The first row where a paddle's colour shows in its columns.
+export function paddleTop(rgb, paddle) {
+  for (let y = 0; y < SCREEN_HEIGHT; y++) {
+    for (let x = paddle.x; x < paddle.x + PADDLE_WIDTH; x++) if (paddle.hue(pixel(rgb, x, y))) return y;
+  }
+  return null;
 }

@@ -111,13 +111,14 @@ export async function startLossyProxy(targetPort) {
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own Chromium; `stderr` collects its console.error lines
-// (the online match's figures).
-export async function openPage(url, query) {
+// A page of its own Chromium, on a desktop or the device `view` (see
+// web.openGame); `stderr` collects its console.error lines (the online
+// match's figures).
+export async function openPage(url, query, view) {
   const chromium = await web.launch('chromium', { extraFlags: CHROMIUM_ONLINE_FLAGS });
   const entry = { stop: () => chromium.close() };
   running.push(entry);
-  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`, askForMedia);
+  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`, askForMedia, view);
   game.stderr = [];
   game.page.on('console', (message) => { if (message.type() === 'error') game.stderr.push(message.text()); });
   game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
@@ -140,14 +141,15 @@ export async function waitFor(pattern, lines, timeoutMs) {
 // joining side's 10 s limit: the connection was up within 2 s, but a message
 // on the signalling library's own reliable channel had not arrived (in one
 // of 16 pairings given 30 s, it never did). Such a pairing is tried again
-// (four times in all), with a new room, and said on the console.
-export async function pair(url, query, attempts = 4) {
+// (four times in all), with a new room, and said on the console. The
+// joining page may be a phone's or a tablet's (`guestView`).
+export async function pair(url, query, attempts = 4, guestView = undefined) {
   const host = await openPage(url, `host&${query}`);
   const room = WAITING.exec(await waitFor(WAITING, host.lines, 15000))[1];
   const link = await host.page.$eval('#online-link', (field) => field.value);
   if (!link.includes(`join=${room}`)) throw new Error(`the page's link ${link} is not to room ${room}`);
   const opened = Date.now();
-  const guest = await openPage(url, link.slice(link.indexOf('?') + 1));
+  const guest = await openPage(url, link.slice(link.indexOf('?') + 1), guestView);
   await web.waitForLine(guest.lines, `Joining room ${room}.`);
   const noAnswer = `No answer from room ${room}.`;
   await waitFor(new RegExp(`^(Joined: the match starts\\.|${noAnswer.replace(/\./g, '\\.')})$`),
@@ -156,7 +158,7 @@ export async function pair(url, query, attempts = 4) {
     console.log(`pairing again: ${noAnswer}`);
     await guest.close();
     await host.close();
-    return pair(url, query, attempts - 1);
+    return pair(url, query, attempts - 1, guestView);
   }
   await web.waitForLine(guest.lines, 'Joined: the match starts.');
   await web.waitForLine(host.lines, 'A player joined: the match starts.');

@@ -24,13 +24,7 @@ const EXITING_MENU = 'Exiting menu.';
 const CLOSING = ['SDL, SDL_mixer, and TTF have been shut down.',
                  'Korrin Tavrel is exiting normally.'];
 
-// Where the paddles run: their columns, their colour, and their top row's
-// bounds and start (as the native end-to-end tests have them).
-const PADDLE_WIDTH = 11;
-const LEFT_PADDLE = { x: 1, hue: ([r, , b]) => b - r > 100 };  // blue
-const RIGHT_PADDLE = { x: 307, hue: ([r, , b]) => r - b > 100 }; // red
-const FIELD = { fromX: LEFT_PADDLE.x + PADDLE_WIDTH, toX: RIGHT_PADDLE.x }; // the ball's columns, no paddle's
-const PADDLE_TOP_Y = 7, PADDLE_START_Y = 95, PADDLE_BOTTOM_Y = 187;
+const { LEFT_PADDLE, RIGHT_PADDLE, FIELD, PADDLE_TOP_Y, PADDLE_START_Y, PADDLE_BOTTOM_Y, pixel, paddleTop } = web;
 // Long enough for a paddle to cross the field (11 px per 60 ms).
 const PADDLE_CROSSING_MS = 1200;
 
@@ -76,8 +70,6 @@ function wavPeak(path) {
   return peak / 32768;
 }
 
-const pixel = (rgb, x, y) => rgb.subarray((y * web.SCREEN_WIDTH + x) * 3, (y * web.SCREEN_WIDTH + x) * 3 + 3);
-
 function differingPixels(actual, expected, fromX = 0, toX = web.SCREEN_WIDTH) {
   const found = [];
   for (let y = 0; y < web.SCREEN_HEIGHT; y++) {
@@ -86,14 +78,6 @@ function differingPixels(actual, expected, fromX = 0, toX = web.SCREEN_WIDTH) {
     }
   }
   return found;
-}
-
-// The first row where a paddle's colour shows in its columns.
-function paddleTop(rgb, paddle) {
-  for (let y = 0; y < web.SCREEN_HEIGHT; y++) {
-    for (let x = paddle.x; x < paddle.x + PADDLE_WIDTH; x++) if (paddle.hue(pixel(rgb, x, y))) return y;
-  }
-  return null;
 }
 
 // Waits until the ball moves in the field (it is served a while after the
