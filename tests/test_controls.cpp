@@ -1,6 +1,6 @@
-// The controls: the key, pad and finger tables of both players, Escape, the
-// pads' Back and Start, discarded events, the computer opponent's rule and
-// the serve direction drawn while the ball waits.
+// The controls: the key table and the pad and finger table of both players,
+// Escape, the pads' Back and Start, discarded events, the computer
+// opponent's rule and the serve direction drawn while the ball waits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,10 +86,13 @@ void openFakePads(const std::vector<fake::Pad> &pads, bool gameControllerLayout)
     openPads();
 }
 
-TEST_F(ControlsTest, PadTableOfBothPlayers) {
+// The fingers: the left paddle's centre is at row 120, the right one's at
+// 125 (or 35), a finger within 4 rows of its paddle's centre lets it rest.
+TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
     constexpr double AI = -5.0; // the computer, towards the waiting ball from row 100
     constexpr Sint16 HALF_WAY = 16384, DEAD = STICK_DEAD_ZONE;
     constexpr Uint8 C = SDL_HAT_CENTERED, UP = SDL_HAT_UP, DOWN = SDL_HAT_DOWN;
+    constexpr TouchSteering HALVES = {true, 0}, LEFT = {false, 0}, RIGHT = {false, 1};
     struct Case {
         const char *name;
         fake::Pad first, second; // {hat, stick, buttons held}
@@ -97,6 +100,9 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
         int players;
         double left, right;
         bool gameControllerLayout = false;
+        std::vector<ScreenPoint> fingers = {}; // in the order put down
+        TouchSteering steering = HALVES;
+        Sint16 rightY = 100;
     } const cases[] = {
         {"d-pad diagonal", {SDL_HAT_RIGHTDOWN}, {}, {}, 2, 11.0, 0.0},
         {"stick down at the dead zone", {C, DEAD}, {}, {}, 2, 0.0, 0.0},
@@ -109,6 +115,27 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
         {"one player: the second pad ignored", {UP}, {DOWN}, {}, 1, -11.0, AI},
         {"raw buttons", {C, 0, {0, 1, 2, 3, 7, 12}}, {C, 0, {11}}, {}, 2, 0.0, 0.0},
         {"controllers' d-pad buttons", {C, 0, {12}}, {C, 0, {11}}, {}, 2, 11.0, -11.0, true},
+        {"a finger on the touch dead zone's top row", {}, {}, {}, 2, 0.0, 0.0, false, {{50, 116}}},
+        {"a row above it", {}, {}, {}, 2, -11.0, 0.0, false, {{50, 115}}},
+        {"on its bottom row", {}, {}, {}, 2, 0.0, 0.0, false, {{50, 124}}},
+        {"a row below it", {}, {}, {}, 2, 11.0, 0.0, false, {{50, 125}}},
+        {"column 159 is the left half's", {}, {}, {}, 2, 11.0, 0.0, false, {{159, 200}}},
+        {"column 160 the right half's", {}, {}, {}, 2, 0.0, 11.0, false, {{160, 200}}},
+        {"the right paddle's centre", {}, {}, {}, 2, 0.0, 11.0, false, {{300, 40}}, HALVES, 10},
+        {"two on a half: the last put down", {}, {}, {}, 2, 11.0, 0.0, false, {{9, 9}, {9, 230}}},
+        {"a finger up, key down: down wins", {}, {}, {SDLK_DOWN}, 2, 11.0, 0.0, false, {{9, 9}}},
+        {"one player: the right half's finger", {}, {}, {}, 1, -11.0, AI, false, {{300, 9}}, LEFT},
+        {"online, the right paddle: player 1's commands",
+         {},
+         {},
+         {},
+         2,
+         11.0,
+         0.0,
+         false,
+         {{9, 100}},
+         RIGHT,
+         10},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,7 +144,10 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
         harness::releaseAllKeys();
         for (SDLKey key : c.held)
             harness::holdKey(key);
-        Players[1].worldRect.y = 100;
+        steerByTouch(c.steering);
+        fake::touch.fingerCount = static_cast<int>(c.fingers.size());
+        std::copy(c.fingers.begin(), c.fingers.end(), fake::touch.fingers);
+        Players[1].worldRect.y = c.rightY;
         Players[0].setSpeed(99.0);
         Players[1].setSpeed(99.0);
         updateInputs();
@@ -147,49 +177,6 @@ TEST_F(ControlsTest, PadBackLeavesAndStartHoldsOncePerPress) {
             EXPECT_EQ(input.leave, c.leave);
             EXPECT_EQ(input.hold, c.hold && pass == 0) << "pass " << pass;
         }
-    }
-}
-
-// ---- Fingers
-
-// Both paddles start at row 95 (centre 120); the computer moves up at 5
-// towards the waiting ball from row 100.
-TEST_F(ControlsTest, TouchTableOfTheFingers) {
-    constexpr TouchSteering HALVES = {true, 0}, LEFT = {false, 0}, RIGHT = {false, 1};
-    struct Case {
-        const char *name;
-        TouchSteering steering;
-        std::vector<ScreenPoint> fingers; // in the order put down
-        int players;
-        double left, right;
-        Sint16 rightY = 95;
-        bool downHeld = false;
-    } const cases[] = {
-        {"the dead zone's top row", HALVES, {{50, 116}}, 2, 0.0, 0.0},
-        {"a row above it", HALVES, {{50, 115}}, 2, -11.0, 0.0},
-        {"the dead zone's bottom row", HALVES, {{50, 124}}, 2, 0.0, 0.0},
-        {"a row below it", HALVES, {{50, 125}}, 2, 11.0, 0.0},
-        {"column 159 is the left half's", HALVES, {{159, 200}}, 2, 11.0, 0.0},
-        {"column 160 the right half's", HALVES, {{160, 200}}, 2, 0.0, 11.0},
-        {"the right paddle's own centre", HALVES, {{300, 40}}, 2, 0.0, 11.0, 10},
-        {"beside the picture, a finger each", HALVES, {{-40, 230}, {400, 10}}, 2, 11.0, -11.0},
-        {"two on one half: the last put down", HALVES, {{10, 10}, {20, 230}}, 2, 11.0, 0.0},
-        {"a finger up, Down held: down wins", HALVES, {{50, 10}}, 2, 11.0, 0.0, 95, true},
-        {"one player: the right half steers player 1", LEFT, {{300, 10}}, 1, -11.0, -5.0, 100},
-        {"one player: the last put down", LEFT, {{300, 10}, {300, 230}}, 1, 11.0, -5.0, 100},
-        {"online on the right: player 1's commands", RIGHT, {{10, 100}}, 2, 11.0, 0.0, 10},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        harness::holdKey(SDLK_DOWN, c.downHeld);
-        numPlayers = c.players;
-        steerByTouch(c.steering);
-        fake::touch.fingerCount = static_cast<int>(c.fingers.size());
-        std::copy(c.fingers.begin(), c.fingers.end(), fake::touch.fingers);
-        Players[1].worldRect.y = c.rightY;
-        updateInputs();
-        EXPECT_EQ(Players[0].speed, c.left);
-        EXPECT_EQ(Players[1].speed, c.right);
     }
 }
 

@@ -221,11 +221,17 @@ void expectAllReleased(const std::vector<T> &loaded, const std::vector<T> &freed
 
 TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
     const SDLKey DOWN = SDLK_DOWN, UP = SDLK_UP, RETURN = SDLK_RETURN, LCTRL = SDLK_LCTRL;
+    const auto on = [](ScreenPoint finger) {
+        return TouchScreen{1, {finger}, false, {}, false, false};
+    };
+    const auto off = [](int x, int y) { return TouchScreen{0, {}, true, {x, y}, false, false}; };
+    const Keys NO_KEYS;
     struct Case {
         const char *name;
         std::vector<Keys> keys;     // down in each pass
         std::vector<int> highlight; // entry highlighted after each pass
         int numPlayers;
+        std::vector<TouchScreen> touches = {}; // in each pass
     } const cases[] = {
         {"down already held at entry waits for a release",
          {{DOWN}, {DOWN}, {}, {DOWN}, {RETURN}},
@@ -265,11 +271,28 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
          {0, 1, 1, 1, 2, 2, 1, 1},
          2},
         {"a pad's Start chooses", {{}, {PAD_UP}, {}, {PAD_START}}, {0, 2, 2, 2}, 0},
+        {"a finger down as the menu opens chooses nothing until lifted",
+         {NO_KEYS, {}, {}, {}, {}},
+         {0, 0, 0, 1, 1},
+         2,
+         {on({160, 85}), off(160, 85), {}, on({160, 118}), off(160, 118)}},
+        {"a lift from before the menu chooses nothing",
+         {NO_KEYS, {}, {}},
+         {0, 0, 2},
+         0,
+         {off(160, 85), {}, off(160, 151)}},
+        {"the finger put down last points, and one lifted chooses",
+         {NO_KEYS, {}, {}},
+         {0, 2, 2},
+         0,
+         {{},
+          TouchScreen{2, {{160, 85}, {160, 151}}, false, {}, false, false},
+          TouchScreen{1, {{160, 85}}, true, {160, 151}, false, false}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         numPlayers = (c.numPlayers + 1) % 3; // anything but the expected choice
-        const MenuRun result = runMenu(c.keys);
+        const MenuRun result = runMenu(c.keys, true, c.touches);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(numPlayers, c.numPlayers);
         EXPECT_EQ(quitFlag, 1);
@@ -281,65 +304,27 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
 
 // ---- The fingers
 
-// Entry 0's band covers rows 78 to 93 and columns 63 to 256, the next ones
-// 33 rows lower; a finger counts 8 rows beyond. The menu's ball lies at
-// (270, 60), 12 by 12; a lift counts 8 pixels around it.
-TEST(MenuTouch, EachScriptEndsOnItsEntryChoiceAndBall) {
-    const auto on = [](std::vector<ScreenPoint> fingers) {
-        TouchScreen touch{};
-        for (const ScreenPoint &finger : fingers)
-            touch.fingers[touch.fingerCount++] = finger;
-        return touch;
+// Entry 0's band covers rows 78 to 93 and columns 63 to 256 (menu-opts.png's
+// width), the next ones 33 rows lower; a finger counts 8 rows beyond. The
+// menu's ball lies at (270, 60), 12 by 12, and counts 8 pixels beyond.
+TEST(MenuTouch, WhatAFingerMeansAtTheEdgesOfTheBandsAndTheBall) {
+    harness::startGame();
+    menuOpts = harness::makeSurface(194, 82);
+    constexpr int NOTHING = TOUCHES_NOTHING, BALL = TOUCHES_THE_BALL;
+    const struct {
+        ScreenPoint at;
+        int means;
+    } rows[] = {
+        {{160, 69}, NOTHING}, {{160, 70}, 0},        {{160, 101}, 0},       {{160, 102}, NOTHING},
+        {{160, 103}, 1},      {{160, 134}, 1},       {{160, 135}, NOTHING}, {{160, 136}, 2},
+        {{160, 167}, 2},      {{160, 168}, NOTHING}, {{62, 85}, NOTHING},   {{63, 85}, 0},
+        {{256, 85}, 0},       {{257, 85}, NOTHING},  {{261, 60}, NOTHING},  {{262, 52}, BALL},
+        {{289, 79}, BALL},    {{290, 60}, NOTHING},  {{275, 51}, NOTHING},  {{275, 80}, NOTHING},
     };
-    const auto at = [&](int x, int y) { return on({{x, y}}); };
-    const auto off = [](int x, int y) { return TouchScreen{0, {}, true, {x, y}, false, false}; };
-    const TouchScreen NONE{};
-    struct Case {
-        const char *name;
-        std::vector<TouchScreen> touches; // in each pass
-        std::vector<int> highlight;       // after each pass
-        int numPlayers;
-        std::vector<int> ballType = {}; // after each pass, from 0; empty: stays 0
-    } const cases[] = {
-        {"a finger down as the menu opens chooses nothing until lifted",
-         {at(160, 85), off(160, 85), NONE, at(160, 118), off(160, 118)},
-         {0, 0, 0, 1, 1},
-         2},
-        {"a lift from before the menu chooses nothing",
-         {off(160, 85), NONE, off(160, 151)},
-         {0, 0, 2},
-         0},
-        {"the rows of the bands and their margins",
-         {NONE, at(160, 103), at(160, 102), at(160, 101), at(160, 103), at(160, 69), at(160, 70),
-          at(160, 135), at(160, 136), at(160, 134), off(160, 168), off(160, 167)},
-         {0, 1, 1, 0, 1, 1, 0, 0, 2, 1, 1, 2},
-         0},
-        {"the columns of the bands",
-         {NONE, at(62, 118), at(63, 118), at(257, 85), at(256, 85), off(256, 85)},
-         {0, 0, 1, 1, 0, 0},
-         1},
-        {"two fingers: the last put down points",
-         {NONE, on({{160, 85}, {160, 151}}), on({{160, 85}}), off(160, 85)},
-         {0, 2, 0, 0},
-         1},
-        {"the ball and its margins",
-         {NONE, off(261, 60), off(262, 52), off(290, 60), off(289, 79), off(275, 51), off(275, 80),
-          off(160, 118)},
-         {0, 0, 0, 0, 0, 0, 0, 1},
-         2,
-         {0, 0, 1, 1, 2, 2, 2, 2}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        numPlayers = (c.numPlayers + 1) % 3; // anything but the expected choice
-        ballType = 0;
-        const MenuRun result = runMenu(std::vector<Keys>(c.touches.size()), true, c.touches);
-        EXPECT_EQ(numPlayers, c.numPlayers);
-        EXPECT_EQ(column(result.passes, &Pass::highlight), c.highlight);
-        expectOneMovePerChange(result.passes);
-        EXPECT_EQ(column(result.passes, &Pass::ballType),
-                  c.ballType.empty() ? std::vector<int>(c.touches.size(), 0) : c.ballType);
-    }
+    for (const auto &row : rows)
+        EXPECT_EQ(menuTouchAt(row.at), row.means) << row.at.x << ", " << row.at.y;
+    SDL_FreeSurface(menuOpts);
+    menuOpts = nullptr;
 }
 
 TEST(MenuKeys, TabStepsTheBallOncePerPassModuloFourAndTheStepIsKept) {
@@ -356,6 +341,12 @@ TEST(MenuKeys, TabStepsTheBallOncePerPassModuloFourAndTheStepIsKept) {
     // A pad's B steps it as Tab does, and together they step it once.
     const MenuRun pad = runMenu({{PAD_B}, {PAD_B, SDLK_TAB}, {}, {PAD_B, PAD_A}});
     EXPECT_EQ(column(pad.passes, &Pass::ballType), (std::vector<int>{3, 0, 0, 1}));
+    // A finger lifted from the menu's ball steps it once.
+    TouchScreen onTheBall{};
+    onTheBall.lifted = true;
+    onTheBall.liftedAt = {275, 60};
+    const MenuRun touch = runMenu({{}, {}, {}, {SDLK_RETURN}}, true, {{}, onTheBall, {}});
+    EXPECT_EQ(column(touch.passes, &Pass::ballType), (std::vector<int>{1, 2, 2, 2}));
 }
 
 TEST(MenuKeys, EscapeAndTheFullscreenKeyDoNothing) {

@@ -31,7 +31,6 @@ constexpr int ENTRY_TOUCH_MARGIN = 8;
 // many pixels around it, steps to the next ball.
 constexpr SDL_Rect MENU_BALL = {270, 60, 12, 12};
 constexpr int BALL_TOUCH_MARGIN = 8;
-constexpr int NO_ENTRY = -1;
 
 // What confirming each entry leaves in numPlayers.
 constexpr int ENTRY_CHOICE[ENTRY_COUNT] = {1, 2, 0};
@@ -69,20 +68,7 @@ bool within(const ScreenPoint &point, int x, int y, int w, int h, int marginX, i
            point.y < y + h + marginY;
 }
 
-// The entry a finger at this point means, or NO_ENTRY.
-int entryAt(const ScreenPoint &point) {
-    for (int entry = 0; entry < ENTRY_COUNT; ++entry) {
-        if (within(point, ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + entry * ENTRY_SPACING, menuOpts->w,
-                   ENTRY_BAND_HEIGHT, 0, ENTRY_TOUCH_MARGIN))
-            return entry;
-    }
-    return NO_ENTRY;
-}
-
-bool onTheBall(const ScreenPoint &point) {
-    return within(point, MENU_BALL.x, MENU_BALL.y, MENU_BALL.w, MENU_BALL.h, BALL_TOUCH_MARGIN,
-                  BALL_TOUCH_MARGIN);
-}
+bool isEntry(int touched) { return touched >= 0 && touched < ENTRY_COUNT; }
 } // namespace
 
 int showMenu() {
@@ -145,16 +131,16 @@ int showMenu() {
         } else {
             // The highlight follows the finger; a finger lifted from an
             // entry chooses it, from the ball steps to the next ball.
-            const int pointed = input.pointing ? entryAt(input.pointedAt) : NO_ENTRY;
-            const int tapped = input.lifted ? entryAt(input.liftedAt) : NO_ENTRY;
-            const int lit = tapped != NO_ENTRY ? tapped : pointed;
-            if (lit != NO_ENTRY && lit != cursor)
+            const int pointed = input.pointing ? menuTouchAt(input.pointedAt) : TOUCHES_NOTHING;
+            const int tapped = input.lifted ? menuTouchAt(input.liftedAt) : TOUCHES_NOTHING;
+            const int lit = isEntry(tapped) ? tapped : pointed;
+            if (isEntry(lit) && lit != cursor)
                 moveTo(lit);
-            if (tapped != NO_ENTRY && quitFlag == 0) {
+            if (isEntry(tapped) && quitFlag == 0) {
                 numPlayers = ENTRY_CHOICE[tapped];
                 quitFlag = 1;
             }
-            if (input.lifted && onTheBall(input.liftedAt))
+            if (tapped == TOUCHES_THE_BALL)
                 ballType = (ballType + 1) % BALL_TYPES;
         }
         SDL_Flip(screen);
@@ -188,4 +174,16 @@ void switchOption(int option) {
     dest = {static_cast<Sint16>(to.x), static_cast<Sint16>(to.y), bandWidth,
             static_cast<Uint16>(to.height)};
     SDL_BlitSurface(menuOpts, &src, screen, &dest);
+}
+
+int menuTouchAt(const ScreenPoint &point) {
+    for (int entry = 0; entry < ENTRY_COUNT; ++entry) {
+        if (within(point, ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + entry * ENTRY_SPACING, menuOpts->w,
+                   ENTRY_BAND_HEIGHT, 0, ENTRY_TOUCH_MARGIN))
+            return entry;
+    }
+    if (within(point, MENU_BALL.x, MENU_BALL.y, MENU_BALL.w, MENU_BALL.h, BALL_TOUCH_MARGIN,
+               BALL_TOUCH_MARGIN))
+        return TOUCHES_THE_BALL;
+    return TOUCHES_NOTHING;
 }
