@@ -54,6 +54,9 @@ run_pass "normal build, system SDL 1.2" \
 "$KORRIN_ROOT/tools/web.sh" --with-test-tools
 run_pass "web build, headless Chromium and Firefox ESR" \
   node "$KORRIN_ROOT/tests/web/test_web.mjs" "$KORRIN_ROOT/build/korrin-tavrel"
+# Phones and tablets: touch, the picture's size, offline, online from a phone.
+run_pass "web build on phones and tablets, headless Chromium" \
+  node "$KORRIN_ROOT/tests/web/test_phone.mjs"
 # Online play between two headless Chromiums: a local mosquitto and coturn.
 run_pass "web online play, two headless Chromiums" \
   node "$KORRIN_ROOT/tests/web/test_online.mjs"

@@ -7,6 +7,9 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import puppeteer from 'puppeteer-core';
 
+// Phones and tablets to emulate (openGame's view), by name.
+export { KnownDevices } from 'puppeteer-core';
+
 export const SCREEN_WIDTH = 320;
 export const SCREEN_HEIGHT = 240;
 // Where the paddles run: their columns, their colour, and their top row's
