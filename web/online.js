@@ -108,6 +108,7 @@
     failed: 'The connection failed: trying again…',
   };
 
+  let matchBegan = false; // a player joined (the game's "korrin-match")
   Module.korrinOnline = {
     async open(asHost, roomToJoin) {
       let openLink;
@@ -119,8 +120,8 @@
       const config = await readConfig();
       show(asHost ? 'Opening the room…' : `Looking for room ${roomToJoin}…`);
       const openRoom = asHost ? room : roomToJoin;
-      const link = await openLink({ hosting: asHost, room: openRoom, onNews: (news) => show(NEWS[news]),
-                                    ...config });
+      const onNews = (news) => { if (!matchBegan) show(NEWS[news]); };
+      const link = await openLink({ hosting: asHost, room: openRoom, onNews, ...config });
       if (asHost) showInvite(true); // a broker has answered: the room can be found
       return { link, room: openRoom };
     },
@@ -135,7 +136,6 @@
   });
   // Once a player has joined, the room is spent: its link goes, and a reload
   // hosts a new one.
-  let matchBegan = false;
   window.addEventListener('korrin-match', () => {
     matchBegan = true;
     sessionStorage.removeItem(KEPT_ROOM);

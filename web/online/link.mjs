@@ -40,8 +40,8 @@ const WEBSOCKET_OPEN = 1;
 export const EVENT = { connected: 1, received: 2, disconnected: 3, lost: 4, refused: 5 };
 
 // What the link tells the page beside the game's events (openLink's onNews):
-// a connection to another page is being made, or one failed before the two
-// pages could pair.
+// a connection to another page is being made, or one failed (the page knows
+// whether a match had begun on it).
 export const NEWS = { connecting: 'connecting', failed: 'failed' };
 
 // The pairing: a joining page asks "join PAGE" (PAGE: its own random name, the
@@ -186,8 +186,8 @@ class RoomLink {
       this.events.push({ type: EVENT.received, data });
       return;
     }
-    const { early } = this.meetings.get(connection);
-    if (early.length < EARLY_PACKETS_KEPT) early.push(data);
+    const meeting = this.meetings.get(connection);
+    if (meeting && meeting.early.length < EARLY_PACKETS_KEPT) meeting.early.push(data);
   }
 
   // The game hears of its player once the channels to it are open.
@@ -217,7 +217,7 @@ class RoomLink {
       return;
     }
     if (this.paired) this.events.push({ type: EVENT.disconnected });
-    else this.onNews?.(NEWS.failed);
+    this.onNews?.(NEWS.failed);
     this.player = null;
     this.playerPage = null;
     this.paired = false;
