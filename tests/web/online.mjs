@@ -33,9 +33,9 @@ const FIREFOX_ONLINE_PREFS = {
 };
 // A page loaded, its game started and a broker found: seconds on a busy
 // machine (8 s measured at a load of 20 on 2 cores).
-const PAGE_LOAD_MS = 30000;
+export const PAGE_LOAD_MS = 30000;
 // The joining side's limit (10 s) and a little for the page.
-const PAIRING_MS = 12000;
+export const PAIRING_MS = 12000;
 const TURN_USER = 'korrin', TURN_PASSWORD = 'korrinpass';
 
 const temp = mkdtempSync(join(tmpdir(), 'korrin-online-'));

@@ -100,7 +100,8 @@ test('a whole match between two browsers after a host reload and a link in capit
   const match = await online.joinRoom(url, host, capitals);
   assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
   const third = await online.openPage(url, `join=${match.room}&${query}`);
-  await web.waitForLine(third.lines, 'The host already has a player.', 1, 15000);
+  await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
+  await web.waitForLine(third.lines, 'The host already has a player.', 1, online.PAIRING_MS);
 
   const noBroker = await lonely;
   const cannotHost = 'Cannot host: no signalling server answered within 10 s.';
@@ -108,6 +109,7 @@ test('a whole match between two browsers after a host reload and a link in capit
   assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
   // A join that found nobody offers the same room again, and a room of one's own.
   const noHost = await unhosted;
+  await web.waitForLine(noHost.lines, 'Joining room abcd-efgh-jkmn-pqrs.', 1, online.PAGE_LOAD_MS);
   await web.waitForLine(noHost.lines, 'No answer from room abcd-efgh-jkmn-pqrs.', 1, NO_HOST_MS);
   assert.deepEqual(await noHost.page.evaluate(() => [
     document.getElementById('again').textContent, document.getElementById('again-host').hidden,
