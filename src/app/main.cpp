@@ -78,7 +78,8 @@ int playFromMenu() {
 }
 
 // The recorded matches in the window, with no menu, then the closing lines
-// of a game left from its menu.
+// of a game left from its menu; CUT_OFF_STATUS after showing a recording cut
+// off to its end.
 int replayFromFile(const std::string &path) {
     const Result<ReplayContents> read = readReplayFile(path);
     if (!read.ok()) {
@@ -89,16 +90,18 @@ int replayFromFile(const std::string &path) {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    showRecordedMatches(read.value.matches);
+    const int status = showRecordedMatches(read.value.matches);
     quitGame();
     puts(CLOSING_LINE);
-    return 0;
+    return status;
 }
 } // namespace
 
 int main(int argc, char **argv) {
     // Progress lines go out as they happen, also into a file or a pipe.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A game that loses its display mid-match keeps what it recorded of it.
+    setSaveOnDisplayLoss(saveRecordingCutOff);
     Options options;
     if (const int status = parseOptions(argc, argv, options); status != 0)
         return status;

@@ -1,8 +1,6 @@
 // Playing recorded matches again on the screen.
 #include "playback.h"
 
-#include <algorithm>
-
 #include "game.h"
 #include "init.h"
 #include "input.h"
@@ -16,8 +14,8 @@ void waitUntil(Uint32 due) {
         SDL_Delay(static_cast<Uint32>(left));
 }
 
-// Shows one match; false when the viewer asked to leave.
-bool showRecordedMatch(const RecordedMatch &match) {
+// Shows one match, numbered from 1; false when the viewer asked to leave.
+bool showRecordedMatch(size_t number, const RecordedMatch &match) {
     beginMatch();
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
@@ -33,13 +31,16 @@ bool showRecordedMatch(const RecordedMatch &match) {
         playMatchSounds(sounds);
         drawScreen();
     };
-    runRecordedMatch(match, atItsPace, shown);
+    if (runRecordedMatch(match, atItsPace, shown) && match.cutOff)
+        printMatchLine(number, match, true);
     endMatch();
     return !viewerLeft;
 }
 } // namespace
 
-void showRecordedMatches(const std::vector<RecordedMatch> &matches) {
-    // Stops at the first match the viewer leaves.
-    (void)std::all_of(matches.begin(), matches.end(), showRecordedMatch);
+int showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    for (size_t i = 0; i < matches.size(); ++i)
+        if (!showRecordedMatch(i + 1, matches[i]))
+            return 0;
+    return matches.back().cutOff ? CUT_OFF_STATUS : 0;
 }

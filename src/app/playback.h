@@ -7,5 +7,6 @@
 #include "replayfile.h"
 
 // Shows the matches in order. Escape or a close request ends the whole
-// replay. Needs initGame.
-void showRecordedMatches(const std::vector<RecordedMatch> &matches);
+// replay. A last match cut off, once shown to its last frame, gets the line
+// that says so, and the result is CUT_OFF_STATUS; otherwise 0. Needs initGame.
+int showRecordedMatches(const std::vector<RecordedMatch> &matches);
