@@ -4,6 +4,7 @@
 #include "game.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "verify.h"
 
 namespace {
@@ -14,9 +15,12 @@ void waitUntil(Uint32 due) {
         SDL_Delay(static_cast<Uint32>(left));
 }
 
-// Shows one match, numbered from 1; false when the viewer asked to leave.
-bool showRecordedMatch(size_t number, const RecordedMatch &match) {
-    beginMatch();
+// Shows one match, numbered from 1; its value is false when the viewer asked
+// to leave.
+Result<bool> showRecordedMatch(size_t number, const RecordedMatch &match) {
+    if (const Status loaded = beginMatch(); !loaded.ok())
+        return {false, loaded.error};
+    tellPage(PageEvent::MatchBegan);
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
     const auto atItsPace = [&](const RecordedFrame &frame) {
@@ -34,13 +38,17 @@ bool showRecordedMatch(size_t number, const RecordedMatch &match) {
     if (runRecordedMatch(match, atItsPace, shown) && match.cutOff)
         printMatchLine(number, match, true);
     endMatch();
-    return !viewerLeft;
+    return {!viewerLeft, ""};
 }
 } // namespace
 
-int showRecordedMatches(const std::vector<RecordedMatch> &matches) {
-    for (size_t i = 0; i < matches.size(); ++i)
-        if (!showRecordedMatch(i + 1, matches[i]))
-            return 0;
-    return matches.back().cutOff ? CUT_OFF_STATUS : 0;
+Result<bool> showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const Result<bool> shown = showRecordedMatch(i + 1, matches[i]);
+        if (!shown.ok())
+            return {false, shown.error};
+        if (!shown.value)
+            return {false, ""}; // the viewer left: no later match either
+    }
+    return {matches.back().cutOff, ""};
 }

@@ -27,9 +27,6 @@ SDL_Surface *menuOpts = nullptr;
 SDL_Rect src = {0, 0, 0, 0};
 SDL_Rect dest = {0, 0, 0, 0};
 
-SND_Data hitSound = {};
-SND_Data wallSound = {};
-
 namespace {
 // What is saved before the game leaves without its display.
 void (*saveOnDisplayLoss)() = nullptr;

@@ -102,12 +102,7 @@ void saveRecordingCutOff() {
         recording->saveCutOff();
 }
 
-bool startRecording(const std::string &path) {
-    const Status opened = localRecorder.open(path);
-    if (!opened.ok())
-        fprintf(stderr, "%s\n", opened.error.c_str());
-    return opened.ok();
-}
+Status startRecording(const std::string &path) { return localRecorder.open(path); }
 
 void recordMatchStart(const MatchStart &start) {
     if (localRecorder.isOpen())
