@@ -64,13 +64,12 @@ void MatchRecorder::stop(const std::string &why) {
 }
 
 void MatchRecorder::beginMatch(const MatchStart &start) {
-    inMatch_ = true;
     recording = this;
     write(match_.start(start), false);
 }
 
 void MatchRecorder::addFrame(const FrameInput &input, int elapsedMs) {
-    if (!inMatch_ || !failed_.ok())
+    if (!failed_.ok())
         return;
     if (elapsedMs < 0 || elapsedMs > MAX_RECORDED_FRAME_MS) {
         if (write(match_.rest(), true))
@@ -82,7 +81,6 @@ void MatchRecorder::addFrame(const FrameInput &input, int elapsedMs) {
 }
 
 Status MatchRecorder::finishMatch(const MatchEnd &end) {
-    inMatch_ = false;
     if (recording == this)
         recording = nullptr;
     if (write(match_.end(end), true))
@@ -92,10 +90,7 @@ Status MatchRecorder::finishMatch(const MatchEnd &end) {
     return failed_;
 }
 
-void MatchRecorder::saveCutOff() {
-    if (inMatch_)
-        write(match_.rest(), true);
-}
+void MatchRecorder::saveCutOff() { write(match_.rest(), true); }
 
 void saveRecordingCutOff() {
     if (recording != nullptr)

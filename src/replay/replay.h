@@ -52,9 +52,8 @@ class MatchRecorder {
 
     FILE *file_ = nullptr;
     std::string path_;
-    MatchRecordEncoder match_;
-    bool inMatch_ = false;
-    Status failed_; // why the recording stopped, told by finishMatch
+    MatchRecordEncoder match_; // the match being recorded
+    Status failed_;            // why the recording stopped, told by finishMatch
 };
 
 // The game ends at once (its display is gone): the match being recorded, if
