@@ -96,18 +96,13 @@ test('a whole match between two browsers after a host reload and a link in capit
     new MutationObserver(() => window.statuses.push(status.textContent)).observe(status, { childList: true });
   });
   await checkLayout(host.page, true);
-  const capitals = { room: hosted.room, query: hosted.query.replace(hosted.room, hosted.room.toUpperCase()) };
-  const match = await online.joinRoom(url, host, capitals);
-  assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
-  const third = await online.openPage(url, `join=${match.room}&${query}`);
-  await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
-  await web.waitForLine(third.lines, 'The host already has a player.', 1, online.PAIRING_MS);
-
+  // Beside the waiting host: a page without a broker, and a join that found
+  // nobody, which offers the same room again and a room of one's own. They
+  // end before the match, so that no more than three browsers run at once.
   const noBroker = await lonely;
   const cannotHost = 'Cannot host: no signalling server answered within 10 s.';
   await web.waitForLine(noBroker.lines, cannotHost, 1, NO_BROKER_MS);
   assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
-  // A join that found nobody offers the same room again, and a room of one's own.
   const noHost = await unhosted;
   await web.waitForLine(noHost.lines, 'Joining room abcd-efgh-jkmn-pqrs.', 1, online.PAGE_LOAD_MS);
   await web.waitForLine(noHost.lines, 'No answer from room abcd-efgh-jkmn-pqrs.', 1, NO_HOST_MS);
@@ -116,7 +111,15 @@ test('a whole match between two browsers after a host reload and a link in capit
     location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
   await noHost.page.click('#again-host');
   await online.hostedRoom(noHost);
-  for (const page of [third, noBroker, noHost]) await page.close();
+  for (const page of [noBroker, noHost]) await page.close();
+
+  const capitals = { room: hosted.room, query: hosted.query.replace(hosted.room, hosted.room.toUpperCase()) };
+  const match = await online.joinRoom(url, host, capitals);
+  assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
+  const third = await online.openPage(url, `join=${match.room}&${query}`);
+  await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
+  await web.waitForLine(third.lines, 'The host already has a player.', 1, online.PAIRING_MS);
+  await third.close();
 
   await checkLayout(host.page, false);
   const cover = await match.host.page.browser().newPage(); // the host's tab hidden
