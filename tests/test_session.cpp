@@ -1,5 +1,7 @@
 // Two online sessions through a simulated network, on a fake clock that wraps
-// mid-match: how each side ends, the two in step after a stall, the true sounds heard.
+// mid-match: how each side ends (outages at every phase, just under and just
+// over the limits; tampered packets), the two in step after a stall and after
+// a lost Start, the true sounds heard.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,16 +20,20 @@ constexpr uint32_t CLOCK_START = 0xffffffffu - 10000; // wraps 10 s into the ses
 constexpr uint32_t RESEND_MS = 200;                   // a lost reliable packet's next try
 constexpr uint32_t NEVER = 0xffffffffu;
 constexpr int32_t TAMPERED_SEED = 12345;
+// Outages that begin when the match reaches a point rather than at a time.
+constexpr uint32_t AT_SETTLED_END = NEVER - 1;   // as the first side settles the end
+constexpr uint32_t AT_FIRST_VERDICT = NEVER - 2; // after the first packet with a verdict
 
 struct Network {
     uint32_t now, delayMs, jitterMs;
     double loss;
-    uint32_t outageFrom, outageMs;                       // from CLOCK_START
-    std::function<void(std::vector<uint8_t> &)> rewrite; // of what goes to the joining side
+    uint32_t outageFrom, outageMs; // from CLOCK_START
+    std::function<bool(std::vector<uint8_t> &)>
+        rewrite; // of what goes to the joining side; false: lost
     std::mt19937 random{20261209};
 
     bool lostAt(uint32_t t) {
-        return t - (CLOCK_START + outageFrom) < outageMs ||
+        return (outageFrom < AT_FIRST_VERDICT && t - (CLOCK_START + outageFrom) < outageMs) ||
                std::uniform_real_distribution<>(0, 1)(random) < loss;
     }
 };
@@ -39,13 +45,17 @@ class SimLink : public Link {
     SimLink *peer = nullptr;
 
     void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
+        Packet packet;
+        const bool firstVerdict =
+            net_.outageFrom == AT_FIRST_VERDICT && readPacket(data.data(), data.size(), packet) &&
+            packet.type == PacketType::Inputs && packet.inputs.verdict != Verdict::None;
+        if (firstVerdict) // it goes; whatever is sent from now on is lost
+            net_.outageFrom = net_.now - CLOCK_START;
         uint32_t due = net_.now;
         while (reliable && net_.lostAt(due)) // tried until it passes, and kept in order
             due += RESEND_MS;
-        if (!reliable && net_.lostAt(due))
+        if (!reliable && !firstVerdict && (net_.lostAt(due) || (toJoiner_ && !net_.rewrite(data))))
             return;
-        if (!reliable && toJoiner_)
-            net_.rewrite(data);
         due += net_.delayMs - net_.jitterMs + net_.random() % (2 * net_.jitterMs + 1);
         reliableDue_ = reliable ? std::max(due, reliableDue_) : reliableDue_;
         peer->inbox_.emplace(reliable ? reliableDue_ : due, std::make_pair(event, std::move(data)));
@@ -56,6 +66,15 @@ class SimLink : public Link {
         const LinkEvent event = inbox_.begin()->second.first;
         data = inbox_.begin()->second.second;
         inbox_.erase(inbox_.begin());
+        if (!toJoiner_ && event == LinkEvent::Disconnected && !answered_) {
+            // As NetLink does, a joining side dropped before the host said a
+            // word connects anew.
+            up_ = false;
+            deliver(LinkEvent::Connected, {}, true);
+            peer->deliver(LinkEvent::Connected, {}, true);
+            return LinkEvent::None;
+        }
+        answered_ = answered_ || event == LinkEvent::Received;
         up_ = up_ ? event != LinkEvent::Disconnected : event == LinkEvent::Connected;
         return event;
     }
@@ -77,9 +96,18 @@ class SimLink : public Link {
 
   private:
     Network &net_;
-    bool toJoiner_, up_ = false;
+    bool toJoiner_, up_ = false, answered_ = false;
     uint32_t reliableDue_ = 0;
     std::multimap<uint32_t, std::pair<LinkEvent, std::vector<uint8_t>>> inbox_;
+};
+
+// What the relay does to the packets that go to the joining side.
+enum class Tamper {
+    None,
+    FlipInput,   // the host's newest input after tamperFrame changes
+    RaiseAck,    // the acknowledgement after tamperFrame names 3 frames more
+    StripInputs, // from tamperFrame on, packets carry the host's checks but no input
+    LoseStarts,  // every Start sent in the first tamperFrame ms is lost
 };
 
 struct Case {
@@ -87,9 +115,10 @@ struct Case {
     uint32_t delayMs, jitterMs, lossPercent, outageFrom, outageMs;
     int stalledSide;    // for 2 s, 8 s in; -1: none
     uint32_t partFrame; // the joining side's state parts after it; LEAVE_AFTER_PART later it leaves
-    uint32_t changeFrame;   // an input to the joining side after it is changed on its way, or NEVER
+    Tamper tamper;
+    uint32_t tamperFrame;
     bool otherRules;        // the joining side's rules have another fingerprint
-    SessionEnd end;         // on both sides
+    SessionEnd end;         // on both sides; NoAnswer: the host waits for another player
     uint32_t syncLostFrame; // when the end is SyncLost and the frame is known
     bool shallow; // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
 };
@@ -106,6 +135,9 @@ struct Side {
     int side;
     MatchSnapshot state{};
     std::vector<FrameInput> settled; // the settled frames' inputs, as a recording keeps them
+    uint32_t startedMs = NEVER;
+    bool closed = false;
+    bool done() const { return session.end() != SessionEnd::None && !session.confirming(); }
 };
 
 int count(FrameSounds sounds) { return static_cast<int>(std::bitset<8>(sounds).count()); }
@@ -125,32 +157,79 @@ uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
                          : (side == 0 ? BUTTON_DOWN_1 : BUTTON_DOWN_2);
 }
 
+// Whether the relay lets a packet to the joining side through, as the case
+// tampers with it.
+bool tamper(const Case &c, uint32_t ms, std::vector<uint8_t> &data) {
+    Packet packet;
+    if (c.tamper == Tamper::None || !readPacket(data.data(), data.size(), packet))
+        return true;
+    if (c.tamper == Tamper::LoseStarts)
+        return packet.type != PacketType::Start || ms >= c.tamperFrame;
+    InputsPacket &in = packet.inputs;
+    if (packet.type != PacketType::Inputs || in.senderFrames < c.tamperFrame ||
+        (c.tamper != Tamper::StripInputs && in.senderFrames != c.tamperFrame))
+        return true;
+    if (c.tamper == Tamper::FlipInput && !in.inputs.empty())
+        in.inputs.back() ^= BUTTON_UP_1;
+    if (c.tamper == Tamper::RaiseAck)
+        in.receivedFrames += 3;
+    if (c.tamper == Tamper::StripInputs) {
+        in.firstFrame = in.senderFrames;
+        in.inputs.clear();
+    }
+    data = writePacket(in);
+    return true;
+}
+
 TEST(Session, WholeMatchesThroughASimulatedNetwork) {
     using E = SessionEnd;
+    using T = Tamper;
     constexpr int NO = -1;
     constexpr uint32_t N = NEVER;
+    // Outages just under and just over the silence the game's line promises
+    // to survive (4.5 s), less two periods of the packets that end it.
+    constexpr uint32_t PROMISED_MS = 4500;
+    constexpr uint32_t UNDER = PROMISED_MS - 2 * FRAME_PERIOD_MS, OVER = PROMISED_MS + 1;
     const Case cases[] = {
-        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
-        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
-        {"a 2.9 s outage mid-match", 50, 10, 0, 9000, 2900, NO, N, N, 0, E::Finished, 0, 0},
-        {"a 2.9 s outage as it starts", 50, 0, 0, 40, 2900, NO, N, N, 0, E::Finished, 0, 1},
-        {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, N, 0, E::Finished, 0, 1},
-        {"a 3.3 s outage mid-match", 50, 10, 0, 9000, 3300, NO, N, N, 0, E::ConnectionLost, 0, 0},
-        {"the host stalls", 50, 10, 5, 0, 0, 0, N, N, 0, E::Finished, 0, 0},
-        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, N, 0, E::Finished, 0, 0},
-        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, N, 0, E::SyncLost, 300, 1},
-        {"an input changed on its way", 50, 10, 0, 0, 0, NO, N, 200, 0, E::SyncLost, 0, 1},
-        {"rules that differ", 50, 10, 0, 0, 0, NO, N, N, 1, E::VersionMismatch, 0, 1},
+        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+        {"an outage just under the limit mid-match", 50, 0, 0, 9000, UNDER, NO, N, T::None, 0, 0,
+         E::Finished, 0, 0},
+        {"an outage just over the limit mid-match", 50, 0, 0, 9000, OVER, NO, N, T::None, 0, 0,
+         E::ConnectionLost, 0, 0},
+        {"an outage just under the limit as it starts", 50, 0, 0, 40, UNDER, NO, N, T::None, 0, 0,
+         E::Finished, 0, 1},
+        {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, T::None, 0, 0, E::Finished, 0,
+         1},
+        {"the handshake lost until just before the connect limit", 50, 0, 0, 0,
+         CONNECT_TIMEOUT_MS - 500, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+        {"the handshake lost until the connect limit", 50, 0, 0, 0, CONNECT_TIMEOUT_MS, NO, N,
+         T::None, 0, 0, E::NoAnswer, 0, 1},
+        {"the first Starts lost for 1.5 s, 250 ms", 250, 0, 0, 0, 0, NO, N, T::LoseStarts, 1500, 0,
+         E::Finished, 0, 1},
+        {"an outage just under the limit as the end settles", 50, 0, 0, AT_SETTLED_END, UNDER, NO,
+         N, T::None, 0, 0, E::Finished, 0, 1},
+        {"an outage just over the limit as the end settles", 50, 0, 0, AT_SETTLED_END, OVER, NO, N,
+         T::None, 0, 0, E::ConnectionLost, 0, 1},
+        {"an outage just under the limit after the first verdict", 50, 0, 0, AT_FIRST_VERDICT,
+         UNDER, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+        {"the host stalls", 50, 10, 5, 0, 0, 0, N, T::None, 0, 0, E::Finished, 0, 0},
+        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, T::None, 0, 0, E::Finished, 0, 0},
+        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, T::None, 0, 0, E::SyncLost, 300, 1},
+        {"an input changed on its way", 50, 10, 0, 0, 0, NO, N, T::FlipInput, 200, 0, E::SyncLost,
+         0, 1},
+        {"an acknowledgement raised by 3", 50, 10, 0, 0, 0, NO, N, T::RaiseAck, 363, 0, E::Finished,
+         0, 1},
+        {"the host's inputs withheld for good", 50, 10, 0, 0, 0, NO, N, T::StripInputs, 300, 0,
+         E::ConnectionLost, 0, 1},
+        {"rules that differ", 50, 10, 0, 0, 0, NO, N, T::None, 0, 1, E::VersionMismatch, 0, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Network net{CLOCK_START,  c.delayMs,  c.jitterMs, c.lossPercent / 100.0,
                     c.outageFrom, c.outageMs, {}};
-        net.rewrite = [&c](std::vector<uint8_t> &data) {
-            Packet packet;
-            if (readPacket(data.data(), data.size(), packet) &&
-                packet.inputs.senderFrames == c.changeFrame && !packet.inputs.inputs.empty())
-                data.back() ^= BUTTON_UP_1;
+        net.rewrite = [&c, &net](std::vector<uint8_t> &data) {
+            return tamper(c, net.now - CLOCK_START, data);
         };
         Side sides[2] = {{net, true, rulesFingerprint()},
                          {net, false, rulesFingerprint() + c.otherRules}};
@@ -159,12 +238,12 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             side.link.deliver(LinkEvent::Connected, {}, true);
         }
 
-        while (sides[0].session.end() == E::None || sides[1].session.end() == E::None) {
+        // (A host whose player gave up waits for the next one.)
+        while (!sides[1].done() || (!sides[0].done() && c.end != E::NoAnswer)) {
             ASSERT_LT(++net.now - CLOCK_START, 400000u) << "the match never ended";
             const uint32_t ms = net.now - CLOCK_START;
             for (Side &side : sides) {
-                if (side.session.end() != E::None ||
-                    (c.stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
+                if (side.done() || (c.stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
                     continue;
                 restoreMatch(side.state);
                 side.session.receive(0);
@@ -174,8 +253,14 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                     setRandomSeed(TAMPERED_SEED); // in every state from there, whatever runs again
                 while (side.settled.size() < rollback.settledFrames())
                     side.settled.push_back(rollback.inputsOf(side.settled.size()));
-                if (side.session.end() != E::None)
+                if (side.session.started() && side.startedMs == N)
+                    side.startedMs = ms;
+                if (net.outageFrom == AT_SETTLED_END && rollback.settledEnd())
+                    net.outageFrom = ms + 1; // what this side sent now still goes
+                if (side.done() && !side.closed) {
                     side.session.close(0);
+                    side.closed = true;
+                }
                 side.state = saveMatch();
             }
             if (c.stalledSide != NO && ms - (STALL_FROM_MS + STALL_MS + IN_STEP_MS) < IN_STEP_MS) {
@@ -183,7 +268,19 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                             sides[1].session.rollback().frames(), 2)
                     << "apart at " << ms << " ms, 1 s after the stall";
             }
+            if (c.tamper == T::LoseStarts && ms - (sides[1].startedMs + IN_STEP_MS) < IN_STEP_MS) {
+                ASSERT_NEAR(sides[0].session.rollback().frames(),
+                            sides[1].session.rollback().frames(), 2)
+                    << "apart at " << ms << " ms, 1 s after the start";
+            }
         }
+        if (c.end == E::NoAnswer) {
+            EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
+            EXPECT_EQ(sides[0].session.end(), E::None);
+            EXPECT_FALSE(sides[0].session.started());
+            continue;
+        }
+        EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());
         for (const Side &side : sides)
             EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
                       std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame
