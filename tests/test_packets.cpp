@@ -23,15 +23,19 @@ template <typename Change> std::vector<uint8_t> edited(std::vector<uint8_t> byte
 
 TEST(Packets, ReadBackAsWritten) {
     Packet p;
-    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull}), p));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull, 0xfffffffeu}), p));
+    EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules, p.hello.sentMs),
+              std::make_tuple(7, "1.2.3", 0x0123456789abcdefull, 0xfffffffeu));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{3, "1.2", 5}), p)); // before clocks
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules),
-              std::make_tuple(7, "1.2.3", 0x0123456789abcdefull));
+              std::make_tuple(3, "1.2", 5u));
     ASSERT_TRUE(reads(writePacket(HelloPacket{2, "0.9"}), p)); // before fingerprints
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(2, "0.9"));
-    ASSERT_TRUE(reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}, 0xfedcba98u}), p));
+    ASSERT_TRUE(
+        reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}, 0xfedcba98u, 7}), p));
     EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType,
-                       p.start.sinceStartMs),
-              std::make_tuple(-123456789, 2, 3, 0xfedcba98u));
+                       p.start.sinceStartMs, p.start.echoMs),
+              std::make_tuple(-123456789, 2, 3, 0xfedcba98u, 7u));
     // The most inputs a packet holds, the last of them in the sender's last frame.
     const std::vector<uint8_t> inputs(MAX_INPUTS_PER_PACKET, ALL_FRAME_BUTTONS);
     // The hash of the newest frame checked, a lost sync in the sender's last frame.
@@ -65,6 +69,8 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; })},
         {"a Hello of protocol 2 with a fingerprint",
          edited(writePacket(HelloPacket{2, "1"}), byteMore)},
+        {"a Hello of protocol 3 with a clock",
+         edited(writePacket(HelloPacket{3, "1"}), [](auto &b) { b.resize(b.size() + 4); })},
         {"an empty version", writePacket(HelloPacket{1, ""})},
         {"a version too long",
          writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},

@@ -4,12 +4,14 @@
     /usr/bin/python3 tools/bench_online.py [BUILD_DIR]      (default: build)
 
 For each network (50 ms and 125 ms each way, +-10 ms of jitter, 5 % of the
-datagrams lost) a host and a joining game play one whole match on this
+datagrams lost; and 0 ms with two busy loops beside the games, so that both
+cores are busy) a host and a joining game play one whole match on this
 machine, each under its own Xvfb (tests/e2e/e2e.py's Session), the joining
 one through the tests' relay (tests/e2e/relay.py); both players change keys
 every half second to a second, so that the other side's guesses go wrong.
 Five seconds in, the joining game is stopped for 2 s (SIGSTOP); fifteen
-seconds in, the relay loses everything both ways for 2.9 s.
+seconds in, the relay loses everything both ways for 2.9 s (4 s, the
+longest outage promised, on the busy machine).
 Each game writes its figures on stderr as the match ends (online.cpp's
 printStats): the rollbacks and their depth (frames run again), the CPU
 time of the deepest, the waits for the other side longer than a frame, the
@@ -19,13 +21,14 @@ silence of a second or more (the stall, the outage) until the two sides were
 within 2 frames of each other, and the bytes of UDP payload each way (ENet's
 headers and acknowledgements included). The local player's input delay is 0
 frames by construction: the keys read for a frame are that frame's input.
-Takes about two minutes.
+Takes about three minutes.
 """
 
 import itertools
 import os
 import re
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -35,14 +38,14 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import e2e  # noqa: E402
 import relay  # noqa: E402
 
-NETWORKS = ((50, 10, 0.05), (125, 10, 0.05))
+NETWORKS = ((50, 10, 0.05, False), (125, 10, 0.05, False), (0, 0, 0.0, True))
 RHYTHMS = ((("Up", 0.7), ("Down", 0.9)), (("Down", 0.5), ("Up", 1.1)))
 FIGURES = re.compile(r"korrin-tavrel: online: (\d+) frames, (\d+) rollbacks \(depth median "
                      r"(\d+), p99 (\d+), worst (\d+) in (\d+) us\), (\d+) stalls over a "
                      r"frame, (\d+) sounds \((\d+) missing, (\d+) wrong, (\d+) late\), "
                      r"longest silence (\d+) ms, in step (\d+) ms after a stall, "
                      r"(\d+) B/s sent, (\d+) B/s received, (\d+) bad packets")
-STALL_AT_S, STALL_S, OUTAGE_AT_S, OUTAGE_S = 5, 2, 15, 2.9
+STALL_AT_S, STALL_S, OUTAGE_AT_S, OUTAGE_S, BUSY_OUTAGE_S = 5, 2, 15, 2.9, 4.0
 FRAME_MS = 22
 
 
@@ -62,7 +65,18 @@ def figures(session):
     return [float(g) for g in match.groups()]
 
 
-def one_match(game, delay_ms, jitter_ms, loss):
+def one_match(game, delay_ms, jitter_ms, loss, busy):
+    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+            for _ in range(2 if busy else 0)]
+    try:
+        return play(game, delay_ms, jitter_ms, loss, BUSY_OUTAGE_S if busy else OUTAGE_S)
+    finally:
+        for hog in hogs:
+            hog.kill()
+            hog.wait()
+
+
+def play(game, delay_ms, jitter_ms, loss, outage_s):
     with e2e.Session([game, "--host", "0"], ROOT) as host:
         host.start()
         while not any(l.startswith("Waiting for a player on port") for l in host.lines):
@@ -88,7 +102,7 @@ def one_match(game, delay_ms, jitter_ms, loss):
             time.sleep(STALL_S)
             os.kill(joiner.proc.pid, signal.SIGCONT)
             time.sleep(OUTAGE_AT_S - STALL_AT_S - STALL_S)
-            silent_until[0] = time.monotonic() + OUTAGE_S
+            silent_until[0] = time.monotonic() + outage_s
             for session in (host, joiner):
                 session.finish(timeout=120)
             stop.set()
@@ -105,15 +119,16 @@ def main():
           "wrong (of all) | Longest silence survived | In step after the stall | Sent "
           "| Received |")
     print("|---|---|---|---|---|---|---|---|---|---|---|---|")
-    for delay_ms, jitter_ms, loss in NETWORKS:
-        for side, f in zip(("host", "join"), one_match(game, delay_ms, jitter_ms, loss)):
+    for delay_ms, jitter_ms, loss, busy in NETWORKS:
+        for side, f in zip(("host", "join"), one_match(game, delay_ms, jitter_ms, loss, busy)):
             (frames, rollbacks, median, p99, worst, worst_us, stalls, sounds, missing, wrong,
              _, silence, in_step, sent, received, _) = f
             minutes = frames * FRAME_MS / 60000
-            print("| %d +- %d ms, %d %% lost | %s | 0 frames | %d in %d frames | %d / %d / %d "
+            print("| %d +- %d ms, %d %% lost%s | %s | 0 frames | %d in %d frames | %d / %d / %d "
                   "| %d us | %.1f | %.1f / %.1f (%.0f) | %d ms | %d ms | %.2f KB/s "
                   "| %.2f KB/s |"
-                  % (delay_ms, jitter_ms, loss * 100, side, rollbacks, frames, median, p99, worst,
+                  % (delay_ms, jitter_ms, loss * 100, ", both cores busy" if busy else "", side,
+                     rollbacks, frames, median, p99, worst,
                      worst_us, stalls / minutes, missing / minutes, wrong / minutes,
                      sounds / minutes, silence, in_step, sent / 1024, received / 1024))
 

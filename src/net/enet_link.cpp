@@ -11,14 +11,15 @@
 namespace {
 // A host keeps slots beside its player's for others knocking, to be turned
 // away, for candidates that have not said anything yet and for connections
-// that never complete: enough for a flood of two thousand stray CONNECT
-// datagrams a second, each reset after PENDING_LIMIT_MS.
-constexpr size_t HOST_PEER_SLOTS = 4096;
+// that never complete: as many as ENet allows (a flood of two thousand stray
+// CONNECT datagrams a second, each reset after PENDING_LIMIT_MS).
+constexpr size_t HOST_PEER_SLOTS = ENET_PROTOCOL_MAXIMUM_PEER_ID;
 constexpr uint32_t PENDING_LIMIT_MS = 2000;
 constexpr uint32_t NOT_PENDING = 0xffffffffu;
-// A joining side whose host has not answered in this time connects anew: by
-// then the host has dropped an attempt it never heard a word of.
-constexpr uint32_t REJOIN_MS = PENDING_LIMIT_MS;
+// A joining side whose host has not answered in this time connects anew: the
+// host has dropped an attempt it never heard a word of well before, and the
+// word that it did was lost.
+constexpr uint32_t REJOIN_MS = 2 * PENDING_LIMIT_MS;
 // Unreliable packets on one channel, reliable ones on another: ENet holds
 // back a channel's later packets while a reliable one of it is lost.
 constexpr size_t CHANNELS = 2;
@@ -42,9 +43,15 @@ constexpr enet_uint32 PEER_TIMEOUT_BACKOFF = 1024;
 constexpr uint32_t REFUSED_HOST_BUSY = 1;
 // The data of our own goodbye; ENet reports a link that timed out with 0.
 constexpr uint32_t GOODBYE = 2;
+// The data of a disconnect that drops an attempt that said nothing in time.
+constexpr uint32_t ATTEMPT_DROPPED = 3;
 
 void configurePeer(ENetPeer *peer) {
     enet_peer_timeout(peer, PEER_TIMEOUT_BACKOFF, PEER_TIMEOUT_MS, PEER_TIMEOUT_MS);
+}
+
+// Once connected (the throttle's settings travel to the peer).
+void configureThrottle(ENetPeer *peer) {
     // ENet drops unreliable packets while it sees the round trip grow, as it
     // does after an outage: just when the inputs must get through. Its
     // throttle never falls instead.
@@ -183,13 +190,22 @@ LinkEvent NetLink::takeConnection(ENetPeer *peer) {
         if (peer != peer_)
             return LinkEvent::None;
         peerConnected_ = true;
+        configureThrottle(peer);
         return LinkEvent::Connected;
     }
-    if (peer_ != nullptr) {
-        enet_peer_disconnect_now(peer, REFUSED_HOST_BUSY);
-        return LinkEvent::None;
-    }
     configurePeer(peer);
+    configureThrottle(peer);
+    if (peer_ == nullptr)
+        return LinkEvent::None;
+    // The player's game connecting anew has given up its connection: this
+    // one takes its place (a player's game only does so before the match).
+    if (peer->address.host == peer_->address.host && peer->address.port == peer_->address.port) {
+        enet_peer_reset(peer_);
+        peer_ = nullptr;
+        peerConnected_ = false;
+        return LinkEvent::Disconnected;
+    }
+    enet_peer_disconnect_now(peer, REFUSED_HOST_BUSY);
     return LinkEvent::None;
 }
 
@@ -227,7 +243,7 @@ void NetLink::dropPendingPeers() {
         } else if (pendingSince_[i] == NOT_PENDING) {
             pendingSince_[i] = now;
         } else if (static_cast<int32_t>(now - pendingSince_[i]) > int32_t{PENDING_LIMIT_MS}) {
-            enet_peer_reset(slot);
+            enet_peer_disconnect_now(slot, ATTEMPT_DROPPED);
             pendingSince_[i] = NOT_PENDING;
         }
     }

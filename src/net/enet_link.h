@@ -42,17 +42,22 @@ class NetLink : public Link {
     void startAttempt();
     // A host's connected peer becomes its player with its first packet:
     // until then it is one of the candidates (any number at once), so that a
-    // peer that connects and says nothing keeps no player out.
+    // peer that connects and says nothing keeps no player out. A connection
+    // from the player's own address replaces the player's (its game started
+    // again), reported as Disconnected; any other is refused once the host
+    // has its player.
     LinkEvent takeConnection(_ENetPeer *peer);
     LinkEvent takePacket(_ENetPeer *peer, const _ENetPacket &packet, std::vector<uint8_t> &data);
-    // Resets the host's slots other than its player's that have been in use
+    // Drops the host's slots other than its player's that have been in use
     // for PENDING_LIMIT_MS: connections that never completed (a bare CONNECT
     // datagram holds a slot for half a minute otherwise) and candidates
-    // that said nothing.
+    // that said nothing (told so, in case they are a player whose words
+    // were lost: its game connects anew).
     void dropPendingPeers();
-    // A joining side that has heard nothing from the host for REJOIN_MS
-    // connects anew: the host may have dropped the attempt, or never
-    // completed it while this side believes it connected.
+    // A joining side that has heard nothing from the host REJOIN_MS into its
+    // attempt, or that the host dropped before answering, connects anew: the
+    // host may have dropped the attempt, or never completed it while this
+    // side believes it connected.
     void rejoinIfUnanswered();
     // ENet's retries of a reliable command back off without bound: after an
     // outage the next one could fall seconds after the link is back. They

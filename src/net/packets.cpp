@@ -11,9 +11,10 @@ namespace {
 // The first bytes of a Hello: they tell a Korrin Tavrel peer from anything else.
 constexpr uint8_t HELLO_MAGIC[4] = {'K', 'T', 'A', 'V'};
 constexpr size_t HELLO_FIXED_SIZE = 1 + sizeof HELLO_MAGIC + 2 + 1;
-constexpr size_t START_SIZE = 1 + 4 + 1 + 1 + 4;
+constexpr size_t START_SIZE = 1 + 4 + 1 + 1 + 4 + 4;
 
 constexpr int FINGERPRINT_SIZE = 8;
+constexpr int STAMP_SIZE = 4;
 
 constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 4 + 4 + 4 + 8 + 1 + 4 + 1;
 // The verdict byte: the verdict in its low bits, and ENDED_BIT.
@@ -34,11 +35,13 @@ bool readHello(ByteReader &in, HelloPacket &hello) {
     hello.protocol = static_cast<uint16_t>(in.next(2));
     const size_t length = in.next(1);
     const size_t fingerprint = hello.protocol >= FINGERPRINT_PROTOCOL ? FINGERPRINT_SIZE : 0;
-    if (in.left() != length + fingerprint)
+    const size_t stamp = hello.protocol >= STAMP_PROTOCOL ? STAMP_SIZE : 0;
+    if (in.left() != length + fingerprint + stamp)
         return false;
     hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
     in.skip(length);
     hello.rules = in.next(static_cast<int>(fingerprint));
+    hello.sentMs = static_cast<uint32_t>(in.next(static_cast<int>(stamp)));
     return printableVersion(hello.gameVersion);
 }
 
@@ -49,6 +52,7 @@ bool readStart(ByteReader &in, StartPacket &start) {
     start.start.players = static_cast<uint8_t>(in.next(1));
     start.start.ballType = static_cast<uint8_t>(in.next(1));
     start.sinceStartMs = static_cast<uint32_t>(in.next(4));
+    start.echoMs = static_cast<uint32_t>(in.next(4));
     return start.start.players == ONLINE_PLAYERS && start.start.ballType < BALL_TYPES;
 }
 
@@ -98,6 +102,8 @@ std::vector<uint8_t> writePacket(const HelloPacket &hello) {
     out.insert(out.end(), hello.gameVersion.begin(), hello.gameVersion.end());
     if (hello.protocol >= FINGERPRINT_PROTOCOL)
         putLittleEndian(out, hello.rules, FINGERPRINT_SIZE);
+    if (hello.protocol >= STAMP_PROTOCOL)
+        putLittleEndian(out, hello.sentMs, STAMP_SIZE);
     return out;
 }
 
@@ -108,6 +114,7 @@ std::vector<uint8_t> writePacket(const StartPacket &start) {
     putLittleEndian(out, start.start.players, 1);
     putLittleEndian(out, start.start.ballType, 1);
     putLittleEndian(out, start.sinceStartMs, 4);
+    putLittleEndian(out, start.echoMs, 4);
     return out;
 }
 

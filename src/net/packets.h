@@ -13,8 +13,10 @@
 
 // Raised whenever a packet's layout or meaning changes; both sides must agree.
 constexpr uint16_t PROTOCOL_VERSION = 4;
-// The first protocol whose Hello carries the rules' fingerprint.
+// The first protocol whose Hello carries the rules' fingerprint, and the
+// first whose Hello carries its sender's clock.
 constexpr uint16_t FINGERPRINT_PROTOCOL = 3;
+constexpr uint16_t STAMP_PROTOCOL = 4;
 
 // ---- The packets
 // (Type 4, a separate hash packet, belonged to protocol 2.)
@@ -30,20 +32,25 @@ constexpr uint32_t FRAME_LIMIT = 0x80000000u;
 
 // Both sides' first packet: who they are. Its first fields (up to the game
 // version) never change, so that any two versions can tell each other apart;
-// from FINGERPRINT_PROTOCOL on, the rules' fingerprint follows them.
+// from FINGERPRINT_PROTOCOL on, the rules' fingerprint follows them, and from
+// STAMP_PROTOCOL on, the sender's clock.
 struct HelloPacket {
     uint16_t protocol = PROTOCOL_VERSION;
     std::string gameVersion; // 1 to MAX_GAME_VERSION_LENGTH printable ASCII characters
     uint64_t rules = 0;      // rulesFingerprint() of the sender; 0 before FINGERPRINT_PROTOCOL
+    uint32_t sentMs = 0;     // the sender's clock as it sent; 0 before STAMP_PROTOCOL
 };
 
 // The host's answer to a matching Hello, repeated until the joining side's
 // inputs arrive: what both need to start the same match (always two players),
-// and how long ago the host's first frame was due, so that a joining side
-// whose first Starts were lost still runs each frame when the host does.
+// how long ago the host's first frame was due, so that a joining side whose
+// first Starts were lost still runs each frame when the host does, and the
+// joining side's newest Hello's clock plus the time the host held it, which
+// gives it the round trip.
 struct StartPacket {
     MatchStart start;
     uint32_t sinceStartMs = 0;
+    uint32_t echoMs = 0;
 };
 
 // What a side has concluded of the match's end, in every packet from then on:

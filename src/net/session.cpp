@@ -86,16 +86,18 @@ void OnlineSession::handshake(LinkEvent event) {
     }
     if (!readPacket(received_.data(), received_.size(), packet)) {
         ++stats_.badPackets;
-    } else if (packet.type == PacketType::Hello && !helloMatched_) {
+    } else if (packet.type == PacketType::Hello) {
         takeHello(packet.hello);
     } else if (packet.type == PacketType::Start && helloMatched_ && !hosting_) {
-        // The host's frame 0 was due that long before it sent this Start, a
-        // trip ago.
-        if (packet.start.sinceStartMs > CONNECT_TIMEOUT_MS)
+        // The host's frame 0 was due that long before it sent this Start,
+        // half a round trip ago.
+        const uint32_t roundTripMs = elapsedSince(packet.start.echoMs);
+        if (packet.start.sinceStartMs > CONNECT_TIMEOUT_MS || roundTripMs > CONNECT_TIMEOUT_MS) {
             ++stats_.badPackets;
-        else
-            beginPlay(packet.start.start,
-                      now_() - packet.start.sinceStartMs - link_.roundTripMs() / 2);
+        } else {
+            shortestRoundTripMs_ = roundTripMs;
+            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2);
+        }
     } else if (packet.type == PacketType::Inputs && hosting_ && helloMatched_) {
         // The joining side's first inputs: it has the Start.
         beginPlay(start_, startMs_);
@@ -106,6 +108,11 @@ void OnlineSession::handshake(LinkEvent event) {
 }
 
 void OnlineSession::takeHello(const HelloPacket &hello) {
+    // The host echoes the newest Hello's clock in its Starts.
+    peerHelloMs_ = hello.sentMs;
+    peerHelloHeardMs_ = now_();
+    if (helloMatched_)
+        return;
     if (hello.protocol != PROTOCOL_VERSION || hello.gameVersion != GAME_VERSION ||
         hello.rules != rules_) {
         peerHello_ = hello;
@@ -125,11 +132,12 @@ void OnlineSession::takeHello(const HelloPacket &hello) {
 
 void OnlineSession::answerHello() {
     sendHello(false);
-    link_.send(writePacket(StartPacket{start_, elapsedSince(startMs_)}), false);
+    const uint32_t echoMs = peerHelloMs_ + elapsedSince(peerHelloHeardMs_);
+    link_.send(writePacket(StartPacket{start_, elapsedSince(startMs_), echoMs}), false);
 }
 
 void OnlineSession::sendHello(bool reliable) {
-    link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, GAME_VERSION, rules_}), reliable);
+    link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, GAME_VERSION, rules_, now_()}), reliable);
     lastHandshakeMs_ = now_();
 }
 

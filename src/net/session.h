@@ -165,7 +165,9 @@ class OnlineSession {
     bool connected_ = false;
     bool helloMatched_ = false;
     HelloPacket peerHello_;
-    uint32_t lastHandshakeMs_ = 0; // when this side last sent its Hello (and Start)
+    uint32_t peerHelloMs_ = 0;      // the other side's newest Hello's clock
+    uint32_t peerHelloHeardMs_ = 0; // and when it arrived, by ours
+    uint32_t lastHandshakeMs_ = 0;  // when this side last sent its Hello (and Start)
     bool started_ = false;
     MatchStart start_{};
 
