@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """manual_lists_messages.py ROOT: the manual page's DIAGNOSTICS list the lines
-the game prints (literals passed to puts, printf, fprintf in src/**/*.cpp;
+the game prints (literals passed to puts, printf, fprintf and the online
+screen's say in src/**/*.cpp;
 %s, %d, ... match any text, as the manual's italic placeholders do), and
 only those: an entry matches a message, or, for lines put together from
 pieces (a replay file's problem), its words between placeholders and colons
@@ -24,7 +25,7 @@ def unescape(literal):
 def source(root):
     """The messages, and every literal (adjacent ones joined, as C does)."""
     code = "".join(open(p).read() for p in glob.glob(root + "/src/**/*.cpp", recursive=True))
-    calls = re.findall(r"\b(?:puts\(|printf\(|fprintf\(\s*\w+,)((?:%s|[^,)\"])*)" % LITERAL, code)
+    calls = re.findall(r"\b(?:puts\(|printf\(|say\(|fprintf\(\s*\w+,)((?:%s|[^,)\"])*)" % LITERAL, code)
     groups = [re.findall(r"(?:%s\s*)+" % LITERAL, argument) for argument in calls]
     formats = ["".join(map(unescape, re.findall(LITERAL, g))) for gs in groups for g in gs]
     literals = [unescape(text) for text in re.findall(LITERAL, code)] + formats

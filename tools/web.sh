@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
-# index.js, index.wasm, index.data, icon.png), installing what is missing first:
+# index.js, index.wasm, index.data, icon.png, page.js), installing what is
+# missing first:
 # Debian's Emscripten, which compiles the game's own sources (CMakeLists.txt,
 # through emcmake) against its built-in SDL 1.2, plus what the web build adds
-# in web/ (a header, a JavaScript library replacing some of Emscripten's SDL
-# functions, the page).
+# in web/ (a header, JavaScript libraries replacing some of Emscripten's SDL
+# functions, the page and its scripts).
 # Serve the folder from any static web host, or locally:
 #   python3 -m http.server --directory build-web 8000
 # Online play adds online.js (the page's part) and korrin-online.js (the
@@ -43,7 +44,7 @@ rm -rf "$out"
 mkdir -p "$out"
 cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
-cp "$KORRIN_ROOT/web/online.js" "$out/"
+cp "$KORRIN_ROOT/web/page.js" "$KORRIN_ROOT/web/online.js" "$out/"
 # The signalling code: trystero's MQTT strategy and the data channels, one
 # minified module.
 online="$KORRIN_ROOT/web/online"

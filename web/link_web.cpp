@@ -1,5 +1,5 @@
 // The online match's link in the browser: WebRTC data channels between two
-// pages that met in a room (web/online/link.mjs, through web/library_link.js).
+// pages that met in a room (web/online/link.mjs, through web/library/link.js).
 // Whatever must wait (a broker, a packet, a goodbye) is waited for here in
 // short sleeps that yield to the browser (Asyncify), as the game's loops do.
 #include <emscripten.h>

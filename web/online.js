@@ -79,19 +79,14 @@
     },
   };
 
-  // The page follows the game's lines: the latest under the canvas, and the
-  // last one when the game ends (the shut-down's own lines left out).
-  const CLOSING_LINES = ['SDL, SDL_mixer, and TTF have been shut down.',
-                         'Korrin Tavrel is exiting normally.'];
+  // The session's lines for the players (the game's "korrin-line" events):
+  // the latest under the canvas, and the last one when the game ends.
   const status = section.querySelector('#online-status');
   let lastLine = '';
-  const print = Module.print;
-  Module.print = (line) => {
-    print(line);
-    if (CLOSING_LINES.includes(line)) return;
-    lastLine = line;
-    status.textContent = line;
-  };
+  window.addEventListener('korrin-line', (event) => {
+    lastLine = event.detail;
+    status.textContent = lastLine;
+  });
   const onExit = Module.onExit;
   Module.onExit = (exitStatus) => {
     onExit(exitStatus);

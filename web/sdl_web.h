@@ -1,4 +1,4 @@
-// Forced into every game source by tools/web.sh (em++ -include): what the
+// Forced into every game source by CMakeLists.txt (-include): what the
 // game's sources expect from the desktop SDL 1.2 headers and Emscripten's
 // SDL headers leave out. Its JavaScript library implements the function.
 #pragma once

@@ -7,6 +7,7 @@
 #include "desktop.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "sound.h"
 
 namespace {
@@ -55,6 +56,7 @@ int movedCursor(int cursor, const MenuInput &input) {
 
 int showMenu() {
     puts("Showing menu now");
+    tellPage(PageEvent::MenuShown);
     openPads(); // a pad plugged in since the last menu counts from now
     Mix_Chunk *chunk = nullptr;
     bgMenu = IMG_Load(MENU_BACKGROUND_PATH);

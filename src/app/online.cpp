@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "input.h"
 #include "link.h"
 #include "packets.h"
+#include "page.h"
 #include "randgen.h"
 #include "replay.h"
 #include "rollback.h"
@@ -29,6 +31,19 @@ constexpr Uint32 DISCONNECT_WAIT_MS = 1000;
 constexpr SDL_Rect WAITING_BANNER = {1, 157, 300, 27};
 constexpr SDL_Rect JOINING_BANNER = {1, 185, 300, 27};
 constexpr int BANNER_Y = 106;
+// More than the longest line a session prints (a version mismatch's).
+constexpr size_t LINE_BYTES = 256;
+
+// Prints a line of the session, which the page shows the players too.
+__attribute__((format(printf, 1, 2))) void say(const char *format, ...) {
+    char line[LINE_BYTES];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    puts(line);
+    tellPage(PageEvent::PlayerLine, line);
+}
 
 // How a session ended, for the exit status.
 enum class Outcome { Played, GaveUp, Failed };
@@ -93,7 +108,10 @@ Outcome OnlineScreen::run() {
     if (!open())
         return Outcome::Failed;
     session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
-    beginMatch();
+    if (const Status loaded = beginMatch(); !loaded.ok()) {
+        say("%s", loaded.error.c_str());
+        return Outcome::Failed;
+    }
     const Outcome waited = waitForMatch();
     if (waited != Outcome::Played) {
         quitFlag = -1;
@@ -109,14 +127,14 @@ bool OnlineScreen::open() {
     Result<std::unique_ptr<Link>> opened =
         openLink(hosting_, options_.joinHost, static_cast<uint16_t>(options_.port));
     if (!opened.ok()) {
-        printf("Cannot %s: %s.\n", hosting_ ? "host" : "join", opened.error.c_str());
+        say("Cannot %s: %s.", hosting_ ? "host" : "join", opened.error.c_str());
         return false;
     }
     link_ = std::move(opened.value);
     if (hosting_)
-        printf("Waiting for a player %s.\n", link_->hostPlace().c_str());
+        say("Waiting for a player %s.", link_->hostPlace().c_str());
     else
-        printf("Joining %s.\n", link_->hostName().c_str());
+        say("Joining %s.", link_->hostName().c_str());
     return true;
 }
 
@@ -125,7 +143,7 @@ Outcome OnlineScreen::waitForMatch() {
     while (!session_->started()) {
         drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER);
         if (readFrameInput().leave) {
-            puts(hosting_ ? "Gave up waiting for a player." : "Gave up joining.");
+            say(hosting_ ? "Gave up waiting for a player." : "Gave up joining.");
             link_->disconnect(0);
             return Outcome::GaveUp;
         }
@@ -136,7 +154,8 @@ Outcome OnlineScreen::waitForMatch() {
             return Outcome::Failed;
         }
     }
-    puts(hosting_ ? "A player joined: the match starts." : "Joined: the match starts.");
+    say(hosting_ ? "A player joined: the match starts." : "Joined: the match starts.");
+    tellPage(PageEvent::MatchBegan);
     if (recorder_.isOpen())
         recorder_.beginMatch(session_->matchStart());
     startMs_ = SDL_GetTicks();
@@ -194,27 +213,27 @@ void OnlineScreen::sayEnd() {
     switch (session_->end()) {
     case SessionEnd::Finished:
         if (session_->rollback().remoteLeft())
-            puts("The other player left the match.");
-        printf("Final score: %d - %d.\n", Players[0].getScore(), Players[1].getScore());
+            say("The other player left the match.");
+        say("Final score: %d - %d.", Players[0].getScore(), Players[1].getScore());
         break;
     case SessionEnd::Refused:
-        puts("The host already has a player.");
+        say("The host already has a player.");
         break;
     case SessionEnd::HostClosed:
-        puts("The host closed the connection.");
+        say("The host closed the connection.");
         break;
     case SessionEnd::NoAnswer:
-        printf("No answer from %s.\n", link_->hostName().c_str());
+        say("No answer from %s.", link_->hostName().c_str());
         break;
     case SessionEnd::VersionMismatch:
-        printf("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).\n",
-               GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
+        say("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).",
+            GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
         break;
     case SessionEnd::ConnectionLost:
-        puts("Connection to the other player lost.");
+        say("Connection to the other player lost.");
         break;
     case SessionEnd::SyncLost:
-        printf("Lost sync with the other player at frame %u.\n", session_->syncLostFrame());
+        say("Lost sync with the other player at frame %u.", session_->syncLostFrame());
         break;
     case SessionEnd::None:
         break;
@@ -257,8 +276,5 @@ int playOnline(const Options &options) {
     OnlineScreen session(options);
     const Outcome outcome = session.run();
     quitGame();
-    if (outcome == Outcome::Failed)
-        return 1;
-    puts("Korrin Tavrel is exiting normally.");
-    return 0;
+    return outcome == Outcome::Failed ? 1 : 0;
 }

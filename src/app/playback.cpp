@@ -1,11 +1,10 @@
 // Playing recorded matches again on the screen.
 #include "playback.h"
 
-#include <algorithm>
-
 #include "game.h"
 #include "init.h"
 #include "input.h"
+#include "page.h"
 #include "verify.h"
 
 namespace {
@@ -16,9 +15,11 @@ void waitUntil(Uint32 due) {
         SDL_Delay(static_cast<Uint32>(left));
 }
 
-// Shows one match; false when the viewer asked to leave.
-bool showRecordedMatch(const RecordedMatch &match) {
-    beginMatch();
+// Shows one match; its value is false when the viewer asked to leave.
+Result<bool> showRecordedMatch(const RecordedMatch &match) {
+    if (const Status loaded = beginMatch(); !loaded.ok())
+        return {false, loaded.error};
+    tellPage(PageEvent::MatchBegan);
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
     const auto atItsPace = [&](const RecordedFrame &frame) {
@@ -35,11 +36,17 @@ bool showRecordedMatch(const RecordedMatch &match) {
     };
     runRecordedMatch(match, atItsPace, shown);
     endMatch();
-    return !viewerLeft;
+    return {!viewerLeft, ""};
 }
 } // namespace
 
-void showRecordedMatches(const std::vector<RecordedMatch> &matches) {
-    // Stops at the first match the viewer leaves.
-    (void)std::all_of(matches.begin(), matches.end(), showRecordedMatch);
+Status showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    for (const RecordedMatch &match : matches) {
+        const Result<bool> shown = showRecordedMatch(match);
+        if (!shown.ok())
+            return {shown.error};
+        if (!shown.value)
+            break; // the viewer left: no later match either
+    }
+    return {};
 }

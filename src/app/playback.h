@@ -4,8 +4,10 @@
 
 #include <vector>
 
+#include "failure.h"
 #include "replayfile.h"
 
 // Shows the matches in order. Escape or a close request ends the whole
-// replay. Needs initGame.
-void showRecordedMatches(const std::vector<RecordedMatch> &matches);
+// replay. Fails, as beginMatch does, when a match's assets cannot be loaded.
+// Needs initGame.
+Status showRecordedMatches(const std::vector<RecordedMatch> &matches);

@@ -23,9 +23,6 @@ SDL_Surface *menuOpts = nullptr;
 SDL_Rect src = {0, 0, 0, 0};
 SDL_Rect dest = {0, 0, 0, 0};
 
-SND_Data hitSound = {};
-SND_Data wallSound = {};
-
 namespace {
 constexpr const char *FONT_PATH = "img/hyperfont.ttf";
 constexpr int FONT_POINT_SIZE = 15;

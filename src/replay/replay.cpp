@@ -75,12 +75,7 @@ Status MatchRecorder::finishMatch(const MatchEnd &end) {
     return writeDurably(file_, encodeMatchRecord(match_)) ? Status{} : cannotWrite();
 }
 
-bool startRecording(const std::string &path) {
-    const Status opened = localRecorder.open(path);
-    if (!opened.ok())
-        fprintf(stderr, "%s\n", opened.error.c_str());
-    return opened.ok();
-}
+Status startRecording(const std::string &path) { return localRecorder.open(path); }
 
 void recordMatchStart(const MatchStart &start) {
     if (localRecorder.isOpen())

@@ -49,9 +49,9 @@ class MatchRecorder {
 };
 
 // ---- The local matches of this run (--record FILE)
-// Opens the file that every match of this run is written to. false after
-// printing why it cannot (on standard error).
-bool startRecording(const std::string &path);
+// Opens the file that every match of this run is written to; the error
+// names the file and what went wrong.
+Status startRecording(const std::string &path);
 // The match loop's hooks; they do nothing unless startRecording succeeded.
 void recordMatchStart(const MatchStart &start);
 void recordFrame(const FrameInput &input, int elapsedMs);

@@ -15,7 +15,7 @@
 constexpr char REPLAY_MAGIC[8] = {'K', 'T', 'R', 'E', 'P', 'L', 'A', 'Y'};
 constexpr uint16_t REPLAY_FORMAT_VERSION = 1;
 // A longer frame is refused: the match loop never measures more than this.
-constexpr int MAX_RECORDED_FRAME_MS = 250;
+constexpr int MAX_RECORDED_FRAME_MS = LONGEST_FRAME_MS;
 // Larger files are refused before anything is read (some hours of matches).
 constexpr long MAX_REPLAY_FILE_BYTES = 16L * 1024 * 1024;
 

@@ -132,7 +132,7 @@ async function steer(page, key, paddle, fromTop, rows, what) {
 }
 
 // Peak meters on a mixer channel's stereo output (see KorrinMixer in
-// web/library_korrin.js): every 1024 samples with sound in them, the peak of
+// web/library/mixer.js): every 1024 samples with sound in them, the peak of
 // each side.
 function meterChannel(page, channel) {
   return page.evaluate((channel) => {

@@ -5,7 +5,7 @@
 // packet is repeated by the next one anyway; retransmitting would only delay
 // the newer ones), and a reliable, ordered one for the packets that must
 // arrive. Bundled by tools/web.sh into korrin-online.js, which the page
-// (web/online.js) loads only when online play is chosen; web/library_link.js
+// (web/online.js) loads only when online play is chosen; web/library/link.js
 // hands its events to the game (web/link_web.cpp).
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
 

@@ -1,0 +1,25 @@
+// What the page around the game (the browser build's web page) must know of
+// it as it runs: the game tells it through these calls, never through the
+// lines it prints. Natively there is no page, and telling it does nothing.
+#pragma once
+
+#include <iterator>
+#include <string>
+
+enum class PageEvent {
+    MenuShown,    // the menu is on the screen
+    MatchBegan,   // a match runs on the screen (local, replayed or online)
+    MatchHeld,    // the players put the match on hold
+    MatchResumed, // and took it off hold
+    MatchEnded,   // the match is over; its game-over picture may follow
+    PlayerLine,   // a line for the players to read (the online session's)
+};
+
+// Each event's name: the page hears it as "korrin-" and the name, an event
+// on its window whose detail is the text (web/library/page.js).
+constexpr const char *PAGE_EVENT_NAMES[] = {"menu", "match", "hold", "resume", "ended", "line"};
+static_assert(std::size(PAGE_EVENT_NAMES) == static_cast<size_t>(PageEvent::PlayerLine) + 1,
+              "a name for every event");
+
+// Tells the page of an event, with its text (PlayerLine's line; "" else).
+void tellPage(PageEvent event, const std::string &text = "");
