@@ -30,6 +30,8 @@ struct Network {
     uint32_t outageFrom, outageMs; // from CLOCK_START
     std::function<bool(std::vector<uint8_t> &)>
         rewrite; // of what goes to the joining side; false: lost
+    uint32_t toHostLostFrom = NEVER, toHostLostMs = 0; // the joining side's packets only
+    bool forged = false;
     std::mt19937 random{20261209};
 
     bool lostAt(uint32_t t) {
@@ -54,7 +56,10 @@ class SimLink : public Link {
         uint32_t due = net_.now;
         while (reliable && net_.lostAt(due)) // tried until it passes, and kept in order
             due += RESEND_MS;
-        if (!reliable && !firstVerdict && (net_.lostAt(due) || (toJoiner_ && !net_.rewrite(data))))
+        const bool toHostLost =
+            !toJoiner_ && due - (CLOCK_START + net_.toHostLostFrom) < net_.toHostLostMs;
+        if (!reliable && !firstVerdict &&
+            (net_.lostAt(due) || toHostLost || (toJoiner_ && !net_.rewrite(data))))
             return;
         due += net_.delayMs - net_.jitterMs + net_.random() % (2 * net_.jitterMs + 1);
         reliableDue_ = reliable ? std::max(due, reliableDue_) : reliableDue_;
@@ -104,10 +109,16 @@ class SimLink : public Link {
 // What the relay does to the packets that go to the joining side.
 enum class Tamper {
     None,
-    FlipInput,   // the host's newest input after tamperFrame changes
-    RaiseAck,    // the acknowledgement after tamperFrame names 3 frames more
-    StripInputs, // from tamperFrame on, packets carry the host's checks but no input
-    LoseStarts,  // every Start sent in the first tamperFrame ms is lost
+    FlipInput,  // the host's newest input after tamperFrame changes
+    ForgeAck,   // from tamperFrame ms less FORGED_AFTER_MS the joining side's packets are lost for
+                // FORGE_LOSS_MS, and the first to it from tamperFrame acknowledges all it sent
+    AckAllSent, // the acknowledgement after tamperFrame names every frame the joining side sent
+    AckUnsent,  // ... and one more
+    SenderAtWindow,   // the host's frames after tamperFrame said MAX_PREDICTION_FRAMES past the
+                      // joining side's
+    SenderPastWindow, // ... and one more
+    StripInputs,      // from tamperFrame on, packets carry the host's checks but no input
+    LoseStarts,       // every Start sent in the first tamperFrame ms is lost
 };
 
 struct Case {
@@ -120,8 +131,10 @@ struct Case {
     bool otherRules;        // the joining side's rules have another fingerprint
     SessionEnd end;         // on both sides; NoAnswer: the host waits for another player
     uint32_t syncLostFrame; // when the end is SyncLost and the frame is known
-    bool shallow; // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
+    bool shallow;   // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
+    int badPackets; // the joining side drops and counts, or ANY
 };
+constexpr int ANY = -1;
 
 constexpr uint32_t LEAVE_AFTER_PART = 28;
 constexpr uint32_t STALL_FROM_MS = 8000, STALL_MS = 2000, IN_STEP_MS = 1000;
@@ -157,12 +170,24 @@ uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
                          : (side == 0 ? BUTTON_DOWN_1 : BUTTON_DOWN_2);
 }
 
+constexpr uint32_t FORGED_AFTER_MS = 100, FORGE_LOSS_MS = 300;
+
 // Whether the relay lets a packet to the joining side through, as the case
-// tampers with it.
-bool tamper(const Case &c, uint32_t ms, std::vector<uint8_t> &data) {
+// tampers with it (joinerFrames: the frames it has run, and sent).
+bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint8_t> &data) {
+    const uint32_t ms = net.now - CLOCK_START;
     Packet packet;
     if (c.tamper == Tamper::None || !readPacket(data.data(), data.size(), packet))
         return true;
+    if (c.tamper == Tamper::ForgeAck) {
+        // Inputs of the joining side the host never got, said to be held.
+        if (packet.type == PacketType::Inputs && ms >= c.tamperFrame && !net.forged) {
+            net.forged = true;
+            packet.inputs.receivedFrames = joinerFrames;
+            data = writePacket(packet.inputs);
+        }
+        return true;
+    }
     if (c.tamper == Tamper::LoseStarts)
         return packet.type != PacketType::Start || ms >= c.tamperFrame;
     InputsPacket &in = packet.inputs;
@@ -171,8 +196,11 @@ bool tamper(const Case &c, uint32_t ms, std::vector<uint8_t> &data) {
         return true;
     if (c.tamper == Tamper::FlipInput && !in.inputs.empty())
         in.inputs.back() ^= BUTTON_UP_1;
-    if (c.tamper == Tamper::RaiseAck)
-        in.receivedFrames += 3;
+    if (c.tamper == Tamper::AckAllSent || c.tamper == Tamper::AckUnsent)
+        in.receivedFrames = joinerFrames + (c.tamper == Tamper::AckUnsent);
+    if (c.tamper == Tamper::SenderAtWindow || c.tamper == Tamper::SenderPastWindow)
+        in.senderFrames =
+            joinerFrames + MAX_PREDICTION_FRAMES + (c.tamper == Tamper::SenderPastWindow);
     if (c.tamper == Tamper::StripInputs) {
         in.firstFrame = in.senderFrames;
         in.inputs.clear();
@@ -191,48 +219,61 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
     constexpr uint32_t PROMISED_MS = 4500;
     constexpr uint32_t UNDER = PROMISED_MS - 2 * FRAME_PERIOD_MS, OVER = PROMISED_MS + 1;
     const Case cases[] = {
-        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1},
-        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1, 0},
+        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, T::None, 0, 0, E::Finished, 0, 1, 0},
         {"an outage just under the limit mid-match", 50, 0, 0, 9000, UNDER, NO, N, T::None, 0, 0,
-         E::Finished, 0, 0},
+         E::Finished, 0, 0, 0},
         {"an outage just over the limit mid-match", 50, 0, 0, 9000, OVER, NO, N, T::None, 0, 0,
-         E::ConnectionLost, 0, 0},
+         E::ConnectionLost, 0, 0, 0},
         {"an outage just under the limit as it starts", 50, 0, 0, 40, UNDER, NO, N, T::None, 0, 0,
-         E::Finished, 0, 1},
+         E::Finished, 0, 1, 0},
         {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, T::None, 0, 0, E::Finished, 0,
-         1},
+         1, 0},
         {"the handshake lost until just before the connect limit", 50, 0, 0, 0,
-         CONNECT_TIMEOUT_MS - 500, NO, N, T::None, 0, 0, E::Finished, 0, 1},
+         CONNECT_TIMEOUT_MS - 500, NO, N, T::None, 0, 0, E::Finished, 0, 1, 0},
         {"the handshake lost until the connect limit", 50, 0, 0, 0, CONNECT_TIMEOUT_MS, NO, N,
-         T::None, 0, 0, E::NoAnswer, 0, 1},
+         T::None, 0, 0, E::NoAnswer, 0, 1, 0},
         {"the first Starts lost for 1.5 s, 250 ms", 250, 0, 0, 0, 0, NO, N, T::LoseStarts, 1500, 0,
-         E::Finished, 0, 1},
+         E::Finished, 0, 1, 0},
         {"an outage just under the limit as the end settles", 50, 0, 0, AT_SETTLED_END, UNDER, NO,
-         N, T::None, 0, 0, E::Finished, 0, 1},
+         N, T::None, 0, 0, E::Finished, 0, 1, 0},
         {"an outage just over the limit as the end settles", 50, 0, 0, AT_SETTLED_END, OVER, NO, N,
-         T::None, 0, 0, E::ConnectionLost, 0, 1},
+         T::None, 0, 0, E::ConnectionLost, 0, 1, 0},
         {"an outage just under the limit after the first verdict", 50, 0, 0, AT_FIRST_VERDICT,
-         UNDER, NO, N, T::None, 0, 0, E::Finished, 0, 1},
-        {"the host stalls", 50, 10, 5, 0, 0, 0, N, T::None, 0, 0, E::Finished, 0, 0},
-        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, T::None, 0, 0, E::Finished, 0, 0},
-        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, T::None, 0, 0, E::SyncLost, 300, 1},
+         UNDER, NO, N, T::None, 0, 0, E::Finished, 0, 1, 0},
+        {"the host stalls", 50, 10, 5, 0, 0, 0, N, T::None, 0, 0, E::Finished, 0, 0, 0},
+        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, T::None, 0, 0, E::Finished, 0, 0, 0},
+        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, T::None, 0, 0, E::SyncLost, 300, 1,
+         0},
         {"an input changed on its way", 50, 10, 0, 0, 0, NO, N, T::FlipInput, 200, 0, E::SyncLost,
-         0, 1},
-        {"an acknowledgement raised by 3", 50, 10, 0, 0, 0, NO, N, T::RaiseAck, 363, 0, E::Finished,
-         0, 1},
+         0, 1, ANY},
+        {"a forged acknowledgement of inputs lost", 50, 0, 0, 0, 0, NO, N, T::ForgeAck, 8000, 0,
+         E::Finished, 0, 1, 0},
         {"the host's inputs withheld for good", 50, 10, 0, 0, 0, NO, N, T::StripInputs, 300, 0,
-         E::ConnectionLost, 0, 1},
-        {"rules that differ", 50, 10, 0, 0, 0, NO, N, T::None, 0, 1, E::VersionMismatch, 0, 1},
+         E::ConnectionLost, 0, 1, ANY},
+        {"rules that differ", 50, 10, 0, 0, 0, NO, N, T::None, 0, 1, E::VersionMismatch, 0, 1, ANY},
+        {"an acknowledgement of every frame sent", 0, 0, 0, 0, 0, NO, N, T::AckAllSent, 300, 0,
+         E::Finished, 0, 1, 0},
+        {"an acknowledgement of a frame more than sent", 0, 0, 0, 0, 0, NO, N, T::AckUnsent, 300, 0,
+         E::Finished, 0, 1, 1},
+        {"the host's frames at the window past ours", 0, 0, 0, 0, 0, NO, N, T::SenderAtWindow, 300,
+         0, E::Finished, 0, 1, 0},
+        {"the host's frames a frame past the window", 0, 0, 0, 0, 0, NO, N, T::SenderPastWindow,
+         300, 0, E::Finished, 0, 1, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Network net{CLOCK_START,  c.delayMs,  c.jitterMs, c.lossPercent / 100.0,
                     c.outageFrom, c.outageMs, {}};
-        net.rewrite = [&c, &net](std::vector<uint8_t> &data) {
-            return tamper(c, net.now - CLOCK_START, data);
-        };
         Side sides[2] = {{net, true, rulesFingerprint()},
                          {net, false, rulesFingerprint() + c.otherRules}};
+        net.rewrite = [&c, &net, &sides](std::vector<uint8_t> &data) {
+            return tamper(c, net, sides[1].session.rollback().frames(), data);
+        };
+        if (c.tamper == T::ForgeAck) {
+            net.toHostLostFrom = c.tamperFrame - FORGED_AFTER_MS;
+            net.toHostLostMs = FORGE_LOSS_MS;
+        }
         for (Side &side : sides) {
             side.link.peer = &sides[1 - side.side].link;
             side.link.deliver(LinkEvent::Connected, {}, true);
@@ -273,6 +314,9 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                             sides[1].session.rollback().frames(), 2)
                     << "apart at " << ms << " ms, 1 s after the start";
             }
+        }
+        if (c.badPackets != ANY) {
+            EXPECT_EQ(sides[1].session.stats().badPackets, c.badPackets);
         }
         if (c.end == E::NoAnswer) {
             EXPECT_EQ(sides[1].session.end(), E::NoAnswer);

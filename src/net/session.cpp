@@ -27,6 +27,10 @@ constexpr double AHEAD_SMOOTHING = 0.1;
 constexpr uint32_t STALL_FIGURE_MS = 1000;
 constexpr double IN_STEP_FRAMES = 2.0;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
+// A verdict is awaited, and then confirmed, for at most this many silence
+// limits: packets that keep coming without the other side's word end the
+// wait too.
+constexpr uint32_t VERDICT_WAIT_LIMITS = 2;
 // A side whose frame is due but must wait for the other looks again this
 // often, or as soon as a packet comes.
 constexpr uint32_t STALL_POLL_MS = 1;
@@ -292,7 +296,12 @@ uint32_t OnlineSession::waitMs() const {
 
 bool OnlineSession::confirming() const {
     return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) && !peerEnded_ &&
-           !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit();
+           !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() && !verdictOverdue();
+}
+
+bool OnlineSession::verdictOverdue() const {
+    return verdict_ != Verdict::None &&
+           elapsedSince(verdictMs_) > VERDICT_WAIT_LIMITS * silenceLimit();
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {
@@ -321,7 +330,7 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
     // (Once the end is settled, only the other side's verdict is awaited.)
     const bool stuck = verdict_ == Verdict::None && !rollback_.settledEnd() &&
                        elapsedSince(lastProgressMs_) > silenceLimit();
-    if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit() || stuck) {
+    if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit() || stuck || verdictOverdue()) {
         endForSilence();
         return playNow;
     }
@@ -446,13 +455,16 @@ void OnlineSession::loseSync(uint32_t frame) {
         return;
     verdict_ = Verdict::SyncLost;
     verdictFrame_ = frame;
+    verdictMs_ = now_();
 }
 
 // This side's verdict on the end: settled, and both states agree on it (the
 // other side has settled it too, so it holds all our inputs).
 void OnlineSession::checkEnd() {
-    if (rollback_.settledEnd() && endHashMatched_ && verdict_ == Verdict::None)
+    if (rollback_.settledEnd() && endHashMatched_ && verdict_ == Verdict::None) {
         verdict_ = Verdict::Agreed;
+        verdictMs_ = now_();
+    }
 }
 
 // Runs the frames that are due, as far as the window allows; the local

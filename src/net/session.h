@@ -145,6 +145,7 @@ class OnlineSession {
     void checkEnd();
     void conclude();
     void endForSilence();
+    bool verdictOverdue() const;
     void runDueFrames(uint8_t localButtons, FrameSounds &playNow);
     void sendInputs();
     void finish(SessionEnd how) { end_ = how; }
@@ -210,6 +211,7 @@ class OnlineSession {
     // packet once reached; the frame of a lost sync is the earlier of the two.
     Verdict verdict_ = Verdict::None;
     uint32_t verdictFrame_ = 0;
+    uint32_t verdictMs_ = 0; // when this side reached it
     Verdict peerVerdict_ = Verdict::None;
     uint32_t peerLostFrame_ = 0;
     bool peerEnded_ = false; // the other side holds our verdict
