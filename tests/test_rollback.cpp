@@ -148,17 +148,12 @@ TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldMakesItFaulty) {
 // costs one packet; one lower than the inputs kept is a stale packet's.
 TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
     constexpr uint32_t FRAMES = 120, KEPT = HISTORY_FRAMES - MAX_PREDICTION_FRAMES - 1;
-    const struct {
-        const char *name;
-        uint32_t acknowledged, after;
-    } cases[] = {
-        {"lower than the one before", FRAMES - 20, FRAMES - 20},
-        {"the oldest input kept", FRAMES - KEPT, FRAMES - KEPT},
-        {"an input no longer kept", FRAMES - KEPT - 1, FRAMES},
-        {"past the frames run (a correction ended the match sooner)", FRAMES + 5, FRAMES + 5},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    // Lower than the one before: the oldest input kept, one no longer kept;
+    // past the frames run (a correction ended the match sooner).
+    const std::pair<uint32_t, uint32_t> acknowledgedAndAfter[] = {
+        {FRAMES - KEPT, FRAMES - KEPT}, {FRAMES - KEPT - 1, FRAMES}, {FRAMES + 5, FRAMES + 5}};
+    for (const auto &[acknowledged, after] : acknowledgedAndAfter) {
+        SCOPED_TRACE(acknowledged);
         startMatch();
         Rollback rollback(0);
         const uint8_t none = 0;
@@ -168,8 +163,8 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
             rollback.advance(0);
         }
         rollback.acknowledge(FRAMES);
-        rollback.acknowledge(c.acknowledged);
-        EXPECT_EQ(rollback.acknowledgedFrames(), c.after);
+        rollback.acknowledge(acknowledged);
+        EXPECT_EQ(rollback.acknowledgedFrames(), after);
         rollback.unacknowledgedInputs(MAX_PREDICTION_FRAMES);
         EXPECT_FALSE(rollback.faulty());
     }
