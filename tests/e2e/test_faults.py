@@ -31,12 +31,12 @@ Fault = collections.namedtuple("Fault", "where fault lines status verify")
 FAULTS = {
     "x_server_stopped_at_the_menu": Fault(
         "menu", lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, None),
-    # Saved to its last frame: its whole seconds alone would be 3.0 s.
+    # Saved to its last frame: its whole seconds alone would be 2.0 s.
     "x_server_stopped_mid_match": Fault(
-        3.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (3.3,)),
+        2.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (2.3,)),
     "terminal_closed_mid_match": Fault(
-        3, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
-        (0, "end state as recorded", 2.5)),
+        2, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
+        (0, "end state as recorded", 1.5)),
     "game_killed_after_6_s_of_a_match": Fault(
         6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
         CUT_OFF + (5.0,)),
