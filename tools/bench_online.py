@@ -2,6 +2,13 @@
 """Figures of the online match, printed as a Markdown table.
 
     /usr/bin/python3 tools/bench_online.py [BUILD_DIR]      (default: build)
+    /usr/bin/python3 tools/bench_online.py --outages [BUILD_DIR]
+
+With --outages: the longest total outage of the link that a match survives
+with both cores busy. For each outage length, a host and a joining game start
+a match at 0 ms; two busy loops start beside them, and 3 s in the relay loses
+everything both ways for that long; the match survived if, 1.5 s after the
+link is back, neither side has said the connection is lost.
 
 For each network (50 ms and 125 ms each way, +-10 ms of jitter, 5 % of the
 datagrams lost; and 0 ms with two busy loops beside the games, so that both
@@ -46,6 +53,8 @@ FIGURES = re.compile(r"korrin-tavrel: online: (\d+) frames, (\d+) rollbacks \(de
                      r"longest silence (\d+) ms, in step (\d+) ms after a stall, "
                      r"(\d+) B/s sent, (\d+) B/s received, (\d+) bad packets")
 STALL_AT_S, STALL_S, OUTAGE_AT_S, OUTAGE_S, BUSY_OUTAGE_S = 5, 2, 15, 2.9, 4.0
+OUTAGES_S, OUTAGE_IN_S, AFTER_OUTAGE_S = (3.0, 3.5, 4.0, 4.25, 4.5, 4.75), 3, 1.5
+CONNECTION_LOST = "Connection to the other player lost."
 FRAME_MS = 22
 
 
@@ -65,15 +74,51 @@ def figures(session):
     return [float(g) for g in match.groups()]
 
 
+def busy_loops(count):
+    return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
+
+
+def stop(loops):
+    for loop in loops:
+        loop.kill()
+        loop.wait()
+
+
 def one_match(game, delay_ms, jitter_ms, loss, busy):
-    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
-            for _ in range(2 if busy else 0)]
+    loops = busy_loops(2 if busy else 0)
     try:
         return play(game, delay_ms, jitter_ms, loss, BUSY_OUTAGE_S if busy else OUTAGE_S)
     finally:
-        for hog in hogs:
-            hog.kill()
-            hog.wait()
+        stop(loops)
+
+
+def survives(game, outage_s):
+    """Whether a match at 0 ms, both cores busy, goes on after an outage of outage_s."""
+    with e2e.Session([game, "--host", "0"], ROOT) as host:
+        host.start()
+        while not any(l.startswith("Waiting for a player on port") for l in host.lines):
+            time.sleep(0.05)
+        port = int([l for l in host.lines if l.startswith("Waiting")][0].split()[-1][:-1])
+        silent_until = [0.0]
+        with relay.Relay(port, rewrite=lambda data, way: None
+                         if time.monotonic() < silent_until[0] else data) as link, \
+                e2e.Session([game, "--join", "127.0.0.1:%d" % link.port], ROOT) as joiner:
+            joiner.start()
+            while not any(l.startswith("Joined") for l in joiner.lines):
+                time.sleep(0.05)
+            loops = busy_loops(2)
+            try:
+                time.sleep(OUTAGE_IN_S)
+                silent_until[0] = time.monotonic() + outage_s
+                time.sleep(outage_s + AFTER_OUTAGE_S)
+            finally:
+                stop(loops)
+            survived = not any(CONNECTION_LOST in s.lines for s in (host, joiner))
+            joiner.focus()
+            joiner.press("Escape")
+            for session in (host, joiner):
+                session.finish(timeout=30)
+            return survived
 
 
 def play(game, delay_ms, jitter_ms, loss, outage_s):
@@ -112,8 +157,15 @@ def play(game, delay_ms, jitter_ms, loss, outage_s):
 
 
 def main():
-    build = sys.argv[1] if len(sys.argv) > 1 else "build"
-    game = os.path.abspath(os.path.join(build, "korrin-tavrel"))
+    outages = "--outages" in sys.argv[1:]
+    args = [a for a in sys.argv[1:] if a != "--outages"]
+    game = os.path.abspath(os.path.join(args[0] if args else "build", "korrin-tavrel"))
+    if outages:
+        print("| Total outage, both cores busy | Match goes on |")
+        print("|---|---|")
+        for outage_s in OUTAGES_S:
+            print("| %.2f s | %s |" % (outage_s, "yes" if survives(game, outage_s) else "no"))
+        return
     print("| Network each way | Side | Input delay | Rollbacks | Depth median / p99 / worst "
           "| Worst rollback CPU | Stalls > 1 frame per minute | Sounds per minute: missing / "
           "wrong (of all) | Longest silence survived | In step after the stall | Sent "
