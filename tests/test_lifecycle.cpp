@@ -580,7 +580,7 @@ void expectReplayFails(const std::string &folder, const std::string &firstLine,
                        const std::string &failure) {
     ASSERT_EQ(chdir(folder.c_str()), 0);
     harness::StdoutCapture out;
-    const Status shown = showRecordedMatches({RecordedMatch{}});
+    const Result<bool> shown = showRecordedMatches({RecordedMatch{}});
     const std::vector<std::string> lines = out.lines();
     releaseMatchMedia();
     ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);

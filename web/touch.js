@@ -1,7 +1,7 @@
 // The page on a phone or a tablet (a device whose pointer is a finger): the
 // picture as large as the screen allows in either orientation, the controls
 // that leave a match, hold and resume it and go fullscreen in the room beside
-// it, the touch hints and the online section where they fit, and nothing that
+// it, the touch hints and online play's rows where they fit, and nothing that
 // scrolls, zooms or selects under a finger (web/shell.html's html.touch).
 // The fingers themselves reach the game through web/library/touch.js. Loaded
 // before page.js, whose fit() hands over to fitTouch() here.
@@ -20,7 +20,7 @@ const TOUCH_KEYS_LEAST_WIDTH_PX = 140;
 // The picture scaled to fill the screen's limiting side (by any step: pixels
 // stay crisp through image-rendering: pixelated), less a strip for the
 // controls on either side of it where the screen has the room; the controls
-// in the room on one side, the key line in the room on the other.
+// in the room on one side, online play's rows and the key line on the other.
 function fitTouch() {
   const width = window.innerWidth, height = window.innerHeight;
   const fill = Math.min(width / SCREEN_WIDTH, height / SCREEN_HEIGHT);
@@ -34,19 +34,33 @@ function fitTouch() {
   stage.dataset.room = sides ? 'sides' : 'ends';
 
   // The room left on each side of the centred picture: left or top for the
-  // controls, right or bottom for the key line.
+  // controls, right or bottom for the rest.
   const room = sides ? (width - SCREEN_WIDTH * scale) / 2 : (height - SCREEN_HEIGHT * scale) / 2;
-  const controls = document.getElementById('touch-controls');
-  const keysBox = sides ? { left: width - room, top: 0, width: room, height: height }
-                        : { left: 0, top: height - room, width: width, height: room };
-  placeBox(controls, sides ? { left: 0, top: 0, width: Math.max(room, TOUCH_CONTROL_PX), height: height }
-                        : { left: 0, top: 0, width: width, height: Math.max(room, TOUCH_CONTROL_PX) });
-  placeBox(keys, keysBox);
+  placeBox(document.getElementById('touch-controls'),
+           sides ? { left: 0, top: 0, width: Math.max(room, TOUCH_CONTROL_PX), height: height }
+                 : { left: 0, top: 0, width: width, height: Math.max(room, TOUCH_CONTROL_PX) });
+  const column = stage.classList.contains('online') ? [online, keys] : [keys];
+  const box = sides ? { left: width - room, top: 0, width: room, height: height }
+                    : { left: 0, top: height - room, width: width, height: room };
   stage.dataset.keys = 'beside';
-  if (keysBox.width < TOUCH_KEYS_LEAST_WIDTH_PX || keys.scrollHeight > keysBox.height) {
-    for (const side of ['left', 'top', 'width', 'height']) keys.style[side] = '';
+  if (box.width < TOUCH_KEYS_LEAST_WIDTH_PX || stack(column, box) > box.height) {
     stage.dataset.keys = 'over';
+    stack(column, { left: 0, top: height, width: width, height: 0 });
   }
+}
+
+// Puts the elements one beneath the other across the box, in its middle (at
+// its foot where they are taller); returns their height.
+function stack(elements, box) {
+  for (const element of elements) placeBox(element, { left: box.left, width: box.width });
+  const total = elements.reduce((sum, element) => sum + element.offsetHeight, 0);
+  let top = box.top + (box.height - total) / 2;
+  if (total > box.height) top = box.top + box.height - total;
+  for (const element of elements) {
+    element.style.top = top + 'px';
+    top += element.offsetHeight;
+  }
+  return total;
 }
 
 function placeBox(element, box) {

@@ -192,7 +192,7 @@ test('a tablet: two players, a finger each on their half, then one alone; leave 
 test('a phone joins an online match from the link and plays by touch', async () => {
   const { url, signal } = await online.start();
   try {
-    const { host, guest } = await online.pair(url, `${signal}&${online.noIce}`, 4, PHONE_TURNED);
+    const { host, guest } = await online.pair(url, `${signal}&${online.noIce}`, 'chromium', PHONE_TURNED);
     const finger = await fingersOn(guest.page);
     // The phone plays the right paddle; its finger steers it on both pages.
     const bottom = (await paddleRows(guest.page))(web.PADDLE_BOTTOM_Y);
