@@ -2,6 +2,7 @@
 # Fuzzes one of the game's readers of outside bytes with libFuzzer for
 # SECONDS (default 20), by hand:
 #   replay   the replay file's reader, from the corpus of recorded matches
+#            and recordings cut off mid-match
 #   packets  the online match's packet reader, from one packet of each type
 # CTest fuzzes both for a few seconds (fuzz.replay and fuzz.packets, defined
 # in tests/CMakeLists.txt); this builds the same target in build/ (clang 14

@@ -77,8 +77,9 @@ int playFromMenu() {
 }
 
 // The recorded matches in the window, with no menu, then the closing lines
-// of a game left from its menu. A match whose assets cannot be loaded ends
-// it as it would end the game: its line, status 1, nothing shut down.
+// of a game left from its menu; CUT_OFF_STATUS after showing a recording cut
+// off to its end. A match whose assets cannot be loaded ends it as it would
+// end the game: its line, status 1, nothing shut down.
 int replayFromFile(const std::string &path) {
     const Result<ReplayContents> read = readReplayFile(path);
     if (!read.ok()) {
@@ -89,13 +90,14 @@ int replayFromFile(const std::string &path) {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    if (const Status shown = showRecordedMatches(read.value.matches); !shown.ok()) {
+    const Result<bool> shown = showRecordedMatches(read.value.matches);
+    if (!shown.ok()) {
         puts(shown.error.c_str());
         return 1;
     }
     quitGame();
     puts(CLOSING_LINE);
-    return 0;
+    return shown.value ? CUT_OFF_STATUS : 0;
 }
 
 // The online match; its closing line, after a session that did not fail.
@@ -110,6 +112,8 @@ int hostOrJoin(const Options &options) {
 int main(int argc, char **argv) {
     // Progress lines go out as they happen, also into a file or a pipe.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A game that loses its display mid-match keeps what it recorded of it.
+    setSaveOnDisplayLoss(saveRecordingCutOff);
     Result<Options> parsed = parseOptions(argc, argv);
     if (!parsed.ok()) {
         fprintf(stderr, "%s\n", parsed.error.c_str());

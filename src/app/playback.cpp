@@ -15,8 +15,9 @@ void waitUntil(Uint32 due) {
         SDL_Delay(static_cast<Uint32>(left));
 }
 
-// Shows one match; its value is false when the viewer asked to leave.
-Result<bool> showRecordedMatch(const RecordedMatch &match) {
+// Shows one match, numbered from 1; its value is false when the viewer asked
+// to leave.
+Result<bool> showRecordedMatch(size_t number, const RecordedMatch &match) {
     if (const Status loaded = beginMatch(); !loaded.ok())
         return {false, loaded.error};
     tellPage(PageEvent::MatchBegan);
@@ -34,19 +35,20 @@ Result<bool> showRecordedMatch(const RecordedMatch &match) {
         playMatchSounds(sounds);
         drawScreen();
     };
-    runRecordedMatch(match, atItsPace, shown);
+    if (runRecordedMatch(match, atItsPace, shown) && match.cutOff)
+        printMatchLine(number, match, true);
     endMatch();
     return {!viewerLeft, ""};
 }
 } // namespace
 
-Status showRecordedMatches(const std::vector<RecordedMatch> &matches) {
-    for (const RecordedMatch &match : matches) {
-        const Result<bool> shown = showRecordedMatch(match);
+Result<bool> showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const Result<bool> shown = showRecordedMatch(i + 1, matches[i]);
         if (!shown.ok())
-            return {shown.error};
+            return {false, shown.error};
         if (!shown.value)
-            break; // the viewer left: no later match either
+            return {false, ""}; // the viewer left: no later match either
     }
-    return {};
+    return {matches.back().cutOff, ""};
 }

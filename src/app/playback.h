@@ -9,5 +9,6 @@
 
 // Shows the matches in order. Escape or a close request ends the whole
 // replay. Fails, as beginMatch does, when a match's assets cannot be loaded.
-// Needs initGame.
-Status showRecordedMatches(const std::vector<RecordedMatch> &matches);
+// Its value: a last match cut off was shown to its last frame, and the line
+// that says so printed. Needs initGame.
+Result<bool> showRecordedMatches(const std::vector<RecordedMatch> &matches);

@@ -66,3 +66,9 @@ int windowScale(int desktopWidth, int desktopHeight);
 int initGame();
 // Closes the mixer, SDL and the font library, and says so.
 void quitGame();
+
+// Should the connection to the display be lost once the window is open, the
+// game calls save, closes the sound device, says "Lost the connection to the
+// display." and ends with status 1 at once, leaving SDL as it stands (its
+// shut-down would wait on the dead connection). Set before initGame.
+void setSaveOnDisplayLoss(void (*save)());

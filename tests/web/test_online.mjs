@@ -17,8 +17,8 @@ const SEGMENT_MS = 3000;
 const GAME_OVER_MS = 10000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
-// Longer than the other side's silence limit (3.25 s): a hidden tab's match runs on.
-const HOST_HIDDEN_MS = 4000;
+// Longer than the other side's silence limit (4.5 s): a hidden tab's match runs on.
+const HOST_HIDDEN_MS = 5000;
 
 // Plays with both paddles held up, to the end or to the host's Escape after
 // a segment: both pages end on the same final line, in sync, and the host's
