@@ -114,8 +114,9 @@ def survives(game, outage_s):
             finally:
                 stop(loops)
             survived = not any(CONNECTION_LOST in s.lines for s in (host, joiner))
-            joiner.focus()
-            joiner.press("Escape")
+            if survived:
+                joiner.focus()
+                joiner.press("Escape")
             for session in (host, joiner):
                 session.finish(timeout=30)
             return survived
