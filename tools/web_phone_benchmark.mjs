@@ -6,7 +6,7 @@
 //   page), and the frames the game draws until the paddle's row changes,
 //   counted by the frames' first blit (the whole 320x240 field); SAMPLES
 //   touches, alternately above and below;
-// - the picture's share of the screen: on three devices turned both ways,
+// - the picture's share of the screen: on four devices turned both ways,
 //   the picture's size against the screen's limiting side, and its area
 //   against the screen's;
 // - bytes: every file of build-web/ against the same file of BASELINE (a
@@ -19,7 +19,7 @@ import { gzipSync } from 'node:zlib';
 import * as web from '../tests/web/browser.mjs';
 
 const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', 'build-web');
-const DEVICES = ['Pixel 5', 'iPhone 13', 'Galaxy Tab S4'];
+const DEVICES = ['Pixel 5', 'iPhone 13', 'Galaxy Tab S4', 'iPad'];
 const SAMPLES = 20;
 const LEFT_PADDLE_COLUMN = 5;
 const TWO_PLAYERS = { x: 160, y: 118 }; // on the menu's band, in the game's pixels
