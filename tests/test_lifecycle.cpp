@@ -18,6 +18,7 @@
 #include "desktop.h"
 #include "match_fixture.h"
 #include "menu.h"
+#include "playback.h"
 #include "snapshot.h"
 
 namespace {
@@ -573,6 +574,21 @@ void startGameInAssetFolder(const std::string &folder) {
     exit(0);
 }
 
+// The replay screen meets the same failure and returns it, for main to print
+// and end with: the first line is loadImages' or loadSounds' own.
+void expectReplayFails(const std::string &folder, const std::string &firstLine,
+                       const std::string &failure) {
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    harness::StdoutCapture out;
+    const Result<bool> shown = showRecordedMatches({RecordedMatch{}});
+    const std::vector<std::string> lines = out.lines();
+    releaseMatchMedia();
+    ASSERT_EQ(chdir(KORRIN_SOURCE_DIR), 0);
+    EXPECT_EQ(shown.error, failure);
+    EXPECT_EQ(lines, std::vector<std::string>{firstLine});
+    EXPECT_EQ(flips, 0);
+}
+
 TEST_F(LifecycleTest, MissingImageEndsTheProcessBeforeAnyFrame) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const char *missing : {"img/game-sprites.png", "img/game.png"}) {
@@ -581,6 +597,8 @@ TEST_F(LifecycleTest, MissingImageEndsTheProcessBeforeAnyFrame) {
         EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                     PrintsExactly{"Unable to load a necessary PNG file.\n"
                                   "Error loading images. Aborting.\n"});
+        expectReplayFails(assets.path(), "Unable to load a necessary PNG file.",
+                          "Error loading images. Aborting.");
     }
 }
 
@@ -597,5 +615,7 @@ TEST_F(LifecycleTest, MissingSoundEndsTheProcessBeforeAnyFrame) {
     EXPECT_EXIT(startGameInAssetFolder(assets.path()), ::testing::ExitedWithCode(1),
                 PrintsExactly{"Mix_LoadWAV error occurred: " + error +
                               "\nError loading sounds. Aborting.\n"});
+    expectReplayFails(assets.path(), "Mix_LoadWAV error occurred: " + error,
+                      "Error loading sounds. Aborting.");
 }
 } // namespace

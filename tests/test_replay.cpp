@@ -1,7 +1,8 @@
 // Replays: matches recorded through MatchRecorder replay to their recorded
-// end, the file is whole after every match, a changed seed, pace or length is
-// seen, and damaged files are refused with one line and status 1. The rules
-// and the recordings alone: this program links no SDL library.
+// end, the file holds each second of play as it is played and a file cut
+// anywhere a match cut off, a changed seed, pace or length is seen, and
+// damaged files are refused with one line and status 1. The rules and the
+// recordings alone: this program links no SDL library.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -20,6 +21,15 @@ namespace {
 constexpr int MATCHES = 4;
 constexpr double KEY_TOGGLE_CHANCE = 0.1;
 constexpr double LEAVE_CHANCE = 1.0 / 3000;
+
+std::string fileBytes(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+Result<ReplayContents> decode(const std::string &bytes) {
+    return decodeReplay(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+}
 
 // A file of MATCHES matches recorded as the match loop runs them, with random
 // held keys and frame lengths, one or two players and each ball.
@@ -71,6 +81,10 @@ TEST_F(ReplayTest, RecordedMatchesReplayToTheirEndAndChangesAreSeen) {
         },
         [](RecordedMatch &m) { m.frames.pop_back(); },                 // cut short
         [](RecordedMatch &m) { m.frames.push_back(m.frames.back()); }, // a frame too many
+        [](RecordedMatch &m) {                                         // cut off after its end
+            m.frames.push_back(m.frames.back());
+            m.cutOff = true;
+        },
     };
     for (int i = 0; i < MATCHES; ++i) {
         SCOPED_TRACE(i);
@@ -87,43 +101,58 @@ TEST_F(ReplayTest, RecordedMatchesReplayToTheirEndAndChangesAreSeen) {
 }
 
 TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
-    std::ifstream file(path_, std::ios::binary);
-    const std::string good{std::istreambuf_iterator<char>(file), {}};
+    const std::string good = fileBytes(path_);
     const size_t headerSize = encodeReplayHeader(GAME_VERSION).size();
-    const auto withByte = [&](size_t at, char value) {
-        std::string bytes = good;
+    // Version 1, as the game wrote it before: each match whole as it ended.
+    const std::string older =
+        fileBytes(KORRIN_SOURCE_DIR "/tests/replays/two-player-escape-ball1.krp");
+    const auto withByte = [](std::string bytes, size_t at, char value) {
         bytes[at] = value;
         return bytes;
     };
-    RecordedMatch hostile = readReplayFile(path_).value.matches[0]; // with a right checksum, but
-    hostile.start.players = 9;
+    // The first match, written again with a right checksum after a change.
+    const auto changed = [&](const std::function<void(RecordedMatch &)> &change) {
+        RecordedMatch match = readReplayFile(path_).value.matches[0];
+        change(match);
+        return good.substr(0, headerSize) + encodeMatchRecord(match);
+    };
     const struct {
-        std::string prepare; // "missing", "folder", "oversized", or the file's bytes
+        std::string prepare; // "missing", "folder", "oversized", "largest", or the file's bytes
         std::string line;    // after "Replay file PATH: "
     } cases[] = {
         {"missing", "cannot be opened: No such file or directory"},
         {"folder", "not a regular file"},
         {"oversized", "too large for a replay (16777217 bytes, at most 16777216)"},
+        {"largest", "not a Korrin Tavrel replay"}, // read, then refused for its bytes
         {"", "empty file, not a replay"},
         {"Korrin Tavrel, the game", "not a Korrin Tavrel replay"},
-        {withByte(8, 2), "replay format version 2, this game reads version 1"},
+        {withByte(good, 8, 0), "replay format version 0, this game reads versions 1 to 2"},
+        {withByte(good, 8, 3), "replay format version 3, this game reads versions 1 to 2"},
         {good.substr(0, 9), "truncated in its header"},
+        {encodeReplayHeader(std::string(33, 'v')), "corrupted header (game version of 33 bytes)"},
+        {encodeReplayHeader(std::string(32, 'v')), "holds no match"},
         {good.substr(0, headerSize), "holds no match"},
-        {good.substr(0, good.size() - 1), "match 4 is truncated"},
-        {withByte(headerSize + 20, good[headerSize + 20] ^ 4),
+        {good.substr(0, headerSize + 9), "match 1 is truncated"}, // its start torn
+        {withByte(good, headerSize + 20, good[headerSize + 20] ^ 4),
          "match 1 is corrupted (checksum mismatch)"},
-        {withByte(headerSize + 9, '\x7f'), "match 1 is truncated"}, // a frame count too large
-        {good.substr(0, headerSize) + encodeMatchRecord(hostile),
+        {changed([](RecordedMatch &m) { m.start.players = 9; }),
          "match 1 is corrupted (a number of players of 9)"},
+        {changed([](RecordedMatch &m) { m.frames.back().ms = 251; }),
+         "match 1 is corrupted (a frame of 251 ms)"},
+        {changed([](RecordedMatch &m) { m.frames.clear(); }), "match 1 is corrupted (no frames)"},
+        {older.substr(0, older.size() - 1), "match 1 is truncated"}, // no cut in version 1
+        {withByte(older, 25, '\x7f'), "match 1 is truncated"},       // a frame count too large
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
         const std::string path = c.prepare == "folder" ? folder_ : folder_ + "/damaged.krp";
         unlink(path.c_str());
+        const bool sized = c.prepare == "oversized" || c.prepare == "largest";
         if (c.prepare != "missing" && c.prepare != "folder")
-            std::ofstream(path, std::ios::binary) << (c.prepare == "oversized" ? "" : c.prepare);
-        if (c.prepare == "oversized") { // sparse: it takes no room on the disk
-            ASSERT_EQ(truncate(path.c_str(), MAX_REPLAY_FILE_BYTES + 1), 0);
+            std::ofstream(path, std::ios::binary) << (sized ? "" : c.prepare);
+        if (sized) { // sparse: it takes no room on the disk
+            ASSERT_EQ(truncate(path.c_str(), MAX_REPLAY_FILE_BYTES + (c.prepare == "oversized")),
+                      0);
         }
         testing::internal::CaptureStderr();
         testing::internal::CaptureStdout();
@@ -131,6 +160,80 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "Replay file " + path + ": " + c.line + "\n");
+    }
+}
+
+// Each row's match is the second of a file whose first ended halfway through
+// a block; then the file is cut at every byte.
+TEST_F(ReplayTest, EachSecondOfPlayIsInTheFileAsItIsPlayedAndACutAnywhereKeepsWhatWasWritten) {
+    const MatchEnd left = {{0, 0}, -1, 0, 0};
+    const struct {
+        std::vector<int> ms; // the frames' lengths
+        size_t inPlay;       // the frames in the file once they are added
+        bool gameGone;       // the game then ends at once, or finishes the match
+        size_t kept;         // the frames in the file at the end
+        std::string refused; // the frame refused, as finishMatch says it
+    } cases[] = {
+        {{250, 250, 250, 249}, 0, false, 4, ""},
+        {{250, 250, 250, 250}, 4, true, 4, ""},
+        {{250, 250, 250, 250, 30}, 4, true, 5, ""},
+        {std::vector<int>(254, 0), 0, true, 254, ""},
+        {std::vector<int>(255, 0), 255, false, 255, ""},
+        {{250, 251, 3}, 1, false, 1, "251"},
+        {{-1}, 0, false, 0, "-1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.kept);
+        const std::string path = folder_ + "/row.krp";
+        MatchRecorder recorder;
+        ASSERT_TRUE(recorder.open(path).ok());
+        recorder.beginMatch({1, 2, 0});
+        for (const int ms : {250, 250, 100})
+            recorder.addFrame({}, ms);
+        ASSERT_TRUE(recorder.finishMatch(left).ok());
+        recorder.beginMatch({1, 2, 0});
+        for (const int ms : c.ms)
+            recorder.addFrame({}, ms);
+        const auto inFile = [&] { return decode(fileBytes(path)).value.matches.at(1); };
+        EXPECT_EQ(inFile().frames.size(), c.inPlay);
+        if (c.gameGone)
+            saveRecordingCutOff();
+        else
+            EXPECT_EQ(recorder.finishMatch(left).error,
+                      c.refused.empty()
+                          ? ""
+                          : "Replay file " + path + ": a frame of " + c.refused +
+                                " ms cannot be recorded: the recording ends before it");
+        EXPECT_EQ(inFile().frames.size(), c.kept);
+        EXPECT_EQ(inFile().cutOff, c.gameGone || !c.refused.empty());
+
+        // Cut anywhere: the matches written so far, the last one cut off
+        // after its start, or a refusal (in the header or a start: torn writes).
+        const std::string bytes = fileBytes(path);
+        const std::vector<RecordedMatch> all = decode(bytes).value.matches;
+        const size_t ends[] = {bytes.size() - encodeMatchRecord(all[1]).size(), bytes.size()};
+        const size_t firstStart = encodeReplayHeader(GAME_VERSION).size();
+        size_t seen = 0; // the frames read at a shorter cut: never fewer at a longer one
+        for (size_t size = 0; size <= bytes.size(); ++size) {
+            const Result<ReplayContents> read = decode(bytes.substr(0, size));
+            ASSERT_EQ(read.ok(),
+                      size >= firstStart + 10 && (size <= ends[0] || size >= ends[0] + 10))
+                << size;
+            if (!read.ok())
+                continue; // a refusal hands out no match
+            size_t frames = 0;
+            for (size_t m = 0; m < read.value.matches.size(); ++m) {
+                RecordedMatch expected = all[m];
+                expected.frames.resize(
+                    std::min(read.value.matches[m].frames.size(), expected.frames.size()));
+                expected.cutOff = all[m].cutOff || size < ends[m];
+                EXPECT_EQ(encodeMatchRecord(read.value.matches[m]), encodeMatchRecord(expected))
+                    << size;
+                frames += expected.frames.size();
+            }
+            EXPECT_GE(frames, seen) << size;
+            seen = frames;
+        }
     }
 }
 } // namespace

@@ -191,7 +191,7 @@ def sdl12_compat(scale, screen):
 CLASSIC = Runtime("classic SDL 1.2", {"LD_LIBRARY_PATH": None})
 RUNTIMES = (CLASSIC, sdl12_compat(1, e2e.DEFAULT_SCREEN), sdl12_compat(3, "1920x1080x24"))
 
-# Starts video as src/init.cpp does, then asks SDL2 (through sdl12-compat's
+# Starts video as src/platform/init.cpp does, then asks SDL2 (through sdl12-compat's
 # SDL12COMPAT_GetWindow) which renderer draws the window. Prints the linked
 # SDL 1.2 version and the renderer's name.
 RENDERER_PROBE = r"""

@@ -2,6 +2,7 @@
 # Fuzzes one of the game's readers of outside bytes with libFuzzer (clang 14
 # with its runtime, libclang-rt-14-dev) for SECONDS (default 20):
 #   replay   the replay file's reader, from the corpus of recorded matches
+#            and recordings cut off mid-match
 #   packets  the online match's packet reader, from one packet of each type
 # Builds into build-fuzz-TARGET/ and keeps the inputs it found there; a
 # crash, a leak, an allocation above 1 MB or an input read that does not
@@ -15,7 +16,7 @@ case "$target" in
   replay)
     sources=(tests/fuzz/fuzz_replay.cpp src/replay/replayfile.cpp)
     libraries=(-lz)
-    seeds=(tests/replays/*.krp)
+    seeds=(tests/replays/*.krp tests/fuzz/replay/*.krp)
     # Inputs up to 64 KB: a few matches' worth.
     max_len=65536 ;;
   packets)

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "desktop.h"
+#include "failure.h"
 #include "init.h"
 #include "input.h"
 #include "page.h"
@@ -73,18 +75,16 @@ SDL_Surface *inScreenFormat(SDL_Surface *image) {
 }
 
 // Loads "snd/bounce.wav" as a chunk of its own into a record on a channel.
-int loadBounceSound(SND_Data &sound, int channel) {
+Status loadBounceSound(SND_Data &sound, int channel) {
     sound.chunk = Mix_LoadWAV(BOUNCE_SOUND_PATH);
-    if (sound.chunk == nullptr) {
-        printf("Mix_LoadWAV error occurred: %s\n", SDL_GetError());
-        return 1;
-    }
+    if (sound.chunk == nullptr)
+        return {std::string("Mix_LoadWAV error occurred: ") + SDL_GetError()};
     sound.volume = EFFECT_VOLUME;
     sound.distance = 0;
     sound.angle = 0;
     sound.channel = channel;
     sound.loops = 0;
-    return 0;
+    return {};
 }
 
 // Renders one player's score, replacing that side's surface of the last
@@ -160,7 +160,12 @@ void startGame() {
     // A local match goes on from the generator's state.
     const MatchStart start = {randomSeed(), static_cast<uint8_t>(numPlayers),
                               static_cast<uint8_t>(ballType)};
-    beginMatch();
+    if (const Status loaded = beginMatch(); !loaded.ok()) {
+        // A match that cannot be played ends the game where it stands, as it
+        // always has: nothing is shut down and no closing line is printed.
+        puts(loaded.error.c_str());
+        exit(1);
+    }
     startMatch(start);
     recordMatchStart(start);
     tellPage(PageEvent::MatchBegan);
@@ -185,16 +190,13 @@ void startGame() {
     endMatch();
 }
 
-void beginMatch() {
-    if (loadImages() != 0) {
-        puts("Error loading images. Aborting.");
-        exit(1);
-    }
-    if (loadSounds() != 0) {
-        puts("Error loading sounds. Aborting.");
-        exit(1);
-    }
+Status beginMatch() {
+    if (loadImages() != 0)
+        return {"Error loading images. Aborting."};
+    if (loadSounds() != 0)
+        return {"Error loading sounds. Aborting."};
     windowAway = false; // the menu carries on without the focus; only the match holds
+    return {};
 }
 
 void endMatch() {
@@ -225,9 +227,14 @@ int loadImages() {
 }
 
 int loadSounds() {
-    if (loadBounceSound(hitSound, HIT_CHANNEL) != 0)
-        return 1;
-    return loadBounceSound(wallSound, WALL_CHANNEL);
+    for (const auto &[sound, channel] :
+         {std::pair{&hitSound, HIT_CHANNEL}, std::pair{&wallSound, WALL_CHANNEL}}) {
+        if (const Status loaded = loadBounceSound(*sound, channel); !loaded.ok()) {
+            puts(loaded.error.c_str());
+            return 1;
+        }
+    }
+    return 0;
 }
 
 FrameInput holdMatch(FrameInput input) {
@@ -246,8 +253,8 @@ FrameInput holdMatch(FrameInput input) {
             windowNeedsRedraw = false;
         }
     } while (!input.hold && !input.leave);
-    windowAway = false; // a focus lost while on hold asks for nothing more
-    resetGame = 1;      // the next frame counts from now, as a match's first
+    windowAway = false;  // a focus lost while on hold asks for nothing more
+    restartFrameClock(); // the next frame counts from now, as a match's first
     tellPage(PageEvent::MatchResumed);
     return input;
 }

@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include "clock.h"
+#include "failure.h"
 #include "input.h"
 #include "match.h"
 #include "view.h"
@@ -14,31 +15,39 @@
 // its assets are released. Ends the process with status 1 when an asset
 // cannot be loaded.
 void startGame();
-// The screen's side of every match, whatever feeds its frames: loads the
-// match's assets (ending the process with status 1 when one is missing)
-// before the match starts (startMatch); then the game-over screen when a
-// player has won, the wait for silent channels and the release.
-void beginMatch();
+// The screen's side of every match, whatever feeds its frames (the local
+// match, a replay, the online match): beginMatch loads the match's assets
+// before the match starts (startMatch), and fails with the line that ends
+// the game ("Error loading images. Aborting.", after loadImages' own line)
+// when one cannot be loaded: its caller prints it and ends. endMatch shows
+// the game-over screen when a player has won, waits for silent channels and
+// releases the assets.
+Status beginMatch();
 void endMatch();
 // Loads the field and the sprite sheet. 0, or 1 after printing a line.
 int loadImages();
 // Loads the bounce sound twice, for the paddle hit and the wall. 0, or 1.
 int loadSounds();
 
-// ---- One frame, in the order the loop runs it
+// ---- One pass of the match loop, in its order: waitForNextFrame, holdMatch
+// on the commands read (readFrameInput), measureFrameMs, runFrame (the rules:
+// applyInputs, stepMatch, checkWinConditions), playMatchSounds, drawScreen.
 // The players' pause of the match (not the ball's serve wait, Ball::isPaused):
 // when the commands ask for a hold or the window went away (windowAway),
 // draws the stopped frame with a "PAUSED" banner and reads the commands once
 // a frame period, drawing nothing more unless the window needs it, until a
 // hold press takes it off hold or the player leaves. Then the frame clock
-// restarts (resetGame) and those last commands are returned; otherwise the
-// given ones, at once.
+// restarts (restartFrameClock) and those last commands are returned;
+// otherwise the given ones, at once.
 FrameInput holdMatch(FrameInput input);
-// Reads the keys: paddle speeds (or the computer's), the serve direction while
-// the ball waits, and Escape.
+// A pass's steps as the game has always named them, for whoever drives a
+// match step by step (the loop above runs them as one, through runFrame):
+// updateInputs reads the commands and applies them (paddle speeds or the
+// computer's, the serve direction while the ball waits, Escape); updateState
+// measures the frame's time factor, moves paddles and ball, scores points and
+// returns the ball from the paddles (stepMatch), and plays the frame's
+// sounds; checkWinConditions (match.h) then looks for a winner.
 void updateInputs();
-// Measures the frame's time factor, moves paddles and ball, scores points and
-// returns the ball from the paddles (stepMatch), and plays the frame's sounds.
 void updateState();
 // Draws one frame and presents it.
 void drawScreen();

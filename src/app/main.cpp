@@ -40,21 +40,18 @@ void makeAbsolute(std::string &path) {
 // With a data folder named by the launcher: the options' file names become
 // absolute, then the game moves into that folder, where it loads its assets.
 // Started without it (from the repository root, in the tests) nothing moves.
-// Returns false after saying why the folder cannot be entered.
-bool enterDataFolder(Options &options) {
+Status enterDataFolder(Options &options) {
     const char *folder = getenv(DATA_FOLDER_VARIABLE);
     if (folder == nullptr || *folder == '\0')
-        return true;
+        return {};
     makeAbsolute(options.recordPath);
     makeAbsolute(options.replayPath);
     std::error_code error;
     std::filesystem::current_path(folder, error);
-    if (error) {
-        fprintf(stderr, "korrin-tavrel: cannot enter the data folder %s: %s\n", folder,
-                error.message().c_str());
-        return false;
-    }
-    return true;
+    if (error)
+        return {std::string("korrin-tavrel: cannot enter the data folder ") + folder + ": " +
+                error.message()};
+    return {};
 }
 
 // The menu and its matches, as the game has always run.
@@ -64,10 +61,12 @@ int playFromMenu() {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    // The menu ends this loop by leaving numPlayers at 0; a close request
-    // ends it after the match it came in.
+    // The menu ends this loop by leaving numPlayers at 0 (also when its own
+    // assets cannot be loaded: the game then closes as after QUIT); a close
+    // request ends it after the match it came in.
     while (numPlayers != 0 && !closeRequested) {
-        showMenu();
+        if (showMenu() != 0)
+            break;
         if (numPlayers != 0)
             startGame();
     }
@@ -78,7 +77,9 @@ int playFromMenu() {
 }
 
 // The recorded matches in the window, with no menu, then the closing lines
-// of a game left from its menu.
+// of a game left from its menu; CUT_OFF_STATUS after showing a recording cut
+// off to its end. A match whose assets cannot be loaded ends it as it would
+// end the game: its line, status 1, nothing shut down.
 int replayFromFile(const std::string &path) {
     const Result<ReplayContents> read = readReplayFile(path);
     if (!read.ok()) {
@@ -89,21 +90,42 @@ int replayFromFile(const std::string &path) {
         puts("Some errors occurred during initialization.");
         return 1;
     }
-    showRecordedMatches(read.value.matches);
+    const Result<bool> shown = showRecordedMatches(read.value.matches);
+    if (!shown.ok()) {
+        puts(shown.error.c_str());
+        return 1;
+    }
     quitGame();
     puts(CLOSING_LINE);
-    return 0;
+    return shown.value ? CUT_OFF_STATUS : 0;
+}
+
+// The online match; its closing line, after a session that did not fail.
+int hostOrJoin(const Options &options) {
+    const int status = playOnline(options);
+    if (status == 0)
+        puts(CLOSING_LINE);
+    return status;
 }
 } // namespace
 
 int main(int argc, char **argv) {
     // Progress lines go out as they happen, also into a file or a pipe.
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    Options options;
-    if (const int status = parseOptions(argc, argv, options); status != 0)
-        return status;
-    if (!enterDataFolder(options))
+    // A game that loses its display mid-match keeps what it recorded of it.
+    setSaveOnDisplayLoss(saveRecordingCutOff);
+    Result<Options> parsed = parseOptions(argc, argv);
+    if (!parsed.ok()) {
+        fprintf(stderr, "%s\n", parsed.error.c_str());
+        printUsage(stderr);
+        return 2;
+    }
+    Options &options = parsed.value;
+    // What is wrong with the files the command line names goes to standard error.
+    if (const Status entered = enterDataFolder(options); !entered.ok()) {
+        fprintf(stderr, "%s\n", entered.error.c_str());
         return 1;
+    }
     switch (options.mode) {
     case Mode::Help:
         printUsage(stdout);
@@ -112,8 +134,12 @@ int main(int argc, char **argv) {
         printVersion();
         return 0;
     case Mode::Play:
-        if (!options.recordPath.empty() && !startRecording(options.recordPath))
-            return 1;
+        if (!options.recordPath.empty()) {
+            if (const Status recording = startRecording(options.recordPath); !recording.ok()) {
+                fprintf(stderr, "%s\n", recording.error.c_str());
+                return 1;
+            }
+        }
         return playFromMenu();
     case Mode::Replay:
         return replayFromFile(options.replayPath);
@@ -121,7 +147,7 @@ int main(int argc, char **argv) {
         return verifyRecordedMatches(options.replayPath);
     case Mode::Host:
     case Mode::Join:
-        return playOnline(options);
+        return hostOrJoin(options);
     }
     return 2; // every mode returns above
 }

@@ -105,7 +105,10 @@ Outcome OnlineScreen::run() {
     if (!open())
         return Outcome::Failed;
     session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
-    beginMatch();
+    if (const Status loaded = beginMatch(); !loaded.ok()) {
+        say("%s", loaded.error.c_str());
+        return Outcome::Failed;
+    }
     const Outcome waited = waitForMatch();
     if (waited != Outcome::Played) {
         quitFlag = -1;
@@ -265,8 +268,5 @@ int playOnline(const Options &options) {
     OnlineScreen session(options);
     const Outcome outcome = session.run();
     quitGame();
-    if (outcome == Outcome::Failed)
-        return 1;
-    puts("Korrin Tavrel is exiting normally.");
-    return 0;
+    return outcome == Outcome::Failed ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 // or --join (options.joinHost and options.port): start-up, waiting or
 // connecting with a banner, the match and its game-over screen, shut-down.
 // Returns the process's exit status: 0 for a match played to its end or left
-// by either player (or a wait given up), 1 after a line saying what went
-// wrong (no answer, a version mismatch, a lost connection or sync).
+// by either player (or a wait given up), after which main prints its closing
+// line; 1 after a line saying what went wrong (no answer, a version mismatch,
+// a lost connection or sync, a match's assets that cannot be loaded).
 int playOnline(const Options &options);

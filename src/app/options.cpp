@@ -18,10 +18,8 @@ int parsePort(const std::string &text) {
     return port <= HIGHEST_PORT ? port : -1;
 }
 
-int usageError(const std::string &problem) {
-    fprintf(stderr, "%s: %s\n", PROGRAM, problem.c_str());
-    printUsage(stderr);
-    return 2;
+Result<Options> usageError(const std::string &problem) {
+    return {{}, std::string(PROGRAM) + ": " + problem};
 }
 
 // Sets the mode once; a second mode is an error.
@@ -42,7 +40,8 @@ bool parseJoinAddress(const std::string &address, Options &options) {
 }
 } // namespace
 
-int parseOptions(int argc, char **argv, Options &options) {
+Result<Options> parseOptions(int argc, char **argv) {
+    Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -89,7 +88,7 @@ int parseOptions(int argc, char **argv, Options &options) {
     const bool records = !options.recordPath.empty();
     if (records && (options.mode == Mode::Replay || options.mode == Mode::Verify))
         return usageError("--record plays matches: it does not go with --replay or --verify");
-    return 0;
+    return {options, ""};
 }
 
 void printUsage(FILE *to) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "failure.h"
+
 enum class Mode {
     Play,    // the menu and its matches (recorded with --record FILE)
     Replay,  // --replay FILE: show the recorded matches
@@ -27,10 +29,10 @@ struct Options {
     int port = DEFAULT_PORT; // to listen on (0: any free port) or to join
 };
 
-// Fills options from the arguments. Returns 0, or 2 after printing what is
-// wrong and the usage line on standard error (an unknown option, a missing or
-// bad argument, two modes at once).
-int parseOptions(int argc, char **argv, Options &options);
+// The options the arguments give, or the line that says what is wrong with
+// them (an unknown option, a missing or bad argument, two modes at once),
+// which the caller prints on standard error with the usage line.
+Result<Options> parseOptions(int argc, char **argv);
 
 // The usage line, then one line for each option.
 void printUsage(FILE *to);

@@ -1,8 +1,6 @@
 // Playing recorded matches again on the screen.
 #include "playback.h"
 
-#include <algorithm>
-
 #include "game.h"
 #include "init.h"
 #include "input.h"
@@ -17,9 +15,11 @@ void waitUntil(Uint32 due) {
         SDL_Delay(static_cast<Uint32>(left));
 }
 
-// Shows one match; false when the viewer asked to leave.
-bool showRecordedMatch(const RecordedMatch &match) {
-    beginMatch();
+// Shows one match, numbered from 1; its value is false when the viewer asked
+// to leave.
+Result<bool> showRecordedMatch(size_t number, const RecordedMatch &match) {
+    if (const Status loaded = beginMatch(); !loaded.ok())
+        return {false, loaded.error};
     tellPage(PageEvent::MatchBegan);
     bool viewerLeft = false;
     Uint32 due = SDL_GetTicks();
@@ -35,13 +35,20 @@ bool showRecordedMatch(const RecordedMatch &match) {
         playMatchSounds(sounds);
         drawScreen();
     };
-    runRecordedMatch(match, atItsPace, shown);
+    if (runRecordedMatch(match, atItsPace, shown) && match.cutOff)
+        printMatchLine(number, match, true);
     endMatch();
-    return !viewerLeft;
+    return {!viewerLeft, ""};
 }
 } // namespace
 
-void showRecordedMatches(const std::vector<RecordedMatch> &matches) {
-    // Stops at the first match the viewer leaves.
-    (void)std::all_of(matches.begin(), matches.end(), showRecordedMatch);
+Result<bool> showRecordedMatches(const std::vector<RecordedMatch> &matches) {
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const Result<bool> shown = showRecordedMatch(i + 1, matches[i]);
+        if (!shown.ok())
+            return {false, shown.error};
+        if (!shown.value)
+            return {false, ""}; // the viewer left: no later match either
+    }
+    return {matches.back().cutOff, ""};
 }

@@ -4,8 +4,11 @@
 
 #include <vector>
 
+#include "failure.h"
 #include "replayfile.h"
 
 // Shows the matches in order. Escape or a close request ends the whole
-// replay. Needs initGame.
-void showRecordedMatches(const std::vector<RecordedMatch> &matches);
+// replay. Fails, as beginMatch does, when a match's assets cannot be loaded.
+// Its value: a last match cut off was shown to its last frame, and the line
+// that says so printed. Needs initGame.
+Result<bool> showRecordedMatches(const std::vector<RecordedMatch> &matches);

@@ -4,18 +4,21 @@
 // A step that can fail returns a Status, or a Result<T> when it also yields
 // a value: ok() when it worked, otherwise `error` holds the one line that
 // says what failed and why (naming the file, host or device), without a
-// newline. The step prints nothing itself; its caller prints the line and
-// carries on, or ends the program with status 1. The start-up, match and
-// menu functions the game has always had (initGame, initSound, loadImages,
-// loadSounds, playSound, showMenu) keep their older form: they print their
-// own line and return 1. The one exit deep in a call is a match whose images
-// or sounds cannot be loaded: the process ends there with status 1.
+// newline. The step prints nothing itself; the caller that decides what
+// happens next prints the line once, and carries on or ends: main returns the
+// process's status. Only two things end the process elsewhere: the exit the
+// game has always had when a local match's images or sounds cannot be loaded
+// (startGame), and an abort on a fault of the game's own code that no input
+// can cause (a broken invariant). The start-up, match and menu functions the
+// game has always had (initGame, initSound, loadImages, loadSounds,
+// playSound, showMenu) keep their older form: they print their own line and
+// return 1.
 //
 // Where lines go: standard output tells what the game does and how it went,
 // its failures included (start-up, assets, sound, the online session, each
 // verified match); standard error says what is wrong with the command line
-// and with the files it names (usage, a replay that cannot be read or
-// written), and carries the online match's figures.
+// and with the files it names (usage, the data folder, a replay that cannot
+// be read or written), and carries the online match's figures.
 #pragma once
 
 #include <string>

@@ -6,15 +6,11 @@
 #include "match.h"
 
 namespace {
-// The first frame of a match counts this long since an imagined previous one.
+// A restarted clock's first frame counts this long since an imagined
+// previous one.
 constexpr Uint32 FIRST_FRAME_MS = 30;
-// A frame longer than this (the process stopped, the machine suspended, the
-// window dragged) is not counted: the match carries on as after a hold
-// instead, from a restarted clock.
-constexpr int STALLED_FRAME_MS = 250;
-} // namespace
-
-namespace {
+// The clock reading of the previous frame, from which the next is measured.
+Uint32 lastFrameTime = 0;
 // When the last wait for the next frame returned.
 Uint32 lastFrameStart = 0;
 } // namespace
@@ -30,17 +26,17 @@ void waitForNextFrame() {
     lastFrameStart = SDL_GetTicks();
 }
 
+void restartFrameClock() { lastFrameTime = SDL_GetTicks() - FIRST_FRAME_MS; }
+
 int measureFrameMs() {
-    static Uint32 lastTime = 0;
-    const Uint32 restartReading = SDL_GetTicks();
     if (resetGame != 0) {
-        lastTime = restartReading - FIRST_FRAME_MS;
+        restartFrameClock();
         resetGame = 0;
     }
     const Uint32 now = SDL_GetTicks(); // the time of this frame
     // The difference is taken modulo 2^32, so a wrap of the clock still gives
     // the true elapsed time.
-    const int elapsedMs = static_cast<Sint32>(now - lastTime);
-    lastTime = now;
-    return elapsedMs > STALLED_FRAME_MS ? static_cast<int>(FIRST_FRAME_MS) : elapsedMs;
+    const int elapsedMs = static_cast<Sint32>(now - lastFrameTime);
+    lastFrameTime = now;
+    return elapsedMs > LONGEST_FRAME_MS ? static_cast<int>(FIRST_FRAME_MS) : elapsedMs;
 }

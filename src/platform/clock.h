@@ -10,8 +10,12 @@ void waitForNextFrame();
 // The ms left until waitForNextFrame would return, 0 when it would at once.
 Uint32 msUntilNextFrame();
 
-// The milliseconds since the previous frame by SDL's clock; the first frame
-// after resetGame is set counts as 30 ms, and so does a frame that took over
-// a quarter of a second (a stall: the clock restarts rather than the match
-// jumping ahead).
+// The milliseconds since the previous frame by SDL's clock. The first frame
+// after a restart counts 30 ms more than the time since the restart, and a
+// frame longer than LONGEST_FRAME_MS (a stall) counts 30 ms: the match
+// carries on as from a restarted clock instead of jumping ahead. A match's
+// start restarts the clock through resetGame, which this clears.
 int measureFrameMs();
+// Restarts the frame clock now, as a match's start does: the match coming off
+// hold counts its next frame from here.
+void restartFrameClock();

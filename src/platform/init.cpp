@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef __linux__
+#include <dlfcn.h>
+#endif
 
 #include <SDL_image.h>
 #include <algorithm>
 #include <iterator>
 #include <string>
 
+#include "desktop.h"
 #include "failure.h"
 
 SDL_Surface *screen = nullptr;
@@ -23,10 +27,10 @@ SDL_Surface *menuOpts = nullptr;
 SDL_Rect src = {0, 0, 0, 0};
 SDL_Rect dest = {0, 0, 0, 0};
 
-SND_Data hitSound = {};
-SND_Data wallSound = {};
-
 namespace {
+// What is saved before the game leaves without its display.
+void (*saveOnDisplayLoss)() = nullptr;
+
 constexpr const char *FONT_PATH = "img/hyperfont.ttf";
 constexpr int FONT_POINT_SIZE = 15;
 
@@ -83,10 +87,44 @@ Status displayReached() {
         return {};
     return {std::string("SDL fell back to its ") + driver + " driver"};
 }
+
+// SDL reaches an X server through Xlib, which it loads itself (the game does
+// not link it); the two of Xlib's types the game needs.
+constexpr const char *XLIB_LIBRARY = "libX11.so.6";
+using XIOErrorHandler = int (*)(void *display);
+using XSetIOErrorHandlerFunction = XIOErrorHandler (*)(XIOErrorHandler);
+
+// Xlib calls this once the connection to the X server is broken, and ends
+// the process with exit() should it return: exit's handlers would then run
+// SDL's shut-down, which over SDL2 waits on the dead connection for ever. So
+// the game leaves here, at once, with nothing more sent to the display.
+int leaveWithoutDisplay(void *) {
+    if (saveOnDisplayLoss != nullptr)
+        saveOnDisplayLoss();
+    Mix_CloseAudio(); // the sound device needs no display
+    puts("Lost the connection to the display.");
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
+// Once SDL's window is open: where SDL talks to the display through Xlib,
+// a lost connection ends the game through leaveWithoutDisplay.
+void catchDisplayLoss() {
+    void *xlib = dlopen(XLIB_LIBRARY, RTLD_LAZY | RTLD_NOLOAD);
+    if (xlib == nullptr)
+        return; // SDL found its display another way (Wayland), or a driver with none
+    const auto setHandler =
+        reinterpret_cast<XSetIOErrorHandlerFunction>(dlsym(xlib, "XSetIOErrorHandler"));
+    if (setHandler != nullptr)
+        setHandler(leaveWithoutDisplay);
+    dlclose(xlib);
+}
 #else
-// Elsewhere (the browser) SDL shows its picture without such variables.
+// Elsewhere (the browser) SDL shows its picture without such variables, and
+// the page outlives no display.
 Status displayPresent() { return {}; }
 Status displayReached() { return {}; }
+void catchDisplayLoss() {}
 #endif
 
 // The start-up failure line for a missing display.
@@ -138,6 +176,7 @@ int initGame() {
         sayNoDisplay(display);
         return 1;
     }
+    catchHangUp();
     if (initSound() != 0) {
         puts("Error during sound init.");
         return 1;
@@ -150,6 +189,7 @@ int initGame() {
         printf("Unable to set video mode: %s\n", SDL_GetError());
         return 1;
     }
+    catchDisplayLoss();
     if (TTF_Init() < 0) {
         printf("Error initializing TTF library. %s\n", SDL_GetError());
         return 1;
@@ -168,6 +208,8 @@ void quitGame() {
     TTF_Quit();
     puts("SDL, SDL_mixer, and TTF have been shut down.");
 }
+
+void setSaveOnDisplayLoss(void (*save)()) { saveOnDisplayLoss = save; }
 
 void setWindowDefaults() {
     for (const char *variable : CLASS_VARIABLES)

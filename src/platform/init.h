@@ -1,6 +1,7 @@
 // The start-up and shut-down of SDL, its mixer and its font library, and
-// what they give the screens: the video surface, the font, the images and the
-// match's sounds. The match's own state and layout are the rules' (match.h).
+// what they give the screens: the video surface, the font and the images
+// (the match's sound records are the sound's, sound.h). The match's own
+// state and layout are the rules' (match.h).
 #pragma once
 
 #include <SDL.h>
@@ -24,13 +25,9 @@ extern SDL_Surface *menuOpts;
 extern SDL_Rect src;
 extern SDL_Rect dest;
 
-// ---- The match's sound effects
-extern SND_Data hitSound;
-extern SND_Data wallSound;
-
-// The screen every frame is drawn on.
-constexpr int SCREEN_WIDTH = 320;
-constexpr int SCREEN_HEIGHT = 240;
+// The screen every frame is drawn on: the match's field.
+constexpr int SCREEN_WIDTH = FIELD_WIDTH;
+constexpr int SCREEN_HEIGHT = FIELD_HEIGHT;
 
 // ---- The window: how it looks when it opens
 // Its class, which docks and taskbars match with the desktop entry.
@@ -57,3 +54,9 @@ int windowScale(int desktopWidth, int desktopHeight);
 int initGame();
 // Closes the mixer, SDL and the font library, and says so.
 void quitGame();
+
+// Should the connection to the display be lost once the window is open, the
+// game calls save, closes the sound device, says "Lost the connection to the
+// display." and ends with status 1 at once, leaving SDL as it stands (its
+// shut-down would wait on the dead connection). Set before initGame.
+void setSaveOnDisplayLoss(void (*save)());

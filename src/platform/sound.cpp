@@ -2,15 +2,37 @@
 #include "sound.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
-#include "init.h"
+#include "failure.h"
+
+SND_Data hitSound = {};
+SND_Data wallSound = {};
 
 namespace {
 constexpr int AUDIO_FREQUENCY = 44100;
 constexpr int AUDIO_OUTPUT_CHANNELS = 2;
 constexpr int AUDIO_CHUNK_SIZE = 4096;
 constexpr Uint32 SILENCE_POLL_MS = 100;
+
+// The mixer's line for a call that failed.
+Status mixerFailure(const char *call) { return {std::string(call) + ": " + SDL_GetError()}; }
+
+// The two steps of a play. Volume and position are set anew for every play,
+// since channels are shared.
+Status positionEffect(const SND_Data &sound) {
+    Mix_Volume(sound.channel, sound.volume);
+    if (Mix_SetPosition(sound.channel, sound.angle, sound.distance) == 0)
+        return mixerFailure("Mix_SetPosition");
+    return {};
+}
+
+Status startEffect(const SND_Data &sound) {
+    if (Mix_PlayChannel(sound.channel, sound.chunk, sound.loops) == -1)
+        return mixerFailure("Mix_PlayChannel");
+    return {};
+}
 } // namespace
 
 int initSound() {
@@ -28,9 +50,15 @@ int initSound() {
     return 0;
 }
 
-void playEffect(SND_Data &sound) {
-    if (playSound(&sound) != 0)
+void playEffect(const SND_Data &sound) {
+    if (const Status positioned = positionEffect(sound); !positioned.ok()) {
+        puts(positioned.error.c_str());
+        return;
+    }
+    if (const Status started = startEffect(sound); !started.ok()) {
+        puts(started.error.c_str());
         printf("Mix_PlayChannel: %s\n", SDL_GetError());
+    }
 }
 
 void playMatchSounds(FrameSounds sounds) {
@@ -51,15 +79,11 @@ void waitUntilSilent() {
 }
 
 int playSound(SND_Data *sound) {
-    // Volume and position are set anew for every play, since channels are shared.
-    Mix_Volume(sound->channel, sound->volume);
-    if (Mix_SetPosition(sound->channel, sound->angle, sound->distance) == 0) {
-        printf("Mix_SetPosition: %s\n", SDL_GetError());
-        return 1;
-    }
-    if (Mix_PlayChannel(sound->channel, sound->chunk, sound->loops) == -1) {
-        printf("Mix_PlayChannel: %s\n", SDL_GetError());
-        return 1;
-    }
-    return 0;
+    Status played = positionEffect(*sound);
+    if (played.ok())
+        played = startEffect(*sound);
+    if (played.ok())
+        return 0;
+    puts(played.error.c_str());
+    return 1;
 }

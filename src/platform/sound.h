@@ -27,14 +27,22 @@ constexpr Uint8 EFFECT_VOLUME = 255;
 constexpr Sint16 ANGLE_RIGHT = 90;
 constexpr Sint16 ANGLE_LEFT = 270;
 
+// The match's effects: the paddle hit (its angle set before each play to the
+// paddle's side) and the wall bounce. The match loads their chunks when it
+// starts and frees them when it ends.
+extern SND_Data hitSound;
+extern SND_Data wallSound;
+
 // Prints the mixer version line, opens the audio device (44.1 kHz, 16-bit
 // stereo) and allocates the channels. Returns 0, or 1 after printing why not.
 // Called once by initGame.
 int initSound();
 
-// playSound for the match and the menu, which add their own line when the
-// effect could not be played, and carry on.
-void playEffect(SND_Data &sound);
+// playSound for the match and the menu, which carry on when the effect could
+// not be played. A positioning that fails prints its one line (nothing was
+// played); a play that fails prints the mixer's line, then the caller's own
+// "Mix_PlayChannel: ..." line, as the match and the menu always have.
+void playEffect(const SND_Data &sound);
 // Plays a frame's sounds on the match's records: the wall bounce, then a
 // paddle hit with hitSound on that paddle's side of the stereo field.
 void playMatchSounds(FrameSounds sounds);

@@ -13,12 +13,8 @@
 namespace {
 // Every local match of this run, when --record names a file.
 MatchRecorder localRecorder;
-
-// Writes all the bytes and pushes them to the disk.
-bool writeDurably(FILE *file, const std::string &bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-           std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-}
+// The recorder whose match is being played, if any.
+MatchRecorder *recording = nullptr;
 } // namespace
 
 MatchEnd currentMatchEnd() {
@@ -32,55 +28,76 @@ MatchEnd currentMatchEnd() {
 }
 
 MatchRecorder::~MatchRecorder() {
+    if (recording == this)
+        recording = nullptr;
     if (file_ != nullptr)
         std::fclose(file_);
 }
 
 Status MatchRecorder::open(const std::string &path) {
     path_ = path;
+    failed_ = {};
     file_ = std::fopen(path.c_str(), "wb");
-    if (file_ != nullptr && writeDurably(file_, encodeReplayHeader(GAME_VERSION)))
+    if (file_ == nullptr)
+        return {"Replay file " + path_ + ": cannot be written: " + std::strerror(errno)};
+    if (write(encodeReplayHeader(GAME_VERSION), true))
         return {};
-    return cannotWrite();
+    std::fclose(file_);
+    file_ = nullptr;
+    return failed_;
 }
 
-Status MatchRecorder::cannotWrite() {
-    const Status failed{"Replay file " + path_ + ": cannot be written: " + std::strerror(errno)};
-    if (file_ != nullptr)
-        std::fclose(file_);
-    file_ = nullptr; // a part of a record would spoil every later one
-    return failed;
+bool MatchRecorder::write(const std::string &bytes, bool sync) {
+    if (!failed_.ok())
+        return false;
+    if (bytes.empty() && !sync)
+        return true;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() &&
+                         std::fflush(file_) == 0 && (!sync || fsync(fileno(file_)) == 0);
+    if (!written) // a part of a piece would spoil every later one
+        stop(std::string("cannot be written: ") + std::strerror(errno));
+    return written;
+}
+
+void MatchRecorder::stop(const std::string &why) {
+    failed_ = {"Replay file " + path_ + ": " + why};
 }
 
 void MatchRecorder::beginMatch(const MatchStart &start) {
-    match_ = RecordedMatch{};
-    match_.start = start;
-    overlongFrameMs_ = 0;
+    recording = this;
+    write(match_.start(start), false);
 }
 
 void MatchRecorder::addFrame(const FrameInput &input, int elapsedMs) {
+    if (!failed_.ok())
+        return;
     if (elapsedMs < 0 || elapsedMs > MAX_RECORDED_FRAME_MS) {
-        if (overlongFrameMs_ == 0)
-            overlongFrameMs_ = elapsedMs;
+        if (write(match_.rest(), true))
+            stop("a frame of " + std::to_string(elapsedMs) +
+                 " ms cannot be recorded: the recording ends before it");
         return;
     }
-    match_.frames.push_back({encodeFrameInput(input), static_cast<uint8_t>(elapsedMs)});
+    write(match_.addFrame({encodeFrameInput(input), static_cast<uint8_t>(elapsedMs)}), false);
 }
 
 Status MatchRecorder::finishMatch(const MatchEnd &end) {
-    if (overlongFrameMs_ != 0)
-        return {"Replay file " + path_ + ": a match with a frame of " +
-                std::to_string(overlongFrameMs_) + " ms is left out"};
-    match_.end = end;
-    return writeDurably(file_, encodeMatchRecord(match_)) ? Status{} : cannotWrite();
+    if (recording == this)
+        recording = nullptr;
+    if (write(match_.end(end), true))
+        return {};
+    std::fclose(file_);
+    file_ = nullptr;
+    return failed_;
 }
 
-bool startRecording(const std::string &path) {
-    const Status opened = localRecorder.open(path);
-    if (!opened.ok())
-        fprintf(stderr, "%s\n", opened.error.c_str());
-    return opened.ok();
+void MatchRecorder::saveCutOff() { write(match_.rest(), true); }
+
+void saveRecordingCutOff() {
+    if (recording != nullptr)
+        recording->saveCutOff();
 }
+
+Status startRecording(const std::string &path) { return localRecorder.open(path); }
 
 void recordMatchStart(const MatchStart &start) {
     if (localRecorder.isOpen())

@@ -15,10 +15,12 @@
 // generator's state and matchHash(). Taken after the last frame.
 MatchEnd currentMatchEnd();
 
-// Writes matches to a replay file, one whole record per match, flushed to
-// the disk as the match ends: the file is complete after each match, also
-// when the game is killed later. Use: open once, then for every match
-// beginMatch, addFrame for each frame run, finishMatch.
+// Writes matches to a replay file while they are played: a match's start as
+// it begins, its frames a block at a time (each second of play, see
+// replayfile.h), its end as it ends, synced to the disk then. A game killed
+// mid-match leaves the file holding that match cut off, less than a second of
+// play before the kill, and every match before it whole. Use: open once, then
+// for every match beginMatch, addFrame for each frame run, finishMatch.
 class MatchRecorder {
   public:
     MatchRecorder() = default;
@@ -32,26 +34,36 @@ class MatchRecorder {
     bool isOpen() const { return file_ != nullptr; }
     void beginMatch(const MatchStart &start);
     // A frame as the rules ran it: its commands and its length, 0 to
-    // MAX_RECORDED_FRAME_MS (a longer frame leaves the match out of the file).
+    // MAX_RECORDED_FRAME_MS (a longer frame ends the recording before it,
+    // with the match cut off there).
     void addFrame(const FrameInput &input, int elapsedMs);
-    // Appends the match and its end state to the file; after a failed write
-    // the recorder is closed.
+    // Appends the rest of the match and its end state to the file. After a
+    // failed write or a frame too long, says so instead and closes the file.
     Status finishMatch(const MatchEnd &end);
+    // The game ends at once, mid-match: the frames of no block yet go to the
+    // file, synced, which then holds the match cut off at its last frame.
+    void saveCutOff();
 
   private:
-    // Closes the file after a failed write and returns the line that says so.
-    Status cannotWrite();
+    // Writes the bytes, synced when asked; false after saying so in failed_.
+    bool write(const std::string &bytes, bool sync);
+    // Stops recording before the frames to come, keeping the line that says why.
+    void stop(const std::string &why);
 
     FILE *file_ = nullptr;
     std::string path_;
-    RecordedMatch match_;
-    int overlongFrameMs_ = 0; // the first frame too long to keep, 0 when none
+    MatchRecordEncoder match_; // the match being recorded
+    Status failed_;            // why the recording stopped, told by finishMatch
 };
 
+// The game ends at once (its display is gone): the match being recorded, if
+// any, is saved cut off at its last frame (MatchRecorder::saveCutOff).
+void saveRecordingCutOff();
+
 // ---- The local matches of this run (--record FILE)
-// Opens the file that every match of this run is written to. false after
-// printing why it cannot (on standard error).
-bool startRecording(const std::string &path);
+// Opens the file that every match of this run is written to; the error
+// names the file and what went wrong.
+Status startRecording(const std::string &path);
 // The match loop's hooks; they do nothing unless startRecording succeeded.
 void recordMatchStart(const MatchStart &start);
 void recordFrame(const FrameInput &input, int elapsedMs);

@@ -17,11 +17,22 @@ bool runRecordedMatch(const RecordedMatch &match,
                       const std::function<bool(const RecordedFrame &)> &beforeFrame,
                       const std::function<void(FrameSounds)> &afterFrame);
 
-// Runs one match silently and says whether it ends in the recorded end
-// state. Needs no SDL.
+// The exit status of --verify, and of --replay shown to the end, when the
+// recording is cut off (the game was killed mid-match) and all it holds plays
+// as recorded: every match before the cut whole, the last one to its last
+// frame.
+constexpr int CUT_OFF_STATUS = 3;
+
+// Runs one match silently and says whether it plays as recorded: to its
+// recorded end state, or, cut off, to its last frame without ending sooner.
+// Needs no SDL.
 bool replaysAsRecorded(const RecordedMatch &match);
 
-// Runs every match of the file, printing one line for each: its final score
-// and whether its end state is the recorded one. 0 when all are, 1 when one
-// is not or the file cannot be read (one line on standard error).
+// Prints the line of the match numbered `number` (from 1) that has just run:
+// its score, its length, and whether it played as recorded or was cut off.
+void printMatchLine(size_t number, const RecordedMatch &match, bool asRecorded);
+
+// Runs every match of the file, printing one line for each. 0 when all play
+// as recorded, CUT_OFF_STATUS when they do but the last is cut off, 1 when
+// one does not or the file cannot be read (one line on standard error).
 int verifyRecordedMatches(const std::string &path);

@@ -1,12 +1,13 @@
 // The ball's rules of motion.
 #include "ball.h"
 
+#include "commands.h"
 #include "randgen.h"
 
 namespace {
-constexpr int FIELD_WIDTH = 320;
-constexpr int CENTRE_X = 160;
-constexpr int CENTRE_Y = 120;
+// The ball is served from the field's centre.
+constexpr int CENTRE_X = FIELD_WIDTH / 2;
+constexpr int CENTRE_Y = FIELD_HEIGHT / 2;
 constexpr int TOP_WALL_Y = 12;     // highest row the ball's top may reach
 constexpr int BOTTOM_WALL_Y = 229; // the ball's bottom stops here
 // The countdown falls by the time factor divided by this in every move.

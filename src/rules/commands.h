@@ -2,8 +2,8 @@
 // shares: a frame's commands (FrameInput) and their encoding as a byte of
 // buttons, which the replay file keeps for each frame, the packets carry for
 // each player and rollback keeps for each side; what a match starts from
-// (MatchStart); and the limits the rules set (score, balls, frame length).
-// No SDL: the replay reader and the packet reader are fuzzed with this alone.
+// (MatchStart); and the limits the rules set (score, balls, field, frame
+// lengths). No SDL: the replay reader and the packet reader are fuzzed with this alone.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,13 @@ constexpr int BALL_TYPES = 4;
 // exactly this long online; a frame's step is then several pixels (so
 // truncating it to whole pixels loses little) and the game spins no core.
 constexpr int FRAME_PERIOD_MS = 22;
+// The longest frame a local match runs: the frame clock counts a longer one
+// (the process stopped, the machine suspended) as a match's first frame, and
+// a recording refuses a longer one.
+constexpr int LONGEST_FRAME_MS = 250;
+// The field, in pixels: the screen takes its size from it.
+constexpr int FIELD_WIDTH = 320;
+constexpr int FIELD_HEIGHT = 240;
 
 // One frame's commands for the match, whatever their source: the keys and
 // pads, a recording or the network. Index 0 is player 1 (the left paddle), 1

@@ -23,9 +23,11 @@ constexpr Sint16 PADDLE_SPRITE_Y = 1;
 constexpr Uint16 PADDLE_WIDTH = 11;
 constexpr Uint16 PADDLE_HEIGHT = 50;
 constexpr Sint16 PADDLE_BODY_Y = 6; // half of it is the travel margin
+// The left paddle stands 1 pixel in from the field's left edge, the right
+// one 2 pixels in from its right edge; both start level with its centre.
 constexpr Sint16 LEFT_PADDLE_X = 1;
-constexpr Sint16 RIGHT_PADDLE_X = 318 - PADDLE_WIDTH;
-constexpr Sint16 PADDLE_START_Y = 120 - PADDLE_HEIGHT / 2;
+constexpr Sint16 RIGHT_PADDLE_X = FIELD_WIDTH - 2 - PADDLE_WIDTH;
+constexpr Sint16 PADDLE_START_Y = FIELD_HEIGHT / 2 - PADDLE_HEIGHT / 2;
 
 // The four balls lie in one row of the sheet, 1 pixel apart.
 constexpr Sint16 BALL_SPRITE_FIRST_X = 1;
@@ -40,9 +42,9 @@ constexpr Uint16 BALL_SIZE = 12;
 // returns the ball on the way.
 constexpr int LONGEST_SINGLE_STEP_MS = 2 * FRAME_PERIOD_MS;
 
-// The computer aims at the screen's middle row while the ball waits, and
+// The computer aims at the field's middle row while the ball waits, and
 // slows down over its last pixels: never faster than this.
-constexpr int AI_TARGET_WHILE_WAITING = 120;
+constexpr int AI_TARGET_WHILE_WAITING = FIELD_HEIGHT / 2;
 constexpr int AI_MAX_SPEED = 11;
 
 // While the ball waits, each frame draws the serve direction anew: one of the

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-// Seeds the generator from the wall clock (seconds, cut to 32 bits).
-// Called once by main before anything draws a number.
+// Seeds the generator from the wall clock (seconds, cut to 32 bits). Called
+// once at the start of a run that plays matches (the menu's, and the online
+// host's, which draws the match's seed), before anything draws a number.
 void initRandom();
 
 // Advances the generator one step and returns a number from 0 to n - 1.
