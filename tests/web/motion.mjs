@@ -17,7 +17,8 @@ export function sampleMotion(page, ms) {
     const scratch = new OffscreenCanvas(WIDTH, HEIGHT).getContext('2d', { willReadFrequently: true });
     scratch.drawImage(field, 0, 0);
     const background = scratch.getImageData(0, 0, WIDTH, HEIGHT).data;
-    const canvas = document.getElementById('canvas').getContext('2d', { willReadFrequently: true });
+    // Read through a copy: the page's own canvas is only drawn on.
+    const canvas = document.getElementById('canvas');
     const ballIn = (pixels) => {
       let fromX = WIDTH, toX = -1, fromY = HEIGHT, toY = -1;
       for (let y = FIELD_FROM_Y; y < HEIGHT; y++) {
@@ -48,7 +49,8 @@ export function sampleMotion(page, ms) {
     await new Promise((done) => {
       const end = performance.now() + ms;
       const look = (time) => {
-        const pixels = canvas.getImageData(0, 0, WIDTH, HEIGHT).data;
+        scratch.drawImage(canvas, 0, 0);
+        const pixels = scratch.getImageData(0, 0, WIDTH, HEIGHT).data;
         samples.push({ time, ball: ballIn(pixels), paddles: PADDLES.map((paddle) => paddleTop(pixels, paddle)) });
         if (time < end) requestAnimationFrame(look);
         else done();

@@ -8,7 +8,7 @@
 // the font file must fail as the native game does. Then, in Chromium and in Firefox ESR, a browser that
 // never starts its audio plays from a pad and the keys in a small window.
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -262,9 +262,9 @@ test('the web build plays as the native game does', async (t) => {
   assert.ok(differingPixels(await web.canvasPixels(page), resumed, FIELD.fromX, FIELD.toX).length > 0,
             'the ball moves again once P resumes the match');
 
-  // Escape; a new one-player match (no player can reach five points before
-  // its ball has flown MOTION_MS): the ball's motion as the display shows
-  // it, and its pace.
+  // Escape; a new one-player match, which no player can win before its
+  // ball has flown MOTION_MS: the ball's motion as the display shows it,
+  // and its pace.
   await web.press(page, 'Escape');
   await web.waitForLine(lines, SHOWING_MENU, matches + 1);
   await web.press(page, 'Enter');
@@ -294,9 +294,11 @@ test('the web build plays as the native game does', async (t) => {
     for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
     return text;
   }, RECORDING), 'latin1'));
-  const verified = execFileSync(NATIVE_GAME, ['--verify', recorded], { cwd: ROOT, encoding: 'utf8' }).trim().split('\n');
-  assert.equal(verified.length, matches, verified.join('\n'));
-  assert.ok(verified.every((line) => line.endsWith('end state as recorded')), verified.join('\n'));
+  const verify = spawnSync(NATIVE_GAME, ['--verify', recorded], { cwd: ROOT, encoding: 'utf8' });
+  const verified = verify.stdout.trim().split('\n');
+  assert.equal(verify.status, 0, verify.stdout + verify.stderr);
+  assert.equal(verified.length, matches, verify.stdout);
+  assert.ok(verified.every((line) => line.endsWith('end state as recorded')), verify.stdout);
   await web.press(page, 'Enter'); // "Play again"
   await web.waitForLine(lines, SHOWING_MENU, matches + 2);
 
