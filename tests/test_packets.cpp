@@ -23,24 +23,32 @@ template <typename Change> std::vector<uint8_t> edited(std::vector<uint8_t> byte
 
 TEST(Packets, ReadBackAsWritten) {
     Packet p;
-    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull}), p));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{7, "1.2.3", 0x0123456789abcdefull, 0xfffffffeu}), p));
+    EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules, p.hello.sentMs),
+              std::make_tuple(7, "1.2.3", 0x0123456789abcdefull, 0xfffffffeu));
+    ASSERT_TRUE(reads(writePacket(HelloPacket{3, "1.2", 5}), p)); // before clocks
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion, p.hello.rules),
-              std::make_tuple(7, "1.2.3", 0x0123456789abcdefull));
+              std::make_tuple(3, "1.2", 5u));
     ASSERT_TRUE(reads(writePacket(HelloPacket{2, "0.9"}), p)); // before fingerprints
     EXPECT_EQ(std::tie(p.hello.protocol, p.hello.gameVersion), std::make_tuple(2, "0.9"));
-    ASSERT_TRUE(reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}}), p));
-    EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType),
-              std::make_tuple(-123456789, 2, 3));
+    ASSERT_TRUE(
+        reads(writePacket(StartPacket{{-123456789, ONLINE_PLAYERS, 3}, 0xfedcba98u, 7}), p));
+    EXPECT_EQ(std::tie(p.start.start.seed, p.start.start.players, p.start.start.ballType,
+                       p.start.sinceStartMs, p.start.echoMs),
+              std::make_tuple(-123456789, 2, 3, 0xfedcba98u, 7u));
     // The most inputs a packet holds, the last of them in the sender's last frame.
     const std::vector<uint8_t> inputs(MAX_INPUTS_PER_PACKET, ALL_FRAME_BUTTONS);
-    ASSERT_TRUE(reads(writePacket(InputsPacket{100000, 99990, 100000 - 64, inputs, 99990,
-                                               0x89abcdefu, 100000, 0xfedcba9876543210ull}),
-                      p));
+    // The hash of the newest frame checked, a lost sync in the sender's last frame.
+    ASSERT_TRUE(reads(
+        writePacket(InputsPacket{100000, 99990, 100000 - 64, inputs, 99990, 0x89abcdefu, 99990,
+                                 0xfedcba9876543210ull, Verdict::SyncLost, 99999, true}),
+        p));
     const InputsPacket &in = p.inputs;
     EXPECT_EQ(std::make_tuple(in.senderFrames, in.receivedFrames, in.firstFrame, in.checkedFrames,
-                              in.inputsCheck, in.hashedFrames, in.stateHash),
-              std::make_tuple(100000u, 99990u, 100000u - 64, 99990u, 0x89abcdefu, 100000u,
-                              0xfedcba9876543210ull));
+                              in.inputsCheck, in.hashedFrames, in.stateHash, in.verdict,
+                              in.syncLostFrame, in.ended),
+              std::make_tuple(100000u, 99990u, 100000u - 64, 99990u, 0x89abcdefu, 99990u,
+                              0xfedcba9876543210ull, Verdict::SyncLost, 99999u, true));
     EXPECT_EQ(in.inputs, inputs);
 }
 
@@ -61,12 +69,14 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; })},
         {"a Hello of protocol 2 with a fingerprint",
          edited(writePacket(HelloPacket{2, "1"}), byteMore)},
+        {"a Hello of protocol 3 with a clock",
+         edited(writePacket(HelloPacket{3, "1"}), [](auto &b) { b.resize(b.size() + 4); })},
         {"an empty version", writePacket(HelloPacket{1, ""})},
         {"a version too long",
          writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},
         {"a ball that does not exist", writePacket(StartPacket{{1, ONLINE_PLAYERS, BALL_TYPES}})},
         {"a match for one player", writePacket(StartPacket{{1, 1, 0}})},
-        {"a Start cut short", {2, 1, 2, 3, 4}},
+        {"a Start cut short", edited(writePacket(StartPacket{{1, ONLINE_PLAYERS, 0}}), byteLess)},
         {"inputs with a byte more", edited(oneInput, byteMore)},
         {"inputs with a byte less", edited(oneInput, byteLess)},
         {"an input with unknown bits",
@@ -77,9 +87,18 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a first frame after the sender's frames", writePacket(InputsPacket{10, 0, 11, {}})},
         {"sender frames past the limit", writePacket(InputsPacket{FRAME_LIMIT, 0, 0, {0}})},
         {"received frames past the limit", writePacket(InputsPacket{5, FRAME_LIMIT, 0, {0}})},
-        {"a check of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 11})},
-        {"a hash of frames not run", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 11, 7})},
+        {"a check of frames not run", writePacket(InputsPacket{10, 11, 9, {0}, 11})},
+        {"a check of frames not received", writePacket(InputsPacket{10, 5, 9, {0}, 6})},
+        {"a hash of frames not checked", writePacket(InputsPacket{10, 10, 9, {0}, 5, 0, 6, 7})},
         {"a hash of no frame", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 7})},
+        {"an unknown verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 3; })},
+        {"an unknown bit beside the verdict",
+         edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x09; })},
+        {"an end without a verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x04; })},
+        {"a lost sync in a frame not run",
+         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::SyncLost, 10})},
+        {"a frame without a lost sync",
+         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::Agreed, 1})},
     };
     for (const auto &c : cases) {
         Packet packet;

@@ -1,8 +1,8 @@
 // Replays: matches recorded through MatchRecorder replay to their recorded
-// end, the file holds each second of play as it is played and a file cut
-// anywhere a match cut off, a changed seed, pace or length is seen, and
-// damaged files are refused with one line and status 1. The rules and the
-// recordings alone: this program links no SDL library.
+// end, each second of play is in the file as it is played, cut anywhere it
+// holds a match cut off, a changed seed, pace or length is seen, and damaged
+// files are refused with one line and status 1. The rules and the recordings
+// alone: this program links no SDL library.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -14,7 +14,6 @@ namespace {
 constexpr int32_t SEED = 20261208;
 constexpr uint32_t NOBODY_LEAVES = UINT32_MAX;
 constexpr uint32_t CUT_FRAMES = 400, WHOLE_MATCH_FRAMES = 5000;
-constexpr uint32_t HISTORY_FRAMES = 128; // the frames Rollback keeps
 
 // How the other player's inputs reach the local side, and what they are.
 struct Delivery {
@@ -135,8 +134,39 @@ TEST_F(RollbackTest, InputsThatContradictWhatIsKnownOrLieBeyondTheWindowAreRefus
     }
 }
 
-TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldStopsTheGame) {
-    const Rollback rollback(0);
-    EXPECT_DEATH(rollback.inputsOf(HISTORY_FRAMES + 3), "read frame 131 from a slot of frame");
+TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldMakesItFaulty) {
+    startMatch();
+    Rollback rollback(0);
+    rollback.advance(0);
+    rollback.inputsOf(0);
+    EXPECT_FALSE(rollback.faulty());
+    rollback.inputsOf(HISTORY_FRAMES); // the same slot, another frame
+    EXPECT_TRUE(rollback.faulty());
+}
+
+// The newest acknowledgement stands, lower or not, so that a forged one
+// costs one packet; one lower than the inputs kept is a stale packet's.
+TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
+    constexpr uint32_t FRAMES = 120, KEPT = HISTORY_FRAMES - MAX_PREDICTION_FRAMES - 1;
+    // Lower than the one before: the oldest input kept, one no longer kept;
+    // past the frames run (a correction ended the match sooner).
+    const std::pair<uint32_t, uint32_t> acknowledgedAndAfter[] = {
+        {FRAMES - KEPT, FRAMES - KEPT}, {FRAMES - KEPT - 1, FRAMES}, {FRAMES + 5, FRAMES + 5}};
+    for (const auto &[acknowledged, after] : acknowledgedAndAfter) {
+        SCOPED_TRACE(acknowledged);
+        startMatch();
+        Rollback rollback(0);
+        const uint8_t none = 0;
+        for (uint32_t frame = 0; frame < FRAMES; ++frame) {
+            ASSERT_TRUE(rollback.receiveRemote(frame, &none, 1));
+            rollback.acknowledge(frame);
+            rollback.advance(0);
+        }
+        rollback.acknowledge(FRAMES);
+        rollback.acknowledge(acknowledged);
+        EXPECT_EQ(rollback.acknowledgedFrames(), after);
+        rollback.unacknowledgedInputs(MAX_PREDICTION_FRAMES);
+        EXPECT_FALSE(rollback.faulty());
+    }
 }
 } // namespace

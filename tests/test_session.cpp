@@ -1,5 +1,5 @@
 // Two online sessions through a simulated network, on a fake clock that wraps
-// mid-match: how each side ends, the two in step after a stall, the true sounds heard.
+// mid-match: how each side ends, the two in step, the true sounds heard.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,16 +18,22 @@ constexpr uint32_t CLOCK_START = 0xffffffffu - 10000; // wraps 10 s into the ses
 constexpr uint32_t RESEND_MS = 200;                   // a lost reliable packet's next try
 constexpr uint32_t NEVER = 0xffffffffu;
 constexpr int32_t TAMPERED_SEED = 12345;
+// Outages that begin when the match reaches a point rather than at a time.
+constexpr uint32_t AT_END = NEVER - 1;     // as the first side settles the end
+constexpr uint32_t AT_VERDICT = NEVER - 2; // after the first packet with a verdict
 
 struct Network {
     uint32_t now, delayMs, jitterMs;
     double loss;
-    uint32_t outageFrom, outageMs;                       // from CLOCK_START
-    std::function<void(std::vector<uint8_t> &)> rewrite; // of what goes to the joining side
+    uint32_t outageFrom, outageMs; // from CLOCK_START
+    std::function<bool(std::vector<uint8_t> &)>
+        rewrite; // of what goes to the joining side; false: lost
+    uint32_t toHostLostFrom = NEVER, toHostLostMs = 0; // the joining side's packets only
+    bool tampered = false;
     std::mt19937 random{20261209};
 
     bool lostAt(uint32_t t) {
-        return t - (CLOCK_START + outageFrom) < outageMs ||
+        return (outageFrom < AT_VERDICT && t - (CLOCK_START + outageFrom) < outageMs) ||
                std::uniform_real_distribution<>(0, 1)(random) < loss;
     }
 };
@@ -39,13 +45,20 @@ class SimLink : public Link {
     SimLink *peer = nullptr;
 
     void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
+        Packet packet;
+        const bool firstVerdict =
+            net_.outageFrom == AT_VERDICT && readPacket(data.data(), data.size(), packet) &&
+            packet.type == PacketType::Inputs && packet.inputs.verdict != Verdict::None;
+        if (firstVerdict) // it goes; whatever is sent from now on is lost
+            net_.outageFrom = net_.now - CLOCK_START;
         uint32_t due = net_.now;
         while (reliable && net_.lostAt(due)) // tried until it passes, and kept in order
             due += RESEND_MS;
-        if (!reliable && net_.lostAt(due))
+        const bool toHostLost =
+            !toJoiner_ && due - (CLOCK_START + net_.toHostLostFrom) < net_.toHostLostMs;
+        if (!reliable && !firstVerdict &&
+            (net_.lostAt(due) || toHostLost || (toJoiner_ && !net_.rewrite(data))))
             return;
-        if (!reliable && toJoiner_)
-            net_.rewrite(data);
         due += net_.delayMs - net_.jitterMs + net_.random() % (2 * net_.jitterMs + 1);
         reliableDue_ = reliable ? std::max(due, reliableDue_) : reliableDue_;
         peer->inbox_.emplace(reliable ? reliableDue_ : due, std::make_pair(event, std::move(data)));
@@ -56,6 +69,15 @@ class SimLink : public Link {
         const LinkEvent event = inbox_.begin()->second.first;
         data = inbox_.begin()->second.second;
         inbox_.erase(inbox_.begin());
+        if (!toJoiner_ && event == LinkEvent::Disconnected && !answered_) {
+            // As NetLink does, a joining side dropped before the host said a
+            // word connects anew.
+            up_ = false;
+            deliver(LinkEvent::Connected, {}, true);
+            peer->deliver(LinkEvent::Connected, {}, true);
+            return LinkEvent::None;
+        }
+        answered_ = answered_ || event == LinkEvent::Received;
         up_ = up_ ? event != LinkEvent::Disconnected : event == LinkEvent::Connected;
         return event;
     }
@@ -77,22 +99,40 @@ class SimLink : public Link {
 
   private:
     Network &net_;
-    bool toJoiner_, up_ = false;
+    bool toJoiner_, up_ = false, answered_ = false;
     uint32_t reliableDue_ = 0;
     std::multimap<uint32_t, std::pair<LinkEvent, std::vector<uint8_t>>> inbox_;
 };
 
+// What goes wrong: a side stalls for 2 s, 8 s in; the joining side's state
+// parts after frame tamperBy (LEAVE_AFTER_PART later it leaves); its rules
+// differ; or the relay tampers with the packets to the joining side, from the
+// first one sent TAMPER_AT_MS in.
+enum class Tamper {
+    None,
+    HostStalls,
+    JoinerStalls,
+    Parts,
+    OtherRules,
+    FlipInput,   // the host's newest input changes, once
+    AckSent,     // once: all the joining side sent is held, + tamperBy (its packets lost around)
+    Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
+    StripInputs, // all carry the host's checks but no input
+    LoseStarts,  // every Start sent in the first tamperBy ms is lost (from the start)
+};
+constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
+
 struct Case {
     const char *name;
     uint32_t delayMs, jitterMs, lossPercent, outageFrom, outageMs;
-    int stalledSide;    // for 2 s, 8 s in; -1: none
-    uint32_t partFrame; // the joining side's state parts after it; LEAVE_AFTER_PART later it leaves
-    uint32_t changeFrame;   // an input to the joining side after it is changed on its way, or NEVER
-    bool otherRules;        // the joining side's rules have another fingerprint
-    SessionEnd end;         // on both sides
+    Tamper tamper;
+    uint32_t tamperBy;
+    SessionEnd end;         // on both sides; NoAnswer: the host waits for another player
     uint32_t syncLostFrame; // when the end is SyncLost and the frame is known
-    bool shallow; // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
+    bool shallow;   // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
+    int badPackets; // the joining side drops and counts, or ANY
 };
+constexpr int ANY = -1;
 
 constexpr uint32_t LEAVE_AFTER_PART = 28;
 constexpr uint32_t STALL_FROM_MS = 8000, STALL_MS = 2000, IN_STEP_MS = 1000;
@@ -106,6 +146,9 @@ struct Side {
     int side;
     MatchSnapshot state{};
     std::vector<FrameInput> settled; // the settled frames' inputs, as a recording keeps them
+    uint32_t startedMs = NEVER;
+    bool closed = false;
+    bool done() const { return session.end() != SessionEnd::None && !session.confirming(); }
 };
 
 int count(FrameSounds sounds) { return static_cast<int>(std::bitset<8>(sounds).count()); }
@@ -125,65 +168,137 @@ uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
                          : (side == 0 ? BUTTON_DOWN_1 : BUTTON_DOWN_2);
 }
 
+// Whether the relay lets a packet to the joining side through, as the case
+// tampers with it (joinerFrames: the frames it has run, and sent).
+bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint8_t> &data) {
+    const uint32_t ms = net.now - CLOCK_START;
+    Packet packet;
+    if (c.tamper < Tamper::FlipInput || !readPacket(data.data(), data.size(), packet))
+        return true;
+    if (c.tamper == Tamper::LoseStarts)
+        return packet.type != PacketType::Start || ms >= c.tamperBy;
+    InputsPacket &in = packet.inputs;
+    if (packet.type != PacketType::Inputs || ms < TAMPER_AT_MS ||
+        (net.tampered && c.tamper != Tamper::StripInputs))
+        return true;
+    net.tampered = true;
+    if (c.tamper == Tamper::FlipInput && !in.inputs.empty())
+        in.inputs.back() ^= BUTTON_UP_1;
+    if (c.tamper == Tamper::AckSent)
+        in.receivedFrames = joinerFrames + c.tamperBy;
+    if (c.tamper == Tamper::Window)
+        in.senderFrames = joinerFrames + MAX_PREDICTION_FRAMES + c.tamperBy;
+    if (c.tamper == Tamper::StripInputs) {
+        in.firstFrame = in.senderFrames;
+        in.inputs.clear();
+    }
+    data = writePacket(in);
+    return true;
+}
+
 TEST(Session, WholeMatchesThroughASimulatedNetwork) {
     using E = SessionEnd;
-    constexpr int NO = -1;
+    using T = Tamper;
+    constexpr int NO = -1; // no side stalls
     constexpr uint32_t N = NEVER;
+    // Outages just under and just over the silence the game's line promises
+    // to survive (4.5 s), less two periods of the packets that end it.
+    constexpr uint32_t PROMISED_MS = 4500;
+    constexpr uint32_t UNDER = PROMISED_MS - 2 * FRAME_PERIOD_MS, OVER = PROMISED_MS + 1;
     const Case cases[] = {
-        {"50 ms each way, 5 % lost", 50, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
-        {"125 ms each way, 5 % lost", 125, 10, 5, 0, 0, NO, N, N, 0, E::Finished, 0, 1},
-        {"a 2.9 s outage mid-match", 50, 10, 0, 9000, 2900, NO, N, N, 0, E::Finished, 0, 0},
-        {"a 2.9 s outage as it starts", 50, 0, 0, 40, 2900, NO, N, N, 0, E::Finished, 0, 1},
-        {"the handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, NO, N, N, 0, E::Finished, 0, 1},
-        {"a 3.3 s outage mid-match", 50, 10, 0, 9000, 3300, NO, N, N, 0, E::ConnectionLost, 0, 0},
-        {"the host stalls", 50, 10, 5, 0, 0, 0, N, N, 0, E::Finished, 0, 0},
-        {"the joining side stalls", 125, 10, 5, 0, 0, 1, N, N, 0, E::Finished, 0, 0},
-        {"parts after the last hash", 50, 10, 0, 0, 0, NO, 272, N, 0, E::SyncLost, 300, 1},
-        {"an input changed on its way", 50, 10, 0, 0, 0, NO, N, 200, 0, E::SyncLost, 0, 1},
-        {"rules that differ", 50, 10, 0, 0, 0, NO, N, N, 1, E::VersionMismatch, 0, 1},
+        {"50 ms, 5 % lost", 50, 10, 5, 0, 0, T::None, 0, E::Finished, 0, 1, 0},
+        {"125 ms, 5 % lost", 125, 10, 5, 0, 0, T::None, 0, E::Finished, 0, 1, 0},
+        {"outage under, mid", 50, 0, 0, 9000, UNDER, T::None, 0, E::Finished, 0, 0, 0},
+        {"outage over, mid", 50, 0, 0, 9000, OVER, T::None, 0, E::ConnectionLost, 0, 0, 0},
+        {"outage under, at the start", 50, 0, 0, 40, UNDER, T::None, 0, E::Finished, 0, 1, 0},
+        {"handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, T::None, 0, E::Finished, 0, 1, 0},
+        {"handshake lost to 9.5 s", 50, 0, 0, 0, 9500, T::None, 0, E::Finished, 0, 1, 0},
+        {"handshake lost to 10 s", 50, 0, 0, 0, 10000, T::None, 0, E::NoAnswer, 0, 1, 0},
+        {"Starts lost 1.5 s, 250 ms", 250, 0, 0, 0, 0, T::LoseStarts, 1500, E::Finished, 0, 1, 0},
+        {"outage under, end settled", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished, 0, 1, 0},
+        {"outage over, end settled", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost, 0, 1,
+         0},
+        {"outage under, first verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished, 0, 1,
+         0},
+        {"the host stalls", 50, 10, 5, 0, 0, T::HostStalls, 0, E::Finished, 0, 0, 0},
+        {"the joining side stalls", 125, 10, 5, 0, 0, T::JoinerStalls, 0, E::Finished, 0, 0, 0},
+        {"parts after the last hash", 50, 10, 0, 0, 0, T::Parts, 272, E::SyncLost, 300, 1, 0},
+        {"an input changed", 50, 10, 0, 0, 0, T::FlipInput, 0, E::SyncLost, 0, 1, ANY},
+        {"all sent held (forged)", 0, 0, 0, 0, 0, T::AckSent, 0, E::Finished, 0, 1, 0},
+        {"one more than sent held", 0, 0, 0, 0, 0, T::AckSent, 1, E::Finished, 0, 1, 1},
+        {"frames at the window", 0, 0, 0, 0, 0, T::Window, 0, E::Finished, 0, 1, 0},
+        {"frames past the window", 0, 0, 0, 0, 0, T::Window, 1, E::Finished, 0, 1, 1},
+        {"inputs withheld", 50, 0, 0, 0, 0, T::StripInputs, 0, E::ConnectionLost, 0, 1, ANY},
+        {"rules that differ", 50, 10, 0, 0, 0, T::OtherRules, 0, E::VersionMismatch, 0, 1, ANY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Network net{CLOCK_START,  c.delayMs,  c.jitterMs, c.lossPercent / 100.0,
                     c.outageFrom, c.outageMs, {}};
-        net.rewrite = [&c](std::vector<uint8_t> &data) {
-            Packet packet;
-            if (readPacket(data.data(), data.size(), packet) &&
-                packet.inputs.senderFrames == c.changeFrame && !packet.inputs.inputs.empty())
-                data.back() ^= BUTTON_UP_1;
-        };
         Side sides[2] = {{net, true, rulesFingerprint()},
-                         {net, false, rulesFingerprint() + c.otherRules}};
+                         {net, false, rulesFingerprint() + (c.tamper == T::OtherRules)}};
+        net.rewrite = [&c, &net, &sides](std::vector<uint8_t> &data) {
+            return tamper(c, net, sides[1].session.rollback().frames(), data);
+        };
+        if (c.tamper == T::AckSent) { // so that the host lacks what is said to be held
+            net.toHostLostFrom = TAMPER_AT_MS - ACK_LOSS_BEFORE_MS;
+            net.toHostLostMs = ACK_LOSS_MS;
+        }
         for (Side &side : sides) {
             side.link.peer = &sides[1 - side.side].link;
             side.link.deliver(LinkEvent::Connected, {}, true);
         }
 
-        while (sides[0].session.end() == E::None || sides[1].session.end() == E::None) {
+        // (A host whose player gave up waits for the next one.)
+        const int stalledSide = c.tamper == T::HostStalls     ? 0
+                                : c.tamper == T::JoinerStalls ? 1
+                                                              : NO;
+        const uint32_t partFrame = c.tamper == T::Parts ? c.tamperBy : N;
+        while (!sides[1].done() || (!sides[0].done() && c.end != E::NoAnswer)) {
             ASSERT_LT(++net.now - CLOCK_START, 400000u) << "the match never ended";
             const uint32_t ms = net.now - CLOCK_START;
             for (Side &side : sides) {
-                if (side.session.end() != E::None ||
-                    (c.stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
+                if (side.done() || (stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
                     continue;
                 restoreMatch(side.state);
                 side.session.receive(0);
                 const Rollback &rollback = side.session.rollback();
-                side.session.advance(keysOf(side.side, rollback.frames(), c.partFrame));
-                if (side.side == 1 && rollback.frames() > c.partFrame)
+                side.session.advance(keysOf(side.side, rollback.frames(), partFrame));
+                if (side.side == 1 && rollback.frames() > partFrame)
                     setRandomSeed(TAMPERED_SEED); // in every state from there, whatever runs again
                 while (side.settled.size() < rollback.settledFrames())
                     side.settled.push_back(rollback.inputsOf(side.settled.size()));
-                if (side.session.end() != E::None)
+                if (side.session.started() && side.startedMs == N)
+                    side.startedMs = ms;
+                if (net.outageFrom == AT_END && rollback.settledEnd())
+                    net.outageFrom = ms + 1; // what this side sent now still goes
+                if (side.done() && !side.closed) {
                     side.session.close(0);
+                    side.closed = true;
+                }
                 side.state = saveMatch();
             }
-            if (c.stalledSide != NO && ms - (STALL_FROM_MS + STALL_MS + IN_STEP_MS) < IN_STEP_MS) {
+            // In step from 1 s after a stall, or after a start whose first Starts were lost.
+            const uint32_t inStepFrom = stalledSide != NO ? STALL_FROM_MS + STALL_MS + IN_STEP_MS
+                                        : c.tamper == T::LoseStarts
+                                            ? sides[1].startedMs + IN_STEP_MS
+                                            : N;
+            if (inStepFrom != N && ms - inStepFrom < IN_STEP_MS) {
                 ASSERT_NEAR(sides[0].session.rollback().frames(),
                             sides[1].session.rollback().frames(), 2)
-                    << "apart at " << ms << " ms, 1 s after the stall";
+                    << "apart at " << ms << " ms";
             }
         }
+        if (c.badPackets != ANY) {
+            EXPECT_EQ(sides[1].session.stats().badPackets, c.badPackets);
+        }
+        if (c.end == E::NoAnswer) {
+            EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
+            EXPECT_EQ(sides[0].session.end(), E::None);
+            EXPECT_FALSE(sides[0].session.started());
+            continue;
+        }
+        EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());
         for (const Side &side : sides)
             EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
                       std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame

@@ -67,7 +67,7 @@ try {
 const { url: onlineUrl, signal } = await online.start();
 try {
   const turn = await online.startTurn();
-  for (const [what, proxy] of [['50 ms each way', await online.startLossyProxy(turn.port, { delayMs: 25, jitterMs: 0, loss: 0 })],
+  for (const [what, proxy] of [['50 ms each way', await online.startLossyProxy(turn.port, 0, 25, 0)],
                                ['the lossy proxy', await online.startLossyProxy(turn.port)]]) {
     const sides = await online.pair(onlineUrl, `${signal}&${turn.relayIce(proxy.port)}`);
     const [samples] = await Promise.all([sampleMotion(sides.guest.page, SAMPLE_MS),

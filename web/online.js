@@ -2,7 +2,10 @@
 // send; index.html?host hosts, index.html?join=ROOM joins. The game runs as
 // with --host or --join ROOM, and its online link (web/link_web.cpp) opens
 // the room through Module.korrinOnline below, which loads the signalling
-// code (korrin-online.js, from web/online/) only then.
+// code (korrin-online.js, from web/online/) only then. Beneath the picture
+// (#online, placed by fit() in page.js) the page shows the link while it can
+// be used, and what is happening in the players' words: the game's lines
+// for them ("korrin-line") and the link's news.
 //
 // Where the pages meet and how they connect: public MQTT brokers and public
 // STUN servers unless a site's online.json (beside index.html) or the
@@ -12,15 +15,24 @@
 // online.json: {"signal": ["wss://..."], "ice": {"iceServers": [...]}}.
 (function() {
   // Letters and digits a reader cannot mistake for one another; four groups
-  // of four of them (about 79 bits) cannot be guessed.
+  // of four of them (about 79 bits) cannot be guessed. A code is read
+  // without regard to case.
   const ROOM_ALPHABET = 'abcdefghjkmnpqrstuvwxyz23456789';
   const ROOM_GROUPS = 4, ROOM_GROUP_LENGTH = 4;
-  const ROOM_PATTERN = /^[A-Za-z0-9-]{1,64}$/;
+  const ROOM_PATTERN = /^[a-z0-9-]{1,64}$/;
+  // The room a host's tab waits in, kept while nobody has joined it: a
+  // reload, or a tab restored, waits in the same room, and the link already
+  // sent still works.
+  const KEPT_ROOM = 'korrin-tavrel-room';
+  // How long Copy says that it copied.
+  const COPIED_MS = 2000;
 
   const params = new URLSearchParams(location.search);
-  const joinRoom = params.get('join');
+  const joinRoom = params.has('join') ? params.get('join').toLowerCase() : null;
   const hosting = params.has('host');
   const section = document.getElementById('online');
+  const status = document.getElementById('online-status');
+  const invite = document.getElementById('online-invite');
 
   function makeRoom() {
     const random = crypto.getRandomValues(new Uint32Array(ROOM_GROUPS * ROOM_GROUP_LENGTH));
@@ -40,16 +52,34 @@
     return location.pathname + '?' + choice + (rest ? '&' + rest : '');
   }
 
-  section.querySelector('#online-play').addEventListener('click', () => {
+  // A new room, asked for: a match going on is left only if the player agrees.
+  document.getElementById('online-play').addEventListener('click', () => {
+    const playing = ['match', 'hold'].includes(document.documentElement.dataset.game);
+    if (playing && !window.confirm('Leave this match to play online?')) return;
+    sessionStorage.removeItem(KEPT_ROOM);
     location.href = pageWith('host');
   });
 
   if (!hosting && joinRoom === null) return; // a local game: nothing more to do
+  stage.classList.add('online');
+  section.hidden = false;
+
+  // The status line beneath the picture; the picture makes room for it.
+  function show(text) {
+    status.textContent = text;
+    fit();
+  }
+  function showInvite(shown) {
+    invite.hidden = !shown;
+    fit();
+  }
+
   if (joinRoom !== null && !ROOM_PATTERN.test(joinRoom)) {
-    section.querySelector('#online-status').textContent = 'That link names no room.';
+    show('That link names no room.');
     return;
   }
-  const room = hosting ? makeRoom() : joinRoom;
+  const room = hosting ? sessionStorage.getItem(KEPT_ROOM) ?? makeRoom() : joinRoom;
+  if (hosting) sessionStorage.setItem(KEPT_ROOM, room);
   Module.arguments = hosting ? ['--host'] : ['--join', room];
 
   // The brokers and ICE servers: the address, else online.json, else the defaults.
@@ -69,43 +99,89 @@
     };
   }
 
+  // What the link says beside the game's lines (NEWS in web/online/link.mjs).
+  const NEWS = hosting ? {
+    connecting: 'A player is connecting…',
+    failed: `A player could not connect. Waiting for a player in room ${room}.`,
+  } : {
+    connecting: 'Found the host: connecting…',
+    failed: 'The connection failed: trying again…',
+  };
+
+  let matchBegan = false; // a player joined (the game's "korrin-match")
   Module.korrinOnline = {
     async open(asHost, roomToJoin) {
+      let openLink;
+      try {
+        ({ openLink } = await import('./korrin-online.js'));
+      } finally {
+        loading.hidden = true;
+      }
       const config = await readConfig();
-      const { openLink } = await import('./korrin-online.js');
+      show(asHost ? 'Opening the room…' : `Looking for room ${roomToJoin}…`);
       const openRoom = asHost ? room : roomToJoin;
-      const link = await openLink({ hosting: asHost, room: openRoom, ...config });
+      const onNews = (news) => { if (!matchBegan) show(NEWS[news]); };
+      const link = await openLink({ hosting: asHost, room: openRoom, onNews, ...config });
+      if (asHost) showInvite(true); // a broker has answered: the room can be found
       return { link, room: openRoom };
     },
   };
 
   // The session's lines for the players (the game's "korrin-line" events):
-  // the latest under the canvas, and the last one when the game ends.
-  const status = section.querySelector('#online-status');
+  // the latest beneath the picture, and the last one when the game ends.
   let lastLine = '';
   window.addEventListener('korrin-line', (event) => {
     lastLine = event.detail;
-    status.textContent = lastLine;
+    show(lastLine);
   });
+  // Once a player has joined, the room is spent: its link goes, and a reload
+  // hosts a new one.
+  window.addEventListener('korrin-match', () => {
+    matchBegan = true;
+    sessionStorage.removeItem(KEPT_ROOM);
+    showInvite(false);
+  });
+
   const onExit = Module.onExit;
   Module.onExit = (exitStatus) => {
     onExit(exitStatus);
+    showInvite(false);
     document.getElementById('ended-text').textContent = lastLine;
-    document.getElementById('again').textContent = 'Play again';
-    // Playing again hosts a new room, also for the side that joined.
+    const again = document.getElementById('again');
+    if (joinRoom !== null && !matchBegan) {
+      // A join that came to no match: the same room again (the address is
+      // still the link), or a room of one's own.
+      again.textContent = 'Try again';
+      const hostInstead = document.getElementById('again-host');
+      hostInstead.hidden = false;
+      hostInstead.addEventListener('click', () => { location.href = pageWith('host'); });
+      return;
+    }
+    // Playing again hosts: the host's room if nobody joined it, else a new
+    // one, also for the side that joined.
+    again.textContent = 'Play again';
     history.replaceState(null, '', pageWith('host'));
   };
 
   if (hosting) {
-    const link = new URL(pageWith('join=' + room), location.href).href;
-    section.querySelector('#online-link').value = link;
-    const field = section.querySelector('#online-link');
-    section.querySelector('#online-copy').addEventListener('click', () => {
-      // The clipboard API needs a secure context; the older command does not.
+    const field = document.getElementById('online-link');
+    const copy = document.getElementById('online-copy');
+    field.value = new URL(pageWith('join=' + room), location.href).href;
+    copy.addEventListener('click', async () => {
       field.select();
-      if (navigator.clipboard) navigator.clipboard.writeText(link);
-      else document.execCommand('copy');
+      copy.textContent = await copied(field.value) ? 'Copied' : 'Press Ctrl+C to copy';
+      setTimeout(() => { copy.textContent = 'Copy'; }, COPIED_MS);
     });
-    section.querySelector('#online-invite').hidden = false;
+  }
+
+  // The clipboard API needs a secure context and may be refused; the older
+  // command copies the selection.
+  async function copied(text) {
+    try {
+      await navigator.clipboard.writeText(text);
+      return true;
+    } catch (error) {
+      return document.execCommand('copy');
+    }
   }
 })();

@@ -10,25 +10,29 @@ const KEYS_GAP_PX = 12; // #stage's gap
 const stage = document.getElementById('stage');
 const canvas = document.getElementById('canvas');
 const keys = document.getElementById('keys');
+const online = document.getElementById('online');
 const loading = document.getElementById('loading');
 
-// The largest whole scale at which the picture fits the window; where not
-// even 1 does, the largest that fits.
+// The largest whole scale at which the picture, and online play's rows
+// beneath it, fit the window; where not even 1 does, the largest that fits.
 function fit() {
-  const fits = Math.min(window.innerWidth / SCREEN_WIDTH, window.innerHeight / SCREEN_HEIGHT);
+  const rows = stage.classList.contains('online')
+    ? Math.ceil(online.getBoundingClientRect().height) + KEYS_GAP_PX : 0;
+  const fits = Math.min(window.innerWidth / SCREEN_WIDTH, (window.innerHeight - rows) / SCREEN_HEIGHT);
   const scale = fits >= 1 ? Math.floor(fits) : fits;
   document.documentElement.style.setProperty('--scale', scale);
-  stage.dataset.keys = placeKeys(SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
+  const rowsWidth = rows > 0 ? online.offsetWidth : 0;
+  stage.dataset.keys = placeKeys(Math.max(SCREEN_WIDTH * scale, rowsWidth), SCREEN_HEIGHT * scale + rows);
 }
 
-// The key line never makes the picture smaller: it goes beneath the
-// picture where the window has the room, else beside it, else over the
-// foot of the picture (a 640x480 window shows the picture at 2x).
-function placeKeys(pictureWidth, pictureHeight) {
+// The key line never makes the picture smaller: it goes beneath the picture
+// (and online play's rows) where the window has the room, else beside, else
+// over the foot of the picture (a 640x480 window shows the picture at 2x).
+function placeKeys(columnWidth, columnHeight) {
   stage.dataset.keys = 'beneath';
-  if (window.innerHeight - pictureHeight - KEYS_GAP_PX >= keys.offsetHeight) return 'beneath';
+  if (window.innerHeight - columnHeight - KEYS_GAP_PX >= keys.offsetHeight) return 'beneath';
   stage.dataset.keys = 'beside';
-  if (window.innerWidth - pictureWidth - KEYS_GAP_PX >= keys.offsetWidth &&
+  if (window.innerWidth - columnWidth - KEYS_GAP_PX >= keys.offsetWidth &&
       window.innerHeight >= keys.offsetHeight) return 'beside';
   return 'over';
 }

@@ -83,12 +83,18 @@ class OnlineScreen {
     void recordSettledFrames();
     void sayEnd();
     void printStats() const;
+    // The match's own figures end with it, not with the goodbye and the
+    // game-over picture.
+    void markEnd();
 
     const Options &options_;
     const bool hosting_;
     std::unique_ptr<Link> link_;
     std::unique_ptr<OnlineSession> session_;
     Uint32 startMs_ = 0;
+    Uint32 endMs_ = 0;
+    uint64_t sentBefore_ = 0, receivedBefore_ = 0; // by the link before the match
+    uint64_t sentInMatch_ = 0, receivedInMatch_ = 0;
     // --record: the settled frames, as both sides hold them.
     MatchRecorder recorder_;
     uint32_t recordedFrames_ = 0;
@@ -156,6 +162,8 @@ Outcome OnlineScreen::waitForMatch() {
     if (recorder_.isOpen())
         recorder_.beginMatch(session_->matchStart());
     startMs_ = SDL_GetTicks();
+    sentBefore_ = link_->bytesSent();
+    receivedBefore_ = link_->bytesReceived();
     return Outcome::Played;
 }
 
@@ -181,6 +189,7 @@ Outcome OnlineScreen::playMatch() {
             drawMatch(view);
         }
     }
+    markEnd();
     const bool finished = session_->end() == SessionEnd::Finished;
     if (finished)
         drawScreen();
@@ -189,6 +198,11 @@ Outcome OnlineScreen::playMatch() {
         const Status written = recorder_.finishMatch(currentMatchEnd());
         if (!written.ok())
             fprintf(stderr, "%s\n", written.error.c_str());
+    }
+    // The other side ends only once it knows how this side saw the end.
+    while (session_->confirming()) {
+        session_->receive(session_->waitMs());
+        session_->advance(0);
     }
     session_->close(DISCONNECT_WAIT_MS);
     if (!finished)
@@ -238,6 +252,12 @@ void OnlineScreen::sayEnd() {
     }
 }
 
+void OnlineScreen::markEnd() {
+    endMs_ = SDL_GetTicks();
+    sentInMatch_ = link_->bytesSent() - sentBefore_;
+    receivedInMatch_ = link_->bytesReceived() - receivedBefore_;
+}
+
 void OnlineScreen::printStats() const {
     const SessionStats &stats = session_->stats();
     std::vector<uint32_t> depths = stats.rollbackDepths;
@@ -245,7 +265,7 @@ void OnlineScreen::printStats() const {
     const auto percentile = [&depths](size_t percent) {
         return depths.empty() ? 0u : depths[(depths.size() - 1) * percent / 100];
     };
-    const double seconds = std::max(1u, SDL_GetTicks() - startMs_) / 1000.0;
+    const double seconds = std::max(1u, endMs_ - startMs_) / 1000.0;
     fprintf(stderr,
             "korrin-tavrel: online: %u frames, %zu rollbacks (depth median %u, p99 %u, worst %u "
             "in %.0f us), %d stalls over a frame, %u sounds (%u missing, %u wrong, %u late), "
@@ -254,8 +274,8 @@ void OnlineScreen::printStats() const {
             session_->rollback().frames(), depths.size(), percentile(50), percentile(99),
             stats.worstRollbackDepth, stats.worstRollbackUs, stats.longStalls, stats.sounds,
             stats.soundsMissing, stats.soundsWrong, stats.soundsLate, stats.longestSilenceMs,
-            stats.inStepAfterStallMs, link_->bytesSent() / seconds,
-            link_->bytesReceived() / seconds, stats.badPackets);
+            stats.inStepAfterStallMs, sentInMatch_ / seconds, receivedInMatch_ / seconds,
+            stats.badPackets);
 }
 } // namespace
 

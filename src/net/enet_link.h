@@ -8,6 +8,7 @@
 
 struct _ENetHost;
 struct _ENetPeer;
+struct _ENetPacket;
 
 class NetLink : public Link {
   public:
@@ -34,17 +35,48 @@ class NetLink : public Link {
     uint64_t bytesReceived() const override;
 
   private:
+    // Starts ENet and opens its socket; the error says why not ("is it in
+    // use?" for a port another program holds).
     Status createHost(const void *address, size_t peerCount);
-    // Resets the host's peers that have not completed their connection
-    // within PENDING_LIMIT_MS (a bare CONNECT datagram holds a slot for half
-    // a minute otherwise).
+    // The joining side's attempt: a new connection to the host.
+    void startAttempt();
+    // A host's connected peer becomes its player with its first packet:
+    // until then it is one of the candidates (any number at once), so that a
+    // peer that connects and says nothing keeps no player out. A connection
+    // from the player's own address replaces the player's (its game started
+    // again), reported as Disconnected; any other is refused once the host
+    // has its player.
+    LinkEvent takeConnection(_ENetPeer *peer);
+    LinkEvent takePacket(_ENetPeer *peer, const _ENetPacket &packet, std::vector<uint8_t> &data);
+    // Drops the host's slots other than its player's that have been in use
+    // for PENDING_LIMIT_MS: connections that never completed (a bare CONNECT
+    // datagram holds a slot for half a minute otherwise) and candidates
+    // that said nothing (told so, in case they are a player whose words
+    // were lost: its game connects anew).
     void dropPendingPeers();
+    // A joining side that has heard nothing from the host REJOIN_MS into its
+    // attempt, or that the host dropped before answering, connects anew: the
+    // host may have dropped the attempt, or never completed it while this
+    // side believes it connected.
+    void rejoinIfUnanswered();
+    // ENet's retries of a reliable command back off without bound: after an
+    // outage the next one could fall seconds after the link is back. They
+    // are kept to RETRY_LIMIT_MS apart instead.
+    void keepRetriesShort(_ENetPeer *peer);
 
     _ENetHost *host_ = nullptr;
     _ENetPeer *peer_ = nullptr;
     bool peerConnected_ = false;
-    std::string joinHost_; // the host as the player named it, when joining
+    // The host: the packet that made a candidate its player, given after
+    // the Connected event.
+    std::vector<uint8_t> firstPacket_;
+    bool firstPacketWaiting_ = false;
+    // The joining side: the host as the player named it, when its present
+    // attempt began (enet_time_get), and whether the host has answered.
+    std::string joinHost_;
     uint16_t joinPort_ = 0;
+    uint32_t attemptMs_ = 0;
+    bool hostAnswered_ = false;
     // For each of the host's peer slots, when it was first seen in use
     // (enet_time_get), or NOT_PENDING.
     std::vector<uint32_t> pendingSince_;

@@ -28,11 +28,15 @@ class Link {
     // Waits at most waitMs for something to happen on the link and says
     // what (a packet into data). A second peer knocking at a host is turned
     // away here and reported as None; so are connections that never
-    // complete, which cost the host nothing after a short while.
+    // complete, which cost the host nothing after a short while. A joining
+    // link whose host never answered may connect anew on its own; the
+    // session then hears Connected again.
     virtual LinkEvent poll(uint32_t waitMs, std::vector<uint8_t> &data) = 0;
     // Sends to the peer, if any: reliable packets arrive once and in order,
     // unreliable ones may be lost. The two never wait for each other: a lost
-    // reliable packet holds back no unreliable one.
+    // reliable packet holds back no unreliable one. (The session sends
+    // everything unreliably but a version mismatch's Hello: a reliable
+    // message lost at the start of a WebRTC association waits seconds.)
     virtual void send(const std::vector<uint8_t> &packet, bool reliable) = 0;
     // Says goodbye to the peer after what is queued has left, waiting at most
     // waitMs for it to answer; with 0, at once (what is queued is dropped).

@@ -11,11 +11,15 @@ namespace {
 // The first bytes of a Hello: they tell a Korrin Tavrel peer from anything else.
 constexpr uint8_t HELLO_MAGIC[4] = {'K', 'T', 'A', 'V'};
 constexpr size_t HELLO_FIXED_SIZE = 1 + sizeof HELLO_MAGIC + 2 + 1;
-constexpr size_t START_SIZE = 1 + 4 + 1 + 1;
+constexpr size_t START_SIZE = 1 + 4 + 1 + 1 + 4 + 4;
 
 constexpr int FINGERPRINT_SIZE = 8;
+constexpr int STAMP_SIZE = 4;
 
-constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 4 + 4 + 4 + 8 + 1;
+constexpr size_t INPUTS_FIXED_SIZE = 1 + 4 + 4 + 4 + 4 + 4 + 4 + 8 + 1 + 4 + 1;
+// The verdict byte: the verdict in its low bits, and ENDED_BIT.
+constexpr uint8_t VERDICT_BITS = 0x03;
+constexpr uint8_t ENDED_BIT = 0x04;
 
 bool printableVersion(const std::string &version) {
     return !version.empty() && version.size() <= MAX_GAME_VERSION_LENGTH &&
@@ -31,11 +35,13 @@ bool readHello(ByteReader &in, HelloPacket &hello) {
     hello.protocol = static_cast<uint16_t>(in.next(2));
     const size_t length = in.next(1);
     const size_t fingerprint = hello.protocol >= FINGERPRINT_PROTOCOL ? FINGERPRINT_SIZE : 0;
-    if (in.left() != length + fingerprint)
+    const size_t stamp = hello.protocol >= STAMP_PROTOCOL ? STAMP_SIZE : 0;
+    if (in.left() != length + fingerprint + stamp)
         return false;
     hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
     in.skip(length);
     hello.rules = in.next(static_cast<int>(fingerprint));
+    hello.sentMs = static_cast<uint32_t>(in.next(static_cast<int>(stamp)));
     return printableVersion(hello.gameVersion);
 }
 
@@ -45,6 +51,8 @@ bool readStart(ByteReader &in, StartPacket &start) {
     start.start.seed = static_cast<int32_t>(static_cast<uint32_t>(in.next(4)));
     start.start.players = static_cast<uint8_t>(in.next(1));
     start.start.ballType = static_cast<uint8_t>(in.next(1));
+    start.sinceStartMs = static_cast<uint32_t>(in.next(4));
+    start.echoMs = static_cast<uint32_t>(in.next(4));
     return start.start.players == ONLINE_PLAYERS && start.start.ballType < BALL_TYPES;
 }
 
@@ -58,14 +66,25 @@ bool readInputs(ByteReader &in, InputsPacket &inputs) {
     inputs.inputsCheck = static_cast<uint32_t>(in.next(4));
     inputs.hashedFrames = static_cast<uint32_t>(in.next(4));
     inputs.stateHash = in.next(8);
+    const auto verdict = static_cast<uint8_t>(in.next(1));
+    inputs.verdict = static_cast<Verdict>(verdict & VERDICT_BITS);
+    inputs.ended = (verdict & ENDED_BIT) != 0;
+    inputs.syncLostFrame = static_cast<uint32_t>(in.next(4));
     const size_t count = in.next(1);
     if (count > MAX_INPUTS_PER_PACKET || in.left() != count)
         return false;
     if (inputs.senderFrames >= FRAME_LIMIT || inputs.receivedFrames >= FRAME_LIMIT ||
         inputs.firstFrame > inputs.senderFrames ||
         inputs.senderFrames - inputs.firstFrame < count ||
-        inputs.checkedFrames > inputs.senderFrames || inputs.hashedFrames > inputs.senderFrames ||
+        inputs.checkedFrames > inputs.senderFrames ||
+        inputs.checkedFrames > inputs.receivedFrames ||
+        inputs.hashedFrames > inputs.checkedFrames ||
         (inputs.hashedFrames == 0 && inputs.stateHash != 0))
+        return false;
+    if ((verdict & ~(VERDICT_BITS | ENDED_BIT)) != 0 || inputs.verdict > Verdict::SyncLost ||
+        (inputs.ended && inputs.verdict == Verdict::None) ||
+        (inputs.verdict == Verdict::SyncLost ? inputs.syncLostFrame >= inputs.senderFrames
+                                             : inputs.syncLostFrame != 0))
         return false;
     inputs.inputs.assign(in.here(), in.here() + count);
     return std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
@@ -83,6 +102,8 @@ std::vector<uint8_t> writePacket(const HelloPacket &hello) {
     out.insert(out.end(), hello.gameVersion.begin(), hello.gameVersion.end());
     if (hello.protocol >= FINGERPRINT_PROTOCOL)
         putLittleEndian(out, hello.rules, FINGERPRINT_SIZE);
+    if (hello.protocol >= STAMP_PROTOCOL)
+        putLittleEndian(out, hello.sentMs, STAMP_SIZE);
     return out;
 }
 
@@ -92,6 +113,8 @@ std::vector<uint8_t> writePacket(const StartPacket &start) {
     putLittleEndian(out, static_cast<uint32_t>(start.start.seed), 4);
     putLittleEndian(out, start.start.players, 1);
     putLittleEndian(out, start.start.ballType, 1);
+    putLittleEndian(out, start.sinceStartMs, 4);
+    putLittleEndian(out, start.echoMs, 4);
     return out;
 }
 
@@ -105,6 +128,8 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs) {
     putLittleEndian(out, inputs.inputsCheck, 4);
     putLittleEndian(out, inputs.hashedFrames, 4);
     putLittleEndian(out, inputs.stateHash, 8);
+    putLittleEndian(out, static_cast<uint8_t>(inputs.verdict) | (inputs.ended ? ENDED_BIT : 0), 1);
+    putLittleEndian(out, inputs.syncLostFrame, 4);
     putLittleEndian(out, static_cast<uint8_t>(inputs.inputs.size()), 1);
     out.insert(out.end(), inputs.inputs.begin(), inputs.inputs.end());
     return out;

@@ -12,9 +12,11 @@
 #include "commands.h"
 
 // Raised whenever a packet's layout or meaning changes; both sides must agree.
-constexpr uint16_t PROTOCOL_VERSION = 3;
-// The first protocol whose Hello carries the rules' fingerprint.
+constexpr uint16_t PROTOCOL_VERSION = 4;
+// The first protocol whose Hello carries the rules' fingerprint, and the
+// first whose Hello carries its sender's clock.
 constexpr uint16_t FINGERPRINT_PROTOCOL = 3;
+constexpr uint16_t STAMP_PROTOCOL = 4;
 
 // ---- The packets
 // (Type 4, a separate hash packet, belonged to protocol 2.)
@@ -30,17 +32,33 @@ constexpr uint32_t FRAME_LIMIT = 0x80000000u;
 
 // Both sides' first packet: who they are. Its first fields (up to the game
 // version) never change, so that any two versions can tell each other apart;
-// from FINGERPRINT_PROTOCOL on, the rules' fingerprint follows them.
+// from FINGERPRINT_PROTOCOL on, the rules' fingerprint follows them, and from
+// STAMP_PROTOCOL on, the sender's clock.
 struct HelloPacket {
     uint16_t protocol = PROTOCOL_VERSION;
     std::string gameVersion; // 1 to MAX_GAME_VERSION_LENGTH printable ASCII characters
     uint64_t rules = 0;      // rulesFingerprint() of the sender; 0 before FINGERPRINT_PROTOCOL
+    uint32_t sentMs = 0;     // the sender's clock as it sent; 0 before STAMP_PROTOCOL
 };
 
-// The host's answer to a matching Hello: what both need to start the same
-// match (always two players).
+// The host's answer to a matching Hello, repeated until the joining side's
+// inputs arrive: what both need to start the same match (always two players),
+// how long ago the host's first frame was due, so that a joining side whose
+// first Starts were lost still runs each frame when the host does, and the
+// joining side's newest Hello's clock plus the time the host held it, which
+// gives it the round trip.
 struct StartPacket {
     MatchStart start;
+    uint32_t sinceStartMs = 0;
+    uint32_t echoMs = 0;
+};
+
+// What a side has concluded of the match's end, in every packet from then on:
+// each side ends once it holds both verdicts, so that both say the same.
+enum class Verdict : uint8_t {
+    None = 0,
+    Agreed = 1,   // the sender settled the match's end and both states agree on it
+    SyncLost = 2, // the sender found the matches differ at syncLostFrame
 };
 
 // The sender's recent inputs, sent every frame, unreliably: each packet
@@ -58,6 +76,11 @@ struct InputsPacket {
     // sender's newest hash of a settled frame.
     uint32_t hashedFrames = 0;
     uint64_t stateHash = 0;
+    Verdict verdict = Verdict::None;
+    uint32_t syncLostFrame = 0; // 0 unless the verdict is SyncLost
+    // The sender holds the receiver's verdict too: it has ended, and the
+    // receiver need not confirm its own any longer.
+    bool ended = false;
 };
 
 struct Packet {
@@ -74,7 +97,10 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs);
 // Reads a packet of size bytes into packet. False, leaving it in an unspecified
 // state, for anything but an exact packet of a known type with every value
 // inside its range (frames below FRAME_LIMIT, inputs, checks and hashes no
-// later than the sender's frames, at most MAX_INPUTS_PER_PACKET inputs of
-// ALL_FRAME_BUTTONS, a start of two players and a known ball, a fingerprint
-// exactly where the Hello's protocol has one).
+// later than the sender's frames, a hash no later than the check, a check no
+// later than the receiver's frames the sender holds, at most
+// MAX_INPUTS_PER_PACKET inputs of ALL_FRAME_BUTTONS, a known verdict (a frame
+// run only with a lost sync, an end only with a verdict), a start of two
+// players and a known ball, a fingerprint exactly where the Hello's protocol
+// has one).
 bool readPacket(const uint8_t *data, size_t size, Packet &packet);

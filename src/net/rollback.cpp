@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 Rollback::Rollback(int localSide) : localSide_(localSide) {}
 
@@ -15,11 +14,12 @@ bool Rollback::canAdvance() const {
     // The other player's inputs reach MAX_PREDICTION_FRAMES past ours: a slot
     // they claim must not be one of our inputs still to be sent.
     return !ended_ && frames_ < remoteFrames_ + MAX_PREDICTION_FRAMES &&
-           frames_ - std::min(acknowledged_, frames_) < HISTORY - MAX_PREDICTION_FRAMES - 1;
+           frames_ - std::min(acknowledged_, frames_) < UNACKNOWLEDGED_KEPT;
 }
 
 void Rollback::acknowledge(uint32_t localFrames) {
-    acknowledged_ = std::max(acknowledged_, localFrames);
+    if (frames_ - std::min(localFrames, frames_) <= UNACKNOWLEDGED_KEPT)
+        acknowledged_ = localFrames;
 }
 
 FrameSounds Rollback::advance(uint8_t localInput) {
@@ -113,7 +113,7 @@ bool Rollback::remoteLeft() const {
 
 FrameSounds Rollback::runFrom(uint32_t frame) {
     slot(frame); // the inputs are in place
-    slots_[frame % HISTORY].before = saveMatch();
+    slots_[frame % HISTORY_FRAMES].before = saveMatch();
     const FrameSounds sounds = runFrame(inputsOf(frame), FRAME_PERIOD_MS);
     frames_ = frame + 1;
     if (quitFlag != 0) {
@@ -131,18 +131,18 @@ uint8_t Rollback::predictedRemote() const {
 }
 
 Rollback::Slot &Rollback::claim(uint32_t frame) {
-    Slot &claimed = slots_[frame % HISTORY];
+    Slot &claimed = slots_[frame % HISTORY_FRAMES];
     if (claimed.frame != frame)
         claimed = Slot{frame, 0, 0, {}};
     return claimed;
 }
 
 const Rollback::Slot &Rollback::slot(uint32_t frame) const {
-    const Slot &kept = slots_[frame % HISTORY];
-    if (kept.frame != frame) {
+    const Slot &kept = slots_[frame % HISTORY_FRAMES];
+    if (kept.frame != frame && !faulty_) {
         fprintf(stderr, "korrin-tavrel: rollback read frame %u from a slot of frame %u\n", frame,
                 kept.frame);
-        abort();
+        faulty_ = true;
     }
     return kept;
 }

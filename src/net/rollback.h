@@ -19,11 +19,16 @@
 // How far the local side may run ahead of the other player's last known
 // input: 40 frames of 22 ms are 880 ms, well beyond a 250 ms round trip.
 constexpr uint32_t MAX_PREDICTION_FRAMES = 40;
+// The frames whose inputs and states are kept, more than twice the window:
+// the other player's inputs may claim slots MAX_PREDICTION_FRAMES ahead
+// while ours wait for their acknowledgement behind.
+constexpr uint32_t HISTORY_FRAMES = 128;
+static_assert(HISTORY_FRAMES > 2 * MAX_PREDICTION_FRAMES, "the ring must hold the window");
 
 class Rollback {
   public:
     // localSide: 0 (the host, left paddle) or 1 (the joining side, right paddle).
-    // The match must have begun (beginMatch) before the first advance.
+    // The match must have been started (startMatch) before the first advance.
     explicit Rollback(int localSide);
 
     // Frames run so far; the next frame to run has this number.
@@ -36,8 +41,11 @@ class Rollback {
     // False while the local side is MAX_PREDICTION_FRAMES ahead of what it
     // knows of the other player, or the match has ended in the frames run.
     bool canAdvance() const;
-    // The other side holds the local inputs of frames 0 to localFrames - 1;
-    // the local side keeps the rest for the packets that repeat them.
+    // The other side holds the local inputs of frames 0 to localFrames - 1,
+    // as its newest packet says; the local side keeps the rest for the
+    // packets that repeat them. An acknowledgement lower than the one before
+    // is taken too (the one before may have been forged), unless it names
+    // inputs no longer kept: that one comes from a stale packet.
     void acknowledge(uint32_t localFrames);
     uint32_t acknowledgedFrames() const { return acknowledged_; }
     // Runs the next frame with the local player's buttons and the other
@@ -73,15 +81,19 @@ class Rollback {
     bool remoteLeft() const;
     // The frame the match ended in, once settledEnd().
     uint32_t endFrame() const { return endFrame_; }
+    // A slot was read for a frame it no longer holds: the match from there
+    // is not to be trusted (the session ends it as a lost sync).
+    bool faulty() const { return faulty_; }
 
   private:
-    static constexpr uint32_t HISTORY = 128; // frames kept, more than the window
-    static_assert(HISTORY > 2 * MAX_PREDICTION_FRAMES, "the ring must hold the window");
+    // Local inputs kept unacknowledged at most: the other player's inputs,
+    // up to MAX_PREDICTION_FRAMES ahead, claim the slots behind them.
+    static constexpr uint32_t UNACKNOWLEDGED_KEPT = HISTORY_FRAMES - MAX_PREDICTION_FRAMES - 1;
 
     // What the rings keep of one frame: each side's input (the other
     // player's predicted one where unknown) and the state before it. The
-    // frame number tells a slot of this frame from one of a frame HISTORY
-    // away.
+    // frame number tells a slot of this frame from one of a frame
+    // HISTORY_FRAMES away.
     struct Slot {
         uint32_t frame = NO_FRAME;
         uint8_t local = 0;
@@ -95,11 +107,10 @@ class Rollback {
     uint8_t predictedRemote() const;
     // The slot of frame f, to write: claimed for f if it held another frame.
     Slot &claim(uint32_t frame);
-    // The slot of frame f, to read. Reading one that holds another frame is
-    // a fault of this class: the game stops at once with a message rather
-    // than run on from a state of the wrong frame.
+    // The slot of frame f, to read. Reading one that holds another frame
+    // says so on stderr and marks the rollback faulty.
     const Slot &slot(uint32_t frame) const;
-    bool holds(uint32_t frame) const { return slots_[frame % HISTORY].frame == frame; }
+    bool holds(uint32_t frame) const { return slots_[frame % HISTORY_FRAMES].frame == frame; }
 
     int localSide_;
     uint32_t frames_ = 0;
@@ -108,9 +119,10 @@ class Rollback {
     // The first frame run with a prediction that proved wrong, when there is one.
     uint32_t firstWrong_ = 0;
     bool wrongPrediction_ = false;
-    // Indexed by frame % HISTORY.
-    Slot slots_[HISTORY];
+    // Indexed by frame % HISTORY_FRAMES.
+    Slot slots_[HISTORY_FRAMES];
     // The frame the match ended in (quitFlag set by it), or none.
     bool ended_ = false;
     uint32_t endFrame_ = 0;
+    mutable bool faulty_ = false;
 };

@@ -9,9 +9,6 @@
 #include "version.h"
 
 namespace {
-// Frames whose checks and sounds are kept: more than the prediction window.
-constexpr uint32_t RING_FRAMES = 128;
-static_assert(RING_FRAMES > 2 * MAX_PREDICTION_FRAMES, "the rings must hold the window");
 // Hashes of either side kept for comparison, the newest ones.
 constexpr size_t HASHES_KEPT = 8;
 // The inputs checksum: 32-bit FNV-1a over each frame's buttons.
@@ -30,6 +27,10 @@ constexpr double AHEAD_SMOOTHING = 0.1;
 constexpr uint32_t STALL_FIGURE_MS = 1000;
 constexpr double IN_STEP_FRAMES = 2.0;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
+// A verdict is awaited, and then confirmed, for at most this many silence
+// limits: packets that keep coming without the other side's word end the
+// wait too.
+constexpr uint32_t VERDICT_WAIT_LIMITS = 2;
 // A side whose frame is due but must wait for the other looks again this
 // often, or as soon as a packet comes.
 constexpr uint32_t STALL_POLL_MS = 1;
@@ -41,10 +42,10 @@ uint32_t countSounds(FrameSounds sounds) {
 
 OnlineSession::OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now)
     : link_(link), hosting_(hosting), side_(hosting ? 0 : 1), rules_(rules), now_(std::move(now)),
-      rollback_(side_), openedMs_(now_()), checks_(RING_FRAMES, 0), sounds_(RING_FRAMES) {}
+      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES, 0), sounds_(HISTORY_FRAMES) {}
 
 void OnlineSession::receive(uint32_t waitMs) {
-    if (end_ != SessionEnd::None)
+    if (end_ != SessionEnd::None && !confirming())
         return;
     for (LinkEvent event = link_.poll(waitMs, received_); event != LinkEvent::None;
          event = link_.poll(0, received_)) {
@@ -52,10 +53,14 @@ void OnlineSession::receive(uint32_t waitMs) {
             takePacket(event);
         else
             handshake(event);
-        if (end_ != SessionEnd::None)
+        if (end_ != SessionEnd::None && !confirming())
             return;
     }
     checkTimeouts();
+}
+
+uint32_t OnlineSession::silenceLimit() const {
+    return heardInMatch_ ? SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS : CONNECT_TIMEOUT_MS;
 }
 
 // Until the match starts: the connection, both Hellos and the host's Start.
@@ -65,20 +70,18 @@ void OnlineSession::handshake(LinkEvent event) {
     case LinkEvent::Connected:
         connected_ = true;
         connectedMs_ = now_();
-        link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, GAME_VERSION, rules_}), true);
+        if (!hosting_)
+            sendHello(false);
         return;
     case LinkEvent::Refused:
         finish(SessionEnd::Refused);
         return;
     case LinkEvent::Disconnected:
     case LinkEvent::Lost:
-        if (!hosting_) {
+        if (!hosting_)
             finish(event == LinkEvent::Lost ? SessionEnd::NoAnswer : SessionEnd::HostClosed);
-            return;
-        }
-        // That player went away before the match: wait for another.
-        connected_ = false;
-        helloMatched_ = false;
+        else
+            waitForAnotherPlayer();
         return;
     case LinkEvent::Received:
         break;
@@ -87,39 +90,95 @@ void OnlineSession::handshake(LinkEvent event) {
     }
     if (!readPacket(received_.data(), received_.size(), packet)) {
         ++stats_.badPackets;
-    } else if (packet.type == PacketType::Hello && !helloMatched_) {
+    } else if (packet.type == PacketType::Hello) {
         takeHello(packet.hello);
     } else if (packet.type == PacketType::Start && helloMatched_ && !hosting_) {
-        beginPlay(packet.start);
-    } else if (packet.type != PacketType::Inputs || hosting_ || !helloMatched_) {
-        // (The host's first inputs may overtake its Start: they come again.)
-        ++stats_.badPackets;
+        // The host's frame 0 was due that long before it sent this Start,
+        // half a round trip ago.
+        const uint32_t roundTripMs = elapsedSince(packet.start.echoMs);
+        if (packet.start.sinceStartMs > CONNECT_TIMEOUT_MS || roundTripMs > CONNECT_TIMEOUT_MS) {
+            ++stats_.badPackets;
+        } else {
+            shortestRoundTripMs_ = roundTripMs;
+            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2);
+        }
+    } else if (packet.type == PacketType::Inputs && hosting_ && helloMatched_) {
+        // The joining side's first inputs: it has the Start.
+        beginPlay(start_, startMs_);
+        takePacket(event);
     }
+    // Anything else is a repeat of the handshake, or inputs that overtook
+    // the Start: they come again.
 }
 
 void OnlineSession::takeHello(const HelloPacket &hello) {
+    // The host echoes the newest Hello's clock in its Starts.
+    peerHelloMs_ = hello.sentMs;
+    peerHelloHeardMs_ = now_();
+    if (helloMatched_)
+        return;
     if (hello.protocol != PROTOCOL_VERSION || hello.gameVersion != GAME_VERSION ||
         hello.rules != rules_) {
         peerHello_ = hello;
+        // The joining side learns of it from the host's Hello: that one must arrive.
+        if (hosting_)
+            sendHello(true);
         finish(SessionEnd::VersionMismatch);
         return;
     }
     helloMatched_ = true;
     if (hosting_) {
-        const StartPacket start{{randomSeed(), ONLINE_PLAYERS, static_cast<uint8_t>(ballType)}};
-        link_.send(writePacket(start), true);
-        beginPlay(start);
+        start_ = {randomSeed(), ONLINE_PLAYERS, static_cast<uint8_t>(ballType)};
+        startMs_ = now_();
+        answerHello();
     }
 }
 
-void OnlineSession::beginPlay(const StartPacket &start) {
-    start_ = start.start;
+void OnlineSession::answerHello() {
+    sendHello(false);
+    const uint32_t echoMs = peerHelloMs_ + elapsedSince(peerHelloHeardMs_);
+    link_.send(writePacket(StartPacket{start_, elapsedSince(startMs_), echoMs}), false);
+}
+
+void OnlineSession::sendHello(bool reliable) {
+    link_.send(writePacket(HelloPacket{PROTOCOL_VERSION, GAME_VERSION, rules_, now_()}), reliable);
+    lastHandshakeMs_ = now_();
+}
+
+void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs) {
+    start_ = start;
     startMatch(start_);
     started_ = true;
+    startMs_ = startMs;
     lastHeardMs_ = now_();
-    // The host began when it sent Start: the joining side's first frame was
-    // due a trip ago, so that both run each frame at the same moment.
-    startMs_ = lastHeardMs_ - (hosting_ ? 0 : link_.roundTripMs() / 2);
+    lastProgressMs_ = lastHeardMs_;
+}
+
+// That player went away before the match, or never got it started.
+void OnlineSession::waitForAnotherPlayer() {
+    connected_ = false;
+    helloMatched_ = false;
+}
+
+void OnlineSession::checkTimeouts() {
+    if (started_ || end_ != SessionEnd::None)
+        return;
+    if (!hosting_) {
+        if (elapsedSince(openedMs_) > CONNECT_TIMEOUT_MS)
+            finish(SessionEnd::NoAnswer);
+        else if (connected_ && !helloMatched_ &&
+                 elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
+            sendHello(false);
+        return;
+    }
+    if (!connected_)
+        return;
+    if (elapsedSince(connectedMs_) > (helloMatched_ ? CONNECT_TIMEOUT_MS : HELLO_LIMIT_MS)) {
+        link_.disconnect(0);
+        waitForAnotherPlayer();
+    } else if (helloMatched_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
+        answerHello();
+    }
 }
 
 void OnlineSession::takePacket(LinkEvent event) {
@@ -131,20 +190,28 @@ void OnlineSession::takePacket(LinkEvent event) {
     if (event != LinkEvent::Received)
         return;
     Packet packet;
-    if (readPacket(received_.data(), received_.size(), packet) && packet.type == PacketType::Inputs)
-        takeInputs(packet.inputs);
-    else
+    if (!readPacket(received_.data(), received_.size(), packet))
         ++stats_.badPackets;
+    else if (packet.type == PacketType::Inputs)
+        takeInputs(packet.inputs);
+    // (A Hello or a Start is a repeat sent before the other side knew.)
 }
 
 void OnlineSession::takeInputs(const InputsPacket &inputs) {
     // The other side cannot run further than its window past our frames,
-    // nor hold more of ours than that (a correction that ends the match
-    // sooner takes back frames we had sent).
-    const uint32_t frames = rollback_.frames();
-    if (inputs.receivedFrames > frames + MAX_PREDICTION_FRAMES ||
-        inputs.senderFrames > frames + MAX_PREDICTION_FRAMES ||
-        !rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())) {
+    // nor hold more of our inputs than we sent.
+    if (inputs.receivedFrames > sentFrames_ ||
+        inputs.senderFrames > rollback_.frames() + MAX_PREDICTION_FRAMES) {
+        ++stats_.badPackets;
+        return;
+    }
+    if (verdict_ != Verdict::None) {
+        lastHeardMs_ = now_();
+        takeVerdict(inputs);
+        return;
+    }
+    const uint32_t remoteFrames = rollback_.remoteFrames();
+    if (!rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())) {
         ++stats_.badPackets;
         return;
     }
@@ -153,10 +220,14 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         stats_.longestSilenceMs = silenceMs;
     if (silenceMs >= STALL_FIGURE_MS) {
         gapEndMs_ = now_();
+        gapFrames_ = rollback_.frames();
         inGap_ = true;
     }
     lastHeardMs_ = now_();
     heardInMatch_ = true;
+    if (rollback_.remoteFrames() > remoteFrames)
+        lastProgressMs_ = lastHeardMs_;
+    // The newest word stands: a forged acknowledgement lasts one packet.
     rollback_.acknowledge(inputs.receivedFrames);
     measureLead(inputs);
 
@@ -171,6 +242,18 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         compareHashes(inputs.hashedFrames);
     }
     compareInputs();
+    takeVerdict(inputs);
+}
+
+void OnlineSession::takeVerdict(const InputsPacket &inputs) {
+    if (inputs.verdict != Verdict::None && peerVerdict_ == Verdict::None) {
+        peerVerdict_ = inputs.verdict;
+        peerLostFrame_ = inputs.syncLostFrame;
+    }
+    peerEnded_ = peerEnded_ || inputs.ended;
+    // The other side saw the matches differ: so do we, if we had not yet.
+    if (peerVerdict_ == Verdict::SyncLost)
+        loseSync(peerLostFrame_);
 }
 
 // How far this side runs ahead of the other: our frames against the
@@ -188,21 +271,12 @@ void OnlineSession::measureLead(const InputsPacket &inputs) {
     const double ahead =
         static_cast<double>(rollback_.frames()) - (inputs.senderFrames + travelFrames);
     aheadFrames_ += AHEAD_SMOOTHING * (ahead - aheadFrames_);
-    if (inGap_ && ahead <= IN_STEP_FRAMES && ahead >= -IN_STEP_FRAMES) {
+    // Packets sent before the gap ended (a stopped side reads them all at
+    // once) say nothing of how soon the two were back in step.
+    const bool sentAfterGap = inputs.receivedFrames > gapFrames_;
+    if (inGap_ && sentAfterGap && ahead <= IN_STEP_FRAMES && ahead >= -IN_STEP_FRAMES) {
         inGap_ = false;
         stats_.inStepAfterStallMs = std::max(stats_.inStepAfterStallMs, elapsedSince(gapEndMs_));
-    }
-}
-
-void OnlineSession::checkTimeouts() {
-    if (started_)
-        return;
-    if (!hosting_ && elapsedSince(openedMs_) > CONNECT_TIMEOUT_MS)
-        finish(SessionEnd::NoAnswer);
-    if (hosting_ && connected_ && elapsedSince(connectedMs_) > CONNECT_TIMEOUT_MS) {
-        // A connection that says no Hello: make room for a real player.
-        link_.disconnect(0);
-        connected_ = false;
     }
 }
 
@@ -212,29 +286,87 @@ uint32_t OnlineSession::msUntilDue() const {
 }
 
 uint32_t OnlineSession::waitMs() const {
+    if (end_ != SessionEnd::None || verdict_ != Verdict::None) {
+        const uint32_t sinceSent = elapsedSince(lastSendMs_);
+        return sinceSent >= FRAME_MS ? 0 : FRAME_MS - sinceSent;
+    }
     const uint32_t untilDue = msUntilDue();
     return untilDue > 0 || rollback_.canAdvance() ? untilDue : STALL_POLL_MS;
+}
+
+bool OnlineSession::confirming() const {
+    return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) && !peerEnded_ &&
+           !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() && !verdictOverdue();
+}
+
+bool OnlineSession::verdictOverdue() const {
+    return verdict_ != Verdict::None &&
+           elapsedSince(verdictMs_) > VERDICT_WAIT_LIMITS * silenceLimit();
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {
     ranFrames_ = false;
     FrameSounds playNow = 0;
-    if (end_ != SessionEnd::None || !started_)
+    if (!started_)
         return playNow;
-    correct(playNow);
-    settleFrames();
-    compareInputs();
-    checkEnd();
-    if (end_ != SessionEnd::None)
+    if (end_ != SessionEnd::None) {
+        if (confirming() && elapsedSince(lastSendMs_) >= FRAME_MS)
+            sendInputs();
         return playNow;
-    const uint32_t silenceLimit =
-        heardInMatch_ ? SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS : CONNECT_TIMEOUT_MS;
-    if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit) {
-        finish(SessionEnd::ConnectionLost);
+    }
+    if (verdict_ == Verdict::None) {
+        correct(playNow);
+        settleFrames();
+        compareInputs();
+        checkEnd();
+        if (rollback_.faulty())
+            loseSync(settled_ > 0 ? settled_ - 1 : 0);
+    }
+    conclude();
+    if (end_ != SessionEnd::None) {
+        sendInputs(); // the verdict, at once
+        return playNow;
+    }
+    // (Once the end is settled, only the other side's verdict is awaited.)
+    const bool stuck = verdict_ == Verdict::None && !rollback_.settledEnd() &&
+                       elapsedSince(lastProgressMs_) > silenceLimit();
+    if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit() || stuck || verdictOverdue()) {
+        endForSilence();
+        return playNow;
+    }
+    if (verdict_ != Verdict::None) {
+        // Waiting for the other side's verdict: keep it hearing ours.
+        if (elapsedSince(lastSendMs_) >= FRAME_MS)
+            sendInputs();
         return playNow;
     }
     runDueFrames(localButtons, playNow);
     return playNow;
+}
+
+// The other side is gone: a lost sync found here is still said, with the
+// frame found here.
+void OnlineSession::endForSilence() {
+    if (verdict_ == Verdict::SyncLost) {
+        syncLostFrame_ = verdictFrame_;
+        finish(SessionEnd::SyncLost);
+    } else {
+        finish(SessionEnd::ConnectionLost);
+    }
+}
+
+// Both verdicts are known: the match ends the same way on both sides.
+void OnlineSession::conclude() {
+    if (verdict_ == Verdict::None || peerVerdict_ == Verdict::None)
+        return;
+    if (verdict_ == Verdict::Agreed && peerVerdict_ == Verdict::Agreed) {
+        finish(SessionEnd::Finished);
+        return;
+    }
+    syncLostFrame_ = verdict_ == Verdict::SyncLost ? verdictFrame_ : peerLostFrame_;
+    if (peerVerdict_ == Verdict::SyncLost)
+        syncLostFrame_ = std::min(syncLostFrame_, peerLostFrame_);
+    finish(SessionEnd::SyncLost);
 }
 
 // Runs again what a wrong guess made, and plays the sounds it revealed if
@@ -253,7 +385,7 @@ void OnlineSession::correct(FrameSounds &playNow) {
     const uint32_t first = rollback_.frames() - depth;
     for (uint32_t i = 0; i < depth; ++i) {
         const uint32_t frame = first + i;
-        FrameSoundSlot &slot = sounds_[frame % RING_FRAMES];
+        FrameSoundSlot &slot = sounds_[frame % HISTORY_FRAMES];
         if (slot.frame != frame)
             slot = FrameSoundSlot{frame, 0, 0};
         slot.ran = rerun_[i];
@@ -271,11 +403,11 @@ void OnlineSession::correct(FrameSounds &playNow) {
 void OnlineSession::settleFrames() {
     for (const uint32_t settled = rollback_.settledFrames(); settled_ < settled; ++settled_) {
         const uint32_t frame = settled_;
-        const uint32_t before = frame == 0 ? CHECK_BASIS : checks_[(frame - 1) % RING_FRAMES];
-        checks_[frame % RING_FRAMES] =
+        const uint32_t before = frame == 0 ? CHECK_BASIS : checks_[(frame - 1) % HISTORY_FRAMES];
+        checks_[frame % HISTORY_FRAMES] =
             (before ^ encodeFrameInput(rollback_.inputsOf(frame))) * CHECK_PRIME;
 
-        const FrameSoundSlot &sounds = sounds_[frame % RING_FRAMES];
+        const FrameSoundSlot &sounds = sounds_[frame % HISTORY_FRAMES];
         if (sounds.frame == frame) {
             stats_.sounds += countSounds(sounds.ran);
             stats_.soundsMissing += countSounds(sounds.ran & ~sounds.heard);
@@ -310,26 +442,29 @@ void OnlineSession::compareHashes(uint32_t hashedFrames) {
 // once this side has settled them (while they are kept).
 void OnlineSession::compareInputs() {
     const uint32_t frames = remoteCheckedFrames_;
-    if (frames == 0 || frames > settled_ || settled_ - frames >= RING_FRAMES)
+    if (frames == 0 || frames > settled_ || settled_ - frames >= HISTORY_FRAMES)
         return;
-    if (checks_[(frames - 1) % RING_FRAMES] != remoteCheck_)
+    if (checks_[(frames - 1) % HISTORY_FRAMES] != remoteCheck_)
         loseSync(frames - 1);
 }
 
+// The other side is to see the same difference: its verdict will name the
+// earlier frame of the two.
 void OnlineSession::loseSync(uint32_t frame) {
-    if (end_ != SessionEnd::None)
+    if (verdict_ != Verdict::None)
         return;
-    syncLostFrame_ = frame;
-    finish(SessionEnd::SyncLost);
+    verdict_ = Verdict::SyncLost;
+    verdictFrame_ = frame;
+    verdictMs_ = now_();
 }
 
-// The match ends once its end is settled, both states agree on it, and the
-// other side holds all our inputs (or has already gone, having seen ours).
+// This side's verdict on the end: settled, and both states agree on it (the
+// other side has settled it too, so it holds all our inputs).
 void OnlineSession::checkEnd() {
-    if (!rollback_.settledEnd() || !endHashMatched_)
-        return;
-    if (peerGone_ || rollback_.acknowledgedFrames() >= rollback_.frames())
-        finish(SessionEnd::Finished);
+    if (rollback_.settledEnd() && endHashMatched_ && verdict_ == Verdict::None) {
+        verdict_ = Verdict::Agreed;
+        verdictMs_ = now_();
+    }
 }
 
 // Runs the frames that are due, as far as the window allows; the local
@@ -344,7 +479,7 @@ void OnlineSession::runDueFrames(uint8_t localButtons, FrameSounds &playNow) {
             stallStartMs_ = now_();
         stalled_ = true;
         if (elapsedSince(lastSendMs_) >= FRAME_MS)
-            sendInputs(false);
+            sendInputs();
         return;
     }
     if (stalled_ && elapsedSince(stallStartMs_) > FRAME_MS)
@@ -353,42 +488,40 @@ void OnlineSession::runDueFrames(uint8_t localButtons, FrameSounds &playNow) {
     while (msUntilDue() == 0 && rollback_.canAdvance()) {
         const uint32_t frame = rollback_.frames();
         const FrameSounds sounds = rollback_.advance(localButtons);
-        sounds_[frame % RING_FRAMES] = FrameSoundSlot{frame, sounds, sounds};
+        sounds_[frame % HISTORY_FRAMES] = FrameSoundSlot{frame, sounds, sounds};
         playNow |= sounds;
         if (aheadFrames_ > AHEAD_LIMIT_FRAMES)
             shiftMs_ += AHEAD_WAIT_MS;
     }
     ranFrames_ = true;
-    sendInputs(false);
+    sendInputs();
 }
 
-void OnlineSession::sendInputs(bool reliable) {
+void OnlineSession::sendInputs() {
     InputsPacket packet;
     packet.senderFrames = rollback_.frames();
     packet.receivedFrames = rollback_.remoteFrames();
     packet.firstFrame = std::min(rollback_.acknowledgedFrames(), rollback_.frames());
     packet.inputs = rollback_.unacknowledgedInputs(MAX_INPUTS_PER_PACKET);
     packet.checkedFrames = settled_;
-    packet.inputsCheck = settled_ == 0 ? CHECK_BASIS : checks_[(settled_ - 1) % RING_FRAMES];
+    packet.inputsCheck = settled_ == 0 ? CHECK_BASIS : checks_[(settled_ - 1) % HISTORY_FRAMES];
     if (sentHashFrames_ > 0) {
         packet.hashedFrames = sentHashFrames_;
         packet.stateHash = localHashes_[sentHashFrames_];
     }
-    link_.send(writePacket(packet), reliable);
+    packet.verdict = verdict_;
+    packet.syncLostFrame = verdict_ == Verdict::SyncLost ? verdictFrame_ : 0;
+    packet.ended = end_ != SessionEnd::None;
+    link_.send(writePacket(packet), false);
+    sentFrames_ = std::max(sentFrames_, packet.senderFrames);
     lastSendMs_ = now_();
 }
 
 void OnlineSession::close(uint32_t waitMs) {
-    switch (end_) {
-    case SessionEnd::Finished:
-    case SessionEnd::SyncLost:
-        sendInputs(true);
-        link_.disconnect(waitMs);
-        return;
-    case SessionEnd::VersionMismatch:
-        link_.disconnect(waitMs);
-        return;
-    default:
-        link_.disconnect(0);
-    }
+    // A side that gave up on the other says goodbye at once; one that
+    // agrees on how it ended, or refuses the other's version, lets its last
+    // packets arrive first.
+    const bool agreed = end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost ||
+                        end_ == SessionEnd::VersionMismatch;
+    link_.disconnect(agreed ? waitMs : 0);
 }

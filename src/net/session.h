@@ -2,7 +2,7 @@
 // the packets in and out, the clock, which frames run and when, which sounds
 // play, and when the match ends or sync is lost. It knows the link only as a
 // Link and the time only as a number of ms it is given, so that the screen
-// (src/app/online.cpp natively, the page in the browser) adds nothing but
+// (src/app/online.cpp, natively and in the browser alike) adds nothing but
 // drawing, keys, sounds and lines, and a test can drive two sessions through
 // a simulated network in milliseconds.
 #pragma once
@@ -22,16 +22,24 @@
 using SessionClock = std::function<uint32_t()>;
 
 // A joining side gives up when the match has not started in this time; a
-// host waits this long for a connected player's Hello and, once it has sent
-// Start, for the first packet of the match.
+// host drops a player whose match has not started in this time after it
+// connected (the player has given up by then).
 constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
-// Once the match runs, an outage of the link this long ends it. The silence
-// a side hears lasts longer than the outage by a period of the other side's
-// packets, the path's jitter and a lost packet or two (20 to 70 ms measured
-// at 50 +-10 ms each way, more on a loaded machine): a peer is taken as gone
-// only when it has not been heard from for the limit and this allowance.
-constexpr uint32_t SILENCE_LIMIT_MS = 3000;
-constexpr uint32_t SILENCE_ALLOWANCE_MS = 250;
+// A host drops a player that has not said a matching Hello in this time, so
+// that a peer that connects and says nothing keeps nobody out for long.
+constexpr uint32_t HELLO_LIMIT_MS = 2000;
+// The joining side's Hello and the host's answer (its Hello and Start) are
+// sent unreliably, so that nothing waits on a lost reliable message, and
+// repeated this often until the other side answers.
+constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
+// Once the match runs, an outage of the link this long ends nothing. The
+// silence a side hears lasts longer than the outage by a period of the other
+// side's packets, the path's jitter and a lost packet or two (20 to 70 ms
+// measured at 50 +-10 ms each way), and by the waits of a machine whose cores
+// are busy: a peer is taken as gone only when it has not been heard from for
+// the limit and this allowance (4.5 s, the figure the game's line gives).
+constexpr uint32_t SILENCE_LIMIT_MS = 4000;
+constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
 // About one second of frames between two hashes of the settled state.
 constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
 // A sound that a correction reveals plays late only if its frame is at most
@@ -42,13 +50,13 @@ constexpr uint32_t LATE_SOUND_FRAMES = 15;
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {
     None,            // still going
-    Finished,        // the match ended as both sides settled it, and their states agree
+    Finished,        // both sides settled the match's end, and their states agree
     Refused,         // the host already has a player
     HostClosed,      // the host said goodbye before the match
     NoAnswer,        // no match started in CONNECT_TIMEOUT_MS, or the link died before one
     VersionMismatch, // the other game's protocol, version or rules differ (peerHello())
-    ConnectionLost,  // the other side went away or fell silent during the match
-    SyncLost,        // the two matches differ (syncLostFrame())
+    ConnectionLost,  // the other side went away, fell silent or stopped moving during the match
+    SyncLost,        // the two matches differ (syncLostFrame(), the same on both sides)
 };
 
 // What the match measured.
@@ -66,7 +74,8 @@ struct SessionStats {
     uint32_t soundsLate = 0;
     uint32_t longestSilenceMs = 0; // the longest time without a packet in the match
     // After a silence of a second or more (the other side's stall or ours),
-    // the longest time until a packet showed the two within 2 frames.
+    // the longest time until a packet sent after it showed the two within
+    // 2 frames.
     uint32_t inStepAfterStallMs = 0;
 };
 
@@ -78,7 +87,7 @@ class OnlineSession {
     // Takes what the link has, waiting at most waitMs for the first event:
     // the handshake until the match starts (startMatch when it does), the
     // other side's packets after; then ends the session if the time to wait
-    // for the other side is over.
+    // for the other side is over, and repeats the handshake's packets.
     void receive(uint32_t waitMs);
 
     bool started() const { return started_; }
@@ -93,13 +102,17 @@ class OnlineSession {
     // Runs what is due: the correction of wrong guesses, the checks, the end,
     // and the frames whose time has come (all of them at once after a stall,
     // unless this side runs ahead of the other), with the local player's
-    // buttons. Returns the sounds to play now.
+    // buttons. Returns the sounds to play now. After the end, while
+    // confirming(), it only sends the packet that confirms it.
     FrameSounds advance(uint8_t localButtons);
     // Frames were run by the last advance (the screen is drawn anew).
     bool ranFrames() const { return ranFrames_; }
+    // After a Finished or SyncLost end: the other side may not have heard
+    // this side's verdict yet. Receiving and advancing go on until it has,
+    // or has gone, or the silence limit has passed.
+    bool confirming() const;
 
-    // After the end: the goodbye. The last packet goes reliably so that the
-    // other side too learns of the end or of the lost sync.
+    // After the end (and its confirmation): the goodbye.
     void close(uint32_t waitMs);
 
     const Rollback &rollback() const { return rollback_; }
@@ -110,21 +123,31 @@ class OnlineSession {
   private:
     uint32_t elapsedSince(uint32_t thenMs) const { return now_() - thenMs; }
     bool reached(uint32_t dueMs) const { return static_cast<int32_t>(now_() - dueMs) >= 0; }
+    // The longest silence of the other side that ends nothing: the connect
+    // limit until its first packet of the match, the silence limit after.
+    uint32_t silenceLimit() const;
     void handshake(LinkEvent event);
     void takeHello(const HelloPacket &hello);
-    void beginPlay(const StartPacket &start);
+    void answerHello();
+    void sendHello(bool reliable);
+    void beginPlay(const MatchStart &start, uint32_t startMs);
+    void waitForAnotherPlayer();
+    void checkTimeouts();
     void takePacket(LinkEvent event);
     void takeInputs(const InputsPacket &inputs);
+    void takeVerdict(const InputsPacket &inputs);
     void measureLead(const InputsPacket &inputs);
-    void checkTimeouts();
     void correct(FrameSounds &playNow);
     void settleFrames();
     void compareHashes(uint32_t hashedFrames);
     void compareInputs();
     void loseSync(uint32_t frame);
     void checkEnd();
+    void conclude();
+    void endForSilence();
+    bool verdictOverdue() const;
     void runDueFrames(uint8_t localButtons, FrameSounds &playNow);
-    void sendInputs(bool reliable);
+    void sendInputs();
     void finish(SessionEnd how) { end_ = how; }
 
     Link &link_;
@@ -136,12 +159,16 @@ class OnlineSession {
     SessionEnd end_ = SessionEnd::None;
     std::vector<uint8_t> received_;
 
-    // The handshake.
+    // The handshake. The host's clock starts with its first Start; it plays
+    // once the joining side's first inputs show that the Start arrived.
     uint32_t openedMs_;
     uint32_t connectedMs_ = 0;
     bool connected_ = false;
     bool helloMatched_ = false;
     HelloPacket peerHello_;
+    uint32_t peerHelloMs_ = 0;      // the other side's newest Hello's clock
+    uint32_t peerHelloHeardMs_ = 0; // and when it arrived, by ours
+    uint32_t lastHandshakeMs_ = 0;  // when this side last sent its Hello (and Start)
     bool started_ = false;
     MatchStart start_{};
 
@@ -151,18 +178,25 @@ class OnlineSession {
     uint32_t lastHeardMs_ = 0;
     bool heardInMatch_ = false;
     bool peerGone_ = false;
+    // When the other side's inputs last grew: a side that hears the other
+    // but gets no further for the silence limit has lost it too.
+    uint32_t lastProgressMs_ = 0;
     double aheadFrames_ = 0.0;
     uint32_t peerFrames_ = 0; // the other side's frames in its newest packet
+    uint32_t sentFrames_ = 0; // the most frames a packet of ours has covered
     uint32_t shortestRoundTripMs_ = UINT32_MAX;
     bool stalled_ = false;
     uint32_t stallStartMs_ = 0;
     uint32_t lastSendMs_ = 0;
     bool ranFrames_ = false;
-    bool inGap_ = false; // since gapEndMs_, after a long silence, not yet in step
+    // Since gapEndMs_, after a long silence, not yet in step; only packets
+    // that hold inputs of ours later than gapFrames_ were sent after it.
+    bool inGap_ = false;
     uint32_t gapEndMs_ = 0;
+    uint32_t gapFrames_ = 0;
 
     // The checks: this side's running inputs checksum after each settled
-    // frame (by frame % ring size), the other side's newest one, and the
+    // frame (by frame % HISTORY_FRAMES), the other side's newest one, and the
     // hashes of settled states of both sides (the newest few).
     std::vector<uint32_t> checks_;
     uint32_t settled_ = 0;
@@ -172,10 +206,19 @@ class OnlineSession {
     std::map<uint32_t, uint64_t> remoteHashes_;
     uint32_t sentHashFrames_ = 0; // the hash the packets carry
     bool endHashMatched_ = false;
+
+    // The end, agreed as the start is: each side's verdict, sent in every
+    // packet once reached; the frame of a lost sync is the earlier of the two.
+    Verdict verdict_ = Verdict::None;
+    uint32_t verdictFrame_ = 0;
+    uint32_t verdictMs_ = 0; // when this side reached it
+    Verdict peerVerdict_ = Verdict::None;
+    uint32_t peerLostFrame_ = 0;
+    bool peerEnded_ = false; // the other side holds our verdict
     uint32_t syncLostFrame_ = 0;
 
     // The sounds of each frame in the prediction window: those of its last
-    // run and those heard (by frame % ring size).
+    // run and those heard (by frame % HISTORY_FRAMES).
     struct FrameSoundSlot {
         uint32_t frame = UINT32_MAX;
         FrameSounds ran = 0;

@@ -14,12 +14,13 @@ namespace {
 constexpr uint64_t FNV_OFFSET_BASIS = 14695981039346656037ull;
 constexpr uint64_t FNV_PRIME = 1099511628211ull;
 
-// The fingerprint's scripted match: against the computer, player 1's keys
-// changing every few frames, and frame lengths from none to a long stall.
+// The fingerprint's scripted matches, one against the computer and one of two
+// players: each player's keys changing on a rhythm of their own, and frame
+// lengths from none to a long stall. Both players score in the second.
 constexpr int32_t FINGERPRINT_SEED = 19700101;
 constexpr int FINGERPRINT_FRAMES = 600;
 constexpr int FINGERPRINT_FRAME_MS[] = {22, 0, 17, 45, 22, 130, 3, 250};
-constexpr int FINGERPRINT_KEY_FRAMES = 7;
+constexpr int FINGERPRINT_KEY_FRAMES[2] = {7, 11};
 
 class Fnv1a {
   public:
@@ -51,21 +52,28 @@ uint64_t rulesFingerprint() {
     const int keptPlayers = numPlayers, keptBall = ballType, keptReset = resetGame;
     const float keptScaler = timeScaler;
 
-    startMatch({FINGERPRINT_SEED, 1, 0});
-    constexpr int LENGTHS = sizeof FINGERPRINT_FRAME_MS / sizeof FINGERPRINT_FRAME_MS[0];
-    for (int frame = 0; frame < FINGERPRINT_FRAMES && quitFlag == 0; ++frame) {
-        const int keys = frame / FINGERPRINT_KEY_FRAMES % 3; // none, up, down
-        const FrameInput input = {{keys == 1, false}, {keys == 2, false}, false, false};
-        runFrame(input, FINGERPRINT_FRAME_MS[frame % LENGTHS]);
+    Fnv1a fingerprint;
+    for (const uint8_t players : {1, 2}) {
+        startMatch({FINGERPRINT_SEED, players, 0});
+        constexpr int LENGTHS = sizeof FINGERPRINT_FRAME_MS / sizeof FINGERPRINT_FRAME_MS[0];
+        for (int frame = 0; frame < FINGERPRINT_FRAMES && quitFlag == 0; ++frame) {
+            FrameInput input{};
+            for (int side = 0; side < players; ++side) {
+                const int keys = frame / FINGERPRINT_KEY_FRAMES[side] % 3; // none, up, down
+                input.up[side] = keys == 1;
+                input.down[side] = keys == 2;
+            }
+            runFrame(input, FINGERPRINT_FRAME_MS[frame % LENGTHS]);
+        }
+        fingerprint.add(matchHash());
     }
-    const uint64_t fingerprint = matchHash();
 
     restoreMatch(kept);
     numPlayers = keptPlayers;
     ballType = keptBall;
     resetGame = keptReset;
     timeScaler = keptScaler;
-    return fingerprint;
+    return fingerprint.value();
 }
 
 MatchSnapshot saveMatch() { return {{Players[0], Players[1]}, TavrelBall, randomSeed(), quitFlag}; }

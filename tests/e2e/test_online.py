@@ -6,6 +6,7 @@ Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
 
 import os
+import re
 import sys
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -25,6 +26,8 @@ RECORDING = "online.krp"
 WAITING_BANNER = (1, 157, 300, 27)
 JOINING_BANNER = (1, 185, 300, 27)
 BANNER_AT = (10, 106)
+# The busy loops start this long before the first outage they are to slow.
+HOG_LEAD_S = 0.5
 # Each side steers with its own rhythm, so that the other's guesses go wrong.
 STEERING = {"host": (("Up", 0.7), ("Down", 0.9)), "join": (("Down", 0.5), ("Up", 1.1))}
 
@@ -36,10 +39,32 @@ def banner_screen(banner):
 
 
 def ends_with_start(data):
-    """The datagram ends with ENet's reliable command (0x86, channel,
-    sequence, length 7 big-endian) and a Start: type 2, seed, players, ball."""
-    return len(data) >= 13 and data[-13] == 0x86 and data[-9:-7] == b"\x00\x07" \
-        and data[-7] == 2
+    """The datagram ends with ENet's unreliable command (7, channel, two
+    sequences, length 15 big-endian) and a Start: type 2, seed, players,
+    ball, ms since the host's start, the echoed clock."""
+    return len(data) >= 23 and data[-23] == 7 and data[-17:-15] == b"\x00\x0f" \
+        and data[-15] == 2
+
+
+def inputs_packet(data):
+    """(offset, sender's frames, verdict) of the Inputs packet the datagram
+    ends with (ENet's command 7; type 3, six numbers, a hash, the verdict, a
+    frame, n, n inputs), or None."""
+    for n in range(0, 65):
+        at = len(data) - n - 39
+        if at >= 8 and data[-n - 1] == n and data[at] == 3 and data[at - 8] == 7:
+            return at, struct.unpack("<I", data[at + 1:at + 5])[0], data[-n - 6]
+    return None
+
+
+@contextlib.contextmanager
+def cpu_hog():
+    """Two busy loops beside the games, at their priority: both cores busy."""
+    loops = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+    yield
+    for loop in loops:
+        loop.kill()
+        loop.wait()
 
 
 def online_stats(session):
@@ -47,8 +72,9 @@ def online_stats(session):
     for line in session.stderr().splitlines():
         if line.startswith("korrin-tavrel: online: "):
             words = line.replace(",", "").replace("(", "").split()
+            silence = int(re.search(r"longest silence (\d+) ms", line).group(1))
             return {"frames": int(words[2]), "rollbacks": int(words[4]),
-                    "bad packets": int(words[-3])}
+                    "bad packets": int(words[-3]), "longest silence": silence}
     raise AssertionError("no figures on stderr:\n" + session.stderr()[-2000:])
 
 
@@ -70,16 +96,20 @@ class Steering(threading.Thread):
 
 class Online(GameTest):
     @contextlib.contextmanager
-    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None, record=(), strays=0):
+    def pair(self, delay_ms=0, jitter_ms=0, loss=0.0, rewrite=None, record=(), strays=0,
+             failed_start_s=0):
         """A host on a free port and a game joining it through a relay;
         `record` adds --record RECORDING to both; `strays` bare ENet CONNECT
-        datagrams reach the host first."""
+        datagrams reach the host first, then a game whose every Hello and
+        Start is lost for `failed_start_s`, when it is closed."""
         record = list(record)
         with self.game(command=[os.path.abspath(GAME), "--host", "0"] + record,
                        assets=ASSETS) as host:
             host.start()
             port = self.listening_port(host)
             self.send_strays(port, strays)
+            if failed_start_s:
+                self.fail_to_start(port, failed_start_s)
             with relay.Relay(port, delay_ms, jitter_ms, loss, rewrite) as link, \
                     self.game(command=[os.path.abspath(GAME), "--join",
                                        "127.0.0.1:%d" % link.port] + record,
@@ -100,19 +130,31 @@ class Online(GameTest):
         return ({"host": [VERSION_LINE, "Waiting for a player on port %d." % link.host[1]],
                  "join": [VERSION_LINE, "Joining 127.0.0.1:%d." % link.port]})
 
-    def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False, outage_s=0.0):
-        """`noise`: two strays first, then noise and a third game; `outage_s` 3 s in."""
-        silent_until = [0.0]
+    def play_whole_match(self, delay_ms, jitter_ms, loss, noise=False, outages=(), end_outage=0,
+                         busy=False):
+        """`noise`: two strays first, then noise and a third game; `outages`:
+        (seconds after the start, length) of total outages; `end_outage` s
+        after the first datagram with a side's verdict on the end; `busy`:
+        both cores busy during the `outages` (only: tests beside are slowed)."""
+        silent_until, end_outage = [0.0], [end_outage]
+
+        def rewrite(data, way):
+            packet = inputs_packet(data)
+            if end_outage[0] and packet is not None and packet[2] != 0:
+                silent_until[0], end_outage[0] = time.monotonic() + end_outage[0], 0
+                return data
+            return None if time.monotonic() < silent_until[0] else data
+
         with self.pair(delay_ms, jitter_ms, loss, record=("--record", RECORDING),
-                       strays=2 if noise else 0,
-                       rewrite=lambda data, way: None if time.monotonic() < silent_until[0]
-                       else data) as (host, joiner, link):
+                       strays=2 if noise else 0, rewrite=rewrite) as (host, joiner, link), \
+                contextlib.ExitStack() as busy_loops:
             sides = {"host": host, "join": joiner}
             joiner.wait_for_line(self.opening(host, joiner, link)["join"][1], timeout=15)
             joining = time.monotonic()
             for name, session in sides.items():
                 session.wait_for_line(MATCH_STARTS[name], timeout=15)
                 session.focus()
+            started = time.monotonic()
             if noise:
                 self.assertLess(time.monotonic() - joining, 2.0, "joined late past the strays")
             steering = [Steering(session, STEERING[name]) for name, session in sides.items()]
@@ -121,9 +163,15 @@ class Online(GameTest):
             if noise:
                 self.send_noise(link.host[1])
                 self.knock_in_vain(link.host[1])
-            if outage_s:
-                time.sleep(3)
-                silent_until[0] = time.monotonic() + outage_s
+            if busy:
+                time.sleep(max(0.0, started + outages[0][0] - HOG_LEAD_S - time.monotonic()))
+                busy_loops.enter_context(cpu_hog())
+            for start, length in outages:
+                time.sleep(max(0.0, started + start - time.monotonic()))
+                silent_until[0] = time.monotonic() + length
+            if busy:
+                time.sleep(max(0.0, silent_until[0] - time.monotonic()))
+                busy_loops.close()
             finals = {}
             try:
                 for name, session in sides.items():
@@ -192,6 +240,16 @@ class Online(GameTest):
             with contextlib.closing(stray):
                 stray.sendto(datagram, (relay.LOCALHOST, port))
 
+    def fail_to_start(self, port, seconds):
+        with relay.Relay(port, rewrite=lambda data, way: None if b"KTAV" in data
+                         or ends_with_start(data) else data) as link, \
+                self.game(command=[os.path.abspath(GAME), "--join", "127.0.0.1:%d" % link.port],
+                          assets=ASSETS) as first:
+            first.start()
+            time.sleep(seconds)
+            first.proc.kill()
+            first.finish()
+
     def knock_in_vain(self, port):
         """A third game joining the host during the match is turned away at once."""
         with self.game(command=[os.path.abspath(GAME), "--join", "127.0.0.1:%d" % port],
@@ -204,27 +262,34 @@ class Online(GameTest):
             self.assertRun(third, [VERSION_LINE, "Joining 127.0.0.1:%d." % port,
                                    "The host already has a player.", CLOSING[0]], 1)
 
-    def test_match_at_0_ms_with_random_datagrams_and_a_third_player(self):
-        host, joiner = self.play_whole_match(0, 0, 0.0, noise=True)
+    def test_match_at_0_ms_with_random_datagrams_a_third_player_and_outages_beside_a_cpu_hog(self):
+        """Total outages of 2.9 s 8 s in and of 3.0 s 14 s in, both cores
+        busy, and of 2.5 s after the first verdict: the same end on both sides."""
+        host, joiner = self.play_whole_match(0, 0, 0.0, noise=True, busy=True,
+                                             outages=((8, 2.9), (14, 3.0)), end_outage=2.5)
         self.assertEqual((host["bad packets"], joiner["bad packets"]), (0, 0))
+        self.assertGreaterEqual(min(host["longest silence"], joiner["longest silence"]), 3000)
 
     def test_match_at_50_ms_with_jitter_and_loss(self):
-        host, joiner = self.play_whole_match(50, 10, 0.05, outage_s=2.9)
+        host, joiner = self.play_whole_match(50, 10, 0.05, outages=((3, 2.9),))
         self.assertGreater(host["rollbacks"] + joiner["rollbacks"], 0)
 
     def test_match_at_125_ms_with_jitter_and_loss(self):
         host, joiner = self.play_whole_match(125, 10, 0.05)
         self.assertGreater(host["rollbacks"] + joiner["rollbacks"], 0)
 
-    def test_killed_peer_is_noticed_within_4_s(self):
-        with self.pair(50, 10, 0.05) as (host, joiner, link):
+    def test_failed_start_then_a_player_at_once_then_killed_peer_noticed_within_6_s(self):
+        with self.pair(50, 10, 0.05, failed_start_s=8) as (host, joiner, link):
+            joiner.wait_for_line(self.opening(host, joiner, link)["join"][1], timeout=15)
+            joining = time.monotonic()
             for name, session in (("host", host), ("join", joiner)):
                 session.wait_for_line(MATCH_STARTS[name], timeout=15)
+            self.assertLess(time.monotonic() - joining, 2.0, "joined late after a failed start")
             time.sleep(2)
             joiner.proc.kill()
             killed_at = time.monotonic()
-            host.wait_for_line(CONNECTION_LOST, timeout=6)
-            self.assertLess(time.monotonic() - killed_at, 4.0)
+            host.wait_for_line(CONNECTION_LOST, timeout=8)
+            self.assertLess(time.monotonic() - killed_at, 6.0)
             self.assertRun(host, self.opening(host, joiner, link)["host"]
                            + [MATCH_STARTS["host"], CONNECTION_LOST, CLOSING[0]], 1)
             joiner.finish()
@@ -263,10 +328,10 @@ class Online(GameTest):
         version = subprocess.run([GAME, "--version"], stdout=subprocess.PIPE, check=True,
                                  timeout=10).stdout.decode().split()[-1].encode()
         other = b"0" * len(version)
-        hello = b"KTAV\x03\x00" + bytes([len(version)])
+        hello = b"KTAV\x04\x00" + bytes([len(version)])
         with self.pair(rewrite=lambda data, way: data.replace(hello + version, hello + other)) \
                 as (host, joiner, link):
-            line = ("Version mismatch: this game is %s (protocol 3), the other is %s (protocol 3)."
+            line = ("Version mismatch: this game is %s (protocol 4), the other is %s (protocol 4)."
                     % (version.decode(), other.decode()))
             opening = self.opening(host, joiner, link)
             self.assertRun(host, opening["host"] + [line, CLOSING[0]], 1)
@@ -277,17 +342,15 @@ class Online(GameTest):
         frame 44, differ) or one of the host's inputs (the inputs' checks differ)."""
         def other_seed(data, way):
             if way == "to joiner" and ends_with_start(data):
-                return data[:-6] + bytes([data[-6] ^ 1]) + data[-5:]
+                return data[:-14] + bytes([data[-14] ^ 1]) + data[-13:]
             return data
 
         def other_input(data, way):
-            # ENet's unreliable command (7), an Inputs packet (3, six numbers, a hash, n,
-            # n inputs): the last input sent after frames 100 to 104 gets Up 1 flipped.
-            for n in range(1, 65):
-                if way == "to joiner" and len(data) > n + 42 and data[-n - 1] == n \
-                        and data[-n - 34] == 3 and data[-n - 42] == 7 \
-                        and 100 < struct.unpack("<I", data[-n - 33:-n - 29])[0] <= 104:
-                    return data[:-1] + bytes([data[-1] ^ 1])
+            # The last input sent after frames 100 to 104 gets Up 1 flipped.
+            packet = inputs_packet(data)
+            if way == "to joiner" and packet is not None and 100 < packet[1] <= 104 \
+                    and len(data) - packet[0] > 39:
+                return data[:-1] + bytes([data[-1] ^ 1])
             return data
 
         for rewrite, lost in ((other_seed, r"Lost sync with the other player at frame 44\.$"),

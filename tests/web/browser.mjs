@@ -41,10 +41,11 @@ export function serve(folder) {
 
 // Chromium with a profile of its own, removed by close(), its sound on
 // unless `autoplay` is false, with extraFlags for what a test needs beyond
-// the usual ones; or Firefox, silent without a sound output.
-export async function launch(which = 'chromium', { autoplay = true, extraFlags = [] } = {}) {
+// the usual ones; or Firefox, silent without a sound output, with extraPrefs.
+export async function launch(which = 'chromium', { autoplay = true, extraFlags = [], extraPrefs = {} } = {}) {
   if (which === 'firefox') {
-    const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
+    const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true,
+                                             extraPrefsFirefox: extraPrefs });
     return { browser, close: () => browser.close() };
   }
   const profile = mkdtempSync(join(tmpdir(), 'korrin-chromium-'));

@@ -23,8 +23,19 @@ const CHROMIUM_ONLINE_FLAGS = [
 const askForMedia = () => navigator.mediaDevices.getUserMedia({ audio: true });
 const WAITING = /^Waiting for a player in room ([A-Za-z0-9-]+)\.$/;
 const DAEMON_START_MS = 500;
-// The proxy in front of coturn: each datagram delayed 50 ms (±10), 5 % dropped.
+// The proxy in front of coturn: each datagram delayed 50 ms (±10), 5 % dropped
+// unless said otherwise.
 const PROXY_DELAY_MS = 50, PROXY_JITTER_MS = 10, PROXY_LOSS = 0.05;
+// Firefox gathers loopback candidates, under their own addresses, only when asked to.
+const FIREFOX_ONLINE_PREFS = {
+  'media.peerconnection.ice.loopback': true,
+  'media.peerconnection.ice.obfuscate_host_addresses': false,
+};
+// A page loaded, its game started and a broker found: seconds on a busy
+// machine (8 s measured at a load of 20 on 2 cores).
+export const PAGE_LOAD_MS = 30000;
+// The joining side's limit (10 s) and a little for the page.
+export const PAIRING_MS = 12000;
 const TURN_USER = 'korrin', TURN_PASSWORD = 'korrinpass';
 
 const temp = mkdtempSync(join(tmpdir(), 'korrin-online-'));
@@ -89,9 +100,9 @@ export async function startTurn() {
 }
 
 // Forwards UDP between the pages and targetPort, each datagram late and some
-// lost (by default the proxy described above).
-export async function startLossyProxy(targetPort, { delayMs = PROXY_DELAY_MS, jitterMs = PROXY_JITTER_MS,
-                                                   loss = PROXY_LOSS } = {}) {
+// lost (by default as described above).
+export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = PROXY_DELAY_MS,
+                                      jitterMs = PROXY_JITTER_MS) {
   const socket = dgram.createSocket('udp4');
   const upstreams = new Map(); // a page's address -> its socket towards the target
   let forwarded = 0;
@@ -113,15 +124,26 @@ export async function startLossyProxy(targetPort, { delayMs = PROXY_DELAY_MS, ji
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own Chromium; `stderr` collects its console.error lines
-// (the online match's figures).
-export async function openPage(url, query) {
-  const chromium = await web.launch('chromium', { extraFlags: CHROMIUM_ONLINE_FLAGS });
-  const entry = { stop: () => chromium.close() };
+// A page of its own browser (Chromium, or Firefox); `stderr` collects its
+// console.error lines (the online match's figures), `openedAt` is when the
+// address was opened (the browser had started) and `seenAt` when each line
+// was printed first.
+export async function openPage(url, query, which = 'chromium') {
+  const chromium = which === 'chromium';
+  const browser = await web.launch(which, chromium ? { extraFlags: CHROMIUM_ONLINE_FLAGS }
+                                                  : { extraPrefs: FIREFOX_ONLINE_PREFS });
+  const entry = { stop: () => browser.close(), browser: true };
   running.push(entry);
-  const game = await web.openGame(chromium.browser, `${url}index.html?${query}`, askForMedia);
+  const openedAt = Date.now();
+  const game = await web.openGame(browser.browser, `${url}index.html?${query}`,
+                                  chromium ? askForMedia : undefined);
+  game.openedAt = openedAt;
   game.stderr = [];
-  game.page.on('console', (message) => { if (message.type() === 'error') game.stderr.push(message.text()); });
+  game.seenAt = new Map();
+  game.page.on('console', (message) => {
+    if (message.type() === 'error') game.stderr.push(message.text());
+    if (!game.seenAt.has(message.text())) game.seenAt.set(message.text(), Date.now());
+  });
   game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
   return game;
 }
@@ -136,33 +158,45 @@ export async function waitFor(pattern, lines, timeoutMs) {
   return lines.find((l) => pattern.test(l));
 }
 
-// A host, and a page that opens the link the host's page shows; resolves
-// once both have started the match, with the time from opening the link.
-// Through the lossy proxy a pairing took 4 to 10 s, and 6 of 36 missed the
-// joining side's 10 s limit: the connection was up within 2 s, but a message
-// on the signalling library's own reliable channel had not arrived (in one
-// of 16 pairings given 30 s, it never did). Such a pairing is tried again
-// (four times in all), with a new room, and said on the console.
-export async function pair(url, query, attempts = 4) {
-  const host = await openPage(url, `host&${query}`);
-  const room = WAITING.exec(await waitFor(WAITING, host.lines, 15000))[1];
+// The room a host's page says it waits in, and the link it shows.
+export async function hostedRoom(host) {
+  const room = WAITING.exec(await waitFor(WAITING, host.lines, PAGE_LOAD_MS))[1];
   const link = await host.page.$eval('#online-link', (field) => field.value);
   if (!link.includes(`join=${room}`)) throw new Error(`the page's link ${link} is not to room ${room}`);
-  const opened = Date.now();
-  const guest = await openPage(url, link.slice(link.indexOf('?') + 1));
-  await web.waitForLine(guest.lines, `Joining room ${room}.`);
+  return { room, query: link.slice(link.indexOf('?') + 1) };
+}
+
+// A host, and a page (of `guestBrowser`) that opens the link the host's page
+// shows, once: see joinRoom().
+export async function pair(url, query, guestBrowser = 'chromium') {
+  const host = await openPage(url, `host&${query}`);
+  return joinRoom(url, host, await hostedRoom(host), guestBrowser);
+}
+
+// A page (of `guestBrowser`) that opens the link `invite` to the host's room,
+// once: resolves once both have started the match, with the times from
+// opening the link and from the joining side's "Joining room R." (a broker
+// found) to its "Joined: the match starts."; fails if the joining side gave
+// up ("No answer from room R.", after its limit of 10 s).
+export async function joinRoom(url, host, { room, query: invite }, guestBrowser = 'chromium') {
+  const guest = await openPage(url, invite, guestBrowser);
+  const joining = `Joining room ${room}.`, joined = 'Joined: the match starts.';
   const noAnswer = `No answer from room ${room}.`;
-  await waitFor(new RegExp(`^(Joined: the match starts\\.|${noAnswer.replace(/\./g, '\\.')})$`),
-                guest.lines, 20000);
-  if (guest.lines.includes(noAnswer) && attempts > 1) {
-    console.log(`pairing again: ${noAnswer}`);
-    await guest.close();
-    await host.close();
-    return pair(url, query, attempts - 1);
-  }
-  await web.waitForLine(guest.lines, 'Joined: the match starts.');
+  await web.waitForLine(guest.lines, joining, 1, PAGE_LOAD_MS);
+  const outcome = await waitFor({ test: (line) => line === joined || line === noAnswer }, guest.lines,
+                                PAIRING_MS);
+  if (outcome !== joined) throw new Error(`${outcome} (host: ${JSON.stringify(host.lines)})`);
   await web.waitForLine(host.lines, 'A player joined: the match starts.');
-  return { host, guest, room, joinMs: Date.now() - opened };
+  const joinedAt = guest.seenAt.get(joined);
+  return { host, guest, room, joinMs: joinedAt - guest.openedAt, pairMs: joinedAt - guest.seenAt.get(joining) };
+}
+
+// Closes the browsers still open (after a failed pairing), leaving the rest.
+export async function closePages() {
+  for (const entry of running.filter((e) => e.browser)) {
+    running.splice(running.indexOf(entry), 1);
+    await entry.stop();
+  }
 }
 
 export async function stopAll() {

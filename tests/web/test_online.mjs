@@ -1,7 +1,8 @@
 // Online play between two browsers (build-web/, made by tools/web.sh): two
 // headless Chromium processes meet through a local mosquitto, then play
-// straight, through a local coturn (relay only), and through a UDP proxy in
-// front of coturn that delays and drops datagrams (tests/web/online.mjs):
+// straight, through a local coturn (relay only), and a Chromium and a Firefox
+// through a UDP proxy in front of coturn that delays and drops datagrams
+// (tests/web/online.mjs). Each pairing is tried once:
 //   node tests/web/test_online.mjs
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
@@ -18,8 +19,12 @@ const SEGMENT_MS = 3000;
 const GAME_OVER_MS = 10000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
-// Longer than the other side's silence limit (3.25 s): a hidden tab's match runs on.
-const HOST_HIDDEN_MS = 4000;
+// Longer than the other side's silence limit (4.5 s): a hidden tab's match runs on.
+const HOST_HIDDEN_MS = 5000;
+// A join without a host gives up after 10 s (and a little for the page).
+const NO_HOST_MS = 15000;
+// The window sizes the page is laid out for, from the smallest up.
+const WINDOWS = [{ width: 400, height: 290 }, { width: 800, height: 600 }];
 // The joining side's picture of the host's paddle at every refresh, while
 // both paddles start up: a correction arrives a round trip late (200 ms
 // through the lossy proxy, a move of 37 px) and is eased in over 100 ms: at
@@ -27,6 +32,30 @@ const HOST_HIDDEN_MS = 4000;
 // seen). Without the ease it jumps (up to 60 px seen).
 const OTHER_PADDLE_MS = 3000;
 const OTHER_PADDLE_LARGEST_MOVE = 16;
+const FIGURES_BYTES = /, (\d+) B\/s sent, (\d+) B\/s received,/;
+
+// At each window size: the picture whole in the window, the status line (and
+// the link, while it is shown) in it too and beneath the picture, never over
+// it. Checked from the page's geometry; `invite` says whether the link shows.
+async function checkLayout(page, invite) {
+  for (const size of WINDOWS) {
+    await page.setViewport(size);
+    await web.sleep(100); // the page places itself on resize
+    const boxes = await page.evaluate(() => Object.fromEntries(['canvas', 'online-status', 'online-invite'].map(
+      (id) => [id, document.getElementById(id).closest('[hidden]') ? null
+        : { ...document.getElementById(id).getBoundingClientRect().toJSON(),
+            text: document.getElementById(id).textContent.trim() }])));
+    const where = `${size.width}x${size.height}: ${JSON.stringify(boxes)}`;
+    assert.equal(boxes['online-invite'] !== null, invite, where);
+    assert.ok(boxes['online-status'].text !== '' && boxes['online-status'].height > 0, where);
+    for (const box of Object.values(boxes).filter((b) => b !== null)) {
+      assert.ok(box.left >= 0 && box.top >= 0 && box.right <= size.width && box.bottom <= size.height, where);
+    }
+    for (const row of [boxes['online-status'], boxes['online-invite']].filter((b) => b !== null)) {
+      assert.ok(row.top >= boxes.canvas.bottom, where);
+    }
+  }
+}
 
 // Plays with both paddles held up, to the end or to the host's Escape after
 // a segment: both pages end on the same final line, in sync, and the host's
@@ -61,31 +90,72 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
 const { url, signal } = await online.start();
 test.after(online.stopAll);
 
-test('a whole match between two browsers, a third page turned away, no broker, the host hidden', async () => {
+test('a whole match between two browsers after a host reload and a link in capitals; a third page ' +
+     'turned away, a join without a host, no broker, the host hidden; the page at two sizes', async () => {
+  const query = `${signal}&${online.noIce}`;
   const nobody = `ws://127.0.0.1:${await online.freePort()}`;
   const lonely = online.openPage(url, `host&signal=${encodeURIComponent(nobody)}`);
-  const match = await online.pair(url, `${signal}&${online.noIce}`);
-  const third = await online.openPage(url, `join=${match.room}&${signal}&${online.noIce}`);
-  await web.waitForLine(third.lines, 'The host already has a player.', 1, 15000);
-
+  const unhosted = online.openPage(url, `join=abcd-efgh-jkmn-pqrs&${query}`);
+  const host = await online.openPage(url, `host&${query}`);
+  const hosted = await online.hostedRoom(host);
+  assert.ok(await host.page.$eval('#loading', (line) => line.hidden));
+  await host.page.click('#online-copy');
+  assert.equal(await host.page.$eval('#online-copy', (button) => button.textContent), 'Copied');
+  // A reload keeps the room, and the link already sent works.
+  host.lines.length = 0;
+  await host.page.reload();
+  assert.equal((await online.hostedRoom(host)).room, hosted.room);
+  await host.page.evaluate(() => {
+    window.statuses = [];
+    const status = document.getElementById('online-status');
+    new MutationObserver(() => window.statuses.push(status.textContent)).observe(status, { childList: true });
+  });
+  await checkLayout(host.page, true);
+  // Beside the waiting host: a page without a broker, and a join that found
+  // nobody, which offers the same room again and a room of one's own. They
+  // end before the match, so that no more than three browsers run at once.
   const noBroker = await lonely;
   const cannotHost = 'Cannot host: no signalling server answered within 10 s.';
   await web.waitForLine(noBroker.lines, cannotHost, 1, NO_BROKER_MS);
   assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
+  const noHost = await unhosted;
+  await web.waitForLine(noHost.lines, 'Joining room abcd-efgh-jkmn-pqrs.', 1, online.PAGE_LOAD_MS);
+  await web.waitForLine(noHost.lines, 'No answer from room abcd-efgh-jkmn-pqrs.', 1, NO_HOST_MS);
+  assert.deepEqual(await noHost.page.evaluate(() => [
+    document.getElementById('again').textContent, document.getElementById('again-host').hidden,
+    location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
+  await noHost.page.click('#again-host');
+  await online.hostedRoom(noHost);
+  for (const page of [noBroker, noHost]) await page.close();
+
+  const capitals = { room: hosted.room, query: hosted.query.replace(hosted.room, hosted.room.toUpperCase()) };
+  const match = await online.joinRoom(url, host, capitals);
+  assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
+  const third = await online.openPage(url, `join=${match.room}&${query}`);
+  await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
+  await web.waitForLine(third.lines, 'The host already has a player.', 1, online.PAIRING_MS);
   await third.close();
-  await noBroker.close();
+
+  await checkLayout(host.page, false);
   const cover = await match.host.page.browser().newPage(); // the host's tab hidden
   await web.sleep(HOST_HIDDEN_MS);
   await cover.close();
   console.log(await play(match, true));
 });
 
-test('through coturn, relay only: a segment; through a lossy proxy: a whole match', async () => {
+test('through coturn, relay only: a segment; a Chromium and a Firefox through a lossy proxy: a whole match',
+     async () => {
   const turn = await online.startTurn();
   await play(await online.pair(url, `${signal}&${turn.relayIce()}`), false);
   assert.ok(turn.allocations() >= 2, `${turn.allocations()} relay allocations`);
 
   const proxy = await online.startLossyProxy(turn.port);
-  const figures = await play(await online.pair(url, `${signal}&${turn.relayIce(proxy.port)}`), true, true);
+  const match = await online.pair(url, `${signal}&${turn.relayIce(proxy.port)}`, 'firefox');
+  const guestFigures = match.guest.stderr;
+  const figures = await play(match, true, true);
   console.log(`through the proxy (${proxy.forwarded()} datagrams): ${figures}`);
+  for (const line of [figures, guestFigures.find((l) => FIGURES.test(l))]) {
+    const [, sent, received] = FIGURES_BYTES.exec(line);
+    assert.ok(Number(sent) > 0 && Number(received) > 0, line);
+  }
 });

@@ -361,9 +361,14 @@ for (const which of ['chromium', 'firefox']) {
     await web.press(page, 'Control');
     await web.waitForLine(lines, EXITING_MENU, 2);
 
+    // "Play online" in a match asks before leaving it; refused, the match goes on.
+    await waitForBallMoving(page);
+    await page.evaluate(() => { window.confirm = (question) => { window.asked = question; return false; }; });
+    await page.$eval('#online-play', (button) => button.click());
+    assert.equal(await page.evaluate(() => window.asked), 'Leave this match to play online?');
+
     // The window losing the focus holds the match: the PAUSED picture stays, and the
     // key line shows over it (it says what resumes the match); P resumes it.
-    await waitForBallMoving(page);
     await page.evaluate(() => window.dispatchEvent(new Event('blur')));
     await web.sleep(SETTLE_MS);
     const held = await web.canvasPixels(page);

@@ -1,12 +1,20 @@
 // The online match's link in the browser: two pages meet in a room through
 // MQTT brokers (trystero's MQTT strategy exchanges the connection offers),
-// then the game's packets go straight from page to page over two WebRTC data
-// channels of their own: an unreliable, unordered one for the inputs (a lost
-// packet is repeated by the next one anyway; retransmitting would only delay
-// the newer ones), and a reliable, ordered one for the packets that must
-// arrive. Bundled by tools/web.sh into korrin-online.js, which the page
-// (web/online.js) loads only when online play is chosen; web/library/link.js
-// hands its events to the game (web/link_web.cpp).
+// then everything of ours goes straight from page to page over WebRTC data
+// channels of our own, created alike on both sides of each connection: an
+// unreliable, unordered one for the inputs (a lost packet is repeated by the
+// next one anyway; retransmitting would only delay the newer ones), a
+// reliable, ordered one for the packets that must arrive, and an unreliable
+// one on which the two pages pair. Bundled by tools/web.sh into
+// korrin-online.js, which the page (web/online.js) loads only when online
+// play is chosen; web/library/link.js hands its events to the game
+// (web/link_web.cpp).
+//
+// Nothing of the pairing waits for a reliable message: one lost at the start
+// of a connection is sent again only after seconds. So the pages take each
+// connection as soon as trystero has negotiated it (through the connection
+// class it is given), without waiting for its own channel and handshake, and
+// say who they are on the pairing channel, again and again until answered.
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
 
 // Pages of this game meet only pages of this game: the room's topics and the
@@ -18,6 +26,10 @@ const BROKER_POLL_MS = 50;
 // Channels both sides create with the same ids, so no offer is needed for them.
 const GAME_CHANNEL = { negotiated: true, id: 100, ordered: false, maxRetransmits: 0 };
 const SURE_CHANNEL = { negotiated: true, id: 101, ordered: true };
+const PAIR_CHANNEL = { negotiated: true, id: 102, ordered: false, maxRetransmits: 0 };
+// How often a joining page asks again while the host has not answered: a
+// lost question costs this much, at a few bytes each time.
+const ASK_AGAIN_MS = 100;
 // How often the round trip and the byte counts are read from the connection.
 const STATS_INTERVAL_MS = 250;
 // Packets kept from a peer not yet paired: its Hello and a few inputs.
@@ -27,23 +39,30 @@ const WEBSOCKET_OPEN = 1;
 // What happened, in the order of the game's LinkEvent (src/net/link.h).
 export const EVENT = { connected: 1, received: 2, disconnected: 3, lost: 4, refused: 5 };
 
-// The short messages the two sides exchange on trystero's own channel to
-// sort out who hosts: each side says its role when it meets a peer, and the
-// host answers a joining side with welcome, or busy when it has a player.
-const ROLE = { host: 'host', join: 'join', welcome: 'welcome', busy: 'busy' };
+// What the link tells the page beside the game's events (openLink's onNews):
+// a connection to another page is being made, or one failed (the page knows
+// whether a match had begun on it).
+export const NEWS = { connecting: 'connecting', failed: 'failed' };
+
+// The pairing: a joining page asks "join PAGE" (PAGE: its own random name, the
+// same on all its connections); the host answers welcome to the first page
+// that asks (also when it asks again), busy to any other page.
+const JOIN = 'join ', WELCOME = 'welcome', BUSY = 'busy';
+const PAGE_NAME = crypto.getRandomValues(new Uint32Array(2)).join('-');
 
 // Resolves to the link once a broker has answered; rejects with the reason
 // (to complete "Cannot host: " or "Cannot join: ") otherwise.
-export async function openLink({ hosting, room, brokers, rtcConfig }) {
-  const config = { appId: APP_ID };
+export async function openLink({ hosting, room, brokers, rtcConfig, onNews }) {
+  const link = new RoomLink(hosting, onNews);
+  const config = { appId: APP_ID, rtcPolyfill: connectionClassFor(link) };
   if (brokers.length > 0) config.relayConfig = { urls: brokers };
   if (rtcConfig) config.rtcConfig = rtcConfig;
-  const trysteroRoom = joinRoom(config, room);
+  link.room = joinRoom(config, room);
   if (!(await brokerAnswered())) {
-    trysteroRoom.leave();
+    link.leave();
     throw new Error(`no signalling server answered within ${BROKER_WAIT_MS / 1000} s`);
   }
-  return new RoomLink(trysteroRoom, hosting);
+  return link;
 }
 
 async function brokerAnswered() {
@@ -56,98 +75,151 @@ async function brokerAnswered() {
   return false;
 }
 
+// The connections trystero makes, each shown to the link as it is made (the
+// ones it prepares ahead too) and when it is closed.
+function connectionClassFor(link) {
+  return class extends RTCPeerConnection {
+    constructor(config) {
+      super(config);
+      link.watch(this);
+    }
+
+    close() {
+      super.close();
+      link.lose(this);
+    }
+  };
+}
+
 class RoomLink {
-  constructor(room, hosting) {
-    this.room = room;
+  constructor(hosting, onNews) {
+    this.room = null; // trystero's room
     this.hosting = hosting;
+    this.onNews = onNews;
     this.events = []; // {type, data}, taken by the game one at a time
-    this.player = null; // the other game's peer id, once paired
-    this.paired = false; // both channels to the player are open, and the game knows
-    this.channels = {}; // peer id -> {game, sure}
-    this.early = {}; // peer id -> packets that came before the pairing
+    this.player = null; // the connection to the other game, once paired
+    this.playerPage = null; // (the host's) the player's page name
+    this.paired = false; // the channels to the player are open, and the game knows
+    this.meetings = new Map(); // connection -> {channels, early packets, asking timer}
     this.roundTripMs = 0;
     this.bytesSent = 0;
     this.bytesReceived = 0;
     this.statsTimer = setInterval(() => this.readStats(), STATS_INTERVAL_MS);
-    const [sendRole, getRole] = roleAction(room);
-    this.sendRole = sendRole;
-    getRole((role, peer) => this.onRole(role, peer));
-    room.onPeerJoin = (peer) => {
-      this.openChannels(peer);
-      this.sendRole(hosting ? ROLE.host : ROLE.join, peer);
-    };
-    room.onPeerLeave = (peer) => this.lose(peer);
   }
 
-  // Both channels to a peer, made as soon as it is met, so that they exist on
-  // both sides before either says anything on them.
-  openChannels(peer) {
-    const connection = this.room.getPeers()[peer];
-    if (!connection) return;
+  // A connection is met once trystero has negotiated it (it has an offer
+  // and an answer): then our channels can be added to it without another
+  // offer, and opening them waits for nothing but the connection.
+  watch(connection) {
+    const meetWhenNegotiated = () => {
+      const negotiated = connection.signalingState === 'stable' && connection.currentRemoteDescription;
+      if (negotiated && !this.meetings.has(connection)) this.meet(connection);
+    };
+    connection.addEventListener('signalingstatechange', meetWhenNegotiated);
+    connection.addEventListener('connectionstatechange', () => {
+      if (connection.connectionState === 'failed') this.lose(connection);
+      else meetWhenNegotiated();
+    });
+  }
+
+  meet(connection) {
     const channels = {
       game: connection.createDataChannel('game', GAME_CHANNEL),
       sure: connection.createDataChannel('sure', SURE_CHANNEL),
+      pair: connection.createDataChannel('pair', PAIR_CHANNEL),
     };
+    const meeting = { channels, early: [], asking: null };
+    this.meetings.set(connection, meeting);
     for (const channel of Object.values(channels)) {
       channel.binaryType = 'arraybuffer';
-      channel.onmessage = (message) => this.receive(peer, new Uint8Array(message.data));
-      channel.onopen = () => this.announceIfReady(peer);
-      channel.onclose = () => this.lose(peer);
+      channel.onopen = () => this.announceIfReady(connection);
+      channel.onclose = () => this.lose(connection);
     }
-    this.channels[peer] = channels;
+    channels.game.onmessage = channels.sure.onmessage =
+      (message) => this.receive(connection, new Uint8Array(message.data));
+    channels.pair.onmessage = (message) => this.hear(connection, message.data);
+    if (!this.hosting) {
+      channels.pair.addEventListener('open', () => {
+        meeting.asking = setInterval(() => this.ask(meeting), ASK_AGAIN_MS);
+        this.ask(meeting);
+      });
+    }
+    if (this.player === null) this.onNews?.(NEWS.connecting);
   }
 
-  // The other side's first packets may come before the roles have paired us
-  // (they travel on another channel): they wait for the pairing.
-  receive(peer, data) {
-    if (peer === this.player && this.paired) {
+  ask({ channels }) {
+    if (channels.pair.readyState === 'open') channels.pair.send(JOIN + PAGE_NAME);
+  }
+
+  hear(connection, message) {
+    const meeting = this.meetings.get(connection);
+    if (!meeting) return;
+    if (this.hosting) {
+      if (!message.startsWith(JOIN)) return;
+      const page = message.slice(JOIN.length);
+      if (this.player === null) {
+        this.player = connection;
+        this.playerPage = page;
+        this.announceIfReady(connection);
+      }
+      // The player's page may have a second connection to us: it is paired
+      // on the first, and hears nothing on this one.
+      if (this.player === connection) meeting.channels.pair.send(WELCOME);
+      else if (page !== this.playerPage) meeting.channels.pair.send(BUSY);
+      return;
+    }
+    if (message !== WELCOME && message !== BUSY) return; // another joining page
+    clearInterval(meeting.asking);
+    if (this.player !== null) return;
+    if (message === BUSY) {
+      this.events.push({ type: EVENT.refused });
+      return;
+    }
+    this.player = connection;
+    this.announceIfReady(connection);
+  }
+
+  // The other side's first packets may come before this side has paired
+  // (the answer that pairs travels on another channel): they wait for it.
+  receive(connection, data) {
+    if (connection === this.player && this.paired) {
       this.events.push({ type: EVENT.received, data });
       return;
     }
-    const early = (this.early[peer] ??= []);
-    if (early.length < EARLY_PACKETS_KEPT) early.push(data);
+    const meeting = this.meetings.get(connection);
+    if (meeting && meeting.early.length < EARLY_PACKETS_KEPT) meeting.early.push(data);
   }
 
-  onRole(role, peer) {
-    if (this.hosting && role === ROLE.join && this.player !== peer) {
-      if (this.player !== null) {
-        this.sendRole(ROLE.busy, peer);
-        return;
-      }
-      this.sendRole(ROLE.welcome, peer);
-      this.pair(peer);
-    } else if (!this.hosting && this.player === null) {
-      // Only the host answers welcome or busy; another joining page in the
-      // room says join, which is not for us.
-      if (role === ROLE.welcome) this.pair(peer);
-      else if (role === ROLE.busy) this.events.push({ type: EVENT.refused });
-    }
-  }
-
-  pair(peer) {
-    this.player = peer;
-    this.announceIfReady(peer);
-  }
-
-  // The game hears of its player once both channels to it are open.
-  announceIfReady(peer) {
-    const channels = this.channels[peer];
-    if (peer !== this.player || this.paired || !channels) return;
-    if (channels.game.readyState !== 'open' || channels.sure.readyState !== 'open') return;
+  // The game hears of its player once the channels to it are open.
+  announceIfReady(connection) {
+    const meeting = this.meetings.get(connection);
+    if (connection !== this.player || this.paired || !meeting) return;
+    if (Object.values(meeting.channels).some((channel) => channel.readyState !== 'open')) return;
     this.paired = true;
     this.events.push({ type: EVENT.connected });
-    for (const data of this.early[peer] ?? []) this.events.push({ type: EVENT.received, data });
-    delete this.early[peer];
+    for (const data of meeting.early.splice(0)) this.events.push({ type: EVENT.received, data });
   }
 
-  lose(peer) {
-    const channels = this.channels[peer];
-    delete this.channels[peer];
-    delete this.early[peer];
-    if (channels) Object.values(channels).forEach((channel) => channel.close());
-    if (peer !== this.player) return;
+  // Ends a meeting: its questions, its channels. False if it had ended.
+  forget(connection) {
+    const meeting = this.meetings.get(connection);
+    if (!meeting) return false;
+    this.meetings.delete(connection);
+    clearInterval(meeting.asking);
+    Object.values(meeting.channels).forEach((channel) => channel.close());
+    return true;
+  }
+
+  lose(connection) {
+    if (!this.forget(connection)) return;
+    if (connection !== this.player) {
+      if (this.player === null && this.meetings.size === 0) this.onNews?.(NEWS.failed);
+      return;
+    }
     if (this.paired) this.events.push({ type: EVENT.disconnected });
+    this.onNews?.(NEWS.failed);
     this.player = null;
+    this.playerPage = null;
     this.paired = false;
   }
 
@@ -157,7 +229,7 @@ class RoomLink {
 
   send(bytes, reliable) {
     if (!this.connected) return;
-    const channels = this.channels[this.player];
+    const { channels } = this.meetings.get(this.player);
     const channel = reliable ? channels.sure : channels.game;
     if (channel.readyState === 'open') channel.send(bytes);
   }
@@ -166,49 +238,50 @@ class RoomLink {
   // at most waitMs); the room stays open for another player, until leave().
   // With 0, at once.
   async disconnect(waitMs) {
-    const peer = this.player;
-    const channels = this.channels[peer];
-    if (!channels) return;
+    const connection = this.player;
+    const meeting = this.meetings.get(connection);
+    if (!meeting) return;
     if (waitMs > 0) {
+      const { game, sure } = meeting.channels;
       const deadline = Date.now() + waitMs;
-      const leaving = () => channels.sure.readyState === 'open' && Date.now() < deadline &&
-                            channels.game.bufferedAmount + channels.sure.bufferedAmount > 0;
+      const leaving = () => sure.readyState === 'open' && Date.now() < deadline &&
+                            game.bufferedAmount + sure.bufferedAmount > 0;
       while (leaving()) await new Promise((resolve) => setTimeout(resolve, 1));
       const timeLeft = new Promise((resolve) => setTimeout(resolve, Math.max(0, deadline - Date.now())));
       await Promise.race([this.readStats(), timeLeft]);
     }
-    this.paired = false; // a goodbye of our own is no news for the game
-    this.lose(peer);
+    // A goodbye of our own is no news for the game nor the page.
+    this.forget(connection);
+    this.player = null;
+    this.playerPage = null;
+    this.paired = false;
   }
 
   leave() {
     clearInterval(this.statsTimer);
+    this.onNews = null; // the connections that close now are no news
     this.room.leave();
   }
 
-  // The player's connection's smoothed round trip and its bytes, the
-  // signalling library's own channel and the encryption included.
+  // The player's connection's smoothed round trip, and its bytes (the
+  // signalling library's own channel and the encryption included) as the
+  // sum over its candidate pairs: Chromium and Firefox both count them there.
   async readStats() {
-    const connection = this.player !== null && this.room.getPeers()[this.player];
+    const connection = this.player;
     if (!connection) return;
     const report = await connection.getStats();
+    let sent = 0, received = 0;
     report.forEach((entry) => {
-      if (entry.type === 'transport') {
-        this.bytesSent = entry.bytesSent ?? this.bytesSent;
-        this.bytesReceived = entry.bytesReceived ?? this.bytesReceived;
-      } else if (entry.type === 'candidate-pair' && entry.nominated && entry.state === 'succeeded' &&
-                 entry.currentRoundTripTime !== undefined) {
-        this.roundTripMs = Math.round(entry.currentRoundTripTime * 1000);
+      if (entry.type !== 'candidate-pair') return;
+      sent += entry.bytesSent ?? 0;
+      received += entry.bytesReceived ?? 0;
+      if (entry.nominated && entry.state === 'succeeded') {
+        const roundTrip = entry.currentRoundTripTime ??
+                          (entry.responsesReceived > 0 ? entry.totalRoundTripTime / entry.responsesReceived : undefined);
+        if (roundTrip !== undefined) this.roundTripMs = Math.round(roundTrip * 1000);
       }
     });
+    this.bytesSent = Math.max(this.bytesSent, sent);
+    this.bytesReceived = Math.max(this.bytesReceived, received);
   }
-}
-
-// trystero's message action for the roles: [send(role, peer), onRole(handler)].
-function roleAction(room) {
-  const action = room.makeAction('role');
-  return [
-    (role, peer) => action.send(role, { target: peer }),
-    (handler) => { action.onMessage = (role, { peerId }) => handler(role, peerId); },
-  ];
 }
