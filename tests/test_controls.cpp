@@ -75,13 +75,17 @@ TEST_F(ControlsTest, KeyTableOfTwoPlayers) {
 
 // ---- Pads
 
-// Opens the fake pads as the menu does, in sdl12-compat's game-controller
-// layout or the raw one.
-void openFakePads(const std::vector<fake::Pad> &pads, bool gameControllerLayout) {
-    static const SDL_version SDL12_COMPAT = {1, 2, 60};
+// Opens the fake pads as the menu does, on SDL 1.2.patch (sdl12-compat from
+// 50) with SDL12COMPAT_USE_GAME_CONTROLLERS at layout (null: unset).
+void openFakePads(const std::vector<fake::Pad> &pads, Uint8 patch, const char *layout = "1") {
+    static SDL_version linked;
+    linked = {1, 2, patch};
     fake::pads = pads;
-    fake::linkedVersion = gameControllerLayout ? &SDL12_COMPAT : nullptr;
-    setenv("SDL12COMPAT_USE_GAME_CONTROLLERS", gameControllerLayout ? "1" : "0", 1);
+    fake::linkedVersion = &linked;
+    if (layout == nullptr)
+        unsetenv("SDL12COMPAT_USE_GAME_CONTROLLERS");
+    else
+        setenv("SDL12COMPAT_USE_GAME_CONTROLLERS", layout, 1);
     openPads();
 }
 
@@ -111,7 +115,7 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        openFakePads({c.first, c.second}, c.gameControllerLayout);
+        openFakePads({c.first, c.second}, c.gameControllerLayout ? 60 : 15);
         numPlayers = c.players;
         harness::releaseAllKeys();
         for (SDLKey key : c.held)
@@ -126,21 +130,36 @@ TEST_F(ControlsTest, PadTableOfBothPlayers) {
 }
 
 // Back leaves while held; Start asks for a hold once per press: held for
-// three passes, in the first. Which raw button is which depends on the layout.
+// three passes, in the first. Which raw button is which depends on the layout;
+// a button the pad lacks is never read; a Start that chose in the menu holds
+// nothing until let go.
 TEST_F(ControlsTest, PadBackLeavesAndStartHoldsOncePerPress) {
     struct Case {
-        bool gameControllerLayout = false;
+        Uint8 patch;
+        const char *layout;
         int button;
         bool leave, hold;
+        int buttons = 22;
+        bool fromMenu = false;
     } const cases[] = {
-        {false, 6, true, false}, {false, 7, false, true}, {false, 4, false, false},
-        {true, 4, true, false},  {true, 6, false, true},  {true, 7, false, false},
+        {15, "1", 6, true, false},    {15, "1", 7, false, true},
+        {15, "1", 4, false, false},   {60, "1", 4, true, false},
+        {60, "1", 6, false, true},    {60, "1", 7, false, false},
+        {50, "1", 4, true, false},    {49, "1", 6, true, false},
+        {60, "0", 6, true, false},    {60, nullptr, 6, true, false},
+        {60, "2", 4, true, false},    {15, "1", 7, false, false, 7},
+        {15, "1", 7, false, true, 8}, {15, "1", 7, false, false, 22, true},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.gameControllerLayout << ", button " << c.button);
-        openFakePads({{}}, c.gameControllerLayout);
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        fake::Pad pad;
+        pad.buttons = c.buttons;
+        openFakePads({pad}, c.patch, c.layout);
         readFrameInput(); // the last case's button let go
         fake::pads[0].held = {c.button};
+        if (c.fromMenu) {
+            EXPECT_TRUE(readMenuInput().choose);
+        }
         for (int pass = 0; pass < 3; ++pass) {
             const FrameInput input = readFrameInput();
             EXPECT_EQ(input.leave, c.leave);

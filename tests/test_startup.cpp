@@ -137,13 +137,46 @@ TEST(Startup, TheWindowTakesTheLargestWholeScaleThatFitsEightyPercentOfTheDeskto
     struct Case {
         int desktopWidth, desktopHeight, scale;
     } const cases[] = {
-        {1920, 1080, 3}, {1280, 720, 2}, {1366, 768, 2}, {2560, 1440, 4},
-        {3840, 2160, 7}, {400, 300, 1},  {399, 299, 1},  {0, 0, 1},
-        {2000, 600, 2},  {800, 2000, 2}, {1200, 900, 3}, {1199, 900, 2},
+        {1920, 1080, 3}, {1280, 720, 2}, {1366, 768, 2}, {2560, 1440, 4}, {3840, 2160, 7},
+        {400, 300, 1},   {399, 299, 1},  {0, 0, 1},      {2000, 600, 2},  {800, 2000, 2},
+        {1200, 900, 3},  {1199, 900, 2}, {1200, 899, 2},
     };
     for (const Case &c : cases)
         EXPECT_EQ(windowScale(c.desktopWidth, c.desktopHeight), c.scale)
             << c.desktopWidth << "x" << c.desktopHeight;
+}
+
+// Each variable and driver of the rule that stops a game nobody would see
+// (each test runs in a process of its own: the environment is not restored).
+TEST(Startup, TheGameStopsWhereItsWindowWouldBeUnseen) {
+    const char *const VARIABLES[] = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"};
+    const struct {
+        const char *values[3]; // of the variables above, null for unset
+        const char *driver;    // the one SDL started
+        bool named, shows;
+    } cases[] = {
+        {{":0", nullptr, nullptr}, "x11", true, true},
+        {{nullptr, "wayland-0", nullptr}, "wayland", true, true},
+        {{nullptr, nullptr, "x11"}, "x11", true, true},
+        {{nullptr, nullptr, nullptr}, "x11", false, true},
+        {{"", "", ""}, "x11", false, true}, // set but empty
+        {{":0", nullptr, nullptr}, "offscreen", true, false},
+        {{":0", nullptr, nullptr}, "dummy", true, false},
+        {{":0", nullptr, nullptr}, "aalib", true, false},
+        {{":0", nullptr, nullptr}, "caca", true, false},
+        {{":0", nullptr, nullptr}, "cacao", true, true},
+        {{nullptr, nullptr, "caca"}, "caca", true, true}, // the player's choice
+    };
+    for (const auto &c : cases) {
+        for (int i = 0; i < 3; ++i) {
+            if (c.values[i] != nullptr)
+                setenv(VARIABLES[i], c.values[i], 1);
+            else
+                unsetenv(VARIABLES[i]);
+        }
+        EXPECT_EQ(displayNamed().ok(), c.named) << "case " << (&c - cases);
+        EXPECT_EQ(driverShows(c.driver).ok(), c.shows) << "case " << (&c - cases);
+    }
 }
 
 TEST(Startup, QuitGameShutsEverythingDownAndSaysSo) {

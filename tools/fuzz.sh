@@ -1,40 +1,32 @@
 #!/usr/bin/env bash
-# Fuzzes one of the game's readers of outside bytes with libFuzzer (clang 14
-# with its runtime, libclang-rt-14-dev) for SECONDS (default 20):
+# Fuzzes one of the game's readers of outside bytes with libFuzzer for
+# SECONDS (default 20), by hand:
 #   replay   the replay file's reader, from the corpus of recorded matches
 #            and recordings cut off mid-match
 #   packets  the online match's packet reader, from one packet of each type
-# Builds into build-fuzz-TARGET/ and keeps the inputs it found there; a
-# crash, a leak, an allocation above 1 MB or an input read that does not
-# write back to the same bytes ends it with a failure and the input there.
+# CTest fuzzes both for a few seconds (fuzz.replay and fuzz.packets, defined
+# in tests/CMakeLists.txt); this builds the same target in build/ (clang 14
+# with its runtime, libclang-rt-14-dev) and runs CTest's command for longer.
+# The inputs it finds stay in build/tests/fuzz-TARGET-corpus/; a crash, a
+# leak, an allocation above 1 MB or a reader's check that fails ends it with
+# a failure, the input in build/tests/.
 #   tools/fuzz.sh replay|packets [SECONDS]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 target="${1:?usage: tools/fuzz.sh replay|packets [SECONDS]}"
 seconds="${2:-20}"
 case "$target" in
-  replay)
-    sources=(tests/fuzz/fuzz_replay.cpp src/replay/replayfile.cpp)
-    libraries=(-lz)
-    seeds=(tests/replays/*.krp tests/fuzz/replay/*.krp)
-    # Inputs up to 64 KB: a few matches' worth.
-    max_len=65536 ;;
-  packets)
-    sources=(tests/fuzz/fuzz_packets.cpp src/net/packets.cpp)
-    libraries=()
-    seeds=(tests/fuzz/packets/*)
-    # ENet hands over at most one datagram: 4 KB is well past every packet's size.
-    max_len=4096 ;;
+  replay|packets) ;;
   *) echo "tools/fuzz.sh: no fuzz target $target (replay or packets)" >&2; exit 2 ;;
 esac
-out="$root/build-fuzz-$target"
-mkdir -p "$out/corpus"
-cd "$root"
-clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Isrc/common -Isrc/rules -Isrc/replay -Isrc/net -DKORRIN_VERSION='"fuzz"' \
-  "${sources[@]}" "${libraries[@]}" -o "$out/fuzz"
-cp "${seeds[@]}" "$out/corpus/"
-cd "$out"
-# -malloc_limit_mb proves that no single allocation outgrows the input.
-./fuzz -max_total_time="$seconds" -max_len="$max_len" -malloc_limit_mb=1 -rss_limit_mb=512 \
-  -print_final_stats=1 corpus
+cmake -S "$root" -B "$root/build" -DBUILD_TESTING=ON >/dev/null
+cmake --build "$root/build" --target "fuzz_$target"
+mapfile -t command < <(ctest --test-dir "$root/build" --show-only=json-v1 -R "^fuzz\.$target\$" |
+  /usr/bin/python3 -c 'import json, sys; print(*json.load(sys.stdin)["tests"][0]["command"], sep="\n")')
+if [ "${#command[@]}" -eq 0 ]; then
+  echo "tools/fuzz.sh: no fuzz.$target test in build/: clang with libFuzzer was not found" >&2
+  exit 1
+fi
+cd "$root/build/tests"
+# libFuzzer takes the last of a repeated flag.
+exec "${command[@]}" -max_total_time="$seconds"

@@ -35,18 +35,14 @@ src_folders=("$KORRIN_ROOT"/src/*/)
 run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --error-exitcode=1 \
   --inline-suppr --std=c++17 --quiet -DKORRIN_VERSION='"check"' \
   "${src_folders[@]/#/-I}" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
-# A short fuzzing of the readers of outside bytes (tools/fuzz.sh runs longer
-# by hand); the fuzzer's output is shown when it fails.
-fuzz_briefly() {
-  local target="$1" seconds="$2" log="$KORRIN_ROOT/build-fuzz-$1/short-run.log"
-  mkdir -p "$KORRIN_ROOT/build-fuzz-$target"
-  "$KORRIN_ROOT/tools/fuzz.sh" "$target" "$seconds" >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
-  grep '^stat::\|DONE' "$log"
-}
-run_pass "fuzzing the replay reader" fuzz_briefly replay 20
-run_pass "fuzzing the network's packet reader" fuzz_briefly packets 15
 
 korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
+# The normal pass fuzzes the readers of outside bytes briefly (fuzz.replay
+# and fuzz.packets): they must be there.
+if [ "$(ctest --test-dir "$KORRIN_ROOT/build" -N -L fuzz | grep -c '^  Test ')" -ne 2 ]; then
+  echo "the fuzz tests are missing from build/: clang with libFuzzer was not found" >&2
+  exit 1
+fi
 run_pass "normal build, system SDL 1.2" \
   ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)"
 # The web build in headless Chromium (against the native game's pictures)
@@ -57,9 +53,10 @@ run_pass "web build, headless Chromium and Firefox ESR" \
 # Online play between two headless Chromiums: a local mosquitto and coturn.
 run_pass "web online play, two headless Chromiums" \
   node "$KORRIN_ROOT/tests/web/test_online.mjs"
-# The tests labelled "package" do not depend on the runtime: they run once, above.
+# The tests labelled "package" and "fuzz" do not depend on the runtime: they
+# run once, above.
 run_pass "normal build, sdl12-compat" env LD_LIBRARY_PATH="$compat_dir" \
-  ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)" -LE package
+  ctest --test-dir "$KORRIN_ROOT/build" --output-on-failure -j"$(nproc)" -LE "package|fuzz"
 
 korrin_build build-sanitize -DBUILD_TESTING=ON -DKORRIN_SANITIZE=ON -DKORRIN_WERROR=ON
 export LSAN_OPTIONS="suppressions=$KORRIN_ROOT/tests/lsan.supp:print_suppressions=0"

@@ -123,6 +123,7 @@
       const onNews = (news) => { if (!matchBegan) show(NEWS[news]); };
       const link = await openLink({ hosting: asHost, room: openRoom, onNews, ...config });
       if (asHost) showInvite(true); // a broker has answered: the room can be found
+      window.addEventListener('korrin-match', () => link.spend());
       return { link, room: openRoom };
     },
   };

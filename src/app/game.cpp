@@ -32,7 +32,7 @@ constexpr Uint32 GAME_OVER_POLL_MS = 50;
 // right ends at column 207 (mirrored about column 160).
 constexpr int LEFT_SCORE_X = 112;
 constexpr int LEFT_SCORE_Y = -1;
-constexpr int RIGHT_SCORE_END_X = SCREEN_WIDTH - 112;
+constexpr int RIGHT_SCORE_END_X = SCREEN_WIDTH - LEFT_SCORE_X;
 constexpr int RIGHT_SCORE_Y = 0;
 
 // Regions of the sprite sheet.

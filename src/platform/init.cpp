@@ -50,7 +50,6 @@ constexpr const char *SCALE_VARIABLE = "SDL12COMPAT_WINDOW_SCALING";
 constexpr const char *SCALE_METHOD_VARIABLE = "SDL12COMPAT_SCALE_METHOD";
 constexpr const char *CRISP_SCALE_METHOD = "nearest";
 
-#ifdef __linux__
 // On Linux SDL shows its window through an X server or a Wayland compositor,
 // which it finds through these variables. When it reaches neither (over ssh,
 // on a text console) it falls back to a driver that draws into the terminal
@@ -59,33 +58,22 @@ constexpr const char *CRISP_SCALE_METHOD = "nearest";
 constexpr const char *DISPLAY_VARIABLES[] = {"DISPLAY", "WAYLAND_DISPLAY"};
 constexpr const char *UNSEEN_DRIVERS[] = {"offscreen", "dummy", "aalib", "caca"};
 constexpr const char *VIDEO_DRIVER_VARIABLE = "SDL_VIDEODRIVER";
-constexpr int DRIVER_NAME_SIZE = 32; // bytes, more than any driver's name
 
 bool isSet(const char *variable) {
     const char *value = getenv(variable);
     return value != nullptr && *value != '\0';
 }
 
-// Fails, saying why, when SDL will find no display, before it starts (the
-// text-mode drivers take over the terminal inside SDL_Init). A driver the
-// player chose is theirs, also one that needs no display (the tests' dummy).
-Status displayPresent() {
-    if (isSet(VIDEO_DRIVER_VARIABLE) ||
-        std::any_of(std::begin(DISPLAY_VARIABLES), std::end(DISPLAY_VARIABLES), isSet))
-        return {};
-    return {"DISPLAY and WAYLAND_DISPLAY are not set"};
-}
+#ifdef __linux__
+constexpr int DRIVER_NAME_SIZE = 32; // bytes, more than any driver's name
 
-// Once SDL has started: fails, saying why, when the driver it fell back to
-// shows nothing (the display named could not be reached).
+Status displayPresent() { return displayNamed(); }
+
 Status displayReached() {
     char driver[DRIVER_NAME_SIZE] = "";
-    if (isSet(VIDEO_DRIVER_VARIABLE) || SDL_VideoDriverName(driver, sizeof driver) == nullptr)
+    if (SDL_VideoDriverName(driver, sizeof driver) == nullptr)
         return {};
-    const auto isDriver = [&driver](const char *unseen) { return strcmp(driver, unseen) == 0; };
-    if (std::none_of(std::begin(UNSEEN_DRIVERS), std::end(UNSEEN_DRIVERS), isDriver))
-        return {};
-    return {std::string("SDL fell back to its ") + driver + " driver"};
+    return driverShows(driver);
 }
 
 // SDL reaches an X server through Xlib, which it loads itself (the game does
@@ -221,6 +209,21 @@ void prepareWindow() {
     SDL_WM_SetCaption(WINDOW_TITLE, WINDOW_TITLE);
     setWindowIcon();
     chooseWindowScale();
+}
+
+Status displayNamed() {
+    if (isSet(VIDEO_DRIVER_VARIABLE) ||
+        std::any_of(std::begin(DISPLAY_VARIABLES), std::end(DISPLAY_VARIABLES), isSet))
+        return {};
+    return {"DISPLAY and WAYLAND_DISPLAY are not set"};
+}
+
+Status driverShows(const char *driver) {
+    const auto isDriver = [driver](const char *unseen) { return strcmp(driver, unseen) == 0; };
+    if (isSet(VIDEO_DRIVER_VARIABLE) ||
+        std::none_of(std::begin(UNSEEN_DRIVERS), std::end(UNSEEN_DRIVERS), isDriver))
+        return {};
+    return {std::string("SDL fell back to its ") + driver + " driver"};
 }
 
 int windowScale(int desktopWidth, int desktopHeight) {

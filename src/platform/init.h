@@ -8,6 +8,7 @@
 #include <SDL_ttf.h>
 
 #include "clock.h"
+#include "failure.h"
 #include "match.h"
 #include "sound.h"
 
@@ -43,6 +44,17 @@ void setWindowDefaults();
 // player chose one. Called between SDL_Init and setting the video mode, which
 // the window takes them from.
 void prepareWindow();
+// Whether the player will see the window. On Linux SDL shows it through an
+// X server or a Wayland compositor; reaching neither it falls back to a
+// driver that draws into the terminal or nowhere. displayNamed fails, saying
+// why, when neither DISPLAY nor WAYLAND_DISPLAY names a display, before SDL
+// starts (a text-mode driver takes the terminal inside SDL_Init);
+// driverShows fails when the driver SDL started (its name) shows nothing
+// (offscreen, dummy, aalib, caca). A video driver the player chose
+// (SDL_VIDEODRIVER) passes both, also one that needs no display (the tests'
+// dummy).
+Status displayNamed();
+Status driverShows(const char *driver);
 // The largest whole scale of the 320x240 picture whose window takes at most
 // 80 % of the desktop's width and height; 1 on a smaller desktop.
 int windowScale(int desktopWidth, int desktopHeight);

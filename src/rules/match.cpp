@@ -43,9 +43,9 @@ constexpr Uint16 BALL_SIZE = 12;
 constexpr int LONGEST_SINGLE_STEP_MS = 2 * FRAME_PERIOD_MS;
 
 // The computer aims at the field's middle row while the ball waits, and
-// slows down over its last pixels: never faster than this.
+// slows down over its last pixels: never faster than a player's paddle.
 constexpr int AI_TARGET_WHILE_WAITING = FIELD_HEIGHT / 2;
-constexpr int AI_MAX_SPEED = 11;
+constexpr int AI_MAX_SPEED = static_cast<int>(PADDLE_SPEED);
 
 // While the ball waits, each frame draws the serve direction anew: one of the
 // four diagonals, with equal chance.

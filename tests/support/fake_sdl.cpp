@@ -71,7 +71,6 @@ extern "C" int __wrap_SDL_UpperBlit(SDL_Surface *src, SDL_Rect *srcrect, SDL_Sur
 
 // SDL lists exactly fake::pads: a pad's handle is its index there plus one.
 namespace {
-constexpr int BUTTONS = 22;
 fake::Pad &padOf(SDL_Joystick *joystick) {
     return fake::pads.at(reinterpret_cast<uintptr_t>(joystick) - 1);
 }
@@ -87,7 +86,9 @@ extern "C" void __wrap_SDL_JoystickClose(SDL_Joystick *) {}
 
 extern "C" int __wrap_SDL_JoystickNumHats(SDL_Joystick *) { return 1; }
 
-extern "C" int __wrap_SDL_JoystickNumButtons(SDL_Joystick *) { return BUTTONS; }
+extern "C" int __wrap_SDL_JoystickNumButtons(SDL_Joystick *joystick) {
+    return padOf(joystick).buttons;
+}
 
 // Only the stick's vertical axis moves; every other axis rests.
 extern "C" Sint16 __wrap_SDL_JoystickGetAxis(SDL_Joystick *joystick, int axis) {

@@ -100,6 +100,7 @@ struct Pad {
     Uint8 hat = SDL_HAT_CENTERED;
     Sint16 stickY = 0;       // axis 1, the left stick's vertical (down is positive)
     std::vector<int> held{}; // the buttons down
+    int buttons = 22;        // how many it has: fewer lack a layout's buttons
 };
 
 struct Blit {

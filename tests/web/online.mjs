@@ -27,10 +27,8 @@ const DAEMON_START_MS = 500;
 // unless said otherwise.
 const PROXY_DELAY_MS = 50, PROXY_JITTER_MS = 10, PROXY_LOSS = 0.05;
 // Firefox gathers loopback candidates, under their own addresses, only when asked to.
-const FIREFOX_ONLINE_PREFS = {
-  'media.peerconnection.ice.loopback': true,
-  'media.peerconnection.ice.obfuscate_host_addresses': false,
-};
+const FIREFOX_ONLINE_PREFS = { 'media.peerconnection.ice.loopback': true,
+                               'media.peerconnection.ice.obfuscate_host_addresses': false };
 // A page loaded, its game started and a broker found: seconds on a busy
 // machine (8 s measured at a load of 20 on 2 cores).
 export const PAGE_LOAD_MS = 30000;
@@ -130,13 +128,11 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
 // was printed first.
 export async function openPage(url, query, which = 'chromium') {
   const chromium = which === 'chromium';
-  const browser = await web.launch(which, chromium ? { extraFlags: CHROMIUM_ONLINE_FLAGS }
-                                                  : { extraPrefs: FIREFOX_ONLINE_PREFS });
+  const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
   const entry = { stop: () => browser.close(), browser: true };
   running.push(entry);
   const openedAt = Date.now();
-  const game = await web.openGame(browser.browser, `${url}index.html?${query}`,
-                                  chromium ? askForMedia : undefined);
+  const game = await web.openGame(browser.browser, `${url}index.html?${query}`, chromium ? askForMedia : undefined);
   game.openedAt = openedAt;
   game.stderr = [];
   game.seenAt = new Map();
@@ -166,8 +162,7 @@ export async function hostedRoom(host) {
   return { room, query: link.slice(link.indexOf('?') + 1) };
 }
 
-// A host, and a page (of `guestBrowser`) that opens the link the host's page
-// shows, once: see joinRoom().
+// A host, and a page that opens the link its page shows: see joinRoom().
 export async function pair(url, query, guestBrowser = 'chromium') {
   const host = await openPage(url, `host&${query}`);
   return joinRoom(url, host, await hostedRoom(host), guestBrowser);

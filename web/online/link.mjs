@@ -99,6 +99,7 @@ class RoomLink {
     this.events = []; // {type, data}, taken by the game one at a time
     this.player = null; // the connection to the other game, once paired
     this.playerPage = null; // (the host's) the player's page name
+    this.spent = false; // (the host's) a match began: nobody else is welcome
     this.paired = false; // the channels to the player are open, and the game knows
     this.meetings = new Map(); // connection -> {channels, early packets, asking timer}
     this.roundTripMs = 0;
@@ -157,7 +158,7 @@ class RoomLink {
     if (this.hosting) {
       if (!message.startsWith(JOIN)) return;
       const page = message.slice(JOIN.length);
-      if (this.player === null) {
+      if (this.player === null && !this.spent) {
         this.player = connection;
         this.playerPage = page;
         this.announceIfReady(connection);
@@ -221,6 +222,12 @@ class RoomLink {
     this.player = null;
     this.playerPage = null;
     this.paired = false;
+  }
+
+  // The page says so once a match began: the room is spent, also after the
+  // match, while the game-over picture stays.
+  spend() {
+    this.spent = true;
   }
 
   get connected() {
