@@ -122,11 +122,10 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own browser (Chromium, or Firefox), on a desktop or the
-// device `view` (see web.openGame); `stderr` collects its console.error
-// lines (the online match's figures), `openedAt` is when the address was
-// opened (the browser had started) and `seenAt` when each line was printed
-// first.
+// A page of its own browser (Chromium, or Firefox); `stderr` collects its
+// console.error lines (the online match's figures), `openedAt` is when the
+// address was opened (the browser had started) and `seenAt` when each line
+// was printed first. `view`: a device to emulate (web.openGame).
 export async function openPage(url, query, which = 'chromium', view = undefined) {
   const chromium = which === 'chromium';
   const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
@@ -169,8 +168,8 @@ export async function pair(url, query, guestBrowser = 'chromium', guestView = un
   return joinRoom(url, host, await hostedRoom(host), guestBrowser, guestView);
 }
 
-// A page (of `guestBrowser`, on `guestView`) that opens the link `invite` to
-// the host's room, once: resolves once both have started the match, with the times from
+// A page (of `guestBrowser`) that opens the link `invite` to the host's room,
+// once: resolves once both have started the match, with the times from
 // opening the link and from the joining side's "Joining room R." (a broker
 // found) to its "Joined: the match starts."; fails if the joining side gave
 // up ("No answer from room R.", after its limit of 10 s).
