@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop.h"
 #include "fake_time.h"
 #include "match_fixture.h"
 #include "randgen.h"
@@ -197,6 +198,8 @@ TEST_F(ControlsTest, EscapeEndsTheMatchAndLeavesTheSpeedsAlone) {
     EXPECT_EQ(Players[0].speed, -11.0);
 }
 
+// So is the window's coming back, and the pointer leaving it: the window is
+// away only when it loses the input focus or is minimised.
 TEST_F(ControlsTest, KeyEventsAreDiscardedTheFullscreenKeyIncluded) {
     // Events only: neither key is held.
     for (SDLKey key : {SDLK_ESCAPE, SDLK_F11}) {
@@ -204,6 +207,13 @@ TEST_F(ControlsTest, KeyEventsAreDiscardedTheFullscreenKeyIncluded) {
         event.type = SDL_KEYDOWN;
         event.key.state = SDL_PRESSED;
         event.key.keysym.sym = key;
+        ASSERT_EQ(SDL_PushEvent(&event), 0);
+    }
+    for (const auto &[gain, state] :
+         {std::pair<Uint8, Uint8>{1, SDL_APPINPUTFOCUS | SDL_APPACTIVE}, {0, SDL_APPMOUSEFOCUS}}) {
+        SDL_Event event{};
+        event.type = SDL_ACTIVEEVENT;
+        event.active = {SDL_ACTIVEEVENT, gain, state};
         ASSERT_EQ(SDL_PushEvent(&event), 0);
     }
     harness::holdKey(SDLK_F11);
@@ -214,6 +224,7 @@ TEST_F(ControlsTest, KeyEventsAreDiscardedTheFullscreenKeyIncluded) {
     EXPECT_EQ(quitFlag, 0);
     EXPECT_EQ(Players[0].speed, 0.0);
     EXPECT_EQ(Players[1].speed, 0.0);
+    EXPECT_FALSE(windowAway);
 }
 
 // ---- The computer opponent

@@ -332,5 +332,11 @@ TEST_F(UpdateTest, WinningPointReplacesEscapeInTheSameFrame) {
     checkWinConditions();
     EXPECT_EQ(Players[0].getScore(), 5);
     EXPECT_EQ(quitFlag, 1);
+    // The same pass as the match loop runs it, one frame of the rules.
+    Players[0].score = 4.0;
+    putBallInPlay(333, 100);
+    quitFlag = 0;
+    runFrame({{false, false}, {false, false}, true, false}, 0);
+    EXPECT_EQ(quitFlag, 1);
 }
 } // namespace
