@@ -26,13 +26,12 @@ TEST(LongFrames, NoPaddleInTheBallsWayIsSkipped) {
         // Where one step lands in the window, the return is today's: at x 12.
         {"100 ms landing in the left window", 15, 100, -14.0, 0.0, 100, SOUND_HIT_LEFT, 12},
         {"44 ms, one step as ever", 0, 100, -14.0, 0.0, 44, SOUND_HIT_LEFT, 12},
-        // Up to two frame periods a frame is one step, which here ends on the
-        // paddle's bottom row (145); 45 ms go in steps of 15, the second
-        // meeting the paddle at (-2, 142).
+        // Up to 44 ms one step, here to the paddle's bottom row (145); 45 ms
+        // in steps of 15, the second meeting the paddle at (-2, 142).
         {"44 ms past the paddle's corner", 4, 136, -14.0, 13.0, 44, 0, -6},
         {"45 ms past the paddle's corner", 4, 136, -14.0, 13.0, 45, SOUND_HIT_LEFT, 15},
-        // Steps of at most 22 ms, the spare ones first: after the return at x
-        // 12 the ball comes back 5 + 5 (22, 22, 22) or 4 + 3 + 3 (18, 18, 17, 17).
+        // Steps of at most 22 ms, the spare ones first: from the return at x 12,
+        // 5 + 5 (22, 22, 22) or 4 + 3 + 3 pixels (18, 18, 17, 17).
         {"66 ms in three steps", 0, 100, -14.0, 0.0, 66, SOUND_HIT_LEFT, 22},
         {"70 ms in four uneven steps", 0, 100, -14.0, 0.0, 70, SOUND_HIT_LEFT, 22},
         // Free flight: one step, the fraction dropped once (3.33 x 14 = 46.7).

@@ -332,10 +332,8 @@ TEST_F(UpdateTest, WinningPointReplacesEscapeInTheSameFrame) {
     checkWinConditions();
     EXPECT_EQ(Players[0].getScore(), 5);
     EXPECT_EQ(quitFlag, 1);
-    // The same pass as the match loop runs it, one frame of the rules.
-    Players[0].score = 4.0;
+    Players[0].score = 4.0; // the same pass as one frame of the rules, as the loop runs it
     putBallInPlay(333, 100);
-    quitFlag = 0;
     runFrame({{false, false}, {false, false}, true, false}, 0);
     EXPECT_EQ(quitFlag, 1);
 }
