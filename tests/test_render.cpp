@@ -267,3 +267,93 @@ TEST_F(RenderTest, DrawingNeverChangesTheObjectsRectangles) {
     }
 }
 } // namespace
+
+namespace {
+TEST_F(RenderTest, PicturesBetweenFramesAreDrawnByTheFramesOwnLayersAtTheirPlaces) {
+    struct Case {
+        const char *what;
+        MatchView before, after;
+        double phase;
+        MatchView drawn;
+    } cases[] = {
+        {"phase 0: the frame before",
+         {{7, 187}, 40, 60, false},
+         {{11, 183}, 45, 55, false},
+         0.0,
+         {{7, 187}, 40, 60, false}},
+        {"phase 1: the last frame",
+         {{7, 187}, 40, 60, false},
+         {{11, 183}, 45, 55, false},
+         1.0,
+         {{11, 183}, 45, 55, false}},
+        {"halfway, rounded to whole pixels",
+         {{7, 187}, 40, 60, false},
+         {{11, 183}, 45, 55, false},
+         0.5,
+         {{9, 185}, 43, 58, false}},
+        {"a point: the ball waits in the centre at once",
+         {{7, 187}, 300, 100, false},
+         {{7, 187}, 154, 114, true},
+         0.5,
+         {{7, 187}, 154, 114, true}},
+        {"the serve: the ball glides from the centre",
+         {{7, 187}, 154, 114, true},
+         {{7, 187}, 159, 119, false},
+         0.4,
+         {{7, 187}, 156, 116, false}},
+    };
+    putBallInPlay(100, 100);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const MatchView view = between(c.before, c.after, c.phase);
+        EXPECT_EQ(view.paddleY[0], c.drawn.paddleY[0]);
+        EXPECT_EQ(view.paddleY[1], c.drawn.paddleY[1]);
+        EXPECT_EQ(view.ballX, c.drawn.ballX);
+        EXPECT_EQ(view.ballY, c.drawn.ballY);
+        EXPECT_EQ(view.ballWaits, c.drawn.ballWaits);
+
+        fake::blits.clear();
+        drawMatch(view);
+        ASSERT_EQ(fake::blits.size(), 6u);
+        EXPECT_EQ(fake::blits[0].source, bgGame);
+        EXPECT_EQ(fake::blits[1].source, scoreText[0]);
+        expectSprite(fake::blits[3], {1, 1, 11, 50}, at(1, static_cast<Sint16>(view.paddleY[0])));
+        expectSprite(fake::blits[4], {25, 1, 11, 50},
+                     at(307, static_cast<Sint16>(view.paddleY[1])));
+        expectSprite(fake::blits[5], TavrelBall.spriteRect,
+                     at(static_cast<Sint16>(view.ballX), static_cast<Sint16>(view.ballY)));
+    }
+}
+
+TEST(PaddleEasingTest, ACorrectionIsShownAsAMoveThePaddleCanMakeAndInPlaceWithinTheEase) {
+    // From row 95 at 0 ms, the paddle's row in the match jumps at jumpAtMs
+    // (where it can move 11 px per 60 ms, and a row of rounding: 3.9 rows in
+    // 16 ms, 7.05 in 33 ms), and the picture is looked at then or later.
+    constexpr double EASE_MS = 100.0;
+    struct Case {
+        const char *what;
+        double easeMs;
+        int jump;
+        double jumpAtMs;
+        double lookAtMs;
+        int drawn;
+    } cases[] = {
+        {"a move it can make is drawn as it is", EASE_MS, 7, 33, 33, 102},
+        {"a row more than it can make is eased", EASE_MS, 8, 33, 33, 102},
+        {"a correction of 60 rows: a move it can make", EASE_MS, 60, 16, 16, 99},
+        {"upwards too", EASE_MS, -60, 16, 16, 91},
+        {"99 ms later: not yet in place", EASE_MS, 60, 16, 16 + 99, 154},
+        {"100 ms later: in place", EASE_MS, 60, 16, 16 + 100, 155},
+        {"no ease (natively): in place at once", 0.0, 60, 16, 16, 155},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PaddleEasing easing(c.easeMs);
+        EXPECT_EQ(easing.place(95, 0.0), 95);
+        int drawn = easing.place(95 + c.jump, c.jumpAtMs);
+        if (c.lookAtMs > c.jumpAtMs)
+            drawn = easing.place(95 + c.jump, c.lookAtMs);
+        EXPECT_EQ(drawn, c.drawn);
+    }
+}
+} // namespace

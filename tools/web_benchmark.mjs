@@ -9,8 +9,9 @@
 // - CPU: the user and system time of Chromium's processes (the browser and
 //   all its children, read from /proc) over MEASURE_MS, in the menu and in a
 //   two-player match with nobody steering, as a share of one core;
-// - frame interval: the median time between two frames of that match (each
-//   frame blits the field's 320x240 background first).
+// - picture interval: the median time between two pictures of that match
+//   (each blits the field's 320x240 background first), one per refresh of
+//   the display (tools/web_motion_benchmark.mjs has the motion's figures).
 import { readdirSync, readFileSync } from 'node:fs';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -109,7 +110,7 @@ try {
               `${Math.min(...firstFrames).toFixed(0)} to ${Math.max(...firstFrames).toFixed(0)})`);
   console.log(`CPU, browser, menu: ${percent(menuCpu)} (${MEASURE_MS / 1000} s)`);
   console.log(`CPU, browser, match: ${percent(matchCpu)} (${MEASURE_MS / 1000} s)`);
-  console.log(`Frame interval, match: median ${median(intervals).toFixed(1)} ms (${intervals.length} frames)`);
+  console.log(`Picture interval, match: median ${median(intervals).toFixed(1)} ms (${intervals.length} pictures)`);
 } finally {
   await chrome.close();
   server.kill();

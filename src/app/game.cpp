@@ -14,8 +14,10 @@
 #include "input.h"
 #include "page.h"
 #include "randgen.h"
+#include "refresh.h"
 #include "replay.h"
 #include "sound.h"
+#include "view.h"
 
 namespace {
 constexpr const char *GAME_BACKGROUND_PATH = "img/game.png";
@@ -109,19 +111,31 @@ void holdGameOver() {
     }
 }
 
-// Every layer of the match's picture, bottom first, without presenting it.
-void drawFrameLayers() {
+void drawPaddlesAt(const MatchView &view) {
+    for (int side = 0; side < 2; ++side) {
+        const Player &paddle = Players[side];
+        blitRegion(sprites, paddle.spriteRect, paddle.worldRect.x, view.paddleY[side]);
+    }
+}
+
+void drawBallAt(const MatchView &view) {
+    blitRegion(sprites, TavrelBall.spriteRect, view.ballX, view.ballY);
+}
+
+// Every layer of the match's picture, bottom first, the paddles and the ball
+// where the view has them, without presenting it.
+void drawFrameLayers(const MatchView &view) {
     drawBackground();
     drawHUD();
-    drawPlayers();
-    drawBall();
+    drawPaddlesAt(view);
+    drawBallAt(view);
     if (TavrelBall.isPaused() != 0)
         drawFaceoff();
 }
 
 // The frame where the match stopped, with the "PAUSED" banner over the field.
 void drawOnHold() {
-    drawFrameLayers();
+    drawFrameLayers(viewOfMatch());
     drawCentredBanner(HOLD_BANNER, SCREEN_HEIGHT / 2 - HOLD_BANNER.h / 2);
     SDL_Flip(screen);
 }
@@ -155,14 +169,22 @@ void startGame() {
     startMatch(start);
     recordMatchStart(start);
     tellPage(PageEvent::MatchBegan);
-    // The frame that ends the match is still drawn before the loop tests the flag.
+    // The pictures show the match between its last two frames (natively the
+    // last: the frame that ends the match is still drawn before the loop
+    // tests the flag).
+    MatchView before = viewOfMatch();
+    MatchView after = before;
     while (quitFlag == 0) {
-        waitForNextFrame();
-        const FrameInput input = holdMatch(readFrameInput());
-        const int elapsedMs = measureFrameMs();
-        recordFrame(input, elapsedMs);
-        playMatchSounds(runFrame(input, elapsedMs));
-        drawScreen();
+        const Wake wake = waitForFrameOrRefresh();
+        if (wake.frameDue) {
+            const FrameInput input = holdMatch(readFrameInput());
+            const int elapsedMs = measureFrameMs();
+            recordFrame(input, elapsedMs);
+            playMatchSounds(runFrame(input, elapsedMs));
+            before = std::exchange(after, viewOfMatch());
+        }
+        if (wake.pictureDue)
+            drawMatch(between(before, after, wake.phase));
     }
     recordMatchEnd();
     endMatch();
@@ -241,8 +263,10 @@ void updateInputs() { applyInputs(readFrameInput()); }
 
 void updateState() { playMatchSounds(stepMatch(measureFrameMs())); }
 
-void drawScreen() {
-    drawFrameLayers();
+void drawScreen() { drawMatch(viewOfMatch()); }
+
+void drawMatch(const MatchView &view) {
+    drawFrameLayers(view);
     SDL_Flip(screen);
 }
 
@@ -255,16 +279,11 @@ void drawHUD() {
         blitRegion(right, wholeImage(right), RIGHT_SCORE_END_X - right->w, RIGHT_SCORE_Y);
 }
 
-// Drawing works on copies of the objects' rectangles, so a cut at the screen's
-// edge never changes a position in the game.
-void drawPlayers() {
-    for (const Player &paddle : Players)
-        blitRegion(sprites, paddle.spriteRect, paddle.worldRect.x, paddle.worldRect.y);
-}
+// Drawing works on copies of the objects' places (a view), so a cut at the
+// screen's edge never changes a position in the game.
+void drawPlayers() { drawPaddlesAt(viewOfMatch()); }
 
-void drawBall() {
-    blitRegion(sprites, TavrelBall.spriteRect, TavrelBall.worldRect.x, TavrelBall.worldRect.y);
-}
+void drawBall() { drawBallAt(viewOfMatch()); }
 
 void drawFaceoff() {
     // "GET READY" during a wait; "GAME" once a player has won (and for a

@@ -9,6 +9,7 @@
 #include "failure.h"
 #include "input.h"
 #include "match.h"
+#include "view.h"
 
 // Runs one match with numPlayers at 1 or 2 and returns when it has ended and
 // its assets are released. Ends the process with status 1 when an asset
@@ -50,6 +51,10 @@ void updateInputs();
 void updateState();
 // Draws one frame and presents it.
 void drawScreen();
+// Draws the match with its paddles and ball where the view has them (the
+// score, the serve's banner and all else as the match stands) and presents
+// it: drawScreen's picture for the match's own view.
+void drawMatch(const MatchView &view);
 
 // ---- The layers of a frame, bottom first (drawScreen draws them all; the
 // online match's waits draw the background and a banner)

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "desktop.h"
@@ -18,11 +19,13 @@
 #include "packets.h"
 #include "page.h"
 #include "randgen.h"
+#include "refresh.h"
 #include "replay.h"
 #include "rollback.h"
 #include "session.h"
 #include "snapshot.h"
 #include "version.h"
+#include "view.h"
 
 namespace {
 // How long the goodbye may take before the game-over screen.
@@ -166,16 +169,25 @@ Outcome OnlineScreen::waitForMatch() {
 
 Outcome OnlineScreen::playMatch() {
     const int side = hosting_ ? 0 : 1;
+    MatchView before = viewOfMatch();
+    MatchView after = before;
+    PaddleEasing otherPaddle(CORRECTION_EASE_MS);
     while (session_->end() == SessionEnd::None) {
-        session_->receive(session_->waitMs());
+        session_->receive(linkWaitMs(session_->waitMs()));
         // The keys are read only for frames that are due: the local input
         // applies in the frame it is read.
         const uint8_t buttons =
             session_->msUntilDue() == 0 ? localButtons(readFrameInput(), side) : 0;
         playMatchSounds(session_->advance(buttons));
         recordSettledFrames();
-        if (session_->ranFrames())
-            drawScreen();
+        const Wake wake = pictureAfterFrames(session_->ranFrames(), session_->msUntilDue());
+        if (wake.frameDue)
+            before = std::exchange(after, viewOfMatch());
+        if (wake.pictureDue) {
+            MatchView view = between(before, after, wake.phase);
+            view.paddleY[1 - side] = otherPaddle.place(view.paddleY[1 - side], wake.atMs);
+            drawMatch(view);
+        }
     }
     markEnd();
     const bool finished = session_->end() == SessionEnd::Finished;

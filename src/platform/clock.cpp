@@ -11,13 +11,18 @@ namespace {
 constexpr Uint32 FIRST_FRAME_MS = 30;
 // The clock reading of the previous frame, from which the next is measured.
 Uint32 lastFrameTime = 0;
+// When the last wait for the next frame returned.
+Uint32 lastFrameStart = 0;
 } // namespace
 
-void waitForNextFrame() {
-    static Uint32 lastFrameStart = 0;
+Uint32 msUntilNextFrame() {
     const Uint32 elapsed = SDL_GetTicks() - lastFrameStart;
-    if (elapsed < static_cast<Uint32>(FRAME_PERIOD_MS))
-        SDL_Delay(FRAME_PERIOD_MS - elapsed);
+    return elapsed < static_cast<Uint32>(FRAME_PERIOD_MS) ? FRAME_PERIOD_MS - elapsed : 0;
+}
+
+void waitForNextFrame() {
+    if (const Uint32 left = msUntilNextFrame(); left > 0)
+        SDL_Delay(left);
     lastFrameStart = SDL_GetTicks();
 }
 

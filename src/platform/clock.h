@@ -2,9 +2,13 @@
 // local frame. The rules never read it: they are told a frame's length.
 #pragma once
 
+#include <SDL.h>
+
 // Waits until FRAME_PERIOD_MS have passed since the previous call returned.
-// Called once at the top of every pass of the match and menu loops.
+// Called before every frame of a local match and every pass of the menu.
 void waitForNextFrame();
+// The ms left until waitForNextFrame would return, 0 when it would at once.
+Uint32 msUntilNextFrame();
 
 // The milliseconds since the previous frame by SDL's clock. The first frame
 // after a restart counts 30 ms more than the time since the restart, and a

@@ -17,9 +17,6 @@ float timeScaler = 1.0f;
 int resetGame = 1;
 
 namespace {
-// Milliseconds in one unit of the time factor.
-constexpr float MS_PER_TIME_UNIT = 60.0f;
-
 // Paddle layout: both images are 11 x 50 in the sheet's top row.
 constexpr Sint16 PADDLE_SPRITE_X[2] = {1, 25};
 constexpr Sint16 PADDLE_SPRITE_Y = 1;

@@ -20,8 +20,10 @@ extern Ball TavrelBall;
 extern int quitFlag;     // the match's or menu's loop ends when it is not 0
 extern int numPlayers;   // 0 leave, 1 against the computer, 2 two players
 extern int ballType;     // ball sprite, 0 to BALL_TYPES - 1
-extern float timeScaler; // this frame's milliseconds divided by 60
-extern int resetGame;    // set at a match's start: the frame clock restarts
+extern float timeScaler; // this frame's milliseconds divided by MS_PER_TIME_UNIT
+// Milliseconds in one unit of the time factor: speeds are in pixels per unit.
+constexpr float MS_PER_TIME_UNIT = 60.0f;
+extern int resetGame; // set at a match's start: the frame clock restarts
 
 // What a frame sounded like: a set of these, played in this order.
 enum FrameSound : uint8_t {

@@ -88,13 +88,15 @@ void restoreMatch(const MatchSnapshot &snapshot) {
 
 uint64_t matchHash() {
     Fnv1a hash;
+    // Places as SDL 1.2's 16-bit numbers: the browser's SDL_Rect holds ints,
+    // and the same match must hash the same there as natively.
     for (const Player &paddle : Players) {
-        hash.add(paddle.worldRect.y);
+        hash.add(static_cast<int16_t>(paddle.worldRect.y));
         hash.addDouble(paddle.speed);
         hash.addDouble(paddle.score);
     }
-    hash.add(TavrelBall.worldRect.x);
-    hash.add(TavrelBall.worldRect.y);
+    hash.add(static_cast<int16_t>(TavrelBall.worldRect.x));
+    hash.add(static_cast<int16_t>(TavrelBall.worldRect.y));
     hash.addDouble(TavrelBall.speedX);
     hash.addDouble(TavrelBall.speedY);
     hash.addDouble(TavrelBall.pauseTime);

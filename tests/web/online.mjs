@@ -97,13 +97,15 @@ export async function startTurn() {
   };
 }
 
-// Forwards UDP between the pages and targetPort, each datagram late and some lost.
-export async function startLossyProxy(targetPort, loss = PROXY_LOSS) {
+// Forwards UDP between the pages and targetPort, each datagram late and some
+// lost (by default as described above).
+export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = PROXY_DELAY_MS,
+                                      jitterMs = PROXY_JITTER_MS) {
   const socket = dgram.createSocket('udp4');
   const upstreams = new Map(); // a page's address -> its socket towards the target
   let forwarded = 0;
   const later = (send) => {
-    if (Math.random() >= loss) setTimeout(send, PROXY_DELAY_MS + (Math.random() * 2 - 1) * PROXY_JITTER_MS);
+    if (Math.random() >= loss) setTimeout(send, delayMs + (Math.random() * 2 - 1) * jitterMs);
   };
   socket.on('message', (message, from) => {
     const key = `${from.address}:${from.port}`;
