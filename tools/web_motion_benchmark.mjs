@@ -14,7 +14,7 @@
 //   behind the online test's lossy proxy (50 +-10 ms a pass, 5 % lost).
 import * as web from '../tests/web/browser.mjs';
 import * as online from '../tests/web/online.mjs';
-import { ballMotion, sampleMotion } from '../tests/web/motion.mjs';
+import { ballMotion, paddleMoves, sampleMotion } from '../tests/web/motion.mjs';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -33,11 +33,7 @@ function ballFigures(samples) {
 }
 
 function paddleFigures(samples) {
-  const moves = [];
-  for (let i = 1; i < samples.length; i++) {
-    const [before, after] = [samples[i - 1].paddles[HOST_SIDE], samples[i].paddles[HOST_SIDE]];
-    if (before !== null && after !== null) moves.push(Math.abs(after - before));
-  }
+  const moves = paddleMoves(samples, HOST_SIDE);
   const jumps = moves.filter((move) => move > PADDLE_REFRESH_PX).length;
   return `largest move ${Math.max(...moves)} px, ${jumps} of ${moves.length} refreshes over ${PADDLE_REFRESH_PX} px`;
 }

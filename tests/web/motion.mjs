@@ -68,15 +68,20 @@ export function sampleMotion(page, ms) {
 // variation, and its horizontal speed in px/s.
 const LARGEST_FLIGHT_MOVE = 30;
 const REFRESH_TOLERANCE = 0.25; // of the median time between two refreshes
-export function ballMotion(samples) {
+function refreshMsOf(samples) {
   const intervals = samples.slice(1).map((sample, i) => sample.time - samples[i].time).sort((a, b) => a - b);
-  const refreshMs = intervals[Math.floor(intervals.length / 2)];
+  return { refreshMs: intervals[Math.floor(intervals.length / 2)], intervals };
+}
+const oneRefreshApart = (interval, refreshMs) => Math.abs(interval - refreshMs) <= REFRESH_TOLERANCE * refreshMs;
+
+export function ballMotion(samples) {
+  const { refreshMs, intervals } = refreshMsOf(samples);
   const moves = [];
   let ms = 0;
   for (let i = 1; i < samples.length; i++) {
     const [before, after] = [samples[i - 1].ball, samples[i].ball];
     const interval = samples[i].time - samples[i - 1].time;
-    if (!before || !after || Math.abs(interval - refreshMs) > REFRESH_TOLERANCE * refreshMs) continue;
+    if (!before || !after || !oneRefreshApart(interval, refreshMs)) continue;
     const dx = Math.abs(after[0] - before[0]);
     if (dx > LARGEST_FLIGHT_MOVE || Math.abs(after[1] - before[1]) > LARGEST_FLIGHT_MOVE) continue;
     moves.push(dx);
@@ -94,12 +99,15 @@ export function ballMotion(samples) {
   };
 }
 
-// The largest move of a paddle's top row between two refreshes.
-export function largestPaddleMove(samples, side) {
-  let largest = 0;
+// A paddle's top row's moves between two refreshes one refresh apart.
+export function paddleMoves(samples, side) {
+  const { refreshMs } = refreshMsOf(samples);
+  const moves = [];
   for (let i = 1; i < samples.length; i++) {
     const [before, after] = [samples[i - 1].paddles[side], samples[i].paddles[side]];
-    if (before !== null && after !== null) largest = Math.max(largest, Math.abs(after - before));
+    if (before !== null && after !== null && oneRefreshApart(samples[i].time - samples[i - 1].time, refreshMs)) {
+      moves.push(Math.abs(after - before));
+    }
   }
-  return largest;
+  return moves;
 }
