@@ -200,6 +200,7 @@ TEST_F(LifecycleTest, SecondMatchAfterAFiveToThreeMatchStartsFresh) {
     EXPECT_EQ(fake::blits.back().sourceRect, (SDL_Rect{49, 58, 349, 27}));
     // The game-over picture is held five seconds; nothing plays, so no wait after it.
     EXPECT_EQ(fake::now - lastFlipAt, 5000u);
+    EXPECT_EQ(countDelays(50), 100); // meanwhile the window is answered every 50 ms
     EXPECT_EQ(scoreText[0], nullptr);
     EXPECT_EQ(scoreText[1], nullptr);
 

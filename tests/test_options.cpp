@@ -1,6 +1,5 @@
-// The command line: every mode with its argument, values at the edges of
-// their ranges, and the errors that end the game with status 2 before
-// anything starts.
+// The command line: every mode with its argument, and the errors that end the
+// game with status 2 before anything starts.
 #include <gtest/gtest.h>
 
 #include <string>

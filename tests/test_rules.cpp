@@ -11,32 +11,33 @@ constexpr int32_t SEED = 424242;
 TEST(LongFrames, NoPaddleInTheBallsWayIsSkipped) {
     const struct {
         const char *name;
-        Sint16 startX, startY; // the paddles' rows are 95 to 144
-        double speedX, speedY;
+        Sint16 startX;
+        double speedX;
         int frameMs;
-        FrameSounds sounds; // a return, or none
-        Sint16 endX;        // where the frame leaves the ball; 0: elsewhere
+        FrameSounds sounds;  // a return, or none
+        Sint16 endX;         // where the frame leaves the ball; 0: elsewhere
+        Sint16 startY = 100; // level with both paddles (rows 95 to 144)
+        double speedY = 0.0;
     } cases[] = {
         // 48 ms carry the ball 11 pixels, from x 0 past the left window (-10 to -1).
-        {"48 ms through the left paddle", 0, 100, -14.0, 0.0, 48, SOUND_HIT_LEFT, 0},
+        {"48 ms through the left paddle", 0, -14.0, 48, SOUND_HIT_LEFT, 0},
         // 250 ms carry it 58 pixels: from x 40 past the paddle and out of the field.
-        {"250 ms through the left paddle", 40, 100, -14.0, 0.0, 250, SOUND_HIT_LEFT, 0},
+        {"250 ms through the left paddle", 40, -14.0, 250, SOUND_HIT_LEFT, 0},
         // 99 ms carry it 23 pixels, from x 307 past the right window (308 to 329).
-        {"99 ms through the right paddle", 307, 100, 14.0, 0.0, 99, SOUND_HIT_RIGHT, 0},
+        {"99 ms through the right paddle", 307, 14.0, 99, SOUND_HIT_RIGHT, 0},
         // Where one step lands in the window, the return is today's: at x 12.
-        {"100 ms landing in the left window", 15, 100, -14.0, 0.0, 100, SOUND_HIT_LEFT, 12},
-        {"44 ms, one step as ever", 0, 100, -14.0, 0.0, 44, SOUND_HIT_LEFT, 12},
-        // Up to two frame periods a frame is one step, which here ends on the
-        // paddle's bottom row (145); 45 ms go in steps of 15, the second
-        // meeting the paddle at (-2, 142).
-        {"44 ms past the paddle's corner", 4, 136, -14.0, 13.0, 44, 0, -6},
-        {"45 ms past the paddle's corner", 4, 136, -14.0, 13.0, 45, SOUND_HIT_LEFT, 15},
-        // Steps of at most 22 ms, the spare ones first: after the return at x
-        // 12 the ball comes back 5 + 5 (22, 22, 22) or 4 + 3 + 3 (18, 18, 17, 17).
-        {"66 ms in three steps", 0, 100, -14.0, 0.0, 66, SOUND_HIT_LEFT, 22},
-        {"70 ms in four uneven steps", 0, 100, -14.0, 0.0, 70, SOUND_HIT_LEFT, 22},
+        {"100 ms landing in the left window", 15, -14.0, 100, SOUND_HIT_LEFT, 12},
+        {"44 ms, one step as ever", 0, -14.0, 44, SOUND_HIT_LEFT, 12},
+        // Up to 44 ms one step, here to the paddle's bottom row (145); 45 ms
+        // in steps of 15, the second meeting the paddle at (-2, 142).
+        {"44 ms past the paddle's corner", 4, -14.0, 44, 0, -6, 136, 13.0},
+        {"45 ms past the paddle's corner", 4, -14.0, 45, SOUND_HIT_LEFT, 15, 136, 13.0},
+        // Steps of at most 22 ms, the spare ones first: from the return at x 12,
+        // 5 + 5 (22, 22, 22) or 4 + 3 + 3 pixels (18, 18, 17, 17).
+        {"66 ms in three steps", 0, -14.0, 66, SOUND_HIT_LEFT, 22},
+        {"70 ms in four uneven steps", 0, -14.0, 70, SOUND_HIT_LEFT, 22},
         // Free flight: one step, the fraction dropped once (3.33 x 14 = 46.7).
-        {"200 ms of free flight", 100, 100, 14.0, 0.0, 200, 0, 146},
+        {"200 ms of free flight", 100, 14.0, 200, 0, 146},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

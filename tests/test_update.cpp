@@ -332,5 +332,9 @@ TEST_F(UpdateTest, WinningPointReplacesEscapeInTheSameFrame) {
     checkWinConditions();
     EXPECT_EQ(Players[0].getScore(), 5);
     EXPECT_EQ(quitFlag, 1);
+    Players[0].score = 4.0; // the same pass as one frame of the rules, as the loop runs it
+    putBallInPlay(333, 100);
+    runFrame({{false, false}, {false, false}, true, false}, 0);
+    EXPECT_EQ(quitFlag, 1);
 }
 } // namespace

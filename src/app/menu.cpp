@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "desktop.h"
+#include "failure.h"
 #include "init.h"
 #include "input.h"
 #include "page.h"
@@ -47,12 +48,17 @@ void releaseMenuAssets(Mix_Chunk *chunk) {
     menuOpts = nullptr;
 }
 
-// An asset could not be loaded: the program leaves after this menu.
-int failMenu(const char *line, Mix_Chunk *chunk) {
-    puts(line);
-    releaseMenuAssets(chunk);
-    numPlayers = 0;
-    return 1;
+// Loads the menu's images into bgMenu and menuOpts, and its move sound;
+// fails with the line that says which kind could not be loaded.
+Result<Mix_Chunk *> loadMenuAssets() {
+    bgMenu = IMG_Load(MENU_BACKGROUND_PATH);
+    menuOpts = IMG_Load(MENU_HIGHLIGHTS_PATH);
+    if (bgMenu == nullptr || menuOpts == nullptr)
+        return {nullptr, "Unable to load a necessary PNG file."};
+    Mix_Chunk *chunk = Mix_LoadWAV(MENU_SOUND_PATH);
+    if (chunk == nullptr)
+        return {nullptr, "Unable to load a necessary sound file."};
+    return {chunk, ""};
 }
 
 // Down wins when both arrows are held; the cursor wraps both ways.
@@ -75,14 +81,15 @@ int showMenu() {
     puts("Showing menu now");
     tellPage(PageEvent::MenuShown);
     openPads(); // a pad plugged in since the last menu counts from now
-    Mix_Chunk *chunk = nullptr;
-    bgMenu = IMG_Load(MENU_BACKGROUND_PATH);
-    menuOpts = IMG_Load(MENU_HIGHLIGHTS_PATH);
-    if (bgMenu == nullptr || menuOpts == nullptr)
-        return failMenu("Unable to load a necessary PNG file.", chunk);
-    chunk = Mix_LoadWAV(MENU_SOUND_PATH);
-    if (chunk == nullptr)
-        return failMenu("Unable to load a necessary sound file.", chunk);
+    const Result<Mix_Chunk *> loaded = loadMenuAssets();
+    if (!loaded.ok()) {
+        // The program leaves after this menu, as after QUIT.
+        puts(loaded.error.c_str());
+        releaseMenuAssets(nullptr);
+        numPlayers = 0;
+        return 1;
+    }
+    Mix_Chunk *chunk = loaded.value;
     SND_Data menuSound = {EFFECT_VOLUME, MENU_SOUND_DISTANCE, 0, chunk, MENU_CHANNEL, 0};
 
     src = {0, 0, static_cast<Uint16>(bgMenu->w), static_cast<Uint16>(bgMenu->h)};
