@@ -1,6 +1,7 @@
 // A match from start to end: the layout after resetAll, whole matches played
-// through startGame on the fake clock, the hold, the wait for silent channels
-// before the release, and the process ending when an asset is missing.
+// through startGame on the fake clock, the hold, recorded matches shown at
+// their pace (playback), the wait for silent channels before the release,
+// and the process ending when an asset is missing.
 #include <gtest/gtest.h>
 
 #include <SDL_mixer.h>
