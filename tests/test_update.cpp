@@ -263,7 +263,7 @@ TEST_F(UpdateTest, PaddlesReturnTheBallOnlyInsideTheirWindows) {
 
 // A positioning that fails says so in one line, nothing played; a play that
 // fails gives the mixer's line and the match's own.
-TEST_F(UpdateTest, FailedSoundLeavesTheBounceInEffectAndSaysWhatFailed) {
+TEST_F(UpdateTest, FailedSoundLeavesTheBounceInEffectAndPrintsTwoLines) {
     struct Case {
         const char *what;
         SND_Data *sound;
@@ -286,8 +286,10 @@ TEST_F(UpdateTest, FailedSoundLeavesTheBounceInEffectAndSaysWhatFailed) {
         updateState();
         const std::vector<std::string> lines = out.lines();
         const std::string error = SDL_GetError();
-        EXPECT_EQ(lines, positionFails ? std::vector<std::string>{"Mix_SetPosition: " + error}
-                                       : std::vector<std::string>(2, "Mix_PlayChannel: " + error));
+        // The failed step's own line, then the match's line, whichever failed.
+        EXPECT_EQ(lines, (std::vector<std::string>{
+                             (positionFails ? "Mix_SetPosition: " : "Mix_PlayChannel: ") + error,
+                             "Mix_PlayChannel: " + error}));
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(plays.size(), positionFails ? 0u : 1u);
         if (c.sound == &hitSound) {

@@ -51,14 +51,9 @@ int initSound() {
 }
 
 void playEffect(const SND_Data &sound) {
-    if (const Status positioned = positionEffect(sound); !positioned.ok()) {
-        puts(positioned.error.c_str());
-        return;
-    }
-    if (const Status started = startEffect(sound); !started.ok()) {
-        puts(started.error.c_str());
+    SND_Data record = sound;
+    if (playSound(&record) != 0)
         printf("Mix_PlayChannel: %s\n", SDL_GetError());
-    }
 }
 
 void playMatchSounds(FrameSounds sounds) {

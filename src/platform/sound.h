@@ -39,9 +39,8 @@ extern SND_Data wallSound;
 int initSound();
 
 // playSound for the match and the menu, which carry on when the effect could
-// not be played. A positioning that fails prints its one line (nothing was
-// played); a play that fails prints the mixer's line, then the caller's own
-// "Mix_PlayChannel: ..." line, as the match and the menu always have.
+// not be played: after playSound's own line they add "Mix_PlayChannel: ...",
+// whichever step failed.
 void playEffect(const SND_Data &sound);
 // Plays a frame's sounds on the match's records: the wall bounce, then a
 // paddle hit with hitSound on that paddle's side of the stereo field.
