@@ -124,7 +124,8 @@ class Online(GameTest):
                 if line.startswith("Waiting for a player on port "):
                     return int(line.rsplit(" ", 1)[1].rstrip("."))
             time.sleep(0.05)
-        raise AssertionError("the host did not say its port: %r" % host.lines)
+        raise AssertionError("the host did not say its port: %r, status %r, stderr %r"
+                             % (host.lines, host.proc.poll(), host.stderr()))
 
     def opening(self, host, joiner, link):
         return ({"host": [VERSION_LINE, "Waiting for a player on port %d." % link.host[1]],
