@@ -115,7 +115,13 @@ class Online(GameTest):
                                        "127.0.0.1:%d" % link.port] + record,
                               assets=ASSETS) as joiner:
                 joiner.start()
-                yield host, joiner, link
+                try:
+                    yield host, joiner, link
+                except Exception as failure:
+                    for name, session in (("host", host), ("joiner", joiner)):
+                        failure.add_note("%s printed %r, status %r; stderr: %s" % (
+                            name, session.lines, session.proc.poll(), session.stderr()[-1500:]))
+                    raise
 
     def listening_port(self, host):
         deadline = time.monotonic() + 10
