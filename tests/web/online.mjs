@@ -1,8 +1,7 @@
-// What the online web test (tests/web/test_online.mjs) and the online
-// benchmark (tools/web_online_benchmark.mjs) run beside the pages, all on
+// What the online web tests and benchmarks run beside the pages, all on
 // 127.0.0.1: the web build served, a mosquitto, a coturn and a lossy UDP
-// proxy, configured here; and two pages of two Chromium processes paired in
-// a room. stopAll() ends everything, also after a failure.
+// proxy; and pages of their own browsers paired in a room. stopAll() ends
+// everything, also after a failure.
 import { spawn } from 'node:child_process';
 import dgram from 'node:dgram';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -29,8 +28,7 @@ const PROXY_DELAY_MS = 50, PROXY_JITTER_MS = 10, PROXY_LOSS = 0.05;
 // Firefox gathers loopback candidates, under their own addresses, only when asked to.
 const FIREFOX_ONLINE_PREFS = { 'media.peerconnection.ice.loopback': true,
                                'media.peerconnection.ice.obfuscate_host_addresses': false };
-// A page loaded, its game started and a broker found: seconds on a busy
-// machine (8 s measured at a load of 20 on 2 cores).
+// A page loaded, its game started and a broker found (8 s at a load of 20).
 export const PAGE_LOAD_MS = 30000;
 // The joining side's limit (10 s) and a little for the page.
 export const PAIRING_MS = 12000;
@@ -73,11 +71,8 @@ export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }
 
 // coturn: its port, the query for relay only through `port` (it, or a proxy
 // in front), and the count of relays it has allocated. It relays on its
-// default ports (49152-65535): each page holds a relay port for each of the
-// 20 connections its signalling library prepares ahead: a run of this test
-// allocated 168, and a range of 30 ran out ("error 508: Cannot create
-// socket", then "No answer"); with 100, every try after a failed pairing
-// failed too.
+// default ports (49152-65535): a page holds one for each of the 20
+// connections its signalling library prepares (168 in a run; 30 and 100 ran out).
 export async function startTurn() {
   const port = await freePort();
   const log = join(temp, 'turn.log');
@@ -122,10 +117,9 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own browser (Chromium, or Firefox); `stderr` collects its
-// console.error lines (the online match's figures), `openedAt` is when the
-// address was opened (the browser had started) and `seenAt` when each line
-// was printed first. `view`: a device to emulate (web.openGame).
+// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's);
+// `stderr` collects its console.error lines (the match's figures), `openedAt`
+// is when the browser had started, `seenAt` when each line was printed first.
 export async function openPage(url, query, which = 'chromium', view = undefined) {
   const chromium = which === 'chromium';
   const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
@@ -145,14 +139,8 @@ export async function openPage(url, query, which = 'chromium', view = undefined)
 }
 
 // The first of lines that matches pattern, once there is one.
-export async function waitFor(pattern, lines, timeoutMs) {
-  const deadline = Date.now() + timeoutMs;
-  while (!lines.some((l) => pattern.test(l))) {
-    if (Date.now() > deadline) throw new Error(`no ${pattern} within ${timeoutMs} ms: ${JSON.stringify(lines)}`);
-    await web.sleep(50);
-  }
-  return lines.find((l) => pattern.test(l));
-}
+export const waitFor = (pattern, lines, timeoutMs) =>
+  web.until(() => lines.find((l) => pattern.test(l)), timeoutMs, () => `no ${pattern}: ${JSON.stringify(lines)}`);
 
 // The room a host's page says it waits in, and the link it shows.
 export async function hostedRoom(host) {

@@ -19,6 +19,9 @@ const SEGMENT_MS = 3000;
 const GAME_OVER_MS = 10000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
+// A join that nobody answers gives up after 10 s, not earlier (its lines
+// reach the test a little late, one more than the other at worst).
+const JOIN_LIMIT_MS = 10000, CONSOLE_SLACK_MS = 200;
 // Longer than the other side's silence limit (4.5 s): a hidden tab's match runs on.
 const HOST_HIDDEN_MS = 5000;
 // The window sizes the page is laid out for, from the smallest up.
@@ -38,11 +41,9 @@ async function checkLayout(page, invite) {
   for (const size of WINDOWS) {
     await page.setViewport(size);
     await web.sleep(100); // the page places itself on resize
-    const [canvas, status, link] = await page.evaluate(() => ['canvas', 'online-status', 'online-invite'].map(
-      (id) => document.getElementById(id).closest('[hidden]') ? null : document.getElementById(id)
-        .getBoundingClientRect().toJSON()));
+    const [canvas, status, link] = await web.boxes(page, 'canvas', 'online-status', 'online-invite');
     const where = `${size.width}x${size.height}: ${JSON.stringify([canvas, status, link])}`;
-    assert.ok(status.height > 0 && (link !== null) === invite, where);
+    assert.ok(status && (link !== null) === invite, where);
     for (const box of [canvas, status, link].filter(Boolean)) {
       assert.ok(box.left >= 0 && box.top >= 0 && box.right <= size.width && box.bottom <= size.height, where);
       assert.ok(box === canvas || box.top >= canvas.bottom, where);
@@ -53,7 +54,8 @@ async function checkLayout(page, invite) {
 // Plays with both paddles held up, to the end or to the host's Escape after
 // a segment: both pages end on the same final line, in sync, and the host's
 // page shows it; with watchOtherPaddle, the host's paddle on the joining
-// side moves no more than OTHER_PADDLE_LARGEST_MOVE between two refreshes.
+// side moves no more than OTHER_PADDLE_LARGEST_MOVE between two refreshes;
+// the joining side's page closed.
 // Resolves to the host's figures.
 async function play({ host, guest }, whole, watchOtherPaddle = false) {
   const otherPaddle = watchOtherPaddle && sampleMotion(guest.page, OTHER_PADDLE_MS);
@@ -75,7 +77,6 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
   }
   if (!whole) await web.waitForLine(guest.lines, 'The other player left the match.');
   assert.equal(await host.page.$eval('#ended-text', (text) => text.textContent), finals[0]);
-  await host.close();
   await guest.close();
   return host.stderr.find((l) => FIGURES.test(l));
 }
@@ -108,8 +109,11 @@ test('a whole match between two browsers after a host reload and a link in capit
   await web.waitForLine(noBroker.lines, cannotHost, 1, NO_BROKER_MS);
   assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
   const noHost = await unhosted;
-  await web.waitForLine(noHost.lines, 'Joining room abcd-efgh-jkmn-pqrs.', 1, online.PAGE_LOAD_MS);
-  await web.waitForLine(noHost.lines, 'No answer from room abcd-efgh-jkmn-pqrs.', 1, online.PAIRING_MS);
+  const [joining, noAnswer] = ['Joining room abcd-efgh-jkmn-pqrs.', 'No answer from room abcd-efgh-jkmn-pqrs.'];
+  await web.waitForLine(noHost.lines, joining, 1, online.PAGE_LOAD_MS);
+  await web.waitForLine(noHost.lines, noAnswer, 1, online.PAIRING_MS);
+  const gaveUpMs = noHost.seenAt.get(noAnswer) - noHost.seenAt.get(joining);
+  assert.ok(gaveUpMs >= JOIN_LIMIT_MS - CONSOLE_SLACK_MS, `gave up after ${gaveUpMs} ms`);
   assert.deepEqual(await noHost.page.evaluate(() => [
     document.getElementById('again').textContent, document.getElementById('again-host').hidden,
     location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
@@ -129,19 +133,26 @@ test('a whole match between two browsers after a host reload and a link in capit
   const cover = await match.host.page.browser().newPage(); // the host's tab hidden
   await web.sleep(HOST_HIDDEN_MS);
   await cover.close();
-  console.log(await play(match, true));
+  await play(match, true);
+  // Played again, the host's spent room is not kept: a new one.
+  host.lines.length = 0;
+  await host.page.click('#again');
+  assert.notEqual((await online.hostedRoom(host)).room, hosted.room);
+  await host.close();
 });
 
 test('through coturn, relay only: a segment; a Chromium and a Firefox through a lossy proxy: a whole match',
      async () => {
   const turn = await online.startTurn();
-  await play(await online.pair(url, `${signal}&${turn.relayIce()}`), false);
+  const segment = await online.pair(url, `${signal}&${turn.relayIce()}`);
+  await play(segment, false);
+  await segment.host.close();
   assert.ok(turn.allocations() >= 2, `${turn.allocations()} relay allocations`);
 
   const proxy = await online.startLossyProxy(turn.port);
   const match = await online.pair(url, `${signal}&${turn.relayIce(proxy.port)}`, 'firefox');
   const guestFigures = match.guest.stderr;
   const figures = await play(match, true, true);
-  console.log(`through the proxy (${proxy.forwarded()} datagrams): ${figures}`);
+  await match.host.close();
   for (const line of [figures, guestFigures.find((l) => FIGURES.test(l))]) assert.doesNotMatch(line, / 0 B\/s/);
 });
