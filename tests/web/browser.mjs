@@ -106,9 +106,15 @@ export async function until(check, timeoutMs, what) {
 }
 
 // Waits until the game has printed `line` (`count` times in all).
-export const waitForLine = (lines, line, count = 1, timeoutMs = 10000) =>
-  until(() => lines.filter((l) => l === line).length >= count, timeoutMs,
-        () => `no "${line}" (x${count}); lines: ${JSON.stringify(lines)}`);
+export async function waitForLine(lines, line, count = 1, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  while (lines.filter((l) => l === line).length < count) {
+    if (Date.now() > deadline) {
+      throw new Error(`no "${line}" (x${count}) within ${timeoutMs} ms; lines: ${JSON.stringify(lines)}`);
+    }
+    await sleep(20);
+  }
+}
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -119,28 +125,27 @@ export async function press(page, key, holdMs = KEY_HOLD_MS) {
   await sleep(holdMs);
 }
 
-// The bytes (a Uint8Array) that fn(arg) makes in the page, as a Buffer.
-export async function pageBytes(page, fn, arg) {
-  return Buffer.from(await page.evaluate(`(async () => {
-    const data = await (${fn})(${JSON.stringify(arg)});
+// The canvas's pixels as the game drew them: 320x240, RGB.
+export async function canvasPixels(page) {
+  const rgba = Buffer.from(await page.evaluate(() => {
+    const canvas = document.getElementById('canvas');
+    const scratch = document.createElement('canvas');
+    scratch.width = canvas.width;
+    scratch.height = canvas.height;
+    const context = scratch.getContext('2d');
+    context.drawImage(canvas, 0, 0);
     // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+    const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
     let text = '';
     for (let i = 0; i < data.length; i += 8192) text += String.fromCharCode(...data.subarray(i, i + 8192));
     return text;
-  })()`), 'latin1');
-}
-
-// The canvas's pixels as the game drew them: 320x240, RGB.
-export async function canvasPixels(page) {
-  const rgba = await pageBytes(page, () => {
-    const canvas = document.getElementById('canvas');
-    const context = Object.assign(document.createElement('canvas'), { width: canvas.width, height: canvas.height })
-      .getContext('2d');
-    context.drawImage(canvas, 0, 0);
-    return context.getImageData(0, 0, canvas.width, canvas.height).data;
-  });
+  }), 'latin1');
   const rgb = Buffer.alloc(SCREEN_WIDTH * SCREEN_HEIGHT * 3);
-  for (let p = 0, q = 0; p < rgba.length; p += 4, q += 3) rgba.copy(rgb, q, p, p + 3);
+  for (let p = 0, q = 0; p < rgba.length; p += 4, q += 3) {
+    rgb[q] = rgba[p];
+    rgb[q + 1] = rgba[p + 1];
+    rgb[q + 2] = rgba[p + 2];
+  }
   return rgb;
 }
 

@@ -1,7 +1,8 @@
-// What the online web tests and benchmarks run beside the pages, all on
+// What the online web test (tests/web/test_online.mjs) and the online
+// benchmark (tools/web_online_benchmark.mjs) run beside the pages, all on
 // 127.0.0.1: the web build served, a mosquitto, a coturn and a lossy UDP
-// proxy; and pages of their own browsers paired in a room. stopAll() ends
-// everything, also after a failure.
+// proxy, configured here; and two pages of two Chromium processes paired in
+// a room. stopAll() ends everything, also after a failure.
 import { spawn } from 'node:child_process';
 import dgram from 'node:dgram';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -71,8 +72,11 @@ export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }
 
 // coturn: its port, the query for relay only through `port` (it, or a proxy
 // in front), and the count of relays it has allocated. It relays on its
-// default ports (49152-65535): a page holds one for each of the 20
-// connections its signalling library prepares (168 in a run; 30 and 100 ran out).
+// default ports (49152-65535): each page holds a relay port for each of the
+// 20 connections its signalling library prepares ahead: a run of this test
+// allocated 168, and a range of 30 ran out ("error 508: Cannot create
+// socket", then "No answer"); with 100, every try after a failed pairing
+// failed too.
 export async function startTurn() {
   const port = await freePort();
   const log = join(temp, 'turn.log');
@@ -139,8 +143,14 @@ export async function openPage(url, query, which = 'chromium', view = undefined)
 }
 
 // The first of lines that matches pattern, once there is one.
-export const waitFor = (pattern, lines, timeoutMs) =>
-  web.until(() => lines.find((l) => pattern.test(l)), timeoutMs, () => `no ${pattern}: ${JSON.stringify(lines)}`);
+export async function waitFor(pattern, lines, timeoutMs) {
+  const deadline = Date.now() + timeoutMs;
+  while (!lines.some((l) => pattern.test(l))) {
+    if (Date.now() > deadline) throw new Error(`no ${pattern} within ${timeoutMs} ms: ${JSON.stringify(lines)}`);
+    await web.sleep(50);
+  }
+  return lines.find((l) => pattern.test(l));
+}
 
 // The room a host's page says it waits in, and the link it shows.
 export async function hostedRoom(host) {
