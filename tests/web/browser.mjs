@@ -34,8 +34,7 @@ const CHROMIUM_FLAGS = [
   '--no-first-run',
 ];
 
-// Serves `folder` on a free port of 127.0.0.1 (or on `port` again);
-// resolves to the server's process and its URL.
+// Serves `folder` on a free port of 127.0.0.1 (or on `port`): its process and URL.
 export function serve(folder, port = 0) {
   const server = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1',
                                    '--directory', folder, String(port)],
@@ -95,8 +94,7 @@ export async function openGame(browser, url, beforeStart, view = { width: 800, h
   return { page, lines, errors };
 }
 
-// Polls check() until it gives something true, which it resolves to; fails
-// after timeoutMs with what() (or what) in the message.
+// Resolves to check()'s first true result; fails after timeoutMs saying what().
 export async function until(check, timeoutMs, what) {
   for (const deadline = Date.now() + timeoutMs; ; await sleep(20)) {
     const found = await check();

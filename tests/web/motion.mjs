@@ -1,12 +1,8 @@
-// The match's motion as the display shows it: the ball and both paddles read
-// from the page's canvas at every refresh (requestAnimationFrame), and the
-// figures drawn from it. Shared by the web tests and the motion benchmark
-// (tools/web_motion_benchmark.mjs).
+// The match's motion as the display shows it, read from the page's canvas at
+// every refresh, and its figures (for the web tests and the motion benchmark).
 
-// Samples for `ms`: each one the refresh's time and what the picture showed
-// when the refresh came: the ball's top-left corner (null when the picture
-// does not show it whole in the field: a banner, a paddle, the score over
-// it) and each paddle's top row.
+// Samples for `ms`: each refresh's time, the ball's top-left corner (null
+// unless whole in the field) and each paddle's top row.
 export function sampleMotion(page, ms) {
   return page.evaluate(async (ms) => {
     const WIDTH = 320, HEIGHT = 240, BALL = 12;
@@ -61,9 +57,8 @@ export function sampleMotion(page, ms) {
   }, ms);
 }
 
-// Of consecutive refreshes one refresh apart (a busy browser skips some:
-// their move is twice as long, and says nothing of the game's) that both show
-// `what` of a sample (not null): each pair's [before, after, interval].
+// [before, after, interval] of `what` (not null) at two refreshes one refresh
+// apart (a busy browser skips some: such a move says nothing of the game's).
 const REFRESH_TOLERANCE = 0.25; // of the median time between two refreshes
 function refreshPairs(samples, what) {
   const intervals = samples.slice(1).map((sample, i) => sample.time - samples[i].time);
@@ -74,9 +69,8 @@ function refreshPairs(samples, what) {
   return { refreshMs, pairs };
 }
 
-// While the ball flies (moves of at most a serve's jump): the share of
-// refreshes where it did not move, its horizontal moves' coefficient of
-// variation, and its horizontal speed in px/s.
+// In flight (no serve's jump): the share of refreshes without a move, the
+// horizontal moves' coefficient of variation, the horizontal speed in px/s.
 const LARGEST_FLIGHT_MOVE = 30;
 export function ballMotion(samples) {
   const { refreshMs, pairs } = refreshPairs(samples, (sample) => sample.ball);

@@ -25,17 +25,14 @@ const JOIN_LIMIT_MS = 10000, CONSOLE_SLACK_MS = 200;
 const HOST_HIDDEN_MS = 5000;
 // The window sizes the page is laid out for, from the smallest up.
 const WINDOWS = [{ width: 400, height: 290 }, { width: 800, height: 600 }];
-// The joining side's picture of the host's paddle at every refresh, while
-// both paddles start up: a correction arrives a round trip late (200 ms
-// through the lossy proxy, a move of 37 px) and is eased in over 100 ms: at
-// most a paddle's own 4 px and a sixth of the correction a refresh (13 px
-// seen). Without the ease it jumps (up to 60 px seen).
+// The host's paddle on the joining side at every refresh as both start up: a
+// correction (a round trip late: 200 ms, 37 px) eased in over 100 ms moves it
+// its own 4 px and a sixth of the correction at most (13 px seen; 60 unease).
 const OTHER_PADDLE_MS = 3000;
 const OTHER_PADDLE_LARGEST_MOVE = 16;
 
-// At each window size: the picture whole in the window, the status line (and
-// the link, while it is shown) in it too and beneath the picture, never over
-// it. Checked from the page's geometry; `invite` says whether the link shows.
+// At each window size: the picture, the status line and the link (shown if
+// `invite`) whole in the window, the lines beneath the picture.
 async function checkLayout(page, invite) {
   for (const size of WINDOWS) {
     await page.setViewport(size);

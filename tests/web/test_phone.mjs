@@ -1,6 +1,5 @@
-// The web build (build-web/) on phones and tablets in headless Chromium's
-// device emulation, played by touch alone (several fingers at once, through
-// the DevTools protocol): node tests/web/test_phone.mjs
+// The web build on emulated phones and tablets, played by touch alone
+// (fingers through the DevTools protocol): node tests/web/test_phone.mjs
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { appendFileSync, cpSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -18,8 +17,7 @@ const [PHONE, PHONE_TURNED, TABLET, TABLET_TURNED] =
 const { PADDLE_TOP_Y: TOP, PADDLE_START_Y: START, PADDLE_BOTTOM_Y: BOTTOM } = web; // a paddle's rectangle's top
 const ONE_PLAYER = { x: 160, y: 85 }, TWO_PLAYERS = { x: 160, y: 118 }; // on the menu's bands
 const SETTLE_MS = 300; // for a tap or a resize to take effect
-// A paddle crosses the field in 0.5 s, a page starts in 2 s: far longer on
-// two cores running twenty other processes.
+// A paddle crosses the field in 0.5 s, a page starts in 2 s: far longer on a busy machine.
 const SLOW_MS = 30000;
 
 // The fingers on a page, in the game's pixels: put(...points) holds exactly
@@ -61,9 +59,8 @@ async function waitForPaddles(page, offsets, expected, what) {
   assert.ok(await matches(), failed());
 }
 
-// The picture at least 90 % of the largest that fits (within a layout's
-// rounding, 1/64 px); nothing scrolled or zoomed; in a match, nothing of the
-// page over the picture.
+// The picture at least 90 % of the largest that fits (within 1/64 px);
+// nothing scrolled or zoomed; in a match, nothing of the page over it.
 async function expectFillsTheScreen(page, device) {
   await page.emulate(device);
   await web.sleep(SETTLE_MS);
@@ -112,9 +109,8 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   }
   await tablet.page.close();
 
-  // A phone visits; offline (its server gone: the page's emulation leaves
-  // the worker's own requests online) the page comes from the cache, says
-  // that online play needs the network, and plays a whole match by touch.
+  // Offline (the server gone: emulation leaves the worker online) a phone's
+  // page comes from the cache, says online play needs it, and plays by touch.
   const offline = async ({ page, lines }, count) => {
     server.kill();
     await page.setOfflineMode(true);
@@ -153,8 +149,8 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   await finger.lift();
   await web.waitForLine(lines, MENU, 3, 4 * SLOW_MS);
 
-  // A new build on the server is what the next visit online gets; once that
-  // page is closed, the cache holds it alone, and offline it is what plays.
+  // A new build is what the next visit online gets; once that page is
+  // closed, the cache holds it alone, and offline it plays.
   const marker = `// build ${Date.now()}`;
   const touchScript = (page) => page.evaluate(() => fetch('touch.js').then((response) => response.text()));
   appendFileSync(join(folder, 'touch.js'), marker);
