@@ -224,6 +224,11 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         {"first Hello 2.001 s in", 101, 0, 0, 0, 0, T::LoseHellos, 2001, E::Finished},
         {"first Hello 2.002 s in", 102, 0, 0, 0, 0, T::LoseHellos, 2002, E::Finished, 0, 1, 0, 2},
         {"Starts lost 1.5 s, 250 ms", 250, 0, 0, 0, 0, T::LoseStarts, 1500, E::Finished},
+        // The first Start the joining side hears, 10.001 s in (taken before the
+        // limit is checked: the match starts, then a long outage ends it), or
+        // 10.002 s: too late.
+        {"first Start 10.001 s in", 67, 0, 0, 10200, OVER, T::LoseStarts, 9934, E::ConnectionLost},
+        {"first Start 10.002 s in", 34, 0, 0, 0, 0, T::LoseStarts, 9968, E::NoAnswer},
         {"outage under, at the end", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished},
         {"outage over, at the end", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost},
         {"outage under, verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished},
@@ -287,9 +292,11 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                 }
                 side.state = saveMatch();
             }
-            // In step from 1 s after a stall, or after a start whose first Starts were lost.
+            // In step from 1 s after a stall, or after a start whose first Starts
+            // were lost for no longer (one 10 s late has 450 frames to catch up,
+            // a window's worth a round trip).
             const uint32_t inStepFrom = stalledSide != NO ? STALL_FROM_MS + STALL_MS + IN_STEP_MS
-                                        : c.tamper == T::LoseStarts
+                                        : c.tamper == T::LoseStarts && c.tamperBy <= STALL_MS
                                             ? sides[1].startedMs + IN_STEP_MS
                                             : N;
             if (inStepFrom != N && ms - inStepFrom < IN_STEP_MS) {
