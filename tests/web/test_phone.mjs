@@ -72,7 +72,6 @@ async function expectFillsTheScreen(page, device) {
   assert.ok(picture.width >= 0.9 * fits - 1 / 64 && scrolled === 0 && zoom === 1 && over.length === 0,
             `${device.viewport.width} wide: ${JSON.stringify({ picture, fits, scrolled, zoom, over })}`);
 }
-const tapControl = (page, control) => page.tap(`#touch-${control}`);
 const gameState = (page, state) => page.waitForFunction((state) => document.documentElement.dataset.game === state, { timeout: SLOW_MS }, state);
 
 test('a tablet for two and alone; a phone offline, turned both ways, then with a new build', async (t) => {
@@ -104,7 +103,7 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
       await waitForPaddles(tablet.page, offsets, expected, JSON.stringify(points));
     }
     await fingers.lift();
-    await tapControl(tablet.page, 'leave');
+    await tablet.page.tap('#touch-leave');
     await web.waitForLine(tablet.lines, MENU, round + 1);
   }
   await tablet.page.close();
@@ -139,12 +138,12 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   }
   // Turned, the picture fills the other way; on hold nothing moves; resumed, the computer wins.
   await expectFillsTheScreen(page, PHONE_TURNED);
-  await tapControl(page, 'hold');
+  await page.tap('#touch-hold');
   await gameState(page, 'hold');
   const held = await web.canvasPixels(page);
   await web.sleep(SETTLE_MS);
   assert.ok(held.equals(await web.canvasPixels(page)), 'the match did not hold');
-  await tapControl(page, 'hold');
+  await page.tap('#touch-hold');
   await gameState(page, 'match');
   await finger.lift();
   await web.waitForLine(lines, MENU, 3, 4 * SLOW_MS);
@@ -178,13 +177,14 @@ test('a phone joins an online match from the link and plays by touch', async () 
   const { url, signal } = await online.start();
   try {
     const { host, guest } = await online.pair(url, `${signal}&${online.noIce}`, 'chromium', PHONE_TURNED);
-    // The phone plays the right paddle; its finger steers it on both pages.
+    // The phone plays the right paddle; its finger steers it on both pages,
+    // and it rests with its own centre (not the other's) near the finger.
     const finger = await fingersOn(guest.page);
     const offsets = await paddleOffsets(guest.page);
-    await finger.put({ x: 40, y: 239 });
-    for (const side of [guest, host]) await waitForPaddles(side.page, offsets, [null, web.PADDLE_BOTTOM_Y], 'the phone\'s finger');
+    await finger.put({ x: 40, y: 160 });
+    for (const side of [guest, host]) await waitForPaddles(side.page, offsets, [null, [131, 139]], 'the phone\'s finger');
     for (const device of [PHONE_TURNED, PHONE]) await expectFillsTheScreen(guest.page, device);
-    await tapControl(guest.page, 'leave');
+    await guest.page.tap('#touch-leave');
     await web.waitForLine(host.lines, 'The other player left the match.', 1, SLOW_MS);
     await online.waitFor(/^Final score: /, guest.lines, SLOW_MS);
   } finally {
