@@ -127,17 +127,7 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         {"two on a half: the last put down", {}, {}, {}, 2, 11.0, 0.0, false, {{9, 9}, {9, 230}}},
         {"a finger up, key down: down wins", {}, {}, {SDLK_DOWN}, 2, 11.0, 0.0, false, {{9, 9}}},
         {"one player: the right half's finger", {}, {}, {}, 1, -11.0, AI, false, {{300, 9}}, LEFT},
-        {"online, the right paddle: player 1's commands",
-         {},
-         {},
-         {},
-         2,
-         11.0,
-         0.0,
-         false,
-         {{9, 100}},
-         RIGHT,
-         10},
+        {"online, right paddle: P1's keys", {}, {}, {}, 2, 11.0, 0.0, false, {{9, 100}}, RIGHT, 10},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -215,16 +215,16 @@ void expectAllReleased(const std::vector<T> &loaded, const std::vector<T> &freed
     for (T item : loaded)
         EXPECT_EQ(std::count(freed.begin(), freed.end(), item), 1) << "loaded and not freed once";
 }
+
+// One finger on the screen, or the last one just lifted.
+TouchScreen on(ScreenPoint at) { return {1, {at}, false, {}, false, false}; }
+TouchScreen off(ScreenPoint at) { return {0, {}, true, at, false, false}; }
 } // namespace
 
 // ---- The key table
 
 TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
     const SDLKey DOWN = SDLK_DOWN, UP = SDLK_UP, RETURN = SDLK_RETURN, LCTRL = SDLK_LCTRL;
-    const auto on = [](ScreenPoint finger) {
-        return TouchScreen{1, {finger}, false, {}, false, false};
-    };
-    const auto off = [](int x, int y) { return TouchScreen{0, {}, true, {x, y}, false, false}; };
     const Keys NO_KEYS;
     struct Case {
         const char *name;
@@ -275,7 +275,7 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
          {NO_KEYS, {}, {}, {}, {}},
          {0, 0, 0, 1, 1},
          2,
-         {on({160, 85}), off(160, 85), {}, on({160, 118}), off(160, 118)}},
+         {on({160, 85}), off({160, 85}), {}, on({160, 118}), off({160, 118})}},
         {"the finger put down last points, and one lifted chooses",
          {NO_KEYS, {}, {}},
          {0, 2, 2},
@@ -337,10 +337,7 @@ TEST(MenuKeys, TabStepsTheBallOncePerPassModuloFourAndTheStepIsKept) {
     const MenuRun pad = runMenu({{PAD_B}, {PAD_B, SDLK_TAB}, {}, {PAD_B, PAD_A}});
     EXPECT_EQ(column(pad.passes, &Pass::ballType), (std::vector<int>{3, 0, 0, 1}));
     // A finger lifted from the menu's ball steps it once.
-    TouchScreen onTheBall{};
-    onTheBall.lifted = true;
-    onTheBall.liftedAt = {275, 60};
-    const MenuRun touch = runMenu({{}, {}, {}, {SDLK_RETURN}}, true, {{}, onTheBall, {}});
+    const MenuRun touch = runMenu({{}, {}, {}, {SDLK_RETURN}}, true, {{}, off({275, 60}), {}});
     EXPECT_EQ(column(touch.passes, &Pass::ballType), (std::vector<int>{1, 2, 2, 2}));
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "match_fixture.h"
 
@@ -266,62 +267,41 @@ TEST_F(RenderTest, DrawingNeverChangesTheObjectsRectangles) {
         }
     }
 }
-} // namespace
 
-namespace {
 TEST_F(RenderTest, PicturesBetweenFramesAreDrawnByTheFramesOwnLayersAtTheirPlaces) {
-    struct Case {
+    const MatchView moving{{7, 187}, 40, 60, false}, moved{{11, 183}, 45, 55, false};
+    const MatchView scored{{7, 187}, 300, 100, false}, waits{{7, 187}, 154, 114, true};
+    const MatchView served{{7, 187}, 159, 119, false};
+    const struct {
         const char *what;
         MatchView before, after;
         double phase;
         MatchView drawn;
     } cases[] = {
-        {"phase 0: the frame before",
-         {{7, 187}, 40, 60, false},
-         {{11, 183}, 45, 55, false},
-         0.0,
-         {{7, 187}, 40, 60, false}},
-        {"phase 1: the last frame",
-         {{7, 187}, 40, 60, false},
-         {{11, 183}, 45, 55, false},
-         1.0,
-         {{11, 183}, 45, 55, false}},
-        {"halfway, rounded to whole pixels",
-         {{7, 187}, 40, 60, false},
-         {{11, 183}, 45, 55, false},
-         0.5,
-         {{9, 185}, 43, 58, false}},
-        {"a point: the ball waits in the centre at once",
-         {{7, 187}, 300, 100, false},
-         {{7, 187}, 154, 114, true},
-         0.5,
-         {{7, 187}, 154, 114, true}},
-        {"the serve: the ball glides from the centre",
-         {{7, 187}, 154, 114, true},
-         {{7, 187}, 159, 119, false},
-         0.4,
-         {{7, 187}, 156, 116, false}},
+        {"phase 0: the frame before", moving, moved, 0.0, moving},
+        {"phase 1: the last frame", moving, moved, 1.0, moved},
+        {"halfway, rounded to whole pixels", moving, moved, 0.5, {{9, 185}, 43, 58, false}},
+        {"a point: the ball waits in the centre at once", scored, waits, 0.5, waits},
+        {"the serve: it glides from the centre", waits, served, 0.4, {{7, 187}, 156, 116, false}},
+    };
+    const auto places = [](const MatchView &v) {
+        return std::make_tuple(v.paddleY[0], v.paddleY[1], v.ballX, v.ballY, v.ballWaits);
     };
     putBallInPlay(100, 100);
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const MatchView view = between(c.before, c.after, c.phase);
-        EXPECT_EQ(view.paddleY[0], c.drawn.paddleY[0]);
-        EXPECT_EQ(view.paddleY[1], c.drawn.paddleY[1]);
-        EXPECT_EQ(view.ballX, c.drawn.ballX);
-        EXPECT_EQ(view.ballY, c.drawn.ballY);
-        EXPECT_EQ(view.ballWaits, c.drawn.ballWaits);
+        EXPECT_EQ(places(view), places(c.drawn));
 
         fake::blits.clear();
         drawMatch(view);
         ASSERT_EQ(fake::blits.size(), 6u);
         EXPECT_EQ(fake::blits[0].source, bgGame);
         EXPECT_EQ(fake::blits[1].source, scoreText[0]);
-        expectSprite(fake::blits[3], {1, 1, 11, 50}, at(1, static_cast<Sint16>(view.paddleY[0])));
-        expectSprite(fake::blits[4], {25, 1, 11, 50},
-                     at(307, static_cast<Sint16>(view.paddleY[1])));
-        expectSprite(fake::blits[5], TavrelBall.spriteRect,
-                     at(static_cast<Sint16>(view.ballX), static_cast<Sint16>(view.ballY)));
+        const auto row = [](int y) { return static_cast<Sint16>(y); };
+        expectSprite(fake::blits[3], {1, 1, 11, 50}, at(1, row(view.paddleY[0])));
+        expectSprite(fake::blits[4], {25, 1, 11, 50}, at(307, row(view.paddleY[1])));
+        expectSprite(fake::blits[5], TavrelBall.spriteRect, at(row(view.ballX), row(view.ballY)));
     }
 }
 

@@ -4,6 +4,7 @@
 // library. (Which of a frame's sounds play is the session's: test_session.)
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "randgen.h"
@@ -145,14 +146,18 @@ TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldMakesItFaulty) {
 }
 
 // The newest acknowledgement stands, lower or not, so that a forged one
-// costs one packet; one lower than the inputs kept is a stale packet's.
+// costs one packet; one lower than the inputs kept is a stale packet's. The
+// local side runs on while fewer than KEPT of its inputs are unacknowledged.
 TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
     constexpr uint32_t FRAMES = 120, KEPT = HISTORY_FRAMES - MAX_PREDICTION_FRAMES - 1;
     // Lower than the one before: the oldest input kept, one no longer kept;
     // past the frames run (a correction ended the match sooner).
-    const std::pair<uint32_t, uint32_t> acknowledgedAndAfter[] = {
-        {FRAMES - KEPT, FRAMES - KEPT}, {FRAMES - KEPT - 1, FRAMES}, {FRAMES + 5, FRAMES + 5}};
-    for (const auto &[acknowledged, after] : acknowledgedAndAfter) {
+    const std::tuple<uint32_t, uint32_t, bool> acknowledgedAfterAndRuns[] = {
+        {FRAMES - KEPT + 1, FRAMES - KEPT + 1, true},
+        {FRAMES - KEPT, FRAMES - KEPT, false},
+        {FRAMES - KEPT - 1, FRAMES, true},
+        {FRAMES + 5, FRAMES + 5, true}};
+    for (const auto &[acknowledged, after, runs] : acknowledgedAfterAndRuns) {
         SCOPED_TRACE(acknowledged);
         startMatch();
         Rollback rollback(0);
@@ -165,6 +170,7 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
         rollback.acknowledge(FRAMES);
         rollback.acknowledge(acknowledged);
         EXPECT_EQ(rollback.acknowledgedFrames(), after);
+        EXPECT_EQ(rollback.canAdvance(), runs);
         rollback.unacknowledgedInputs(MAX_PREDICTION_FRAMES);
         EXPECT_FALSE(rollback.faulty());
     }

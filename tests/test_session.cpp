@@ -43,6 +43,7 @@ class SimLink : public Link {
   public:
     SimLink(Network &network, bool toJoiner) : net_(network), toJoiner_(toJoiner) {}
     SimLink *peer = nullptr;
+    int connections = 0; // the Connected events it gave
 
     void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
         Packet packet;
@@ -78,6 +79,7 @@ class SimLink : public Link {
             return LinkEvent::None;
         }
         answered_ = answered_ || event == LinkEvent::Received;
+        connections += event == LinkEvent::Connected;
         up_ = up_ ? event != LinkEvent::Disconnected : event == LinkEvent::Connected;
         return event;
     }
@@ -106,14 +108,16 @@ class SimLink : public Link {
 
 // What goes wrong: a side stalls for 2 s, 8 s in; the joining side's state
 // parts after frame tamperBy (LEAVE_AFTER_PART later it leaves); its rules
-// differ; or the relay tampers with the packets to the joining side, from the
-// first one sent TAMPER_AT_MS in.
+// differ; its Hellos sent in the first tamperBy ms are lost; or the relay
+// tampers with the packets to the joining side, from the first one sent
+// TAMPER_AT_MS in.
 enum class Tamper {
     None,
     HostStalls,
     JoinerStalls,
     Parts,
     OtherRules,
+    LoseHellos,
     FlipInput,   // the host's newest input changes, once
     AckSent,     // once: all the joining side sent is held, + tamperBy (its packets lost around)
     Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
@@ -127,10 +131,11 @@ struct Case {
     uint32_t delayMs, jitterMs, lossPercent, outageFrom, outageMs;
     Tamper tamper;
     uint32_t tamperBy;
-    SessionEnd end;         // on both sides; NoAnswer: the host waits for another player
-    uint32_t syncLostFrame; // when the end is SyncLost and the frame is known
-    bool shallow;   // no correction deeper than LATE_SOUND_FRAMES: none missing, under 3 % wrong
-    int badPackets; // the joining side drops and counts, or ANY
+    SessionEnd end;             // on both sides; NoAnswer: the host waits for another player
+    uint32_t syncLostFrame = 0; // when the end is SyncLost and the frame is known
+    bool shallow = true; // no correction deeper than LATE_SOUND_FRAMES: none missing, < 3 % wrong
+    int badPackets = 0;  // the joining side drops and counts, or ANY
+    int connections = 1; // of the joining side: the host drops one whose Hello is late
 };
 constexpr int ANY = -1;
 
@@ -206,27 +211,34 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
     constexpr uint32_t PROMISED_MS = 4500;
     constexpr uint32_t UNDER = PROMISED_MS - 2 * FRAME_PERIOD_MS, OVER = PROMISED_MS + 1;
     const Case cases[] = {
-        {"50 ms, 5 % lost", 50, 10, 5, 0, 0, T::None, 0, E::Finished, 0, 1, 0},
-        {"125 ms, 5 % lost", 125, 10, 5, 0, 0, T::None, 0, E::Finished, 0, 1, 0},
-        {"outage under, mid", 50, 0, 0, 9000, UNDER, T::None, 0, E::Finished, 0, 0, 0},
-        {"outage over, mid", 50, 0, 0, 9000, OVER, T::None, 0, E::ConnectionLost, 0, 0, 0},
-        {"outage under, at the start", 50, 0, 0, 40, UNDER, T::None, 0, E::Finished, 0, 1, 0},
-        {"handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, T::None, 0, E::Finished, 0, 1, 0},
-        {"handshake lost to 9.5 s", 50, 0, 0, 0, 9500, T::None, 0, E::Finished, 0, 1, 0},
-        {"handshake lost to 10 s", 50, 0, 0, 0, 10000, T::None, 0, E::NoAnswer, 0, 1, 0},
-        {"Starts lost 1.5 s, 250 ms", 250, 0, 0, 0, 0, T::LoseStarts, 1500, E::Finished, 0, 1, 0},
-        {"outage under, end settled", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished, 0, 1, 0},
-        {"outage over, end settled", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost, 0, 1,
-         0},
-        {"outage under, first verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished, 0, 1,
-         0},
-        {"the host stalls", 50, 10, 5, 0, 0, T::HostStalls, 0, E::Finished, 0, 0, 0},
-        {"the joining side stalls", 125, 10, 5, 0, 0, T::JoinerStalls, 0, E::Finished, 0, 0, 0},
-        {"parts after the last hash", 50, 10, 0, 0, 0, T::Parts, 272, E::SyncLost, 300, 1, 0},
+        {"50 ms, 5 % lost", 50, 10, 5, 0, 0, T::None, 0, E::Finished},
+        {"125 ms, 5 % lost", 125, 10, 5, 0, 0, T::None, 0, E::Finished},
+        {"outage under, mid", 50, 0, 0, 9000, UNDER, T::None, 0, E::Finished, 0, 0},
+        {"outage over, mid", 50, 0, 0, 9000, OVER, T::None, 0, E::ConnectionLost, 0, 0},
+        {"outage under, at the start", 50, 0, 0, 40, UNDER, T::None, 0, E::Finished, 0, 1, 0, 2},
+        {"handshake lost 8 s, 250 ms", 250, 0, 5, 0, 8000, T::None, 0, E::Finished},
+        {"handshake lost to 9.5 s", 50, 0, 0, 0, 9500, T::None, 0, E::Finished},
+        {"handshake lost to 10 s", 50, 0, 0, 0, 10000, T::None, 0, E::NoAnswer, 0, 1, 0, 0},
+        // The first Hello the host hears, 2.001 s after it heard of the connection
+        // (taken before the limit is checked), or 2.002 s: dropped, it connects anew.
+        {"first Hello 2.001 s in", 101, 0, 0, 0, 0, T::LoseHellos, 2001, E::Finished},
+        {"first Hello 2.002 s in", 102, 0, 0, 0, 0, T::LoseHellos, 2002, E::Finished, 0, 1, 0, 2},
+        {"Starts lost 1.5 s, 250 ms", 250, 0, 0, 0, 0, T::LoseStarts, 1500, E::Finished},
+        // The first Start the joining side hears, 10.001 s in (taken before the
+        // limit is checked: the match starts, then a long outage ends it), or
+        // 10.002 s: too late.
+        {"first Start 10.001 s in", 67, 0, 0, 10200, OVER, T::LoseStarts, 9934, E::ConnectionLost},
+        {"first Start 10.002 s in", 34, 0, 0, 0, 0, T::LoseStarts, 9968, E::NoAnswer},
+        {"outage under, at the end", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished},
+        {"outage over, at the end", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost},
+        {"outage under, verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished},
+        {"the host stalls", 50, 10, 5, 0, 0, T::HostStalls, 0, E::Finished, 0, 0},
+        {"the joining side stalls", 125, 10, 5, 0, 0, T::JoinerStalls, 0, E::Finished, 0, 0},
+        {"parts after the last hash", 50, 10, 0, 0, 0, T::Parts, 272, E::SyncLost, 300},
         {"an input changed", 50, 10, 0, 0, 0, T::FlipInput, 0, E::SyncLost, 0, 1, ANY},
-        {"all sent held (forged)", 0, 0, 0, 0, 0, T::AckSent, 0, E::Finished, 0, 1, 0},
+        {"all sent held (forged)", 0, 0, 0, 0, 0, T::AckSent, 0, E::Finished},
         {"one more than sent held", 0, 0, 0, 0, 0, T::AckSent, 1, E::Finished, 0, 1, 1},
-        {"frames at the window", 0, 0, 0, 0, 0, T::Window, 0, E::Finished, 0, 1, 0},
+        {"frames at the window", 0, 0, 0, 0, 0, T::Window, 0, E::Finished},
         {"frames past the window", 0, 0, 0, 0, 0, T::Window, 1, E::Finished, 0, 1, 1},
         {"inputs withheld", 50, 0, 0, 0, 0, T::StripInputs, 0, E::ConnectionLost, 0, 1, ANY},
         {"rules that differ", 50, 10, 0, 0, 0, T::OtherRules, 0, E::VersionMismatch, 0, 1, ANY},
@@ -244,6 +256,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             net.toHostLostFrom = TAMPER_AT_MS - ACK_LOSS_BEFORE_MS;
             net.toHostLostMs = ACK_LOSS_MS;
         }
+        if (c.tamper == T::LoseHellos)
+            net.toHostLostFrom = 0, net.toHostLostMs = c.tamperBy;
         for (Side &side : sides) {
             side.link.peer = &sides[1 - side.side].link;
             side.link.deliver(LinkEvent::Connected, {}, true);
@@ -278,9 +292,11 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                 }
                 side.state = saveMatch();
             }
-            // In step from 1 s after a stall, or after a start whose first Starts were lost.
+            // In step from 1 s after a stall, or after a start whose first Starts
+            // were lost for no longer (one 10 s late has 450 frames to catch up,
+            // a window's worth a round trip).
             const uint32_t inStepFrom = stalledSide != NO ? STALL_FROM_MS + STALL_MS + IN_STEP_MS
-                                        : c.tamper == T::LoseStarts
+                                        : c.tamper == T::LoseStarts && c.tamperBy <= STALL_MS
                                             ? sides[1].startedMs + IN_STEP_MS
                                             : N;
             if (inStepFrom != N && ms - inStepFrom < IN_STEP_MS) {
@@ -292,6 +308,7 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         if (c.badPackets != ANY) {
             EXPECT_EQ(sides[1].session.stats().badPackets, c.badPackets);
         }
+        EXPECT_EQ(sides[1].link.connections, c.connections);
         if (c.end == E::NoAnswer) {
             EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
             EXPECT_EQ(sides[0].session.end(), E::None);
