@@ -34,8 +34,7 @@ const CHROMIUM_FLAGS = [
   '--no-first-run',
 ];
 
-// Serves `folder` on a free port of 127.0.0.1 (or on `port` again);
-// resolves to the server's process and its URL.
+// Serves `folder` on a free port of 127.0.0.1 (or on `port`): its process and URL.
 export function serve(folder, port = 0) {
   const server = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1',
                                    '--directory', folder, String(port)],
@@ -95,6 +94,15 @@ export async function openGame(browser, url, beforeStart, view = { width: 800, h
   return { page, lines, errors };
 }
 
+// Resolves to check()'s first true result; fails after timeoutMs saying what().
+export async function until(check, timeoutMs, what) {
+  for (const deadline = Date.now() + timeoutMs; ; await sleep(20)) {
+    const found = await check();
+    if (found) return found;
+    if (Date.now() > deadline) throw new Error(`${typeof what === 'function' ? what() : what} within ${timeoutMs} ms`);
+  }
+}
+
 // Waits until the game has printed `line` (`count` times in all).
 export async function waitForLine(lines, line, count = 1, timeoutMs = 10000) {
   const deadline = Date.now() + timeoutMs;
@@ -138,6 +146,12 @@ export async function canvasPixels(page) {
   }
   return rgb;
 }
+
+// The boxes of the elements of these ids in the window, null for one not shown.
+export const boxes = (page, ...ids) => page.evaluate((ids) => ids.map((id) => {
+  const element = document.getElementById(id), box = element.getBoundingClientRect();
+  return element.closest('[hidden]') || box.width === 0 || box.height === 0 ? null : box.toJSON();
+}), ids);
 
 export const pixel = (rgb, x, y) => rgb.subarray((y * SCREEN_WIDTH + x) * 3, (y * SCREEN_WIDTH + x) * 3 + 3);
 

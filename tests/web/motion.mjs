@@ -1,12 +1,8 @@
-// The match's motion as the display shows it: the ball and both paddles read
-// from the page's canvas at every refresh (requestAnimationFrame), and the
-// figures drawn from it. Shared by the web tests and the motion benchmark
-// (tools/web_motion_benchmark.mjs).
+// The match's motion as the display shows it, read from the page's canvas at
+// every refresh, and its figures (for the web tests and the motion benchmark).
 
-// Samples for `ms`: each one the refresh's time and what the picture showed
-// when the refresh came: the ball's top-left corner (null when the picture
-// does not show it whole in the field: a banner, a paddle, the score over
-// it) and each paddle's top row.
+// Samples for `ms`: each refresh's time, the ball's top-left corner (null
+// unless whole in the field) and each paddle's top row.
 export function sampleMotion(page, ms) {
   return page.evaluate(async (ms) => {
     const WIDTH = 320, HEIGHT = 240, BALL = 12;
@@ -61,53 +57,36 @@ export function sampleMotion(page, ms) {
   }, ms);
 }
 
-// Of consecutive refreshes that both show the ball in flight (not more than
-// a serve's jump apart) and came one refresh apart (a busy browser skips
-// some: their move is twice as long, and says nothing of the game's): the
-// share where it did not move, its horizontal moves' coefficient of
-// variation, and its horizontal speed in px/s.
-const LARGEST_FLIGHT_MOVE = 30;
+// [before, after, interval] of `what` (not null) at two refreshes one refresh
+// apart (a busy browser skips some: such a move says nothing of the game's).
 const REFRESH_TOLERANCE = 0.25; // of the median time between two refreshes
-function refreshMsOf(samples) {
-  const intervals = samples.slice(1).map((sample, i) => sample.time - samples[i].time).sort((a, b) => a - b);
-  return { refreshMs: intervals[Math.floor(intervals.length / 2)], intervals };
+function refreshPairs(samples, what) {
+  const intervals = samples.slice(1).map((sample, i) => sample.time - samples[i].time);
+  const refreshMs = [...intervals].sort((a, b) => a - b)[Math.floor(intervals.length / 2)];
+  const pairs = intervals.map((interval, i) => [what(samples[i]), what(samples[i + 1]), interval])
+    .filter(([before, after, interval]) => before !== null && after !== null &&
+                                           Math.abs(interval - refreshMs) <= REFRESH_TOLERANCE * refreshMs);
+  return { refreshMs, pairs };
 }
-const oneRefreshApart = (interval, refreshMs) => Math.abs(interval - refreshMs) <= REFRESH_TOLERANCE * refreshMs;
 
+// In flight (no serve's jump): the share of refreshes without a move, the
+// horizontal moves' coefficient of variation, the horizontal speed in px/s.
+const LARGEST_FLIGHT_MOVE = 30;
 export function ballMotion(samples) {
-  const { refreshMs, intervals } = refreshMsOf(samples);
-  const moves = [];
-  let ms = 0;
-  for (let i = 1; i < samples.length; i++) {
-    const [before, after] = [samples[i - 1].ball, samples[i].ball];
-    const interval = samples[i].time - samples[i - 1].time;
-    if (!before || !after || !oneRefreshApart(interval, refreshMs)) continue;
-    const dx = Math.abs(after[0] - before[0]);
-    if (dx > LARGEST_FLIGHT_MOVE || Math.abs(after[1] - before[1]) > LARGEST_FLIGHT_MOVE) continue;
-    moves.push(dx);
-    ms += interval;
-  }
-  const mean = moves.reduce((sum, move) => sum + move, 0) / moves.length;
-  const spread = Math.sqrt(moves.reduce((sum, move) => sum + (move - mean) ** 2, 0) / moves.length);
+  const { refreshMs, pairs } = refreshPairs(samples, (sample) => sample.ball);
+  const flights = pairs.filter(([before, after]) => [0, 1].every((axis) => Math.abs(after[axis] - before[axis]) <= LARGEST_FLIGHT_MOVE));
+  const moves = flights.map(([before, after]) => Math.abs(after[0] - before[0]));
+  const sum = (values) => values.reduce((total, value) => total + value, 0);
+  const mean = sum(moves) / moves.length;
   return {
     refreshes: moves.length,
     still: moves.filter((move) => move === 0).length / moves.length,
-    variation: spread / mean,
-    speed: (1000 * moves.reduce((sum, move) => sum + move, 0)) / ms,
+    variation: Math.sqrt(sum(moves.map((move) => (move - mean) ** 2)) / moves.length) / mean,
+    speed: (1000 * sum(moves)) / sum(flights.map(([, , interval]) => interval)),
     refreshMs,
-    skipped: intervals.filter((interval) => interval > (1 + REFRESH_TOLERANCE) * refreshMs).length,
   };
 }
 
 // A paddle's top row's moves between two refreshes one refresh apart.
-export function paddleMoves(samples, side) {
-  const { refreshMs } = refreshMsOf(samples);
-  const moves = [];
-  for (let i = 1; i < samples.length; i++) {
-    const [before, after] = [samples[i - 1].paddles[side], samples[i].paddles[side]];
-    if (before !== null && after !== null && oneRefreshApart(samples[i].time - samples[i - 1].time, refreshMs)) {
-      moves.push(Math.abs(after - before));
-    }
-  }
-  return moves;
-}
+export const paddleMoves = (samples, side) =>
+  refreshPairs(samples, (sample) => sample.paddles[side]).pairs.map(([before, after]) => Math.abs(after - before));

@@ -23,14 +23,12 @@ const CHROMIUM_ONLINE_FLAGS = [
 const askForMedia = () => navigator.mediaDevices.getUserMedia({ audio: true });
 const WAITING = /^Waiting for a player in room ([A-Za-z0-9-]+)\.$/;
 const DAEMON_START_MS = 500;
-// The proxy in front of coturn: each datagram delayed 50 ms (±10), 5 % dropped
-// unless said otherwise.
+// The proxy in front of coturn, by default: each datagram 50 ms (±10) late, 5 % lost.
 const PROXY_DELAY_MS = 50, PROXY_JITTER_MS = 10, PROXY_LOSS = 0.05;
 // Firefox gathers loopback candidates, under their own addresses, only when asked to.
 const FIREFOX_ONLINE_PREFS = { 'media.peerconnection.ice.loopback': true,
                                'media.peerconnection.ice.obfuscate_host_addresses': false };
-// A page loaded, its game started and a broker found: seconds on a busy
-// machine (8 s measured at a load of 20 on 2 cores).
+// A page loaded, its game started and a broker found (8 s at a load of 20).
 export const PAGE_LOAD_MS = 30000;
 // The joining side's limit (10 s) and a little for the page.
 export const PAIRING_MS = 12000;
@@ -97,8 +95,7 @@ export async function startTurn() {
   };
 }
 
-// Forwards UDP between the pages and targetPort, each datagram late and some
-// lost (by default as described above).
+// Forwards UDP between the pages and targetPort, each datagram late and some lost.
 export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = PROXY_DELAY_MS,
                                       jitterMs = PROXY_JITTER_MS) {
   const socket = dgram.createSocket('udp4');
@@ -122,10 +119,9 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own browser (Chromium, or Firefox); `stderr` collects its
-// console.error lines (the online match's figures), `openedAt` is when the
-// address was opened (the browser had started) and `seenAt` when each line
-// was printed first. `view`: a device to emulate (web.openGame).
+// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's);
+// `stderr` collects its console.error lines (the match's figures), `openedAt`
+// is when the browser had started, `seenAt` when each line was printed first.
 export async function openPage(url, query, which = 'chromium', view = undefined) {
   const chromium = which === 'chromium';
   const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
@@ -168,11 +164,10 @@ export async function pair(url, query, guestBrowser = 'chromium', guestView = un
   return joinRoom(url, host, await hostedRoom(host), guestBrowser, guestView);
 }
 
-// A page (of `guestBrowser`) that opens the link `invite` to the host's room,
-// once: resolves once both have started the match, with the times from
-// opening the link and from the joining side's "Joining room R." (a broker
-// found) to its "Joined: the match starts."; fails if the joining side gave
-// up ("No answer from room R.", after its limit of 10 s).
+// A page that opens the link `invite` to the host's room, once: resolves once
+// both have started the match, with the times to "Joined: the match starts."
+// from opening the link and from "Joining room R." (a broker found); fails on
+// "No answer from room R.".
 export async function joinRoom(url, host, { room, query: invite }, guestBrowser = 'chromium', guestView = undefined) {
   const guest = await openPage(url, invite, guestBrowser, guestView);
   const joining = `Joining room ${room}.`, joined = 'Joined: the match starts.';

@@ -1,6 +1,5 @@
-// The web build (build-web/) on phones and tablets in headless Chromium's
-// device emulation, played by touch alone (several fingers at once, through
-// the DevTools protocol): node tests/web/test_phone.mjs
+// The web build on emulated phones and tablets, played by touch alone
+// (fingers through the DevTools protocol): node tests/web/test_phone.mjs
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { appendFileSync, cpSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -15,10 +14,10 @@ const ROOT = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const MENU = 'Showing menu now', MATCH = 'Exiting menu.';
 const [PHONE, PHONE_TURNED, TABLET, TABLET_TURNED] =
   ['Pixel 5', 'Pixel 5 landscape', 'iPad', 'iPad landscape'].map((name) => web.KnownDevices[name]);
+const { PADDLE_TOP_Y: TOP, PADDLE_START_Y: START, PADDLE_BOTTOM_Y: BOTTOM } = web; // a paddle's rectangle's top
 const ONE_PLAYER = { x: 160, y: 85 }, TWO_PLAYERS = { x: 160, y: 118 }; // on the menu's bands
 const SETTLE_MS = 300; // for a tap or a resize to take effect
-// A paddle crosses the field in 0.5 s, a page starts in 2 s: far longer on
-// two cores running twenty other processes.
+// A paddle crosses the field in 0.5 s, a page starts in 2 s: far longer on a busy machine.
 const SLOW_MS = 30000;
 
 // The fingers on a page, in the game's pixels: put(...points) holds exactly
@@ -42,39 +41,36 @@ async function fingersOn(page) {
 }
 
 const paddles = (page) => web.canvasPixels(page).then((rgb) => [web.LEFT_PADDLE, web.RIGHT_PADDLE].map((paddle) => web.paddleTop(rgb, paddle)));
-// From the paddles at a match's start: where their colours begin when their
-// rectangles' tops are at `from` to `to` (the colour begins a little below).
-async function paddleRows(page) {
-  const starts = await paddles(page);
-  return (from, to = from) => starts.map((start) => [from, to].map((y) => start + y - web.PADDLE_START_Y));
-}
-// Waits until each paddle's row is in its [from, to] (null: anywhere), and
-// checks that it stays there.
-async function waitForPaddles(page, expected, what) {
-  let seen = await paddles(page);
-  const matches = () => expected.every((row, i) => !row || (row[0] <= seen[i] && seen[i] <= row[1]));
-  for (const deadline = Date.now() + SLOW_MS; Date.now() < deadline && !matches(); await web.sleep(50)) seen = await paddles(page);
+// The rows each paddle's colour begins below its rectangle's top, from the
+// match's first picture (the menu's may still show once the match has begun).
+const paddleOffsets = (page) => web.until(() => paddles(page).then((rows) =>
+  rows.every((y) => Math.abs(y - web.PADDLE_START_Y) < 5) && rows.map((y) => y - web.PADDLE_START_Y)), SLOW_MS, 'no match');
+// Waits until each paddle's top is `expected`: a row, [from, to] or null
+// (anywhere), and checks that it stays there.
+async function waitForPaddles(page, offsets, expected, what) {
+  let seen;
+  const matches = async () => {
+    seen = (await paddles(page)).map((y, i) => y - offsets[i]);
+    return expected.every((row, i) => row === null || ([].concat(row)[0] <= seen[i] && seen[i] <= [].concat(row).at(-1)));
+  };
+  const failed = () => `${what}: the paddles at ${seen}, not ${JSON.stringify(expected)}`;
+  await web.until(matches, SLOW_MS, failed);
   await web.sleep(SETTLE_MS);
-  seen = await paddles(page);
-  assert.ok(matches(), `${what}: the paddles at ${seen}, not ${JSON.stringify(expected)}`);
+  assert.ok(await matches(), failed());
 }
 
-// The picture at least 90 % of the largest that fits (within a layout's
-// rounding, 1/64 px); nothing scrolled or zoomed; in a match, nothing of the
-// page over the picture.
+// The picture at least 90 % of the largest that fits (within 1/64 px);
+// nothing scrolled or zoomed; in a match, nothing of the page over it.
 async function expectFillsTheScreen(page, device) {
   await page.emulate(device);
   await web.sleep(SETTLE_MS);
-  const seen = await page.evaluate(() => {
-    const box = (id) => document.getElementById(id).getBoundingClientRect();
-    const picture = box('canvas');
-    const over = ['keys', 'online', 'touch-controls'].map(box).filter((b) => b.width > 0 && b.height > 0 &&
-      b.left < picture.right && b.right > picture.left && b.top < picture.bottom && b.bottom > picture.top);
-    return [picture.width, 320 * Math.min(innerWidth / 320, innerHeight / 240), scrollX + scrollY,
-            visualViewport.scale, document.documentElement.dataset.game === 'match' ? over.length : 0];
-  });
-  assert.ok(seen[0] >= 0.9 * seen[1] - 1 / 64 && seen[2] === 0 && seen[3] === 1 && seen[4] === 0,
-            `${device.viewport.width} wide: [width, fits, scrolled, zoom, over the picture] ${seen}`);
+  const [picture, ...others] = await web.boxes(page, 'canvas', 'keys', 'online', 'touch-controls');
+  const [fits, scrolled, zoom, playing] = await page.evaluate(() => [320 * Math.min(innerWidth / 320, innerHeight / 240),
+    scrollX + scrollY, visualViewport.scale, document.documentElement.dataset.game === 'match']);
+  const over = others.filter((b) => playing && b && b.left < picture.right && b.right > picture.left &&
+                                    b.top < picture.bottom && b.bottom > picture.top);
+  assert.ok(picture.width >= 0.9 * fits - 1 / 64 && scrolled === 0 && zoom === 1 && over.length === 0,
+            `${device.viewport.width} wide: ${JSON.stringify({ picture, fits, scrolled, zoom, over })}`);
 }
 const tapControl = (page, control) => page.tap(`#touch-${control}`);
 const gameState = (page, state) => page.waitForFunction((state) => document.documentElement.dataset.game === state, { timeout: SLOW_MS }, state);
@@ -87,48 +83,41 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   let { server, url } = await web.serve(site);
   const chrome = await web.launch();
   t.after(() => chrome.close().then(() => server.kill()).then(() => rmSync(site, { recursive: true })));
+  const openOn = (device) => web.openGame(chrome.browser, url + 'game/', undefined, device)
+    .then((game) => web.waitForLine(game.lines, MENU, 1, SLOW_MS).then(() => game));
 
-  // A tablet: a paddle moves only by its own finger, both at once; columns
-  // 159 and 160 part the halves. Alone, a finger on the right half steers
-  // the left paddle. The leave control ends both.
-  const tablet = await web.openGame(chrome.browser, url + 'game/', undefined, TABLET);
-  await web.waitForLine(tablet.lines, MENU, 1, SLOW_MS);
-  await expectFillsTheScreen(tablet.page, TABLET);
-  await expectFillsTheScreen(tablet.page, TABLET_TURNED);
-  const fingers = await fingersOn(tablet.page);
-  await fingers.tap(TWO_PLAYERS);
-  await web.waitForLine(tablet.lines, MATCH);
-  const rows = await paddleRows(tablet.page), top = rows(web.PADDLE_TOP_Y), bottom = rows(web.PADDLE_BOTTOM_Y);
-  for (const [points, expected] of [[[{ x: 40, y: 0 }], [top[0], rows(web.PADDLE_START_Y)[1]]],
-                                    [[{ x: 40, y: 0 }, { x: 280, y: 239 }], [top[0], bottom[1]]],
-                                    [[{ x: 159, y: 239 }, { x: 160, y: 0 }], [bottom[0], top[1]]]]) {
-    await fingers.put(...points);
-    await waitForPaddles(tablet.page, expected, JSON.stringify(points));
+  // A tablet for two: a paddle moves only by its own finger, both at once;
+  // columns 159 and 160 part the halves. Alone, a finger on the right half
+  // steers the left paddle. The leave control ends both. Turned, the
+  // picture is at its least share (90 %) beside the controls' strip.
+  const tablet = await openOn(TABLET), fingers = await fingersOn(tablet.page);
+  for (const [round, choice, moves] of [
+    [1, TWO_PLAYERS, [[[{ x: 40, y: 0 }], [TOP, START]], [[{ x: 40, y: 0 }, { x: 280, y: 239 }], [TOP, BOTTOM]],
+                      [[{ x: 159, y: 239 }, { x: 160, y: 0 }], [BOTTOM, TOP]]]],
+    [2, ONE_PLAYER, [[[{ x: 280, y: 0 }], [TOP, null]]]]]) {
+    await fingers.tap(choice);
+    await web.waitForLine(tablet.lines, MATCH, round);
+    if (round === 1) for (const device of [TABLET, TABLET_TURNED]) await expectFillsTheScreen(tablet.page, device);
+    const offsets = await paddleOffsets(tablet.page);
+    for (const [points, expected] of moves) {
+      await fingers.put(...points);
+      await waitForPaddles(tablet.page, offsets, expected, JSON.stringify(points));
+    }
+    await fingers.lift();
+    await tapControl(tablet.page, 'leave');
+    await web.waitForLine(tablet.lines, MENU, round + 1);
   }
-  await fingers.lift();
-  await tapControl(tablet.page, 'leave');
-  await web.waitForLine(tablet.lines, MENU, 2);
-  await fingers.tap(ONE_PLAYER);
-  await web.waitForLine(tablet.lines, MATCH, 2);
-  await fingers.put({ x: 280, y: 0 });
-  await waitForPaddles(tablet.page, [top[0], null], 'one player: the right half');
-  await fingers.lift();
-  await tapControl(tablet.page, 'leave');
-  await web.waitForLine(tablet.lines, MENU, 3);
   await tablet.page.close();
 
-  // A phone visits; offline (its server gone: the page's emulation leaves
-  // the worker's own requests online) the page comes from the cache, says
-  // that online play needs the network, and plays a whole match by touch.
+  // Offline (the server gone: emulation leaves the worker online) a phone's
+  // page comes from the cache, says online play needs it, and plays by touch.
   const offline = async ({ page, lines }, count) => {
     server.kill();
     await page.setOfflineMode(true);
     await page.reload();
     await web.waitForLine(lines, MENU, count, SLOW_MS);
   };
-  const phone = await web.openGame(chrome.browser, url + 'game/', undefined, PHONE);
-  const { page, lines } = phone;
-  await web.waitForLine(lines, MENU, 1, SLOW_MS);
+  const phone = await openOn(PHONE), { page, lines } = phone;
   await page.evaluate(() => navigator.serviceWorker.ready);
   await offline(phone, 2);
   assert.equal(await page.$eval('#online-status', (status) => status.textContent), 'Online play needs the network.');
@@ -140,12 +129,13 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   for (const point of [{ x: 160, y: 300 }, { x: 160, y: 300 }, ONE_PLAYER]) await finger.tap(point);
   await expectFillsTheScreen(page, PHONE);
   await web.waitForLine(lines, MATCH);
-  // The paddle follows the finger to its bounds, and rests with its centre
-  // (25 rows below its top) within the dead zone (4 rows) of the finger.
-  const phoneRows = await paddleRows(page);
-  for (const [y, from, to] of [[0, web.PADDLE_TOP_Y], [239, web.PADDLE_BOTTOM_Y], [120, 91, 99]]) {
+  // The paddle rests while its centre (25 rows below its top, at first on row
+  // 120) is within the dead zone (4 rows) of the finger, else moves until it
+  // is, and follows the finger to its bounds.
+  const offsets = await paddleOffsets(page);
+  for (const [y, expected] of [[124, START], [116, START], [125, [96, 104]], [115, [86, 94]], [0, TOP], [239, BOTTOM]]) {
     await finger.put({ x: 200, y });
-    await waitForPaddles(page, [phoneRows(from, to)[0], null], `a finger at row ${y}`);
+    await waitForPaddles(page, offsets, [expected, null], `a finger at row ${y}`);
   }
   // Turned, the picture fills the other way; on hold nothing moves; resumed, the computer wins.
   await expectFillsTheScreen(page, PHONE_TURNED);
@@ -159,8 +149,8 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   await finger.lift();
   await web.waitForLine(lines, MENU, 3, 4 * SLOW_MS);
 
-  // A new build on the server is what the next visit online gets; once that
-  // page is closed, the cache holds it alone, and offline it is what plays.
+  // A new build is what the next visit online gets; once that page is
+  // closed, the cache holds it alone, and offline it plays.
   const marker = `// build ${Date.now()}`;
   const touchScript = (page) => page.evaluate(() => fetch('touch.js').then((response) => response.text()));
   appendFileSync(join(folder, 'touch.js'), marker);
@@ -175,8 +165,7 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   const root = await chrome.browser.newPage();
   await root.goto(url);
   await root.waitForFunction((cache) => caches.keys().then((names) => names.join() === cache), { timeout: SLOW_MS }, cache);
-  const again = await web.openGame(chrome.browser, url + 'game/', undefined, PHONE_TURNED);
-  await web.waitForLine(again.lines, MENU, 1, SLOW_MS);
+  const again = await openOn(PHONE_TURNED);
   await offline(again, 2);
   assert.ok((await touchScript(again.page)).endsWith(marker), 'offline, the old build came back');
   // Offline, what a page loaded online still asks for fails (its worker's
@@ -191,9 +180,9 @@ test('a phone joins an online match from the link and plays by touch', async () 
     const { host, guest } = await online.pair(url, `${signal}&${online.noIce}`, 'chromium', PHONE_TURNED);
     // The phone plays the right paddle; its finger steers it on both pages.
     const finger = await fingersOn(guest.page);
-    const bottom = (await paddleRows(guest.page))(web.PADDLE_BOTTOM_Y);
+    const offsets = await paddleOffsets(guest.page);
     await finger.put({ x: 40, y: 239 });
-    for (const side of [guest, host]) await waitForPaddles(side.page, [null, bottom[1]], 'the phone\'s finger');
+    for (const side of [guest, host]) await waitForPaddles(side.page, offsets, [null, web.PADDLE_BOTTOM_Y], 'the phone\'s finger');
     for (const device of [PHONE_TURNED, PHONE]) await expectFillsTheScreen(guest.page, device);
     await tapControl(guest.page, 'leave');
     await web.waitForLine(host.lines, 'The other player left the match.', 1, SLOW_MS);
