@@ -128,6 +128,9 @@ class Match(GameTest):
             for key in ("Alt_L", "Down"):
                 session.press(key, hold=0.3)
                 pictures.append(standing(session, unlike=pictures[-1]))
+            # Left only after the serve, so that the replay shows the last
+            # wait whole, not for the moment it took to see it here.
+            session.wait_for_screen(lambda shot: differing(shot, pictures[-1]), "the serve")
             session.press("Escape")
             session.leave_from_fresh_menu(shows_menu, 2)
             self.assertRun(session, expected_lines(2), 0)
