@@ -62,6 +62,10 @@ TEST(RulesFingerprint, IsTheSameEachTimeAndLeavesTheMatchAlone) {
     const uint64_t state = matchHash();
     const uint64_t fingerprint = rulesFingerprint();
     EXPECT_EQ(rulesFingerprint(), fingerprint);
+    // The value games compare before an online match: it moves only with a
+    // rule of a one- or two-player match (and then, deliberately, with the
+    // recorded matches of tests/replays), never with a build's flags.
+    EXPECT_EQ(fingerprint, 7870599993737909718u);
     EXPECT_EQ(matchHash(), state);
     EXPECT_EQ(numPlayers, 1);
     EXPECT_EQ(ballType, 3);
