@@ -61,7 +61,7 @@ class NetLink : public Link {
     void rejoinIfUnanswered();
     // ENet's retries of a reliable command back off without bound: after an
     // outage the next one could fall seconds after the link is back. They
-    // are kept to RETRY_LIMIT_MS apart instead.
+    // are kept to twice RETRY_LIMIT_MS apart instead.
     void keepRetriesShort(_ENetPeer *peer);
 
     _ENetHost *host_ = nullptr;

@@ -1,0 +1,137 @@
+// The ENet link's own limits, on 127.0.0.1 in real time: a candidate that
+// never speaks is dropped at 2 s while a player beside it gets in, a joining
+// side whose host never answers connects anew at 4 s, and the connect's
+// tries stay half a second apart. Each bound allows for the machine's scheduling
+// and no more: a limit moved by a tenth fails it.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <enet/enet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "enet_link.h"
+
+namespace {
+constexpr uint32_t ATTEMPT_DROPPED = 3; // the data of the host's drop
+
+uint32_t msSince(std::chrono::steady_clock::time_point from) {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - from)
+                                     .count());
+}
+
+// A bare ENet host, standing for a peer that is not the game: one that
+// connects (listening: false) or one on 127.0.0.1 that listens.
+ENetHost *bareHost(bool listening) {
+    enet_initialize();
+    ENetAddress address{};
+    enet_address_set_host(&address, "127.0.0.1");
+    address.port = 0;
+    return enet_host_create(listening ? &address : nullptr, 4, 2, 0, 0);
+}
+
+uint16_t portOf(ENetHost *host) {
+    ENetAddress address{};
+    enet_socket_get_address(host->socket, &address);
+    return address.port;
+}
+
+TEST(NetLink, ASilentCandidateIsDroppedAtTwoSecondsWhileAPlayerBesideItGetsIn) {
+    NetLink host;
+    ASSERT_TRUE(host.listen(0).ok());
+    ENetHost *squatter = bareHost(false);
+    ENetAddress to{};
+    enet_address_set_host(&to, "127.0.0.1");
+    to.port = host.port();
+    ASSERT_NE(enet_host_connect(squatter, &to, 2, 0), nullptr);
+
+    NetLink player;
+    std::vector<uint8_t> data;
+    const std::vector<uint8_t> hello{1, 2, 3};
+    auto connectedAt = std::chrono::steady_clock::now();
+    bool squatterIn = false, playerStarted = false, playerTaken = false;
+    uint32_t droppedMs = 0, dropData = 0;
+    const auto began = std::chrono::steady_clock::now();
+    while (droppedMs == 0 && msSince(began) < 4000) {
+        const LinkEvent event = host.poll(1, data);
+        playerTaken = playerTaken || (event == LinkEvent::Received && data == hello);
+        ENetEvent bare;
+        while (enet_host_service(squatter, &bare, 0) > 0) {
+            if (bare.type == ENET_EVENT_TYPE_CONNECT) {
+                squatterIn = true;
+                connectedAt = std::chrono::steady_clock::now();
+            } else if (bare.type == ENET_EVENT_TYPE_DISCONNECT) {
+                droppedMs = msSince(connectedAt);
+                dropData = bare.data;
+            }
+        }
+        if (squatterIn && !playerStarted && msSince(connectedAt) > 1000)
+            playerStarted = player.connect("127.0.0.1", host.port()).ok();
+        if (playerStarted && player.poll(0, data) == LinkEvent::Connected)
+            player.send(hello, false);
+    }
+    enet_host_destroy(squatter);
+    EXPECT_TRUE(playerTaken);
+    EXPECT_EQ(dropData, ATTEMPT_DROPPED);
+    EXPECT_GE(droppedMs, 1950u);
+    EXPECT_LE(droppedMs, 2150u);
+}
+
+TEST(NetLink, AJoiningSideItsHostNeverAnswersConnectsAnewAtFourSeconds) {
+    ENetHost *silentHost = bareHost(true);
+    NetLink joiner;
+    ASSERT_TRUE(joiner.connect("127.0.0.1", portOf(silentHost)).ok());
+    std::vector<uint32_t> connects;
+    std::vector<uint8_t> data;
+    const auto began = std::chrono::steady_clock::now();
+    while (connects.size() < 2 && msSince(began) < 6000) {
+        joiner.poll(1, data);
+        ENetEvent bare;
+        while (enet_host_service(silentHost, &bare, 0) > 0)
+            if (bare.type == ENET_EVENT_TYPE_CONNECT)
+                connects.push_back(msSince(began));
+    }
+    enet_host_destroy(silentHost);
+    ASSERT_EQ(connects.size(), 2u);
+    EXPECT_GE(connects[1], 3950u);
+    EXPECT_LE(connects[1], 4150u);
+}
+
+TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
+    const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr *>(&address), length), 0);
+    getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
+
+    NetLink joiner;
+    ASSERT_TRUE(joiner.connect("127.0.0.1", ntohs(address.sin_port)).ok());
+    std::vector<uint32_t> tries;
+    std::vector<uint8_t> data;
+    const auto began = std::chrono::steady_clock::now();
+    while (msSince(began) < 2700) {
+        joiner.poll(1, data);
+        char datagram[1500];
+        while (recv(silent, datagram, sizeof datagram, 0) > 0)
+            tries.push_back(msSince(began));
+    }
+    close(silent);
+    // ENet alone waits twice as long for each try: 500, 1000, 2000 ms.
+    ASSERT_GE(tries.size(), 5u);
+    std::vector<uint32_t> gaps;
+    for (size_t i = 1; i < tries.size(); ++i)
+        gaps.push_back(tries[i] - tries[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GE(gaps[gaps.size() / 2], 475u);
+    EXPECT_LE(gaps[gaps.size() / 2], 525u);
+    EXPECT_LE(gaps.back(), 600u);
+}
+} // namespace
