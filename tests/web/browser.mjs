@@ -75,7 +75,8 @@ export async function launch(which = 'chromium', { autoplay = true, extraFlags =
 
 // Opens the game's page; `lines` collects the game's printed lines (the
 // page logs them to the console) as they come, `errors` the page's errors
-// and warnings. `beforeStart` (a function) runs in the page before the game.
+// and warnings. `beforeStart` (a function, or a list of them) runs in the page
+// before the game.
 // `view` is a window's size or a device to emulate (puppeteer's KnownDevices).
 export async function openGame(browser, url, beforeStart, view = { width: 800, height: 600 }) {
   const page = await browser.newPage();
@@ -89,7 +90,7 @@ export async function openGame(browser, url, beforeStart, view = { width: 800, h
   });
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('requestfailed', (request) => errors.push(`${request.url()} failed`));
-  if (beforeStart) await page.evaluateOnNewDocument(beforeStart);
+  for (const script of [beforeStart ?? []].flat()) await page.evaluateOnNewDocument(script);
   await page.goto(url);
   return { page, lines, errors };
 }

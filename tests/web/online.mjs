@@ -21,6 +21,14 @@ const CHROMIUM_ONLINE_FLAGS = [
   '--disable-features=WebRtcHideLocalIpsWithMdns', '--allow-loopback-in-peer-connection',
   '--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream'];
 const askForMedia = () => navigator.mediaDevices.getUserMedia({ audio: true });
+const notePrintTimes = () => {
+  const log = console.log;
+  window.printedAt = {};
+  console.log = (line, ...rest) => {
+    window.printedAt[line] ??= Date.now();
+    log(line, ...rest);
+  };
+};
 const WAITING = /^Waiting for a player in room ([A-Za-z0-9-]+)\.$/;
 const DAEMON_START_MS = 500;
 // The proxy in front of coturn, by default: each datagram 50 ms (±10) late, 5 % lost.
@@ -121,21 +129,22 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
 
 // A page of its own browser (Chromium, or Firefox; `view` as web.openGame's);
 // `stderr` collects its console.error lines (the match's figures), `openedAt`
-// is when the browser had started, `seenAt` when each line was printed first.
+// is when the browser had started, `printedAt()` when each line was printed
+// first, by the page's own clock (a busy browser may hand a line on late).
 export async function openPage(url, query, which = 'chromium', view = undefined) {
   const chromium = which === 'chromium';
   const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
   const entry = { stop: () => browser.close(), browser: true };
   running.push(entry);
   const openedAt = Date.now();
-  const game = await web.openGame(browser.browser, `${url}index.html?${query}`, chromium ? askForMedia : undefined, view);
+  const beforeStart = chromium ? [notePrintTimes, askForMedia] : [notePrintTimes];
+  const game = await web.openGame(browser.browser, `${url}index.html?${query}`, beforeStart, view);
   game.openedAt = openedAt;
   game.stderr = [];
-  game.seenAt = new Map();
   game.page.on('console', (message) => {
     if (message.type() === 'error') game.stderr.push(message.text());
-    if (!game.seenAt.has(message.text())) game.seenAt.set(message.text(), Date.now());
   });
+  game.printedAt = () => game.page.evaluate(() => window.printedAt);
   game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
   return game;
 }
@@ -177,8 +186,8 @@ export async function joinRoom(url, host, { room, query: invite }, guestBrowser 
                                 PAIRING_MS);
   if (outcome !== joined) throw new Error(`${outcome} (host: ${JSON.stringify(host.lines)})`);
   await web.waitForLine(host.lines, 'A player joined: the match starts.');
-  const joinedAt = guest.seenAt.get(joined);
-  return { host, guest, room, joinMs: joinedAt - guest.openedAt, pairMs: joinedAt - guest.seenAt.get(joining) };
+  const printedAt = await guest.printedAt();
+  return { host, guest, room, joinMs: printedAt[joined] - guest.openedAt, pairMs: printedAt[joined] - printedAt[joining] };
 }
 
 // Closes the browsers still open (after a failed pairing), leaving the rest.
