@@ -15,11 +15,18 @@
 // connection as soon as trystero has negotiated it (through the connection
 // class it is given), without waiting for its own channel and handshake, and
 // say who they are on the pairing channel, again and again until answered.
+//
+// Nor does it hang on one connection: a datagram lost as a connection sets up
+// its encryption and its channels is sent again only after a second or more,
+// then two, then four (a connection through TURN at 10 % loss took 6 s to
+// come up now and then). So each page is in the room twice over, under two
+// application names that trystero keeps apart, and two pages meet in two
+// independent connections at once: they pair on the first that answers.
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
 
 // Pages of this game meet only pages of this game: the room's topics and the
-// encryption of the offers are derived from it.
-const APP_ID = 'korrin-tavrel';
+// encryption of the offers are derived from these names.
+const APP_IDS = ['korrin-tavrel', 'korrin-tavrel-2'];
 // Without a broker within this time, nobody could ever find the room.
 const BROKER_WAIT_MS = 10000;
 const BROKER_POLL_MS = 50;
@@ -54,10 +61,10 @@ const PAGE_NAME = crypto.getRandomValues(new Uint32Array(2)).join('-');
 // (to complete "Cannot host: " or "Cannot join: ") otherwise.
 export async function openLink({ hosting, room, brokers, rtcConfig, onNews }) {
   const link = new RoomLink(hosting, onNews);
-  const config = { appId: APP_ID, rtcPolyfill: connectionClassFor(link) };
+  const config = { rtcPolyfill: connectionClassFor(link) };
   if (brokers.length > 0) config.relayConfig = { urls: brokers };
   if (rtcConfig) config.rtcConfig = rtcConfig;
-  link.room = joinRoom(config, room);
+  link.rooms = APP_IDS.map((appId) => joinRoom({ ...config, appId }, room));
   if (!(await brokerAnswered())) {
     link.leave();
     throw new Error(`no signalling server answered within ${BROKER_WAIT_MS / 1000} s`);
@@ -93,7 +100,7 @@ function connectionClassFor(link) {
 
 class RoomLink {
   constructor(hosting, onNews) {
-    this.room = null; // trystero's room
+    this.rooms = []; // trystero's room, under each application name
     this.hosting = hosting;
     this.onNews = onNews;
     this.events = []; // {type, data}, taken by the game one at a time
@@ -101,6 +108,7 @@ class RoomLink {
     this.playerPage = null; // (the host's) the player's page name
     this.spent = false; // (the host's) a match began: nobody else is welcome
     this.paired = false; // the channels to the player are open, and the game knows
+    this.refused = false; // (the joining page's) the host has a player already
     this.meetings = new Map(); // connection -> {channels, early packets, asking timer}
     this.roundTripMs = 0;
     this.bytesSent = 0;
@@ -148,8 +156,9 @@ class RoomLink {
     if (this.player === null) this.onNews?.(NEWS.connecting);
   }
 
-  ask({ channels }) {
-    if (channels.pair.readyState === 'open') channels.pair.send(JOIN + PAGE_NAME);
+  ask(meeting) {
+    if (this.player !== null) clearInterval(meeting.asking); // paired on another connection
+    else if (meeting.channels.pair.readyState === 'open') meeting.channels.pair.send(JOIN + PAGE_NAME);
   }
 
   hear(connection, message) {
@@ -171,8 +180,9 @@ class RoomLink {
     }
     if (message !== WELCOME && message !== BUSY) return; // another joining page
     clearInterval(meeting.asking);
-    if (this.player !== null) return;
+    if (this.player !== null || this.refused) return;
     if (message === BUSY) {
+      this.refused = true; // said once, though each connection hears it
       this.events.push({ type: EVENT.refused });
       return;
     }
@@ -267,7 +277,7 @@ class RoomLink {
   leave() {
     clearInterval(this.statsTimer);
     this.onNews = null; // the connections that close now are no news
-    this.room.leave();
+    this.rooms.forEach((room) => room.leave());
   }
 
   // The player's connection's smoothed round trip, and its bytes (the
