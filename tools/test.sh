@@ -57,7 +57,9 @@ run_pass "web build, headless Chromium and Firefox ESR" \
 # Phones and tablets: touch, the picture's size, offline, online from a phone.
 run_pass "web build on phones and tablets, headless Chromium" \
   node "$KORRIN_ROOT/tests/web/test_phone.mjs"
-# Online play between two headless Chromiums: a local mosquitto and coturn.
+# The browser link's pairing on connections of the test's own making, then
+# online play between two headless Chromiums: a local mosquitto and coturn.
+run_pass "web online pairing, without a browser" node "$KORRIN_ROOT/tests/web/test_link.mjs"
 run_pass "web online play, two headless Chromiums" \
   node "$KORRIN_ROOT/tests/web/test_online.mjs"
 # The tests labelled "package" and "fuzz" do not depend on the runtime: they

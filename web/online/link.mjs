@@ -98,13 +98,15 @@ function connectionClassFor(link) {
   };
 }
 
-class RoomLink {
-  constructor(hosting, onNews) {
+// The pairing and the packets of one page (exported for tests/web/test_link.mjs).
+export class RoomLink {
+  constructor(hosting, onNews, pageName = PAGE_NAME) {
     this.rooms = []; // trystero's room, under each application name
     this.hosting = hosting;
     this.onNews = onNews;
     this.events = []; // {type, data}, taken by the game one at a time
     this.player = null; // the connection to the other game, once paired
+    this.pageName = pageName; // (the joining page's) who asks
     this.playerPage = null; // (the host's) the player's page name
     this.spent = false; // (the host's) a match began: nobody else is welcome
     this.paired = false; // the channels to the player are open, and the game knows
@@ -158,7 +160,7 @@ class RoomLink {
 
   ask(meeting) {
     if (this.player !== null) clearInterval(meeting.asking); // paired on another connection
-    else if (meeting.channels.pair.readyState === 'open') meeting.channels.pair.send(JOIN + PAGE_NAME);
+    else if (meeting.channels.pair.readyState === 'open') meeting.channels.pair.send(JOIN + this.pageName);
   }
 
   hear(connection, message) {

@@ -1,0 +1,143 @@
+// The browser link's pairing (web/online/link.mjs) on connections of its own
+// making: each page meets the other in two connections at once and both must
+// settle on the same one. Needs web/online's packages (tools/web.sh):
+//   node tests/web/test_link.mjs
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { EVENT, RoomLink } from '../../web/online/link.mjs';
+
+const ASK_AGAIN_MS = 100;
+const EARLY_PACKETS_KEPT = 32;
+const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
+
+class FakeChannel extends EventTarget {
+  constructor(label) {
+    super();
+    this.label = label;
+    this.readyState = 'connecting';
+    this.bufferedAmount = 0;
+    this.other = null; // the same channel on the other side
+    this.cut = false; // what it sends is lost
+    this.sent = []; // what it sent
+  }
+
+  open() {
+    this.readyState = 'open';
+    this.onopen?.();
+    this.dispatchEvent(new Event('open'));
+  }
+
+  send(data) {
+    this.sent.push(data);
+    const { other } = this;
+    if (!this.cut) queueMicrotask(() => other.readyState === 'open' && other.onmessage?.({ data }));
+  }
+
+  close() {
+    if (this.readyState === 'closed') return;
+    this.readyState = 'closed';
+    this.onclose?.();
+  }
+}
+
+class FakeConnection {
+  channels = {};
+  createDataChannel(label) {
+    return (this.channels[label] = new FakeChannel(label));
+  }
+
+  async getStats() {
+    return new Map();
+  }
+}
+
+// A connection between two links, its channels made as trystero's
+// negotiation ends and then opened; what `lostFrom` ('host', 'guest') sends
+// on the pairing channel is lost.
+function connect(host, guest, lostFrom = null) {
+  const ends = { host: new FakeConnection(), guest: new FakeConnection() };
+  host.meet(ends.host);
+  guest.meet(ends.guest);
+  for (const label of Object.keys(ends.host.channels)) {
+    const [a, b] = [ends.host.channels[label], ends.guest.channels[label]];
+    [a.other, b.other] = [b, a];
+  }
+  if (lostFrom) ends[lostFrom].channels.pair.cut = true;
+  for (const end of Object.values(ends)) Object.values(end.channels).forEach((channel) => channel.open());
+  return ends;
+}
+
+const types = (link) => link.events.map((event) => event.type);
+const links = [];
+let pages = 0;
+function newLink(hosting) {
+  links.push(new RoomLink(hosting, undefined, `page-${++pages}`));
+  return links.at(-1);
+}
+// Leaving closes the connections (trystero does), which ends their meetings.
+test.afterEach(() => links.splice(0).forEach((link) => {
+  link.leave();
+  [...link.meetings.keys()].forEach((connection) => link.forget(connection));
+}));
+
+test('the pages pair on one connection of the two, the first the host hears on', async () => {
+  const [host, guest] = [newLink(true), newLink(false)];
+  const first = connect(host, guest);
+  const second = connect(host, guest);
+  await settle();
+  assert.deepEqual([types(host), types(guest)], [[EVENT.connected], [EVENT.connected]]);
+  assert.equal(host.player, first.host);
+  assert.equal(guest.player, first.guest);
+  assert.deepEqual(second.host.channels.pair.sent, []); // the same page: no answer there
+  const asked = second.guest.channels.pair.sent.length;
+  await settle(3 * ASK_AGAIN_MS);
+  assert.equal(second.guest.channels.pair.sent.length, asked, 'asked again once paired');
+});
+
+test('a connection whose answer is lost, then fails, leaves the other to pair on', async () => {
+  const [host, guest] = [newLink(true), newLink(false)];
+  const first = connect(host, guest, 'host'); // the question arrives, the answer is lost
+  const second = connect(host, guest);
+  await settle();
+  assert.equal(host.player, first.host);
+  assert.deepEqual(types(guest), []);
+  assert.ok(second.guest.channels.pair.sent.length > 0, 'the other connection asks too');
+  host.lose(first.host);
+  guest.lose(first.guest);
+  await settle(2 * ASK_AGAIN_MS);
+  // The host's game saw a player come and go, as natively, then the next.
+  assert.deepEqual(types(host), [EVENT.connected, EVENT.disconnected, EVENT.connected]);
+  assert.deepEqual(types(guest), [EVENT.connected]);
+  assert.deepEqual([host.player, guest.player], [second.host, second.guest]);
+});
+
+test('a page is turned away once however many connections it has: by a host with a player, by a spent room',
+     async () => {
+  for (const spent of [false, true]) {
+    const host = newLink(true);
+    if (spent) host.spend();
+    else connect(host, newLink(false));
+    const third = newLink(false);
+    connect(host, third);
+    connect(host, third);
+    await settle(2 * ASK_AGAIN_MS);
+    assert.deepEqual(types(third), [EVENT.refused], `spent ${spent}`);
+    assert.equal(third.player, null);
+  }
+});
+
+test("the host's packets before the joining page has paired wait for it, up to a limit", async () => {
+  for (const count of [EARLY_PACKETS_KEPT, EARLY_PACKETS_KEPT + 1]) {
+    const [host, guest] = [newLink(true), newLink(false)];
+    const ends = connect(host, guest, 'host'); // the host pairs, the joining page not yet
+    await settle();
+    for (let i = 0; i < count; ++i) host.send(Uint8Array.of(i), i % 2 === 0);
+    await settle();
+    assert.deepEqual(types(guest), []);
+    ends.host.channels.pair.cut = false;
+    await settle(2 * ASK_AGAIN_MS);
+    const received = guest.events.filter((event) => event.type === EVENT.received).map((event) => event.data[0]);
+    assert.equal(guest.events[0].type, EVENT.connected);
+    assert.deepEqual(received, [...Array(EARLY_PACKETS_KEPT).keys()], `${count} sent`);
+  }
+});
