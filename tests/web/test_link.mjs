@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EVENT, RoomLink } from '../../web/online/link.mjs';
 
+// The link's own figures, as these tests hold it to them.
 const ASK_AGAIN_MS = 100;
 const EARLY_PACKETS_KEPT = 32;
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
