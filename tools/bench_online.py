@@ -92,18 +92,11 @@ def one_match(game, delay_ms, jitter_ms, loss, busy):
         stop(loops)
 
 
-def started_host_port(host):
-    """Starts the host; the port it says it waits on."""
-    host.start()
-    while not any(l.startswith("Waiting for a player on port") for l in host.lines):
-        time.sleep(0.05)
-    return int([l for l in host.lines if l.startswith("Waiting")][0].split()[-1][:-1])
-
-
 def survives(game, outage_s):
     """Whether a match at 0 ms, both cores busy, goes on after an outage of outage_s."""
     with e2e.Session([game, "--host", "0"], ROOT) as host:
-        port = started_host_port(host)
+        host.start()
+        port = host.waiting_port()
         silent_until = [0.0]
         with relay.Relay(port, rewrite=lambda data, way: None
                          if time.monotonic() < silent_until[0] else data) as link, \
@@ -129,7 +122,8 @@ def survives(game, outage_s):
 
 def play(game, delay_ms, jitter_ms, loss, outage_s):
     with e2e.Session([game, "--host", "0"], ROOT) as host:
-        port = started_host_port(host)
+        host.start()
+        port = host.waiting_port()
         silent_until = [0.0]
         with relay.Relay(port, delay_ms, jitter_ms, loss,
                          lambda data, way: None if time.monotonic() < silent_until[0] else data) \

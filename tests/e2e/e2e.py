@@ -488,6 +488,17 @@ class Session:
                                    % (text, count, timeout, self.lines))
                 self._lines_changed.wait(min(left, 0.2))
 
+    def waiting_port(self, timeout=10.0):
+        """The port a hosting game says it waits for a player on."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for line in self.lines:
+                if line.startswith("Waiting for a player on port "):
+                    return int(line.rsplit(" ", 1)[1].rstrip("."))
+            time.sleep(0.05)
+        raise E2EError("the host did not say its port: %r, status %r, stderr %r"
+                       % (self.lines, self.proc.poll(), self.stderr()))
+
     def finish(self, timeout=10.0, check=False):
         """Waits for the game to end; returns (stdout lines, exit status).
         With `check`, an exit status other than 0 raises E2EError."""

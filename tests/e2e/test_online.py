@@ -106,7 +106,7 @@ class Online(GameTest):
         with self.game(command=[os.path.abspath(GAME), "--host", "0"] + record,
                        assets=ASSETS) as host:
             host.start()
-            port = self.listening_port(host)
+            port = host.waiting_port()
             self.send_strays(port, strays)
             if failed_start_s:
                 self.fail_to_start(port, failed_start_s)
@@ -122,16 +122,6 @@ class Online(GameTest):
                         failure.add_note("%s printed %r, status %r; stderr: %s" % (
                             name, session.lines, session.proc.poll(), session.stderr()[-1500:]))
                     raise
-
-    def listening_port(self, host):
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            for line in host.lines:
-                if line.startswith("Waiting for a player on port "):
-                    return int(line.rsplit(" ", 1)[1].rstrip("."))
-            time.sleep(0.05)
-        raise AssertionError("the host did not say its port: %r, status %r, stderr %r"
-                             % (host.lines, host.proc.poll(), host.stderr()))
 
     def opening(self, host, joiner, link):
         return ({"host": [VERSION_LINE, "Waiting for a player on port %d." % link.host[1]],
@@ -373,7 +363,7 @@ class Online(GameTest):
     def test_waiting_and_joining_show_their_banners_and_escape_gives_up(self):
         with self.game(command=[os.path.abspath(GAME), "--host", "0"], assets=ASSETS) as host:
             host.start()
-            port = self.listening_port(host)
+            port = host.waiting_port()
             host.wait_for_screen(lambda shot: not differing(shot, banner_screen(WAITING_BANNER)),
                                  "the waiting banner")
             host.focus()
