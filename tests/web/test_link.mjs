@@ -12,11 +12,9 @@ const EARLY_PACKETS_KEPT = 32;
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
 
 class FakeChannel extends EventTarget {
-  constructor(label) {
+  constructor() {
     super();
-    this.label = label;
     this.readyState = 'connecting';
-    this.bufferedAmount = 0;
     this.other = null; // the same channel on the other side
     this.cut = false; // what it sends is lost
     this.sent = []; // what it sent
@@ -44,7 +42,7 @@ class FakeChannel extends EventTarget {
 class FakeConnection {
   channels = {};
   createDataChannel(label) {
-    return (this.channels[label] = new FakeChannel(label));
+    return (this.channels[label] = new FakeChannel());
   }
 
   async getStats() {
