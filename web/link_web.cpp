@@ -31,8 +31,6 @@ namespace {
 constexpr unsigned SLEEP_MS = 1;
 // Room codes and error messages are short; longer ones are cut.
 constexpr int TEXT_BYTES = 256;
-// No packet of ours comes near this (as natively, enet_link.cpp).
-constexpr int MAX_PACKET_BYTES = 1024;
 
 std::string textFrom(void (*read)(char *, int)) {
     char buffer[TEXT_BYTES] = {};

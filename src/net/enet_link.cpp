@@ -25,9 +25,8 @@ constexpr uint32_t REJOIN_MS = 2 * PENDING_LIMIT_MS;
 constexpr size_t CHANNELS = 2;
 constexpr uint8_t UNRELIABLE_CHANNEL = 0;
 constexpr uint8_t RELIABLE_CHANNEL = 1;
-// No packet of ours comes near this; a peer cannot make ENet hold more than
-// MAX_WAITING_BYTES for it (ENet's own limits are 32 MB each).
-constexpr size_t MAX_PACKET_BYTES = 1024;
+// A peer cannot make ENet hold more than this for it (ENet's own limit is
+// 32 MB); its packets are at most MAX_PACKET_BYTES (link.h).
 constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
 // How much ENet's packet throttle falls when the round trip grows: nothing.
 constexpr enet_uint32 NO_THROTTLE_FALL = 0;

@@ -3,12 +3,20 @@
 // The online session speaks to it only through this interface.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "failure.h"
+
+// No packet of ours comes near this many bytes; a link drops a longer one.
+constexpr size_t MAX_PACKET_BYTES = 1024;
+// A link that pairs before it tells the session of its peer (the browser's)
+// keeps this many of the peer's packets that arrive before the pairing: its
+// Hello and a few inputs.
+constexpr size_t EARLY_PACKETS_KEPT = 32;
 
 // What happened on a link: the peer connected, a packet arrived, the peer
 // said goodbye (Disconnected), the link went silent until it gave up (Lost),

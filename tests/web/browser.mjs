@@ -6,12 +6,13 @@ import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import puppeteer from 'puppeteer-core';
+import { FIELD_HEIGHT, FIELD_WIDTH } from '../../web/numbers.js';
 
 // Phones and tablets to emulate (openGame's view), by name.
 export { KnownDevices } from 'puppeteer-core';
 
-export const SCREEN_WIDTH = 320;
-export const SCREEN_HEIGHT = 240;
+export const SCREEN_WIDTH = FIELD_WIDTH;
+export const SCREEN_HEIGHT = FIELD_HEIGHT;
 // Where the paddles run: their columns, their colour, and their top row's
 // bounds and start (as the native end-to-end tests have them).
 export const PADDLE_WIDTH = 11;

@@ -1,11 +1,12 @@
 // The match's motion as the display shows it, read from the page's canvas at
 // every refresh, and its figures (for the web tests and the motion benchmark).
+import { SCREEN_HEIGHT, SCREEN_WIDTH } from './browser.mjs';
 
 // Samples for `ms`: each refresh's time, the ball's top-left corner (null
 // unless whole in the field) and each paddle's top row.
 export function sampleMotion(page, ms) {
-  return page.evaluate(async (ms) => {
-    const WIDTH = 320, HEIGHT = 240, BALL = 12;
+  return page.evaluate(async (ms, WIDTH, HEIGHT) => {
+    const BALL = 12;
     const FIELD_FROM_X = 12, FIELD_TO_X = 307, FIELD_FROM_Y = 28; // no paddle, no score
     const PADDLE_ROWS = 40, COLOURED_ROWS = 30; // most of a paddle's column, past its grip's marks
     const PADDLES = [[1, (r, g, b) => b - r > 100], [307, (r, g, b) => r - b > 100]];
@@ -54,7 +55,7 @@ export function sampleMotion(page, ms) {
       requestAnimationFrame(look);
     });
     return samples;
-  }, ms);
+  }, ms, SCREEN_WIDTH, SCREEN_HEIGHT);
 }
 
 // [before, after, interval] of `what` (not null) at two refreshes one refresh

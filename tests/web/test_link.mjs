@@ -5,10 +5,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EVENT, RoomLink } from '../../web/online/link.mjs';
-
-// The link's own figures, as these tests hold it to them.
-const ASK_AGAIN_MS = 100;
-const EARLY_PACKETS_KEPT = 32;
+import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS as ASK_AGAIN_MS } from '../../web/numbers.js';
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
 
 class FakeChannel extends EventTarget {

@@ -9,6 +9,7 @@ import { test } from 'node:test';
 import * as web from './browser.mjs';
 import { paddleMoves, sampleMotion } from './motion.mjs';
 import * as online from './online.mjs';
+import { CONNECT_TIMEOUT_MS } from '../../web/numbers.js';
 
 const FINAL = /^Final score: \d+ - \d+\.$/;
 const FIGURES = /^korrin-tavrel: online:/;
@@ -19,8 +20,9 @@ const SEGMENT_MS = 3000;
 const GAME_OVER_MS = 10000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
-// A join nobody answers gives up after 10 s, not earlier (timed by the page's clock).
-const JOIN_LIMIT_MS = 10000;
+// A join nobody answers gives up after the join limit, not earlier (timed by
+// the page's clock).
+const JOIN_LIMIT_MS = CONNECT_TIMEOUT_MS;
 // Longer than the other side's silence limit (4.5 s): a hidden tab's match runs on.
 const HOST_HIDDEN_MS = 5000;
 // The window sizes the page is laid out for, from the smallest up.

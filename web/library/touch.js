@@ -13,18 +13,18 @@ mergeInto(LibraryManager.library, {
                          '});' +
                          'document.addEventListener("click", KorrinTouch.onClick);',
   $KorrinTouch: {
-    SCREEN_WIDTH: 320,
-    SCREEN_HEIGHT: 240,
     fingers: [], // {id, x, y}, in the order they were put down
     lifted: null, // {x, y} of the last finger lifted, until the game reads it
     tapped: {}, // control -> tapped since the game last read it
 
-    // In the game's pixels, whatever the picture's scale and place.
+    // In the game's pixels, whatever the picture's scale and place: the
+    // canvas holds the game's screen at its own size.
     toScreen: function(touch) {
-      var box = Module['canvas'].getBoundingClientRect();
+      var canvas = Module['canvas'];
+      var box = canvas.getBoundingClientRect();
       return {
-        x: Math.floor((touch.clientX - box.left) * KorrinTouch.SCREEN_WIDTH / box.width),
-        y: Math.floor((touch.clientY - box.top) * KorrinTouch.SCREEN_HEIGHT / box.height),
+        x: Math.floor((touch.clientX - box.left) * canvas.width / box.width),
+        y: Math.floor((touch.clientY - box.top) * canvas.height / box.height),
       };
     },
 

@@ -23,6 +23,7 @@
 // application names that trystero keeps apart, and two pages meet in two
 // independent connections at once: they pair on the first that answers.
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
+import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS } from '../numbers.js';
 
 // Pages of this game meet only pages of this game: the room's topics and the
 // encryption of the offers are derived from these names.
@@ -34,13 +35,12 @@ const BROKER_POLL_MS = 50;
 const GAME_CHANNEL = { negotiated: true, id: 100, ordered: false, maxRetransmits: 0 };
 const SURE_CHANNEL = { negotiated: true, id: 101, ordered: true };
 const PAIR_CHANNEL = { negotiated: true, id: 102, ordered: false, maxRetransmits: 0 };
-// How often a joining page asks again while the host has not answered: a
-// lost question costs this much, at a few bytes each time.
-const ASK_AGAIN_MS = 100;
+// How often a joining page asks again while the host has not answered (as
+// often as the game repeats its handshake): a lost question costs this much,
+// at a few bytes each time.
+const ASK_AGAIN_MS = HANDSHAKE_REPEAT_MS;
 // How often the round trip and the byte counts are read from the connection.
 const STATS_INTERVAL_MS = 250;
-// Packets kept from a peer not yet paired: its Hello and a few inputs.
-const EARLY_PACKETS_KEPT = 32;
 const WEBSOCKET_OPEN = 1;
 
 // What happened, in the order of the game's LinkEvent (src/net/link.h).
