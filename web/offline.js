@@ -1,7 +1,9 @@
 // Installed from the home screen and played offline: the service worker
 // (service-worker.js, written by tools/offline_files.py for each build)
 // keeps this build's files; online play needs the network, and says so.
-(function() {
+setUpOffline();
+
+function setUpOffline() {
   // Service workers need a secure context: https, or a page of this machine.
   // Each visit online asks for the worker again: a new build's worker
   // then caches the new files (see service-worker.js).
@@ -22,4 +24,4 @@
   window.addEventListener('online', showNetwork);
   window.addEventListener('offline', showNetwork);
   showNetwork();
-})();
+}

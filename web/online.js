@@ -13,7 +13,16 @@
 //   &signal=wss://broker.example:8084/mqtt  a broker (repeatable)
 //   &ice=<URL-encoded JSON>                {"iceServers": [...], "iceTransportPolicy": "relay"}
 // online.json: {"signal": ["wss://..."], "ice": {"iceServers": [...]}}.
-(function() {
+import { Module, fit } from './page.js';
+
+const stage = document.getElementById('stage');
+const loading = document.getElementById('loading');
+
+setUpOnlinePlay();
+
+// Sets the page up for a room, hosted or joined, where the address asks for
+// one; otherwise only "Play online" does anything.
+function setUpOnlinePlay() {
   // Letters and digits a reader cannot mistake for one another; four groups
   // of four of them (about 79 bits) cannot be guessed. A code is read
   // without regard to case.
@@ -185,4 +194,4 @@
       return document.execCommand('copy');
     }
   }
-})();
+}

@@ -4,8 +4,9 @@
 // game sends it (src/platform/page.h: "korrin-menu", "korrin-match", ...),
 // and keeps the last one in the root element's data-game ("menu", "match",
 // "hold", "ended") for the styles and scripts that depend on it.
-// The game's picture, in its own pixels.
-const SCREEN_WIDTH = 320, SCREEN_HEIGHT = 240;
+import { FIELD_HEIGHT as SCREEN_HEIGHT, FIELD_WIDTH as SCREEN_WIDTH } from './numbers.js';
+import { TOUCH_LAYOUT, fitTouch } from './touch.js';
+
 const KEYS_GAP_PX = 12; // #stage's gap
 const stage = document.getElementById('stage');
 const canvas = document.getElementById('canvas');
@@ -15,7 +16,7 @@ const loading = document.getElementById('loading');
 
 // The largest whole scale at which the picture, and online play's rows
 // beneath it, fit the window; where not even 1 does, the largest that fits.
-function fit() {
+export function fit() {
   if (TOUCH_LAYOUT) return fitTouch(); // a phone or a tablet (web/touch.js)
   const rows = stage.classList.contains('online')
     ? Math.ceil(online.getBoundingClientRect().height) + KEYS_GAP_PX : 0;
@@ -80,8 +81,21 @@ for (const [event, state] of Object.entries(GAME_STATES)) {
   });
 }
 
-// A page that embeds the game may set Module before this script runs.
-var Module = window.Module || {};
+// Loads the game's own script (Emscripten's, named in shell.html's
+// #game-script, where it stays inert) once the page's modules have set
+// Module up; the page's last script calls it.
+export function startGame() {
+  const named = document.getElementById('game-script').content.querySelector('script');
+  const script = document.createElement('script');
+  script.src = named.getAttribute('src');
+  document.body.append(script);
+}
+
+// Emscripten's settings and hooks for the game, which its script reads from
+// the global Module once startGame() has loaded it. A page that embeds the
+// game may set Module before this script runs.
+export const Module = window.Module || {};
+window.Module = Module;
 Object.assign(Module, {
   canvas: canvas,
   // The game's progress lines, as it prints them on a terminal.

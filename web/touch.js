@@ -3,9 +3,11 @@
 // that leave a match, hold and resume it and go fullscreen in the room beside
 // it, the touch hints and online play's rows where they fit, and nothing that
 // scrolls, zooms or selects under a finger (web/shell.html's html.touch).
-// The fingers themselves reach the game through web/library/touch.js. Loaded
-// before page.js, whose fit() hands over to fitTouch() here.
-const TOUCH_LAYOUT = matchMedia('(pointer: coarse)').matches;
+// The fingers themselves reach the game through web/library/touch.js. The
+// page's fit() (page.js) hands over to fitTouch() here.
+import { FIELD_HEIGHT as SCREEN_HEIGHT, FIELD_WIDTH as SCREEN_WIDTH } from './numbers.js';
+
+export const TOUCH_LAYOUT = matchMedia('(pointer: coarse)').matches;
 if (TOUCH_LAYOUT) document.documentElement.classList.add('touch');
 
 const TOUCH_CONTROL_PX = 48; // a control's side: a fingertip (shell.html)
@@ -16,12 +18,15 @@ const TOUCH_CONTROLS_GAP_PX = 12; // between the controls, and from the edge
 const TOUCH_LEAST_SHARE = 0.9;
 // Narrower than this, the key line has no room beside the picture.
 const TOUCH_KEYS_LEAST_WIDTH_PX = 140;
+const stage = document.getElementById('stage');
+const online = document.getElementById('online');
+const keys = document.getElementById('keys');
 
 // The picture scaled to fill the screen's limiting side (by any step: pixels
 // stay crisp through image-rendering: pixelated), less a strip for the
 // controls on either side of it where the screen has the room; the controls
 // in the room on one side, online play's rows and the key line on the other.
-function fitTouch() {
+export function fitTouch() {
   const width = window.innerWidth, height = window.innerHeight;
   const fill = Math.min(width / SCREEN_WIDTH, height / SCREEN_HEIGHT);
   // Wider than the picture: room at the sides; taller: at the ends.
@@ -73,6 +78,6 @@ if (TOUCH_LAYOUT) {
   const fullscreen = document.getElementById('touch-fullscreen');
   fullscreen.hidden = !document.fullscreenEnabled;
   fullscreen.addEventListener('click', () => {
-    document.getElementById('stage').requestFullscreen().catch(() => {});
+    stage.requestFullscreen().catch(() => {});
   });
 }
