@@ -109,7 +109,7 @@ mergeInto(LibraryManager.library, {
       var pixels = context.getImageData(0, 0, canvas.width, canvas.height);
       var FULLY_COVERED = 255;
       for (var p = 0; p < pixels.data.length; p += 4) {
-        var covered = pixels.data[p + 3] == FULLY_COVERED;
+        var covered = pixels.data[p + 3] === FULLY_COVERED;
         pixels.data[p] = rgb[0];
         pixels.data[p + 1] = rgb[1];
         pixels.data[p + 2] = rgb[2];

@@ -96,7 +96,7 @@ mergeInto(LibraryManager.library, {
     var playing = function(info) {
       return info && info.audio && !info.audio.paused ? 1 : 0;
     };
-    if (channel != -1) return playing(SDL.channels[channel]);
+    if (channel !== -1) return playing(SDL.channels[channel]);
     return SDL.channels.reduce(function(count, info) {
       return count + playing(info);
     }, 0);
@@ -109,11 +109,11 @@ mergeInto(LibraryManager.library, {
   Mix_PlayChannel: function(channel, id, loops) {
     var chunk = SDL.audios[id];
     if (!chunk || !chunk.webAudio) return -1;
-    if (channel == -1) {
+    if (channel === -1) {
       channel = SDL.channels.findIndex(function(info, i) {
         return i >= SDL.channelMinimumNumber && !info.audio;
       });
-      if (channel == -1) return -1;
+      if (channel === -1) return -1;
     }
     var info = SDL.channels[channel];
     KorrinMixer.stop(info);
@@ -130,7 +130,7 @@ mergeInto(LibraryManager.library, {
       var context = SDL.audioContext;
       var source = new AudioBufferSourceNode(context, {buffer: chunk.webAudio.decodedBuffer});
       // SDL_mixer plays a chunk 1 + loops times; -1 loops for ever.
-      source.loop = loops != 0;
+      source.loop = loops !== 0;
       if (loops > 0) source.stop(context.currentTime + (loops + 1) * source.buffer.duration);
       // Mix_Volume (the stock one) sets this gain while the sound plays.
       var volume = new GainNode(context, {gain: info.volume});

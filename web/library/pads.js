@@ -57,7 +57,7 @@ mergeInto(LibraryManager.library, {
   SDL_JoystickGetHat__deps: ['$KorrinPads'],
   SDL_JoystickGetHat: function(joystick, hat) {
     var gamepad = KorrinPads.standardPad(joystick);
-    if (!gamepad || hat != 0) return 0;
+    if (!gamepad || hat !== 0) return 0;
     return KorrinPads.STANDARD_DPAD.reduce(function(bits, dpad) {
       return KorrinPads.isDown(gamepad, dpad[0]) ? bits | dpad[1] : bits;
     }, 0);
