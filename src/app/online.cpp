@@ -16,6 +16,7 @@
 #include "init.h"
 #include "input.h"
 #include "link.h"
+#include "pace.h"
 #include "packets.h"
 #include "page.h"
 #include "randgen.h"
@@ -25,7 +26,6 @@
 #include "session.h"
 #include "snapshot.h"
 #include "version.h"
-#include "view.h"
 
 namespace {
 // How long the goodbye may take before the game-over screen.
@@ -170,9 +170,7 @@ Outcome OnlineScreen::waitForMatch() {
 Outcome OnlineScreen::playMatch() {
     const int side = hosting_ ? 0 : 1;
     steerByTouch({false, side});
-    MatchView before = viewOfMatch();
-    MatchView after = before;
-    PaddleEasing otherPaddle(CORRECTION_EASE_MS);
+    MatchPace pace(1 - side); // the other player's paddle is eased
     while (session_->end() == SessionEnd::None) {
         session_->receive(linkWaitMs(session_->waitMs()));
         // The keys are read only for frames that are due: the local input
@@ -181,14 +179,8 @@ Outcome OnlineScreen::playMatch() {
             session_->msUntilDue() == 0 ? localButtons(readFrameInput(), side) : 0;
         playMatchSounds(session_->advance(buttons));
         recordSettledFrames();
-        const Wake wake = pictureAfterFrames(session_->ranFrames(), session_->msUntilDue());
-        if (wake.frameDue)
-            before = std::exchange(after, viewOfMatch());
-        if (wake.pictureDue) {
-            MatchView view = between(before, after, wake.phase);
-            view.paddleY[1 - side] = otherPaddle.place(view.paddleY[1 - side], wake.atMs);
-            drawMatch(view);
-        }
+        pace.afterFrames(session_->ranFrames(), session_->msUntilDue());
+        pace.present();
     }
     markEnd();
     const bool finished = session_->end() == SessionEnd::Finished;
