@@ -69,8 +69,7 @@ PAD_BUTTON, PAD_AXIS = 1, 2
 
 
 def _processor_wait_s(schedstat):
-    """How long a task has waited for a processor, in seconds: the second
-    figure of its /proc/.../schedstat (the time it was runnable, not running)."""
+    """The seconds a task has waited for a processor (the second figure)."""
     with open(schedstat) as f:
         return int(f.read().split()[1]) / 1e9
 
@@ -562,10 +561,9 @@ class Session:
         return self.start().finish(timeout)
 
     def run_timed(self, timeout=10.0):
-        """run(), and the seconds from the game's start to its end that it
-        spent running or waiting on anything but a processor: the time it
-        waited for a processor, and this runner to see its end, is left out
-        (a busy machine's slowness, read from the kernel's schedstat)."""
+        """run(), and the game's own seconds from start to end: the time it
+        waited for a processor, and this runner to see its end (a busy
+        machine's slowness, by the kernel's schedstat), left out."""
         runner = "/proc/thread-self/schedstat"
         started = time.monotonic()
         self.start()

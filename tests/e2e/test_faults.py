@@ -23,12 +23,11 @@ ENDED_WITHIN_S = 1.0
 CUT_OFF = (3, "cut off (the recording ends there)")  # --verify's status and verdict
 VERIFIED = re.compile(r"Match 1: \d-\d after (\d+\.\d) s, (.*)\n")
 # A game started ignoring SIGHUP (under nohup) plays on through it this long,
-# until the player closes it (SIGTERM, as at logout).
+# until the player closes it (SIGTERM, as at logout: its end timed from there).
 PLAYS_ON_S = 1.5
 
 
 def hang_up_ignored(session):
-    """Returns when the close was asked for: the game's end is timed from there."""
     os.kill(session.proc.pid, signal.SIGHUP)
     time.sleep(PLAYS_ON_S)
     if session.proc.poll() is not None:
@@ -41,8 +40,8 @@ def hang_up_ignored(session):
 # recorded two-player match; fault: done to the session there; lines,
 # status: what the game prints after the lines before the fault, and its
 # status, the game ended (or closing, its last line printed) within a second
-# (of the time the fault returns, if it returns one); verify: --verify's status, verdict and the least play
-# kept, in seconds.
+# (of the time the fault returns, if any); verify: --verify's status,
+# verdict and the least play kept, in seconds.
 Fault = collections.namedtuple("Fault", "wrapper where fault lines status verify")
 FAULTS = {
     "x_server_stopped_at_the_menu": Fault(
@@ -56,7 +55,6 @@ FAULTS = {
     "game_killed_after_6_s_of_a_match": Fault(
         (), 6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
         CUT_OFF + (5.0,)),
-    # The match plays on, and is recorded whole to the player's close.
     "terminal_closed_mid_match_under_nohup": Fault(
         ("nohup",), 2, hang_up_ignored, CLOSING, 0,
         (0, "end state as recorded", 1.5 + PLAYS_ON_S)),

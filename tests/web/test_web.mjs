@@ -238,8 +238,7 @@ test('the web build plays as the native game does', async (t) => {
   assert.equal(clockLeft.ticks, clockHidden.ticks, "the game's clock ran while the tab was hidden");
   await page.bringToFront();
   await web.sleep(HIDDEN_LOOK_MS);
-  // Back, the clock runs again from where it stood: by no more than the
-  // page's own time since it was last read hidden.
+  // Back, it runs on from there: by no more than the page's own time since it was read hidden.
   const clockBack = await gameClock(page);
   assert.ok(clockBack.ticks > clockLeft.ticks && clockBack.ticks - clockLeft.ticks <= clockBack.at - clockLeft.at,
             `the game's clock went from ${clockLeft.ticks} to ${clockBack.ticks} in ${clockBack.at - clockLeft.at} ms`);
