@@ -30,8 +30,8 @@ class MatchPace {
     // the frames whose time has come: framesRan says whether any did, with
     // the next due in msUntilDue.
     void afterFrames(bool framesRan, Uint32 msUntilDue);
-    // Takes the frame just run (if one did) into the pictures, and draws one
-    // if it is due.
+    // Takes the match as the frames just run (if any) left it into the
+    // pictures, and draws one if it is due.
     void present();
 
   private:
