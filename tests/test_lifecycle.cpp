@@ -486,10 +486,12 @@ TEST_F(LifecycleTest, FramePacingKeepsTheNominalSpeeds) {
 }
 
 // A replay shows each recorded frame when the recorded lengths say (1 ms
-// waits 1 ms, 0 ms none), match after match, until the viewer's Escape ends it.
+// waits 1 ms, 0 ms none), match after match, until the viewer's Escape ends
+// it; each picture shows the frame just run (player 1's paddle going down).
 TEST_F(LifecycleTest, RecordedFramesAreShownAtTheirPaceUntilTheViewerLeaves) {
-    const RecordedMatch first{{1, 2, 0}, {{0, 22}, {0, 1}, {0, 0}, {0, 30}}, {}};
-    const RecordedMatch second{{1, 2, 0}, {{0, 22}}, {}};
+    constexpr uint8_t DOWN = BUTTON_DOWN_1;
+    const RecordedMatch first{{1, 2, 0}, {{DOWN, 22}, {DOWN, 1}, {DOWN, 0}, {DOWN, 30}}, {}};
+    const RecordedMatch second{{1, 2, 0}, {{DOWN, 22}}, {}};
     const struct {
         size_t escapePass;
         std::vector<Uint32> flipsMs; // after the start
@@ -499,8 +501,18 @@ TEST_F(LifecycleTest, RecordedFramesAreShownAtTheirPaceUntilTheViewerLeaves) {
         onPump = [&] { harness::holdKey(SDLK_ESCAPE, ++pass == c.escapePass); };
         std::vector<Uint32> flipsMs;
         const Uint32 start = fake::now;
-        onFlip = [&] { flipsMs.push_back(fake::now - start); };
+        std::vector<int> drawnRows, matchRows; // player 1's paddle, at each flip
+        onFlip = [&] {
+            flipsMs.push_back(fake::now - start);
+            for (const fake::Blit &blit : fake::blits)
+                if (blit.source == sprites && blit.sourceRect.x == Players[0].spriteRect.x &&
+                    blit.sourceRect.y == Players[0].spriteRect.y)
+                    drawnRows.push_back(blit.destGiven.y);
+            matchRows.push_back(Players[0].worldRect.y);
+            fake::blits.clear();
+        };
         EXPECT_TRUE(showRecordedMatches({first, second}).ok());
+        EXPECT_EQ(drawnRows, matchRows);
         EXPECT_EQ(flipsMs, c.flipsMs) << "Escape in pass " << c.escapePass;
     }
 }

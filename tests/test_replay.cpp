@@ -116,6 +116,13 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
         change(match);
         return good.substr(0, headerSize) + encodeMatchRecord(match);
     };
+    // The same, the file cut off inside the match after its last block.
+    const auto cutOff = [&](const std::function<void(RecordedMatch &)> &change) {
+        return changed([&](RecordedMatch &m) {
+            m.cutOff = true;
+            change(m);
+        });
+    };
     const struct {
         std::string prepare; // "missing", "folder", "oversized", "largest", or the file's bytes
         std::string line;    // after "Replay file PATH: "
@@ -140,6 +147,17 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
         {changed([](RecordedMatch &m) { m.frames.back().ms = 251; }),
          "match 1 is corrupted (a frame of 251 ms)"},
         {changed([](RecordedMatch &m) { m.frames.clear(); }), "match 1 is corrupted (no frames)"},
+        // Cut off by a killed game: the values it holds are checked all the same.
+        {cutOff([](RecordedMatch &m) { m.start.players = 0; }),
+         "match 1 is corrupted (a number of players of 0)"},
+        {cutOff([](RecordedMatch &m) { m.start.players = 3; }),
+         "match 1 is corrupted (a number of players of 3)"},
+        {cutOff([](RecordedMatch &m) { m.start.ballType = BALL_TYPES; }),
+         "match 1 is corrupted (ball 4)"},
+        {cutOff([](RecordedMatch &m) { m.frames[1].buttons = ALL_FRAME_BUTTONS + 1; }),
+         "match 1 is corrupted (unknown buttons in frame 2)"},
+        {cutOff([](RecordedMatch &m) { m.frames.back().ms = MAX_RECORDED_FRAME_MS + 1; }),
+         "match 1 is corrupted (a frame of 251 ms)"},
         {older.substr(0, older.size() - 1), "match 1 is truncated"}, // no cut in version 1
         {withByte(older, 25, '\x7f'), "match 1 is truncated"},       // a frame count too large
     };
@@ -154,12 +172,9 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
             ASSERT_EQ(truncate(path.c_str(), MAX_REPLAY_FILE_BYTES + (c.prepare == "oversized")),
                       0);
         }
-        testing::internal::CaptureStderr();
         testing::internal::CaptureStdout();
-        EXPECT_EQ(verifyRecordedMatches(path), 1);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "Replay file " + path + ": " + c.line + "\n");
+        EXPECT_EQ(verifyRecordedMatches(path).error, "Replay file " + path + ": " + c.line);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // no match was played
     }
 }
 

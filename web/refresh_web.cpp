@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "clock.h"
 #include "commands.h"
 #include "refresh.h"
 
@@ -20,7 +19,7 @@ constexpr double EASE_MS = 100.0;
 // The online loop looks for a refresh this often (the link's own poll step).
 constexpr Uint32 LINK_WAIT_MS = 1;
 
-// When the local match's last frame ran (the refresh's clock).
+// When the last frame of the local match or replay ran (the refresh's clock).
 double lastFrameAt = 0.0;
 
 double phaseSince(double sinceMs) { return std::clamp(sinceMs / FRAME_PERIOD_MS, 0.0, 1.0); }
@@ -28,13 +27,12 @@ double phaseSince(double sinceMs) { return std::clamp(sinceMs / FRAME_PERIOD_MS,
 
 const double CORRECTION_EASE_MS = EASE_MS;
 
-Wake waitForFrameOrRefresh() {
-    const Uint32 left = msUntilNextFrame();
+Wake waitForFrameOrRefresh(const std::function<Uint32()> &msUntilDue) {
+    const Uint32 left = msUntilDue();
     const bool refreshed = left > 0 && korrin_wait_for_refresh(left) != 0;
     const double at = refreshed ? korrin_refreshed_at() : emscripten_get_now();
-    if (msUntilNextFrame() > 0)
+    if (msUntilDue() > 0)
         return {false, refreshed, phaseSince(at - lastFrameAt), at};
-    waitForNextFrame(); // returns at once: its time has come
     lastFrameAt = emscripten_get_now();
     return {true, refreshed, 0.0, at}; // the picture shows the frame before
 }

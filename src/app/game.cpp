@@ -12,9 +12,9 @@
 #include "failure.h"
 #include "init.h"
 #include "input.h"
+#include "pace.h"
 #include "page.h"
 #include "randgen.h"
-#include "refresh.h"
 #include "replay.h"
 #include "sound.h"
 #include "view.h"
@@ -173,19 +173,16 @@ void startGame() {
     // The pictures show the match between its last two frames (natively the
     // last: the frame that ends the match is still drawn before the loop
     // tests the flag).
-    MatchView before = viewOfMatch();
-    MatchView after = before;
+    MatchPace pace;
     while (quitFlag == 0) {
-        const Wake wake = waitForFrameOrRefresh();
-        if (wake.frameDue) {
+        if (pace.waitForFrame(msUntilNextFrame)) {
+            waitForNextFrame(); // its time has come: this marks the frame's start
             const FrameInput input = holdMatch(readFrameInput());
             const int elapsedMs = measureFrameMs();
             recordFrame(input, elapsedMs);
             playMatchSounds(runFrame(input, elapsedMs));
-            before = std::exchange(after, viewOfMatch());
         }
-        if (wake.pictureDue)
-            drawMatch(between(before, after, wake.phase));
+        pace.present();
     }
     recordMatchEnd();
     endMatch();

@@ -29,9 +29,13 @@ int loadImages();
 // Loads the bounce sound twice, for the paddle hit and the wall. 0, or 1.
 int loadSounds();
 
-// ---- One pass of the match loop, in its order: waitForNextFrame, holdMatch
-// on the commands read (readFrameInput), measureFrameMs, runFrame (the rules:
-// applyInputs, stepMatch, checkWinConditions), playMatchSounds, drawScreen.
+// ---- One pass of the match loop, in its order: the pace's wait (pace.h:
+// until the next frame is due or, in the browser, the display refreshes);
+// when the frame is due, waitForNextFrame (at once: it marks the frame's
+// start), holdMatch on the commands read (readFrameInput), measureFrameMs,
+// recordFrame, runFrame (the rules: applyInputs, stepMatch,
+// checkWinConditions) and playMatchSounds; then the pace's picture
+// (drawMatch, natively of the frame just run).
 // The players' pause of the match (not the ball's serve wait, Ball::isPaused):
 // when the commands ask for a hold or the window went away (windowAway),
 // draws the stopped frame with a "PAUSED" banner and reads the commands once

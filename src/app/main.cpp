@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "desktop.h"
 #include "game.h"
@@ -20,6 +21,15 @@
 
 namespace {
 constexpr const char *CLOSING_LINE = "Korrin Tavrel is exiting normally.";
+constexpr const char *START_UP_FAILED_LINE = "Some errors occurred during initialization.";
+// The process's statuses: a game that ran and ended as the player asked; a
+// failure (its line printed); a bad command line; a recording cut off (the
+// game was killed mid-match) that --verify or --replay showed playing as
+// recorded to its end.
+constexpr int ENDED_STATUS = 0;
+constexpr int FAILED_STATUS = 1;
+constexpr int USAGE_STATUS = 2;
+constexpr int CUT_OFF_STATUS = 3;
 // The launcher names the folder of img/ and snd/ here instead of starting
 // the game in it, so that the player's file names keep meaning the folder
 // they were typed in.
@@ -54,13 +64,12 @@ Status enterDataFolder(Options &options) {
     return {};
 }
 
-// The menu and its matches, as the game has always run.
-int playFromMenu() {
+// The menu and its matches, as the game has always run. Fails when the game
+// cannot start (after initGame's own line).
+Status playFromMenu() {
     initRandom();
-    if (initGame() != 0) {
-        puts("Some errors occurred during initialization.");
-        return 1;
-    }
+    if (initGame() != 0)
+        return {START_UP_FAILED_LINE};
     // The menu ends this loop by leaving numPlayers at 0 (also when its own
     // assets cannot be loaded: the game then closes as after QUIT); a close
     // request ends it after the match it came in.
@@ -73,39 +82,73 @@ int playFromMenu() {
     closePads();
     quitGame();
     puts(CLOSING_LINE);
-    return 0;
+    return {};
 }
 
 // The recorded matches in the window, with no menu, then the closing lines
-// of a game left from its menu; CUT_OFF_STATUS after showing a recording cut
-// off to its end. A match whose assets cannot be loaded ends it as it would
-// end the game: its line, status 1, nothing shut down.
-int replayFromFile(const std::string &path) {
-    const Result<ReplayContents> read = readReplayFile(path);
-    if (!read.ok()) {
-        fprintf(stderr, "%s\n", read.error.c_str());
-        return 1;
-    }
-    if (initGame() != 0) {
-        puts("Some errors occurred during initialization.");
-        return 1;
-    }
-    const Result<bool> shown = showRecordedMatches(read.value.matches);
-    if (!shown.ok()) {
-        puts(shown.error.c_str());
-        return 1;
-    }
+// of a game left from its menu; its value: a recording cut off was shown to
+// its end. Fails when the game cannot start, or as the game would when a
+// match's assets cannot be loaded: nothing shut down.
+Result<bool> replayMatches(const std::vector<RecordedMatch> &matches) {
+    if (initGame() != 0)
+        return {false, START_UP_FAILED_LINE};
+    const Result<bool> shown = showRecordedMatches(matches);
+    if (!shown.ok())
+        return shown;
     quitGame();
     puts(CLOSING_LINE);
-    return shown.value ? CUT_OFF_STATUS : 0;
+    return shown;
+}
+
+// The status after a step that failed or not; its line on standard output.
+int statusAfter(const std::string &error) {
+    if (error.empty())
+        return ENDED_STATUS;
+    puts(error.c_str());
+    return FAILED_STATUS;
+}
+
+// What is wrong with a file the command line names: its line on standard
+// error, and the status of a failure.
+int fileFailed(const std::string &error) {
+    fprintf(stderr, "%s\n", error.c_str());
+    return FAILED_STATUS;
+}
+
+int verifyFile(const std::string &path) {
+    const Result<Verdict> verified = verifyRecordedMatches(path);
+    if (!verified.ok())
+        return fileFailed(verified.error);
+    switch (verified.value) {
+    case Verdict::AsRecorded:
+        return ENDED_STATUS;
+    case Verdict::CutOff:
+        return CUT_OFF_STATUS;
+    case Verdict::Differs:
+        break;
+    }
+    return FAILED_STATUS; // each match's line says which differs
+}
+
+int replayFile(const std::string &path) {
+    const Result<ReplayContents> read = readReplayFile(path);
+    if (!read.ok())
+        return fileFailed(read.error);
+    const Result<bool> shown = replayMatches(read.value.matches);
+    if (shown.ok() && shown.value)
+        return CUT_OFF_STATUS;
+    return statusAfter(shown.error);
 }
 
 // The online match; its closing line, after a session that did not fail.
 int hostOrJoin(const Options &options) {
-    const int status = playOnline(options);
-    if (status == 0)
-        puts(CLOSING_LINE);
-    return status;
+    const Result<SessionOutcome> played = playOnline(options);
+    if (!played.ok())
+        return statusAfter(played.error);
+    if (played.value == SessionOutcome::Failed)
+        return FAILED_STATUS; // its line was said as it happened
+    puts(CLOSING_LINE);
+    return ENDED_STATUS;
 }
 } // namespace
 
@@ -118,36 +161,32 @@ int main(int argc, char **argv) {
     if (!parsed.ok()) {
         fprintf(stderr, "%s\n", parsed.error.c_str());
         printUsage(stderr);
-        return 2;
+        return USAGE_STATUS;
     }
     Options &options = parsed.value;
     // What is wrong with the files the command line names goes to standard error.
-    if (const Status entered = enterDataFolder(options); !entered.ok()) {
-        fprintf(stderr, "%s\n", entered.error.c_str());
-        return 1;
-    }
+    if (const Status entered = enterDataFolder(options); !entered.ok())
+        return fileFailed(entered.error);
     switch (options.mode) {
     case Mode::Help:
         printUsage(stdout);
-        return 0;
+        return ENDED_STATUS;
     case Mode::Version:
         printVersion();
-        return 0;
+        return ENDED_STATUS;
     case Mode::Play:
         if (!options.recordPath.empty()) {
-            if (const Status recording = startRecording(options.recordPath); !recording.ok()) {
-                fprintf(stderr, "%s\n", recording.error.c_str());
-                return 1;
-            }
+            if (const Status recording = startRecording(options.recordPath); !recording.ok())
+                return fileFailed(recording.error);
         }
-        return playFromMenu();
+        return statusAfter(playFromMenu().error);
     case Mode::Replay:
-        return replayFromFile(options.replayPath);
+        return replayFile(options.replayPath);
     case Mode::Verify:
-        return verifyRecordedMatches(options.replayPath);
+        return verifyFile(options.replayPath);
     case Mode::Host:
     case Mode::Join:
         return hostOrJoin(options);
     }
-    return 2; // every mode returns above
+    return USAGE_STATUS; // every mode returns above
 }

@@ -16,6 +16,7 @@
 #include "init.h"
 #include "input.h"
 #include "link.h"
+#include "pace.h"
 #include "packets.h"
 #include "page.h"
 #include "randgen.h"
@@ -25,7 +26,6 @@
 #include "session.h"
 #include "snapshot.h"
 #include "version.h"
-#include "view.h"
 
 namespace {
 // How long the goodbye may take before the game-over screen.
@@ -47,9 +47,6 @@ __attribute__((format(printf, 1, 2))) void say(const char *format, ...) {
     puts(line);
     tellPage(PageEvent::PlayerLine, line);
 }
-
-// How a session ended, for the exit status.
-enum class Outcome { Played, GaveUp, Failed };
 
 // Each player steers with player 1's keys on their own machine: their
 // commands become the buttons of their side's player.
@@ -74,12 +71,12 @@ class OnlineScreen {
     explicit OnlineScreen(const Options &options)
         : options_(options), hosting_(options.mode == Mode::Host) {}
 
-    Outcome run();
+    SessionOutcome run();
 
   private:
-    bool open();
-    Outcome waitForMatch();
-    Outcome playMatch();
+    Status open();
+    SessionOutcome waitForMatch();
+    SessionOutcome playMatch();
     void recordSettledFrames();
     void sayEnd();
     void printStats() const;
@@ -100,61 +97,61 @@ class OnlineScreen {
     uint32_t recordedFrames_ = 0;
 };
 
-Outcome OnlineScreen::run() {
+SessionOutcome OnlineScreen::run() {
     if (!options_.recordPath.empty()) {
         const Status opened = recorder_.open(options_.recordPath);
         if (!opened.ok()) {
             fprintf(stderr, "%s\n", opened.error.c_str());
-            return Outcome::Failed;
+            return SessionOutcome::Failed;
         }
     }
-    if (!open())
-        return Outcome::Failed;
+    if (const Status opened = open(); !opened.ok()) {
+        say("%s", opened.error.c_str());
+        return SessionOutcome::Failed;
+    }
     session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
     if (const Status loaded = beginMatch(); !loaded.ok()) {
         say("%s", loaded.error.c_str());
-        return Outcome::Failed;
+        return SessionOutcome::Failed;
     }
-    const Outcome waited = waitForMatch();
-    if (waited != Outcome::Played) {
+    const SessionOutcome waited = waitForMatch();
+    if (waited != SessionOutcome::Played) {
         quitFlag = -1;
         endMatch();
         return waited;
     }
-    const Outcome played = playMatch();
+    const SessionOutcome played = playMatch();
     printStats();
     return played;
 }
 
-bool OnlineScreen::open() {
+Status OnlineScreen::open() {
     Result<std::unique_ptr<Link>> opened =
         openLink(hosting_, options_.joinHost, static_cast<uint16_t>(options_.port));
-    if (!opened.ok()) {
-        say("Cannot %s: %s.", hosting_ ? "host" : "join", opened.error.c_str());
-        return false;
-    }
+    if (!opened.ok())
+        return {std::string("Cannot ") + (hosting_ ? "host" : "join") + ": " + opened.error + "."};
     link_ = std::move(opened.value);
     if (hosting_)
         say("Waiting for a player %s.", link_->hostPlace().c_str());
     else
         say("Joining %s.", link_->hostName().c_str());
-    return true;
+    return {};
 }
 
 // Until the match starts: the banner, and the session's handshake.
-Outcome OnlineScreen::waitForMatch() {
+SessionOutcome OnlineScreen::waitForMatch() {
     while (!session_->started()) {
         drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER);
         if (readFrameInput().leave) {
             say(hosting_ ? "Gave up waiting for a player." : "Gave up joining.");
             link_->disconnect(0);
-            return Outcome::GaveUp;
+            return SessionOutcome::GaveUp;
         }
         session_->receive(FRAME_PERIOD_MS);
         if (session_->end() != SessionEnd::None) {
             sayEnd();
             session_->close(DISCONNECT_WAIT_MS);
-            return Outcome::Failed;
+            return SessionOutcome::Failed;
         }
     }
     say(hosting_ ? "A player joined: the match starts." : "Joined: the match starts.");
@@ -164,15 +161,13 @@ Outcome OnlineScreen::waitForMatch() {
     startMs_ = SDL_GetTicks();
     sentBefore_ = link_->bytesSent();
     receivedBefore_ = link_->bytesReceived();
-    return Outcome::Played;
+    return SessionOutcome::Played;
 }
 
-Outcome OnlineScreen::playMatch() {
+SessionOutcome OnlineScreen::playMatch() {
     const int side = hosting_ ? 0 : 1;
     steerByTouch({false, side});
-    MatchView before = viewOfMatch();
-    MatchView after = before;
-    PaddleEasing otherPaddle(CORRECTION_EASE_MS);
+    MatchPace pace(1 - side); // the other player's paddle is eased
     while (session_->end() == SessionEnd::None) {
         session_->receive(linkWaitMs(session_->waitMs()));
         // The keys are read only for frames that are due: the local input
@@ -181,14 +176,8 @@ Outcome OnlineScreen::playMatch() {
             session_->msUntilDue() == 0 ? localButtons(readFrameInput(), side) : 0;
         playMatchSounds(session_->advance(buttons));
         recordSettledFrames();
-        const Wake wake = pictureAfterFrames(session_->ranFrames(), session_->msUntilDue());
-        if (wake.frameDue)
-            before = std::exchange(after, viewOfMatch());
-        if (wake.pictureDue) {
-            MatchView view = between(before, after, wake.phase);
-            view.paddleY[1 - side] = otherPaddle.place(view.paddleY[1 - side], wake.atMs);
-            drawMatch(view);
-        }
+        pace.afterFrames(session_->ranFrames(), session_->msUntilDue());
+        pace.present();
     }
     markEnd();
     const bool finished = session_->end() == SessionEnd::Finished;
@@ -209,7 +198,7 @@ Outcome OnlineScreen::playMatch() {
     if (!finished)
         quitFlag = -1;
     endMatch();
-    return finished ? Outcome::Played : Outcome::Failed;
+    return finished ? SessionOutcome::Played : SessionOutcome::Failed;
 }
 
 void OnlineScreen::recordSettledFrames() {
@@ -280,14 +269,12 @@ void OnlineScreen::printStats() const {
 }
 } // namespace
 
-int playOnline(const Options &options) {
+Result<SessionOutcome> playOnline(const Options &options) {
     initRandom();
-    if (initGame() != 0) {
-        puts("Some errors occurred during initialization.");
-        return 1;
-    }
+    if (initGame() != 0)
+        return {SessionOutcome::Failed, "Some errors occurred during initialization."};
     OnlineScreen session(options);
-    const Outcome outcome = session.run();
+    const SessionOutcome outcome = session.run();
     quitGame();
-    return outcome == Outcome::Failed ? 1 : 0;
+    return {outcome, ""};
 }

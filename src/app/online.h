@@ -4,13 +4,17 @@
 // by rollback, with hashes of the settled frames compared along the way.
 #pragma once
 
+#include "failure.h"
 #include "options.h"
+
+// How an online session ended: a match played to its end or left by either
+// player; a wait for the other given up; or failed, after the line that says
+// what went wrong (no answer, a version mismatch, a lost connection or sync,
+// a match's assets that cannot be loaded), said as it happened.
+enum class SessionOutcome { Played, GaveUp, Failed };
 
 // Runs a whole online session for --host (options.port, 0 for any free one)
 // or --join (options.joinHost and options.port): start-up, waiting or
 // connecting with a banner, the match and its game-over screen, shut-down.
-// Returns the process's exit status: 0 for a match played to its end or left
-// by either player (or a wait given up), after which main prints its closing
-// line; 1 after a line saying what went wrong (no answer, a version mismatch,
-// a lost connection or sync, a match's assets that cannot be loaded).
-int playOnline(const Options &options);
+// Fails when the game cannot start (after initGame's own line).
+Result<SessionOutcome> playOnline(const Options &options);

@@ -1,5 +1,6 @@
-// Recorded matches shown again in the window at their recorded pace, with
-// their sounds and game-over pictures (--replay FILE).
+// Recorded matches shown again in the window at their recorded pace, drawn
+// as a match is (pace.h), with their sounds and game-over pictures
+// (--replay FILE).
 #pragma once
 
 #include <vector>

@@ -8,11 +8,11 @@
 // happens next prints the line once, and carries on or ends: main returns the
 // process's status. Only two things end the process elsewhere: the exit the
 // game has always had when a local match's images or sounds cannot be loaded
-// (startGame), and an abort on a fault of the game's own code that no input
-// can cause (a broken invariant). The start-up, match and menu functions the
-// game has always had (initGame, initSound, loadImages, loadSounds,
-// playSound, showMenu) keep their older form: they print their own line and
-// return 1.
+// (startGame), and a lost connection to the display (init.h): Xlib ends the
+// process should its handler return, so the handler ends it itself. The
+// start-up, match and menu functions the game has always had (initGame,
+// initSound, loadImages, loadSounds, playSound, showMenu) keep their older
+// form: they print their own line and return 1.
 //
 // Where lines go: standard output tells what the game does and how it went,
 // its failures included (start-up, assets, sound, the online session, each

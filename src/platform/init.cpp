@@ -82,17 +82,22 @@ constexpr const char *XLIB_LIBRARY = "libX11.so.6";
 using XIOErrorHandler = int (*)(void *display);
 using XSetIOErrorHandlerFunction = XIOErrorHandler (*)(XIOErrorHandler);
 
-// Xlib calls this once the connection to the X server is broken, and ends
-// the process with exit() should it return: exit's handlers would then run
-// SDL's shut-down, which over SDL2 waits on the dead connection for ever. So
-// the game leaves here, at once, with nothing more sent to the display.
+// The status of a game that lost its display, as of any failure.
+constexpr int DISPLAY_LOST_STATUS = 1;
+
+// Xlib calls this once the connection to the X server is broken. It cannot
+// hand a failure back: should it return, Xlib ends the process with exit(),
+// whose handlers run SDL's shut-down, which over SDL2 waits on the dead
+// connection for ever. So the process ends here, with _Exit (no exit
+// handler, nothing more sent to the display): what was recorded is kept,
+// the sound device (which needs no display) closed, and the line printed.
 int leaveWithoutDisplay(void *) {
     if (saveOnDisplayLoss != nullptr)
         saveOnDisplayLoss();
-    Mix_CloseAudio(); // the sound device needs no display
+    Mix_CloseAudio();
     puts("Lost the connection to the display.");
-    std::fflush(stdout);
-    std::_Exit(1);
+    std::fflush(stdout); // _Exit flushes nothing
+    std::_Exit(DISPLAY_LOST_STATUS);
 }
 
 // Once SDL's window is open: where SDL talks to the display through Xlib,

@@ -1,12 +1,11 @@
 // Pictures natively: one for each frame, showing it as it stands.
 #include "refresh.h"
 
-#include "clock.h"
-
 const double CORRECTION_EASE_MS = 0.0;
 
-Wake waitForFrameOrRefresh() {
-    waitForNextFrame();
+Wake waitForFrameOrRefresh(const std::function<Uint32()> &msUntilDue) {
+    if (const Uint32 left = msUntilDue(); left > 0)
+        SDL_Delay(left);
     return {true, true, 1.0, static_cast<double>(SDL_GetTicks())};
 }
 

@@ -8,6 +8,8 @@
 
 #include <SDL.h>
 
+#include <functional>
+
 // What a pass of a match loop is to do.
 struct Wake {
     bool frameDue;   // the next frame's time has come: run it
@@ -18,9 +20,10 @@ struct Wake {
     double atMs; // the picture's time, by a clock of its own (for easing)
 };
 
-// The local match's wait: until the next frame is due (waitForNextFrame) or,
-// in the browser, the display's next refresh if it comes first.
-Wake waitForFrameOrRefresh();
+// The wait of the local match and of replays: until the next frame is due
+// (msUntilDue() reaches 0) or, in the browser, the display's next refresh if
+// it comes first.
+Wake waitForFrameOrRefresh(const std::function<Uint32()> &msUntilDue);
 
 // The online match's loop waits on the link, for at most what this returns
 // of waitMs (in the browser: a moment, so that it looks at each refresh);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <utility>
 
 #include "bytes.h"
 #include "version.h"
@@ -82,77 +83,78 @@ MatchEnd takeEnd(ByteReader &in) {
     return end;
 }
 
-std::string readHeader(ByteReader &in, uint64_t &version, std::string &gameVersion) {
+Status readHeader(ByteReader &in, uint64_t &version, std::string &gameVersion) {
     if (in.left() == 0)
-        return "empty file, not a replay";
+        return {"empty file, not a replay"};
     if (in.left() < sizeof REPLAY_MAGIC ||
         std::memcmp(in.here(), REPLAY_MAGIC, sizeof REPLAY_MAGIC) != 0)
-        return "not a Korrin Tavrel replay";
+        return {"not a Korrin Tavrel replay"};
     in.skip(sizeof REPLAY_MAGIC);
     uint64_t length = 0;
     if (!in.take(version, 2))
-        return "truncated in its header";
+        return {"truncated in its header"};
     if (version < OLDEST_REPLAY_FORMAT_VERSION || version > REPLAY_FORMAT_VERSION)
-        return "replay format version " + std::to_string(version) + ", this game reads versions " +
-               std::to_string(OLDEST_REPLAY_FORMAT_VERSION) + " to " +
-               std::to_string(REPLAY_FORMAT_VERSION);
+        return {"replay format version " + std::to_string(version) + ", this game reads versions " +
+                std::to_string(OLDEST_REPLAY_FORMAT_VERSION) + " to " +
+                std::to_string(REPLAY_FORMAT_VERSION)};
     if (!in.take(length, 1) || in.left() < length)
-        return "truncated in its header";
+        return {"truncated in its header"};
     if (length == 0 || length > MAX_GAME_VERSION_LENGTH)
-        return "corrupted header (game version of " + std::to_string(length) + " bytes)";
+        return {"corrupted header (game version of " + std::to_string(length) + " bytes)"};
     for (size_t i = 0; i < length; ++i)
         if (in.here()[i] < ' ' || in.here()[i] > '~')
-            return "corrupted header (game version not printable)";
+            return {"corrupted header (game version not printable)"};
     gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
     in.skip(length);
-    return "";
+    return {};
 }
 
-// What is wrong with a record whose checksums hold, or "".
-std::string checkValues(const RecordedMatch &match) {
+// Whether the values of a record whose checksums hold are in range (of a
+// match cut off, those it holds), or which is not.
+Status checkValues(const RecordedMatch &match) {
     if (match.start.players != 1 && match.start.players != 2)
-        return "a number of players of " + std::to_string(match.start.players);
+        return {"a number of players of " + std::to_string(match.start.players)};
     if (match.start.ballType >= BALL_TYPES)
-        return "ball " + std::to_string(match.start.ballType);
+        return {"ball " + std::to_string(match.start.ballType)};
     for (size_t i = 0; i < match.frames.size(); ++i) {
         const RecordedFrame &frame = match.frames[i];
         if ((frame.buttons & ~ALL_FRAME_BUTTONS) != 0)
-            return "unknown buttons in frame " + std::to_string(i + 1);
+            return {"unknown buttons in frame " + std::to_string(i + 1)};
         if (frame.ms > MAX_RECORDED_FRAME_MS)
-            return "a frame of " + std::to_string(frame.ms) + " ms";
+            return {"a frame of " + std::to_string(frame.ms) + " ms"};
     }
     if (match.cutOff)
-        return "";
+        return {};
     const MatchEnd &end = match.end;
     if (end.scores[0] > WINNING_SCORE || end.scores[1] > WINNING_SCORE)
-        return "a score above " + std::to_string(WINNING_SCORE);
+        return {"a score above " + std::to_string(WINNING_SCORE)};
     if (end.quitFlag != 1 && end.quitFlag != 2 && end.quitFlag != -1)
-        return "an end flag of " + std::to_string(end.quitFlag);
-    return "";
+        return {"an end flag of " + std::to_string(end.quitFlag)};
+    return {};
 }
 
-// Reads a version 1 record, written whole as its match ended; "" or what is
-// wrong with it.
-std::string readWholeMatch(ByteReader &in, RecordedMatch &match) {
+// Reads a version 1 record, written whole as its match ended, or says what
+// is wrong with it.
+Status readWholeMatch(ByteReader &in, RecordedMatch &match) {
     const uint8_t *record = in.here();
     const size_t recordStart = in.at();
     if (in.left() < MATCH_SETUP_BYTES + FRAME_COUNT_BYTES)
-        return "truncated";
+        return {"truncated"};
     match.start = takeSetup(in);
     const uint64_t frames = in.next(FRAME_COUNT_BYTES);
     // Checked before anything is allocated: the frames must be in the file.
     if (frames == 0)
-        return "corrupted (no frames)";
+        return {"corrupted (no frames)"};
     if (frames > (in.left() - std::min(in.left(), MATCH_END_BYTES + CHECKSUM_BYTES)) / FRAME_BYTES)
-        return "truncated";
+        return {"truncated"};
     match.frames.reserve(frames);
     takeFrames(in, frames, match.frames);
     // The size check above leaves room for the end state and the checksum.
     match.end = takeEnd(in);
     const uint32_t computed = crc32(0, record, in.at() - recordStart);
     if (computed != in.next(CHECKSUM_BYTES))
-        return "corrupted (checksum mismatch)";
-    return "";
+        return {"corrupted (checksum mismatch)"};
+    return {};
 }
 
 // A version 2 piece of `size` bytes at the reader, then its checksum: whole
@@ -169,14 +171,14 @@ Piece checkPiece(const ByteReader &in, size_t size, uint32_t &crc) {
     return sound ? Piece::Sound : Piece::Damaged;
 }
 
-// Reads a version 2 record, written while its match was played: "" when it is
-// whole, or cut off by the file's end after its start (then match.cutOff),
-// or what is wrong with it.
-std::string readStreamedMatch(ByteReader &in, RecordedMatch &match) {
+// Reads a version 2 record, written while its match was played: whole, or
+// cut off by the file's end after its start (then match.cutOff); or says
+// what is wrong with it.
+Status readStreamedMatch(ByteReader &in, RecordedMatch &match) {
     uint32_t crc = 0;
     const Piece start = checkPiece(in, MATCH_SETUP_BYTES, crc);
     if (start != Piece::Sound) // the start is written at once: a cut there is a torn write
-        return start == Piece::CutOff ? "truncated" : "corrupted (checksum mismatch)";
+        return {start == Piece::CutOff ? "truncated" : "corrupted (checksum mismatch)"};
     match.start = takeSetup(in);
     in.skip(CHECKSUM_BYTES);
     for (;;) {
@@ -188,10 +190,10 @@ std::string readStreamedMatch(ByteReader &in, RecordedMatch &match) {
         if (piece == Piece::CutOff) {
             in.skip(in.left()); // what a killed game wrote of its last piece
             match.cutOff = true;
-            return "";
+            return {};
         }
         if (piece == Piece::Damaged)
-            return "corrupted (checksum mismatch)";
+            return {"corrupted (checksum mismatch)"};
         in.skip(BLOCK_COUNT_BYTES);
         if (count == END_MARK)
             break;
@@ -200,7 +202,9 @@ std::string readStreamedMatch(ByteReader &in, RecordedMatch &match) {
     }
     match.end = takeEnd(in);
     in.skip(CHECKSUM_BYTES);
-    return match.frames.empty() ? "corrupted (no frames)" : "";
+    if (match.frames.empty())
+        return {"corrupted (no frames)"};
+    return {};
 }
 } // namespace
 
@@ -269,18 +273,21 @@ Result<ReplayContents> decodeReplay(const uint8_t *data, size_t size) {
     ReplayContents &contents = read.value;
     ByteReader in(data, size);
     uint64_t version = 0;
-    read.error = readHeader(in, version, contents.gameVersion);
-    if (!read.ok())
+    if (Status header = readHeader(in, version, contents.gameVersion); !header.ok()) {
+        read.error = std::move(header.error);
         return read;
+    }
     while (in.left() > 0) {
         RecordedMatch match;
-        std::string wrong = version == OLDEST_REPLAY_FORMAT_VERSION ? readWholeMatch(in, match)
-                                                                    : readStreamedMatch(in, match);
-        const std::string value = wrong.empty() ? checkValues(match) : "";
-        if (!value.empty())
-            wrong = "corrupted (" + value + ")";
-        if (!wrong.empty()) {
-            read.error = "match " + std::to_string(contents.matches.size() + 1) + " is " + wrong;
+        Status taken = version == OLDEST_REPLAY_FORMAT_VERSION ? readWholeMatch(in, match)
+                                                               : readStreamedMatch(in, match);
+        if (taken.ok()) {
+            if (const Status values = checkValues(match); !values.ok())
+                taken.error = "corrupted (" + values.error + ")";
+        }
+        if (!taken.ok()) {
+            read.error =
+                "match " + std::to_string(contents.matches.size() + 1) + " is " + taken.error;
             contents.matches.clear();
             return read;
         }

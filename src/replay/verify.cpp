@@ -46,12 +46,10 @@ void printMatchLine(size_t number, const RecordedMatch &match, bool asRecorded) 
            Players[1].getScore(), matchSeconds(match), verdict.c_str());
 }
 
-int verifyRecordedMatches(const std::string &path) {
+Result<Verdict> verifyRecordedMatches(const std::string &path) {
     const Result<ReplayContents> read = readReplayFile(path);
-    if (!read.ok()) {
-        fprintf(stderr, "%s\n", read.error.c_str());
-        return 1;
-    }
+    if (!read.ok())
+        return {Verdict::Differs, read.error};
     bool allAsRecorded = true;
     const std::vector<RecordedMatch> &matches = read.value.matches;
     for (size_t i = 0; i < matches.size(); ++i) {
@@ -60,6 +58,6 @@ int verifyRecordedMatches(const std::string &path) {
         printMatchLine(i + 1, matches[i], same);
     }
     if (!allAsRecorded)
-        return 1;
-    return matches.back().cutOff ? CUT_OFF_STATUS : 0;
+        return {Verdict::Differs, ""};
+    return {matches.back().cutOff ? Verdict::CutOff : Verdict::AsRecorded, ""};
 }

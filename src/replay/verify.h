@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "failure.h"
 #include "match.h"
 #include "replayfile.h"
 
@@ -17,12 +18,6 @@ bool runRecordedMatch(const RecordedMatch &match,
                       const std::function<bool(const RecordedFrame &)> &beforeFrame,
                       const std::function<void(FrameSounds)> &afterFrame);
 
-// The exit status of --verify, and of --replay shown to the end, when the
-// recording is cut off (the game was killed mid-match) and all it holds plays
-// as recorded: every match before the cut whole, the last one to its last
-// frame.
-constexpr int CUT_OFF_STATUS = 3;
-
 // Runs one match silently and says whether it plays as recorded: to its
 // recorded end state, or, cut off, to its last frame without ending sooner.
 // Needs no SDL.
@@ -32,7 +27,11 @@ bool replaysAsRecorded(const RecordedMatch &match);
 // its score, its length, and whether it played as recorded or was cut off.
 void printMatchLine(size_t number, const RecordedMatch &match, bool asRecorded);
 
-// Runs every match of the file, printing one line for each. 0 when all play
-// as recorded, CUT_OFF_STATUS when they do but the last is cut off, 1 when
-// one does not or the file cannot be read (one line on standard error).
-int verifyRecordedMatches(const std::string &path);
+// How the matches of a file played again: all as recorded; all as recorded,
+// the last cut off (the game was killed mid-match: every match before the
+// cut whole, the last one to its last frame); or one not as recorded.
+enum class Verdict { AsRecorded, CutOff, Differs };
+
+// Runs every match of the file, printing one line for each, and gives the
+// file's verdict. Fails, naming the file, when it cannot be read.
+Result<Verdict> verifyRecordedMatches(const std::string &path);

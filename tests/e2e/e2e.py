@@ -68,6 +68,12 @@ PAD_RECORD = struct.Struct("=IhBB")
 PAD_BUTTON, PAD_AXIS = 1, 2
 
 
+def _processor_wait_s(schedstat):
+    """The seconds a task has waited for a processor (the second figure)."""
+    with open(schedstat) as f:
+        return int(f.read().split()[1]) / 1e9
+
+
 def _die_with_parent():
     """Runs in the child before exec: SIGKILL it when this runner dies."""
     libc = ctypes.CDLL(None, use_errno=True)
@@ -553,6 +559,28 @@ class Session:
     def run(self, timeout=10.0):
         """Starts the game and waits for it to end, pressing nothing."""
         return self.start().finish(timeout)
+
+    def run_timed(self, timeout=10.0):
+        """run(), and the game's own seconds from start to end: the time it
+        waited for a processor, and this runner to see its end (a busy
+        machine's slowness, by the kernel's schedstat), left out."""
+        runner = "/proc/thread-self/schedstat"
+        started = time.monotonic()
+        self.start()
+        deadline = started + timeout
+        woken_late = 0.0  # this runner's wait for a processor as it last woke
+        # Ended but not yet reaped: its schedstat is still there to read.
+        while os.waitid(os.P_PID, self.proc.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
+            if time.monotonic() > deadline:
+                break  # finish() says that it did not end
+            waited = _processor_wait_s(runner)
+            time.sleep(0.01)
+            woken_late = _processor_wait_s(runner) - waited
+        took = time.monotonic() - started - woken_late
+        if time.monotonic() <= deadline:
+            took -= _processor_wait_s("/proc/%d/schedstat" % self.proc.pid)
+        printed, status = self.finish(timeout)
+        return printed, status, took
 
     # -- keys and screen -----------------------------------------------------
 

@@ -22,31 +22,49 @@ DISPLAY_LOST = "Lost the connection to the display."
 ENDED_WITHIN_S = 1.0
 CUT_OFF = (3, "cut off (the recording ends there)")  # --verify's status and verdict
 VERIFIED = re.compile(r"Match 1: \d-\d after (\d+\.\d) s, (.*)\n")
-# where: "menu", or seconds into a recorded two-player match; fault: done to
-# the session there; lines, status: what the game prints after the lines
-# before the fault, and its status, the game ended (or closing, its last
-# line printed) within a second; verify: --verify's status, verdict and the
-# least play kept, in seconds.
-Fault = collections.namedtuple("Fault", "where fault lines status verify")
+# A game started ignoring SIGHUP (under nohup) plays on through it this long,
+# until the player closes it (SIGTERM, as at logout: its end timed from there).
+PLAYS_ON_S = 1.5
+
+
+def hang_up_ignored(session):
+    os.kill(session.proc.pid, signal.SIGHUP)
+    time.sleep(PLAYS_ON_S)
+    if session.proc.poll() is not None:
+        raise AssertionError("the game ended on a SIGHUP it was started ignoring")
+    os.kill(session.proc.pid, signal.SIGTERM)
+    return time.monotonic()
+
+
+# wrapper: what the game is started under; where: "menu", or seconds into a
+# recorded two-player match; fault: done to the session there; lines,
+# status: what the game prints after the lines before the fault, and its
+# status, the game ended (or closing, its last line printed) within a second
+# (of the time the fault returns, if any); verify: --verify's status,
+# verdict and the least play kept, in seconds.
+Fault = collections.namedtuple("Fault", "wrapper where fault lines status verify")
 FAULTS = {
     "x_server_stopped_at_the_menu": Fault(
-        "menu", lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, None),
+        (), "menu", lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, None),
     # Saved to its last frame: its whole seconds alone would be 2.0 s.
     "x_server_stopped_mid_match": Fault(
-        2.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (2.3,)),
+        (), 2.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (2.3,)),
     "terminal_closed_mid_match": Fault(
-        2, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
+        (), 2, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
         (0, "end state as recorded", 1.5)),
     "game_killed_after_6_s_of_a_match": Fault(
-        6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
+        (), 6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
         CUT_OFF + (5.0,)),
+    "terminal_closed_mid_match_under_nohup": Fault(
+        ("nohup",), 2, hang_up_ignored, CLOSING, 0,
+        (0, "end state as recorded", 1.5 + PLAYS_ON_S)),
 }
 
 
 class Faults(GameTest):
     def check_fault(self, row):
         with self.game([GAME, "--record", "match.krp"], assets=ASSETS) as session:
-            session.open_menu(shows_menu)
+            session.open_menu(shows_menu, wrapper=row.wrapper)
             before = [VERSION_LINE, SHOWING_MENU]
             if row.where != "menu":
                 session.press("Down")
@@ -57,7 +75,7 @@ class Faults(GameTest):
                 time.sleep(max(0.0, started + row.where - time.monotonic()))
                 before.append(EXITING_MENU)
             faulted = time.monotonic()
-            row.fault(session)
+            faulted = row.fault(session) or faulted
             if row.lines == CLOSING:  # a sanitized game's checks come after them
                 session.wait_for_line(CLOSING[-1], timeout=5)
             else:

@@ -149,6 +149,8 @@ function meterChannel(page, channel) {
     window.korrinMeters = Object.assign(window.korrinMeters || {}, { [channel]: blocks });
   }, channel);
 }
+// The game's clock (SDL_GetTicks, web/library/clock.js) and the page's own, in ms.
+const gameClock = (page) => page.evaluate(() => ({ ticks: _SDL_GetTicks(), at: Date.now() }));
 const meterBlocks = (page, channel) => page.evaluate((channel) => window.korrinMeters[channel], channel);
 
 test('the web build plays as the native game does', async (t) => {
@@ -228,11 +230,18 @@ test('the web build plays as the native game does', async (t) => {
   assert.equal(await page.evaluate(() => document.visibilityState), 'hidden');
   await web.sleep(HIDDEN_LOOK_MS);
   const whileHidden = await web.canvasPixels(page);
+  const clockHidden = await gameClock(page);
   await web.sleep(HIDDEN_MS - HIDDEN_LOOK_MS);
   assert.deepEqual(differingPixels(await web.canvasPixels(page), whileHidden, FIELD.fromX, FIELD.toX), [],
                    'the ball moved while the tab was hidden');
+  const clockLeft = await gameClock(page);
+  assert.equal(clockLeft.ticks, clockHidden.ticks, "the game's clock ran while the tab was hidden");
   await page.bringToFront();
   await web.sleep(HIDDEN_LOOK_MS);
+  // Back, it runs on from there: by no more than the page's own time since it was read hidden.
+  const clockBack = await gameClock(page);
+  assert.ok(clockBack.ticks > clockLeft.ticks && clockBack.ticks - clockLeft.ticks <= clockBack.at - clockLeft.at,
+            `the game's clock went from ${clockLeft.ticks} to ${clockBack.ticks} in ${clockBack.at - clockLeft.at} ms`);
   // The game's clock stands still while the tab is hidden, so the hold may
   // only draw its banner now; nothing else changes, then or later.
   const back = await web.canvasPixels(page);
