@@ -106,7 +106,7 @@ SessionOutcome OnlineScreen::run() {
         }
     }
     if (const Status opened = open(); !opened.ok()) {
-        say("%s", opened.error.c_str());
+        say("Cannot %s: %s.", hosting_ ? "host" : "join", opened.error.c_str());
         return SessionOutcome::Failed;
     }
     session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
@@ -129,7 +129,7 @@ Status OnlineScreen::open() {
     Result<std::unique_ptr<Link>> opened =
         openLink(hosting_, options_.joinHost, static_cast<uint16_t>(options_.port));
     if (!opened.ok())
-        return {std::string("Cannot ") + (hosting_ ? "host" : "join") + ": " + opened.error + "."};
+        return {opened.error};
     link_ = std::move(opened.value);
     if (hosting_)
         say("Waiting for a player %s.", link_->hostPlace().c_str());
