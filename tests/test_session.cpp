@@ -123,6 +123,9 @@ enum class Tamper {
     Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
     StripInputs, // all carry the host's checks but no input
     LoseStarts,  // every Start sent in the first tamperBy ms is lost (from the start)
+    // LoseHellos, then every Start lost: the joining side, connected anew,
+    // gives up on its own (and never says goodbye)
+    LoseHellosAndStarts,
 };
 constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
 
@@ -182,6 +185,8 @@ bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint
         return true;
     if (c.tamper == Tamper::LoseStarts)
         return packet.type != PacketType::Start || ms >= c.tamperBy;
+    if (c.tamper == Tamper::LoseHellosAndStarts)
+        return packet.type != PacketType::Start;
     InputsPacket &in = packet.inputs;
     if (packet.type != PacketType::Inputs || ms < TAMPER_AT_MS ||
         (net.tampered && c.tamper != Tamper::StripInputs))
@@ -229,6 +234,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         // 10.002 s: too late.
         {"first Start 10.001 s in", 67, 0, 0, 10200, OVER, T::LoseStarts, 9934, E::ConnectionLost},
         {"first Start 10.002 s in", 34, 0, 0, 0, 0, T::LoseStarts, 9968, E::NoAnswer},
+        {"connected anew, no Start", 102, 0, 0, 0, 0, T::LoseHellosAndStarts, 2002, E::NoAnswer, 0,
+         1, 0, 2},
         {"outage under, at the end", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished},
         {"outage over, at the end", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost},
         {"outage under, verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished},
@@ -256,7 +263,7 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             net.toHostLostFrom = TAMPER_AT_MS - ACK_LOSS_BEFORE_MS;
             net.toHostLostMs = ACK_LOSS_MS;
         }
-        if (c.tamper == T::LoseHellos)
+        if (c.tamper == T::LoseHellos || c.tamper == T::LoseHellosAndStarts)
             net.toHostLostFrom = 0, net.toHostLostMs = c.tamperBy;
         for (Side &side : sides) {
             side.link.peer = &sides[1 - side.side].link;
@@ -286,7 +293,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                     side.startedMs = ms;
                 if (net.outageFrom == AT_END && rollback.settledEnd())
                     net.outageFrom = ms + 1; // what this side sent now still goes
-                if (side.done() && !side.closed) {
+                // A joining side that got no answer is closed without a word.
+                if (side.done() && !side.closed && c.end != E::NoAnswer) {
                     side.session.close(0);
                     side.closed = true;
                 }
@@ -313,6 +321,14 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
             EXPECT_EQ(sides[0].session.end(), E::None);
             EXPECT_FALSE(sides[0].session.started());
+            // The host takes the next player as soon as the last one has
+            // been silent for the Hello's limit, however long ago it connected.
+            const uint32_t endedMs = net.now;
+            while (sides[0].link.connected() && net.now - endedMs <= HELLO_LIMIT_MS + c.delayMs) {
+                ++net.now;
+                sides[0].session.receive(0);
+            }
+            EXPECT_FALSE(sides[0].link.connected());
             continue;
         }
         EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());
@@ -320,6 +336,21 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
                       std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame
                                                             : side.session.syncLostFrame()));
+        for (const Side &side : sides) {
+            // The figures say what happened: an outage in the match, with no
+            // packet lost around it, is a silence of its length and at most
+            // two periods of the packets more (the verdict's own included);
+            // after a stall the two are in step when the test sees them so.
+            const SessionStats &stats = side.session.stats();
+            if (c.outageFrom >= STALL_FROM_MS && c.outageMs < PROMISED_MS && c.lossPercent == 0) {
+                EXPECT_GE(stats.longestSilenceMs, c.outageMs);
+                EXPECT_LE(stats.longestSilenceMs, c.outageMs + 2 * FRAME_PERIOD_MS);
+            }
+            if (stalledSide != NO) {
+                EXPECT_GE(stats.longestSilenceMs, STALL_MS);
+            }
+            EXPECT_LE(stats.inStepAfterStallMs, IN_STEP_MS);
+        }
         if (c.end != E::Finished)
             continue;
         EXPECT_EQ(sides[0].state.players[1].getScore(), sides[1].state.players[1].getScore());

@@ -199,6 +199,10 @@ Outcome OnlineScreen::playMatch() {
         const Status written = recorder_.finishMatch(currentMatchEnd());
         if (!written.ok())
             fprintf(stderr, "%s\n", written.error.c_str());
+    } else if (recorder_.isOpen()) {
+        // Cut off where this side's settled frames end, not at the last
+        // whole block.
+        recorder_.saveCutOff();
     }
     // The other side ends only once it knows how this side saw the end.
     while (session_->confirming()) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bitset>
 #include <chrono>
+#include <cmath>
 
 #include "randgen.h"
 #include "version.h"
@@ -25,7 +26,7 @@ constexpr double AHEAD_SMOOTHING = 0.1;
 // A silence this long is a stall for the figures, and the two sides count as
 // back in step once a packet shows them this many frames apart.
 constexpr uint32_t STALL_FIGURE_MS = 1000;
-constexpr double IN_STEP_FRAMES = 2.0;
+constexpr long IN_STEP_FRAMES = 2;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
 // A verdict is awaited, and then confirmed, for at most this many silence
 // limits: packets that keep coming without the other side's word end the
@@ -166,14 +167,16 @@ void OnlineSession::checkTimeouts() {
     if (!hosting_) {
         if (elapsedSince(openedMs_) > CONNECT_TIMEOUT_MS)
             finish(SessionEnd::NoAnswer);
-        else if (connected_ && !helloMatched_ &&
-                 elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
+        else if (connected_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
             sendHello(false);
         return;
     }
     if (!connected_)
         return;
-    if (elapsedSince(connectedMs_) > (helloMatched_ ? CONNECT_TIMEOUT_MS : HELLO_LIMIT_MS)) {
+    const bool gaveUp = helloMatched_ ? elapsedSince(connectedMs_) > CONNECT_TIMEOUT_MS ||
+                                            elapsedSince(peerHelloHeardMs_) > HELLO_LIMIT_MS
+                                      : elapsedSince(connectedMs_) > HELLO_LIMIT_MS;
+    if (gaveUp) {
         link_.disconnect(0);
         waitForAnotherPlayer();
     } else if (helloMatched_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
@@ -205,6 +208,9 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         ++stats_.badPackets;
         return;
     }
+    const uint32_t silenceMs = elapsedSince(lastHeardMs_);
+    if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
+        stats_.longestSilenceMs = silenceMs;
     if (verdict_ != Verdict::None) {
         lastHeardMs_ = now_();
         takeVerdict(inputs);
@@ -215,9 +221,6 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         ++stats_.badPackets;
         return;
     }
-    const uint32_t silenceMs = elapsedSince(lastHeardMs_);
-    if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
-        stats_.longestSilenceMs = silenceMs;
     if (silenceMs >= STALL_FIGURE_MS) {
         gapEndMs_ = now_();
         gapFrames_ = rollback_.frames();
@@ -274,7 +277,10 @@ void OnlineSession::measureLead(const InputsPacket &inputs) {
     // Packets sent before the gap ended (a stopped side reads them all at
     // once) say nothing of how soon the two were back in step.
     const bool sentAfterGap = inputs.receivedFrames > gapFrames_;
-    if (inGap_ && sentAfterGap && ahead <= IN_STEP_FRAMES && ahead >= -IN_STEP_FRAMES) {
+    // Whole frames apart: a side steadily 2 frames ahead is in step, whatever
+    // the fraction of a frame the trip's estimate adds.
+    const long apart = std::lround(ahead);
+    if (inGap_ && sentAfterGap && apart <= IN_STEP_FRAMES && apart >= -IN_STEP_FRAMES) {
         inGap_ = false;
         stats_.inStepAfterStallMs = std::max(stats_.inStepAfterStallMs, elapsedSince(gapEndMs_));
     }

@@ -25,12 +25,16 @@ using SessionClock = std::function<uint32_t()>;
 // host drops a player whose match has not started in this time after it
 // connected (the player has given up by then).
 constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
-// A host drops a player that has not said a matching Hello in this time, so
-// that a peer that connects and says nothing keeps nobody out for long.
+// A host drops a player that has not said a matching Hello in this time, or
+// has fallen silent this long after one before the match started (its Hello
+// comes every HANDSHAKE_REPEAT_MS until the Start arrives), so that a peer
+// that connects and says nothing, or a game closed while its start failed,
+// keeps nobody out for long.
 constexpr uint32_t HELLO_LIMIT_MS = 2000;
 // The joining side's Hello and the host's answer (its Hello and Start) are
 // sent unreliably, so that nothing waits on a lost reliable message, and
-// repeated this often until the other side answers.
+// repeated this often until the match starts (the joining side's Hello until
+// the Start arrives: the host hears that it is still there).
 constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
 // Once the match runs, an outage of the link this long ends nothing. The
 // silence a side hears lasts longer than the outage by a period of the other
