@@ -2,7 +2,6 @@
 #include "session.h"
 
 #include <algorithm>
-#include <bitset>
 #include <chrono>
 #include <cmath>
 
@@ -35,26 +34,54 @@ constexpr uint32_t VERDICT_WAIT_LIMITS = 2;
 // A side whose frame is due but must wait for the other looks again this
 // often, or as soon as a packet comes.
 constexpr uint32_t STALL_POLL_MS = 1;
-
-uint32_t countSounds(FrameSounds sounds) {
-    return static_cast<uint32_t>(std::bitset<8>(sounds).count());
-}
 } // namespace
 
 OnlineSession::OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now)
     : link_(link), hosting_(hosting), side_(hosting ? 0 : 1), rules_(rules), now_(std::move(now)),
       rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES, 0), sounds_(HISTORY_FRAMES) {}
 
+void OnlineSession::moveTo(State next) {
+    switch (next) {
+    case State::Playing:
+        started_ = true;
+        lastHeardMs_ = now_();
+        lastProgressMs_ = lastHeardMs_;
+        break;
+    case State::Waiting:
+    case State::Greeting:
+    case State::Starting:
+    case State::Ending:
+    case State::Ended:
+        break;
+    }
+    state_ = next;
+}
+
+void OnlineSession::finish(SessionEnd how) {
+    end_ = how;
+    moveTo(State::Ended);
+}
+
+SessionStats OnlineSession::stats() const {
+    SessionStats stats = stats_;
+    const SoundFigures &sounds = sounds_.figures();
+    stats.sounds = sounds.sounds;
+    stats.soundsMissing = sounds.missing;
+    stats.soundsWrong = sounds.wrong;
+    stats.soundsLate = sounds.late;
+    return stats;
+}
+
 void OnlineSession::receive(uint32_t waitMs) {
-    if (end_ != SessionEnd::None && !confirming())
+    if (state_ == State::Ended && !confirming())
         return;
     for (LinkEvent event = link_.poll(waitMs, received_); event != LinkEvent::None;
          event = link_.poll(0, received_)) {
-        if (started_)
-            takePacket(event);
-        else
+        if (state_ < State::Playing)
             handshake(event);
-        if (end_ != SessionEnd::None && !confirming())
+        else
+            takePacket(event);
+        if (state_ == State::Ended && !confirming())
             return;
     }
     checkTimeouts();
@@ -69,8 +96,10 @@ void OnlineSession::handshake(LinkEvent event) {
     Packet packet;
     switch (event) {
     case LinkEvent::Connected:
-        connected_ = true;
+        // (A joining link may connect anew while its Hello is matched.)
         connectedMs_ = now_();
+        if (state_ == State::Waiting)
+            moveTo(State::Greeting);
         if (!hosting_)
             sendHello(false);
         return;
@@ -91,9 +120,9 @@ void OnlineSession::handshake(LinkEvent event) {
     }
     if (!readPacket(received_.data(), received_.size(), packet)) {
         ++stats_.badPackets;
-    } else if (packet.type == PacketType::Hello) {
+    } else if (packet.type == PacketType::Hello && state_ != State::Waiting) {
         takeHello(packet.hello);
-    } else if (packet.type == PacketType::Start && helloMatched_ && !hosting_) {
+    } else if (packet.type == PacketType::Start && state_ == State::Starting && !hosting_) {
         // The host's frame 0 was due that long before it sent this Start,
         // half a round trip ago.
         const uint32_t roundTripMs = elapsedSince(packet.start.echoMs);
@@ -103,7 +132,7 @@ void OnlineSession::handshake(LinkEvent event) {
             shortestRoundTripMs_ = roundTripMs;
             beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2);
         }
-    } else if (packet.type == PacketType::Inputs && hosting_ && helloMatched_) {
+    } else if (packet.type == PacketType::Inputs && hosting_ && state_ == State::Starting) {
         // The joining side's first inputs: it has the Start.
         beginPlay(start_, startMs_);
         takePacket(event);
@@ -116,7 +145,7 @@ void OnlineSession::takeHello(const HelloPacket &hello) {
     // The host echoes the newest Hello's clock in its Starts.
     peerHelloMs_ = hello.sentMs;
     peerHelloHeardMs_ = now_();
-    if (helloMatched_)
+    if (state_ == State::Starting)
         return;
     if (hello.protocol != PROTOCOL_VERSION || hello.gameVersion != GAME_VERSION ||
         hello.rules != rules_) {
@@ -127,7 +156,7 @@ void OnlineSession::takeHello(const HelloPacket &hello) {
         finish(SessionEnd::VersionMismatch);
         return;
     }
-    helloMatched_ = true;
+    moveTo(State::Starting);
     if (hosting_) {
         start_ = {randomSeed(), ONLINE_PLAYERS, static_cast<uint8_t>(ballType)};
         startMs_ = now_();
@@ -149,37 +178,33 @@ void OnlineSession::sendHello(bool reliable) {
 void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs) {
     start_ = start;
     startMatch(start_);
-    started_ = true;
     startMs_ = startMs;
-    lastHeardMs_ = now_();
-    lastProgressMs_ = lastHeardMs_;
+    moveTo(State::Playing);
 }
 
 // That player went away before the match, or never got it started.
-void OnlineSession::waitForAnotherPlayer() {
-    connected_ = false;
-    helloMatched_ = false;
-}
+void OnlineSession::waitForAnotherPlayer() { moveTo(State::Waiting); }
 
 void OnlineSession::checkTimeouts() {
-    if (started_ || end_ != SessionEnd::None)
+    if (state_ >= State::Playing)
         return;
     if (!hosting_) {
         if (elapsedSince(openedMs_) > CONNECT_TIMEOUT_MS)
             finish(SessionEnd::NoAnswer);
-        else if (connected_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
+        else if (state_ != State::Waiting && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
             sendHello(false);
         return;
     }
-    if (!connected_)
+    if (state_ == State::Waiting)
         return;
-    const bool gaveUp = helloMatched_ ? elapsedSince(connectedMs_) > CONNECT_TIMEOUT_MS ||
-                                            elapsedSince(peerHelloHeardMs_) > HELLO_LIMIT_MS
-                                      : elapsedSince(connectedMs_) > HELLO_LIMIT_MS;
+    const bool matched = state_ == State::Starting;
+    const bool gaveUp = matched ? elapsedSince(connectedMs_) > CONNECT_TIMEOUT_MS ||
+                                      elapsedSince(peerHelloHeardMs_) > HELLO_LIMIT_MS
+                                : elapsedSince(connectedMs_) > HELLO_LIMIT_MS;
     if (gaveUp) {
         link_.disconnect(0);
         waitForAnotherPlayer();
-    } else if (helloMatched_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
+    } else if (matched && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
         answerHello();
     }
 }
@@ -211,7 +236,7 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
     const uint32_t silenceMs = elapsedSince(lastHeardMs_);
     if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
         stats_.longestSilenceMs = silenceMs;
-    if (verdict_ != Verdict::None) {
+    if (state_ >= State::Ending) {
         lastHeardMs_ = now_();
         takeVerdict(inputs);
         return;
@@ -249,14 +274,9 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
 }
 
 void OnlineSession::takeVerdict(const InputsPacket &inputs) {
-    if (inputs.verdict != Verdict::None && peerVerdict_ == Verdict::None) {
-        peerVerdict_ = inputs.verdict;
-        peerLostFrame_ = inputs.syncLostFrame;
-    }
-    peerEnded_ = peerEnded_ || inputs.ended;
-    // The other side saw the matches differ: so do we, if we had not yet.
-    if (peerVerdict_ == Verdict::SyncLost)
-        loseSync(peerLostFrame_);
+    verdicts_.hear(inputs.verdict, inputs.syncLostFrame, inputs.ended, now_());
+    if (state_ == State::Playing && verdicts_.own() != Verdict::None)
+        moveTo(State::Ending);
 }
 
 // How far this side runs ahead of the other: our frames against the
@@ -292,7 +312,7 @@ uint32_t OnlineSession::msUntilDue() const {
 }
 
 uint32_t OnlineSession::waitMs() const {
-    if (end_ != SessionEnd::None || verdict_ != Verdict::None) {
+    if (state_ >= State::Ending) {
         const uint32_t sinceSent = elapsedSince(lastSendMs_);
         return sinceSent >= FRAME_MS ? 0 : FRAME_MS - sinceSent;
     }
@@ -301,26 +321,27 @@ uint32_t OnlineSession::waitMs() const {
 }
 
 bool OnlineSession::confirming() const {
-    return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) && !peerEnded_ &&
-           !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() && !verdictOverdue();
+    return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) &&
+           !verdicts_.peerEnded() && !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() &&
+           !verdictOverdue();
 }
 
 bool OnlineSession::verdictOverdue() const {
-    return verdict_ != Verdict::None &&
-           elapsedSince(verdictMs_) > VERDICT_WAIT_LIMITS * silenceLimit();
+    return verdicts_.own() != Verdict::None &&
+           elapsedSince(verdicts_.reachedMs()) > VERDICT_WAIT_LIMITS * silenceLimit();
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {
     ranFrames_ = false;
     FrameSounds playNow = 0;
-    if (!started_)
+    if (state_ < State::Playing || (state_ == State::Ended && !started_))
         return playNow;
-    if (end_ != SessionEnd::None) {
+    if (state_ == State::Ended) {
         if (confirming() && elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
         return playNow;
     }
-    if (verdict_ == Verdict::None) {
+    if (state_ == State::Playing) {
         correct(playNow);
         settleFrames();
         compareInputs();
@@ -329,18 +350,18 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
             loseSync(settled_ > 0 ? settled_ - 1 : 0);
     }
     conclude();
-    if (end_ != SessionEnd::None) {
+    if (state_ == State::Ended) {
         sendInputs(); // the verdict, at once
         return playNow;
     }
     // (Once the end is settled, only the other side's verdict is awaited.)
-    const bool stuck = verdict_ == Verdict::None && !rollback_.settledEnd() &&
+    const bool stuck = state_ == State::Playing && !rollback_.settledEnd() &&
                        elapsedSince(lastProgressMs_) > silenceLimit();
     if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit() || stuck || verdictOverdue()) {
         endForSilence();
         return playNow;
     }
-    if (verdict_ != Verdict::None) {
+    if (state_ == State::Ending) {
         // Waiting for the other side's verdict: keep it hearing ours.
         if (elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
@@ -353,8 +374,8 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
 // The other side is gone: a lost sync found here is still said, with the
 // frame found here.
 void OnlineSession::endForSilence() {
-    if (verdict_ == Verdict::SyncLost) {
-        syncLostFrame_ = verdictFrame_;
+    if (verdicts_.own() == Verdict::SyncLost) {
+        syncLostFrame_ = verdicts_.ownFrame();
         finish(SessionEnd::SyncLost);
     } else {
         finish(SessionEnd::ConnectionLost);
@@ -363,15 +384,13 @@ void OnlineSession::endForSilence() {
 
 // Both verdicts are known: the match ends the same way on both sides.
 void OnlineSession::conclude() {
-    if (verdict_ == Verdict::None || peerVerdict_ == Verdict::None)
+    if (!verdicts_.decided())
         return;
-    if (verdict_ == Verdict::Agreed && peerVerdict_ == Verdict::Agreed) {
+    if (verdicts_.agreed()) {
         finish(SessionEnd::Finished);
         return;
     }
-    syncLostFrame_ = verdict_ == Verdict::SyncLost ? verdictFrame_ : peerLostFrame_;
-    if (peerVerdict_ == Verdict::SyncLost)
-        syncLostFrame_ = std::min(syncLostFrame_, peerLostFrame_);
+    syncLostFrame_ = verdicts_.lostFrame();
     finish(SessionEnd::SyncLost);
 }
 
@@ -388,20 +407,7 @@ void OnlineSession::correct(FrameSounds &playNow) {
         stats_.worstRollbackDepth = depth;
         stats_.worstRollbackUs = us.count();
     }
-    const uint32_t first = rollback_.frames() - depth;
-    for (uint32_t i = 0; i < depth; ++i) {
-        const uint32_t frame = first + i;
-        FrameSoundSlot &slot = sounds_[frame % HISTORY_FRAMES];
-        if (slot.frame != frame)
-            slot = FrameSoundSlot{frame, 0, 0};
-        slot.ran = rerun_[i];
-        const FrameSounds late = slot.ran & ~slot.heard;
-        if (late != 0 && rollback_.frames() - frame <= LATE_SOUND_FRAMES) {
-            playNow |= late;
-            slot.heard |= late;
-            stats_.soundsLate += countSounds(late);
-        }
-    }
+    playNow |= sounds_.rerun(rollback_.frames() - depth, rerun_, rollback_.frames());
 }
 
 // For each newly settled frame: the inputs checksum, the sounds' account,
@@ -413,12 +419,7 @@ void OnlineSession::settleFrames() {
         checks_[frame % HISTORY_FRAMES] =
             (before ^ encodeFrameInput(rollback_.inputsOf(frame))) * CHECK_PRIME;
 
-        const FrameSoundSlot &sounds = sounds_[frame % HISTORY_FRAMES];
-        if (sounds.frame == frame) {
-            stats_.sounds += countSounds(sounds.ran);
-            stats_.soundsMissing += countSounds(sounds.ran & ~sounds.heard);
-            stats_.soundsWrong += countSounds(sounds.heard & ~sounds.ran);
-        }
+        sounds_.settle(frame);
 
         const bool last = rollback_.settledEnd() && frame == rollback_.endFrame();
         if ((frame + 1) % HASH_INTERVAL_FRAMES != 0 && !last)
@@ -457,19 +458,17 @@ void OnlineSession::compareInputs() {
 // The other side is to see the same difference: its verdict will name the
 // earlier frame of the two.
 void OnlineSession::loseSync(uint32_t frame) {
-    if (verdict_ != Verdict::None)
-        return;
-    verdict_ = Verdict::SyncLost;
-    verdictFrame_ = frame;
-    verdictMs_ = now_();
+    verdicts_.reach(Verdict::SyncLost, frame, now_());
+    if (state_ == State::Playing)
+        moveTo(State::Ending);
 }
 
 // This side's verdict on the end: settled, and both states agree on it (the
 // other side has settled it too, so it holds all our inputs).
 void OnlineSession::checkEnd() {
-    if (rollback_.settledEnd() && endHashMatched_ && verdict_ == Verdict::None) {
-        verdict_ = Verdict::Agreed;
-        verdictMs_ = now_();
+    if (rollback_.settledEnd() && endHashMatched_ && state_ == State::Playing) {
+        verdicts_.reach(Verdict::Agreed, 0, now_());
+        moveTo(State::Ending);
     }
 }
 
@@ -494,7 +493,7 @@ void OnlineSession::runDueFrames(uint8_t localButtons, FrameSounds &playNow) {
     while (msUntilDue() == 0 && rollback_.canAdvance()) {
         const uint32_t frame = rollback_.frames();
         const FrameSounds sounds = rollback_.advance(localButtons);
-        sounds_[frame % HISTORY_FRAMES] = FrameSoundSlot{frame, sounds, sounds};
+        sounds_.ran(frame, sounds);
         playNow |= sounds;
         if (aheadFrames_ > AHEAD_LIMIT_FRAMES)
             shiftMs_ += AHEAD_WAIT_MS;
@@ -515,9 +514,9 @@ void OnlineSession::sendInputs() {
         packet.hashedFrames = sentHashFrames_;
         packet.stateHash = localHashes_[sentHashFrames_];
     }
-    packet.verdict = verdict_;
-    packet.syncLostFrame = verdict_ == Verdict::SyncLost ? verdictFrame_ : 0;
-    packet.ended = end_ != SessionEnd::None;
+    packet.verdict = verdicts_.own();
+    packet.syncLostFrame = verdicts_.ownFrame();
+    packet.ended = state_ == State::Ended;
     link_.send(writePacket(packet), false);
     sentFrames_ = std::max(sentFrames_, packet.senderFrames);
     lastSendMs_ = now_();

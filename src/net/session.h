@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "end_agreement.h"
 #include "link.h"
 #include "packets.h"
 #include "rollback.h"
+#include "sound_ledger.h"
 
 // The session's clock in ms. It may wrap: times are compared by their
 // signed difference.
@@ -41,15 +43,11 @@ constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
 // side's packets, the path's jitter and a lost packet or two (20 to 70 ms
 // measured at 50 +-10 ms each way), and by the waits of a machine whose cores
 // are busy: a peer is taken as gone only when it has not been heard from for
-// the limit and this allowance (4.5 s, the figure the game's line gives).
+// the limit and this allowance (4.5 s).
 constexpr uint32_t SILENCE_LIMIT_MS = 4000;
 constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
 // About one second of frames between two hashes of the settled state.
 constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
-// A sound that a correction reveals plays late only if its frame is at most
-// this many frames old (330 ms), deeper than the corrections of a 250 ms
-// round trip with loss.
-constexpr uint32_t LATE_SOUND_FRAMES = 15;
 
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {
@@ -85,6 +83,15 @@ struct SessionStats {
 
 class OnlineSession {
   public:
+    // Where the session is, in the order it goes. Waiting: a host without a
+    // player, a joining side not yet connected. Greeting: connected, the
+    // Hellos not yet matched. Starting: they matched; the host sends its
+    // Start until the joining side's first inputs show it arrived, the joining
+    // side its Hello until the Start comes. Playing: the match runs. Ending:
+    // this side has its verdict on the end and awaits the other's. Ended: the
+    // session has its end(), and confirms it while confirming().
+    enum class State { Waiting, Greeting, Starting, Playing, Ending, Ended };
+
     // rules: this game's rulesFingerprint(), which the other must share.
     OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now);
 
@@ -94,6 +101,7 @@ class OnlineSession {
     // for the other side is over, and repeats the handshake's packets.
     void receive(uint32_t waitMs);
 
+    State state() const { return state_; }
     bool started() const { return started_; }
     const MatchStart &matchStart() const { return start_; }
     SessionEnd end() const { return end_; }
@@ -122,7 +130,7 @@ class OnlineSession {
     const Rollback &rollback() const { return rollback_; }
     const HelloPacket &peerHello() const { return peerHello_; }
     uint32_t syncLostFrame() const { return syncLostFrame_; }
-    const SessionStats &stats() const { return stats_; }
+    SessionStats stats() const;
 
   private:
     uint32_t elapsedSince(uint32_t thenMs) const { return now_() - thenMs; }
@@ -152,7 +160,9 @@ class OnlineSession {
     bool verdictOverdue() const;
     void runDueFrames(uint8_t localButtons, FrameSounds &playNow);
     void sendInputs();
-    void finish(SessionEnd how) { end_ = how; }
+    // The one place the state changes.
+    void moveTo(State next);
+    void finish(SessionEnd how);
 
     Link &link_;
     const bool hosting_;
@@ -160,6 +170,7 @@ class OnlineSession {
     const uint64_t rules_;
     SessionClock now_;
     Rollback rollback_;
+    State state_ = State::Waiting;
     SessionEnd end_ = SessionEnd::None;
     std::vector<uint8_t> received_;
 
@@ -167,13 +178,11 @@ class OnlineSession {
     // once the joining side's first inputs show that the Start arrived.
     uint32_t openedMs_;
     uint32_t connectedMs_ = 0;
-    bool connected_ = false;
-    bool helloMatched_ = false;
     HelloPacket peerHello_;
     uint32_t peerHelloMs_ = 0;      // the other side's newest Hello's clock
     uint32_t peerHelloHeardMs_ = 0; // and when it arrived, by ours
     uint32_t lastHandshakeMs_ = 0;  // when this side last sent its Hello (and Start)
-    bool started_ = false;
+    bool started_ = false;          // the match began (whatever ended the session)
     MatchStart start_{};
 
     // The match's clock: frame n is due at startMs_ + n frames + shiftMs_.
@@ -211,24 +220,10 @@ class OnlineSession {
     uint32_t sentHashFrames_ = 0; // the hash the packets carry
     bool endHashMatched_ = false;
 
-    // The end, agreed as the start is: each side's verdict, sent in every
-    // packet once reached; the frame of a lost sync is the earlier of the two.
-    Verdict verdict_ = Verdict::None;
-    uint32_t verdictFrame_ = 0;
-    uint32_t verdictMs_ = 0; // when this side reached it
-    Verdict peerVerdict_ = Verdict::None;
-    uint32_t peerLostFrame_ = 0;
-    bool peerEnded_ = false; // the other side holds our verdict
+    EndAgreement verdicts_;
     uint32_t syncLostFrame_ = 0;
 
-    // The sounds of each frame in the prediction window: those of its last
-    // run and those heard (by frame % HISTORY_FRAMES).
-    struct FrameSoundSlot {
-        uint32_t frame = UINT32_MAX;
-        FrameSounds ran = 0;
-        FrameSounds heard = 0;
-    };
-    std::vector<FrameSoundSlot> sounds_;
+    SoundLedger sounds_;
     std::vector<FrameSounds> rerun_;
 
     SessionStats stats_;
