@@ -1,12 +1,112 @@
-// The online session's parts alone: the sound ledger and the agreed end.
+// The online session's parts alone: the divergence checks, the sound ledger
+// and the agreed end.
 #include <gtest/gtest.h>
 
+#include "divergence.h"
 #include "end_agreement.h"
 #include "sound_ledger.h"
 
 namespace {
 constexpr FrameSounds HIT = 1, WALL = 2, SCORE = 4;
 constexpr uint32_t WINDOW = 128;
+constexpr uint32_t NONE = UINT32_MAX;
+
+FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
+    FrameInput input{};
+    input.up[0] = frame % 3 == 0;
+    input.down[1] = frame % 5 == 0;
+    input.up[1] = frame == changedFrame;
+    return input;
+}
+
+TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
+    struct Case {
+        const char *name;
+        uint32_t settledHere, settledThere, changedThere;
+        bool parted;
+        uint32_t frame;
+    };
+    const Case cases[] = {
+        {"the same", 200, 150, NONE, false, 0},
+        {"changed in the frames compared", 200, 150, 100, true, 149},
+        {"changed in the last frame compared", 200, 150, 149, true, 149},
+        {"changed after them", 200, 150, 150, false, 0},
+        {"not settled here yet", 149, 150, 100, false, 0},
+        {"compared as soon as settled here", 150, 150, 100, true, 149},
+        {"the oldest kept", 150 + WINDOW - 1, 150, 100, true, 149},
+        {"no longer kept", 150 + WINDOW, 150, 100, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DivergenceChecks here(WINDOW), there(WINDOW);
+        for (uint32_t frame = 0; frame < c.settledHere; ++frame)
+            here.settle(inputOf(frame, NONE));
+        for (uint32_t frame = 0; frame < c.settledThere; ++frame)
+            there.settle(inputOf(frame, c.changedThere));
+        EXPECT_EQ(here.settledFrames(), c.settledHere);
+        here.hearChecksum(there.settledFrames(), there.inputsCheck());
+        here.hearChecksum(1, 0); // an older checksum changes nothing
+        uint32_t frame = 0;
+        EXPECT_EQ(here.inputsParted(frame), c.parted);
+        if (c.parted) {
+            EXPECT_EQ(frame, c.frame);
+        }
+    }
+}
+
+TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
+    using H = HashComparison;
+    struct Step {
+        bool local; // this side's hash, or one heard
+        uint32_t hashedFrames;
+        uint64_t hash;
+        H found;
+        uint32_t sentFrames; // the hash the packets then carry
+    };
+    struct Case {
+        const char *name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"the same, here first", {{true, 45, 7, H::Unknown, 45}, {false, 45, 7, H::Same, 45}}},
+        {"the same, there first", {{false, 45, 7, H::Unknown, 0}, {true, 45, 7, H::Same, 45}}},
+        {"different, and said",
+         {{true, 45, 7, H::Unknown, 45},
+          {true, 90, 8, H::Unknown, 90},
+          {false, 45, 6, H::Different, 45}}},
+        {"heard once",
+         {{false, 45, 6, H::Unknown, 0},
+          {false, 45, 7, H::Unknown, 0},
+          {true, 45, 7, H::Different, 45}}},
+        {"none for no frames", {{true, 45, 7, H::Unknown, 45}, {false, 0, 7, H::Unknown, 45}}},
+        {"the newest eight kept",
+         {{true, 45, 1, H::Unknown, 45},
+          {true, 90, 2, H::Unknown, 90},
+          {true, 135, 3, H::Unknown, 135},
+          {true, 180, 4, H::Unknown, 180},
+          {true, 225, 5, H::Unknown, 225},
+          {true, 270, 6, H::Unknown, 270},
+          {true, 315, 7, H::Unknown, 315},
+          {true, 360, 8, H::Unknown, 360},
+          {false, 45, 9, H::Different, 45},
+          {true, 405, 9, H::Unknown, 405},
+          {false, 90, 9, H::Different, 90},
+          {true, 450, 10, H::Unknown, 450},
+          {true, 495, 11, H::Unknown, 495},
+          {false, 135, 1, H::Unknown, 495}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DivergenceChecks checks(WINDOW);
+        for (const Step &step : c.steps) {
+            SCOPED_TRACE(step.hashedFrames);
+            EXPECT_EQ(step.local ? checks.hashLocal(step.hashedFrames, step.hash)
+                                 : checks.hearHash(step.hashedFrames, step.hash),
+                      step.found);
+            EXPECT_EQ(checks.sentHashFrames(), step.sentFrames);
+        }
+    }
+}
 
 TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
     struct Case {

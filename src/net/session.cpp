@@ -9,11 +9,6 @@
 #include "version.h"
 
 namespace {
-// Hashes of either side kept for comparison, the newest ones.
-constexpr size_t HASHES_KEPT = 8;
-// The inputs checksum: 32-bit FNV-1a over each frame's buttons.
-constexpr uint32_t CHECK_BASIS = 2166136261u;
-constexpr uint32_t CHECK_PRIME = 16777619u;
 // While a side runs this many frames ahead of the other, each of its frames
 // waits this much longer, until the other has caught up: it mends a start
 // whose trip was misjudged and clocks that drift. A stall is
@@ -38,7 +33,7 @@ constexpr uint32_t STALL_POLL_MS = 1;
 
 OnlineSession::OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now)
     : link_(link), hosting_(hosting), side_(hosting ? 0 : 1), rules_(rules), now_(std::move(now)),
-      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES, 0), sounds_(HISTORY_FRAMES) {}
+      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES), sounds_(HISTORY_FRAMES) {}
 
 void OnlineSession::moveTo(State next) {
     switch (next) {
@@ -259,16 +254,8 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
     rollback_.acknowledge(inputs.receivedFrames);
     measureLead(inputs);
 
-    if (inputs.checkedFrames > remoteCheckedFrames_) {
-        remoteCheckedFrames_ = inputs.checkedFrames;
-        remoteCheck_ = inputs.inputsCheck;
-    }
-    if (inputs.hashedFrames > 0 && remoteHashes_.count(inputs.hashedFrames) == 0) {
-        remoteHashes_[inputs.hashedFrames] = inputs.stateHash;
-        if (remoteHashes_.size() > HASHES_KEPT)
-            remoteHashes_.erase(remoteHashes_.begin());
-        compareHashes(inputs.hashedFrames);
-    }
+    checks_.hearChecksum(inputs.checkedFrames, inputs.inputsCheck);
+    judgeHashes(inputs.hashedFrames, checks_.hearHash(inputs.hashedFrames, inputs.stateHash));
     compareInputs();
     takeVerdict(inputs);
 }
@@ -347,7 +334,7 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
         compareInputs();
         checkEnd();
         if (rollback_.faulty())
-            loseSync(settled_ > 0 ? settled_ - 1 : 0);
+            loseSync(std::max(checks_.settledFrames(), 1u) - 1);
     }
     conclude();
     if (state_ == State::Ended) {
@@ -413,46 +400,29 @@ void OnlineSession::correct(FrameSounds &playNow) {
 // For each newly settled frame: the inputs checksum, the sounds' account,
 // and the state's hash every HASH_INTERVAL_FRAMES frames and at the end.
 void OnlineSession::settleFrames() {
-    for (const uint32_t settled = rollback_.settledFrames(); settled_ < settled; ++settled_) {
-        const uint32_t frame = settled_;
-        const uint32_t before = frame == 0 ? CHECK_BASIS : checks_[(frame - 1) % HISTORY_FRAMES];
-        checks_[frame % HISTORY_FRAMES] =
-            (before ^ encodeFrameInput(rollback_.inputsOf(frame))) * CHECK_PRIME;
-
+    while (checks_.settledFrames() < rollback_.settledFrames()) {
+        const uint32_t frame = checks_.settledFrames();
+        checks_.settle(rollback_.inputsOf(frame));
         sounds_.settle(frame);
-
         const bool last = rollback_.settledEnd() && frame == rollback_.endFrame();
-        if ((frame + 1) % HASH_INTERVAL_FRAMES != 0 && !last)
-            continue;
-        localHashes_[frame + 1] = rollback_.settledHash(frame);
-        if (localHashes_.size() > HASHES_KEPT)
-            localHashes_.erase(localHashes_.begin());
-        sentHashFrames_ = frame + 1;
-        compareHashes(frame + 1);
+        if ((frame + 1) % HASH_INTERVAL_FRAMES == 0 || last)
+            judgeHashes(frame + 1, checks_.hashLocal(frame + 1, rollback_.settledHash(frame)));
     }
 }
 
-void OnlineSession::compareHashes(uint32_t hashedFrames) {
-    const auto local = localHashes_.find(hashedFrames);
-    const auto remote = remoteHashes_.find(hashedFrames);
-    if (local == localHashes_.end() || remote == remoteHashes_.end())
-        return;
-    if (local->second != remote->second) {
-        sentHashFrames_ = hashedFrames; // the other side is to see the same difference
+void OnlineSession::judgeHashes(uint32_t hashedFrames, HashComparison found) {
+    if (found == HashComparison::Different)
         loseSync(hashedFrames - 1);
-    } else if (rollback_.settledEnd() && hashedFrames == rollback_.endFrame() + 1) {
+    else if (found == HashComparison::Same && rollback_.settledEnd() &&
+             hashedFrames == rollback_.endFrame() + 1)
         endHashMatched_ = true;
-    }
 }
 
-// The other side's newest inputs checksum against ours of the same frames,
-// once this side has settled them (while they are kept).
+// The other side's newest inputs checksum against ours of the same frames.
 void OnlineSession::compareInputs() {
-    const uint32_t frames = remoteCheckedFrames_;
-    if (frames == 0 || frames > settled_ || settled_ - frames >= HISTORY_FRAMES)
-        return;
-    if (checks_[(frames - 1) % HISTORY_FRAMES] != remoteCheck_)
-        loseSync(frames - 1);
+    uint32_t frame = 0;
+    if (checks_.inputsParted(frame))
+        loseSync(frame);
 }
 
 // The other side is to see the same difference: its verdict will name the
@@ -508,12 +478,10 @@ void OnlineSession::sendInputs() {
     packet.receivedFrames = rollback_.remoteFrames();
     packet.firstFrame = std::min(rollback_.acknowledgedFrames(), rollback_.frames());
     packet.inputs = rollback_.unacknowledgedInputs(MAX_INPUTS_PER_PACKET);
-    packet.checkedFrames = settled_;
-    packet.inputsCheck = settled_ == 0 ? CHECK_BASIS : checks_[(settled_ - 1) % HISTORY_FRAMES];
-    if (sentHashFrames_ > 0) {
-        packet.hashedFrames = sentHashFrames_;
-        packet.stateHash = localHashes_[sentHashFrames_];
-    }
+    packet.checkedFrames = checks_.settledFrames();
+    packet.inputsCheck = checks_.inputsCheck();
+    packet.hashedFrames = checks_.sentHashFrames();
+    packet.stateHash = checks_.sentHash();
     packet.verdict = verdicts_.own();
     packet.syncLostFrame = verdicts_.ownFrame();
     packet.ended = state_ == State::Ended;

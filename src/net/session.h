@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "divergence.h"
 #include "end_agreement.h"
 #include "link.h"
 #include "packets.h"
@@ -46,8 +47,6 @@ constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
 // the limit and this allowance (4.5 s).
 constexpr uint32_t SILENCE_LIMIT_MS = 4000;
 constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
-// About one second of frames between two hashes of the settled state.
-constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
 
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {
@@ -151,7 +150,8 @@ class OnlineSession {
     void measureLead(const InputsPacket &inputs);
     void correct(FrameSounds &playNow);
     void settleFrames();
-    void compareHashes(uint32_t hashedFrames);
+    // What a comparison of hashes found: a lost sync, or the end agreed.
+    void judgeHashes(uint32_t hashedFrames, HashComparison found);
     void compareInputs();
     void loseSync(uint32_t frame);
     void checkEnd();
@@ -208,16 +208,7 @@ class OnlineSession {
     uint32_t gapEndMs_ = 0;
     uint32_t gapFrames_ = 0;
 
-    // The checks: this side's running inputs checksum after each settled
-    // frame (by frame % HISTORY_FRAMES), the other side's newest one, and the
-    // hashes of settled states of both sides (the newest few).
-    std::vector<uint32_t> checks_;
-    uint32_t settled_ = 0;
-    uint32_t remoteCheckedFrames_ = 0;
-    uint32_t remoteCheck_ = 0;
-    std::map<uint32_t, uint64_t> localHashes_;
-    std::map<uint32_t, uint64_t> remoteHashes_;
-    uint32_t sentHashFrames_ = 0; // the hash the packets carry
+    DivergenceChecks checks_;
     bool endHashMatched_ = false;
 
     EndAgreement verdicts_;
