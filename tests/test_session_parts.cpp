@@ -1,9 +1,11 @@
-// The online session's parts alone: the divergence checks, the sound ledger
-// and the agreed end.
+// The online session's parts alone: its pacing, the divergence checks, the
+// sound ledger and the agreed end.
 #include <gtest/gtest.h>
 
 #include "divergence.h"
 #include "end_agreement.h"
+#include "pacing.h"
+#include "rollback.h"
 #include "sound_ledger.h"
 
 namespace {
@@ -17,6 +19,99 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
     input.down[1] = frame % 5 == 0;
     input.up[1] = frame == changedFrame;
     return input;
+}
+
+InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
+    InputsPacket packet;
+    packet.senderFrames = senderFrames;
+    packet.receivedFrames = receivedFrames;
+    return packet;
+}
+
+// After a long silence, the two are back in step when a packet sent after it
+// shows them at most 2 whole frames apart; what it says of the other side's
+// pace slows this side once it runs more than a frame ahead.
+TEST(SessionPacing, InStepAfterAStallAndTheLead) {
+    constexpr uint32_t TRIP_MS = 50; // a frame and a seventh each way
+    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300;
+    struct Case {
+        const char *name;
+        uint32_t silenceMs;    // before the packet at GAP_END_MS
+        uint32_t sentAfterGap; // its receivedFrames past ours at the gap's end
+        int32_t otherAhead;    // its senderFrames past ours, less a frame's trip
+        uint32_t inStepMs;     // the figure then
+        uint32_t extraWaitMs;  // frame 400 waits this much longer once 10 more have run
+    };
+    const Case cases[] = {
+        {"2 frames ahead, steadily", STALL_FIGURE_MS, 1, 2, HEARD_MS - GAP_END_MS, 0},
+        {"2 frames behind", STALL_FIGURE_MS, 1, -2, HEARD_MS - GAP_END_MS, 30},
+        {"3 frames ahead", STALL_FIGURE_MS, 1, 3, 0, 0},
+        {"3 frames behind", STALL_FIGURE_MS, 1, -3, 0, 30},
+        {"sent before the gap ended", STALL_FIGURE_MS, 0, 0, 0, 0},
+        {"a silence short of a stall", STALL_FIGURE_MS - 1, 1, 0, 0, 0},
+        {"a frame behind: no wait", STALL_FIGURE_MS, 1, -1, HEARD_MS - GAP_END_MS, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Pacing pacing;
+        pacing.start(0, TRIP_MS);
+        const uint32_t frames = 300; // ours, all along
+        pacing.heard(c.silenceMs, frames, GAP_END_MS);
+        const uint32_t sender = static_cast<uint32_t>(frames - 1 + c.otherAhead);
+        for (int packet = 0; packet < 50; ++packet)
+            pacing.measureLead(packetOf(sender, frames + c.sentAfterGap), frames, TRIP_MS,
+                               HEARD_MS);
+        EXPECT_EQ(pacing.inStepAfterStallMs(), c.inStepMs);
+        const uint32_t due = pacing.msUntilDue(400, 0);
+        for (int frame = 0; frame < 10; ++frame)
+            pacing.ranFrame();
+        EXPECT_EQ(pacing.msUntilDue(400, 0) - due, c.extraWaitMs);
+    }
+}
+
+TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
+    struct Case {
+        const char *name;
+        InputsPacket packet;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"newer", packetOf(250, 280), true},
+        {"as new", packetOf(200, 280), true},
+        {"older", packetOf(199, 280), false},
+        {"waiting at its window's end", packetOf(250, 250 - MAX_PREDICTION_FRAMES), false},
+        {"a frame short of its window's end", packetOf(250, 251 - MAX_PREDICTION_FRAMES), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Pacing pacing;
+        pacing.start(0, 0);
+        pacing.measureLead(packetOf(200, 280), 200, 0, 0); // in step
+        pacing.measureLead(c.packet, 300, 0, 0);           // far behind if taken
+        EXPECT_EQ(pacing.aheadFrames() > 0.0, c.taken);
+    }
+}
+
+TEST(SessionPacing, FramesAreDueOnTheMatchsClockAcrossItsWrap) {
+    struct Case {
+        uint32_t startMs, frame, nowMs, untilDueMs;
+    };
+    const Case cases[] = {
+        {1000, 0, 1000, 0},
+        {1000, 1, 1000, FRAME_PERIOD_MS},
+        {1000, 1, 1000 + FRAME_PERIOD_MS - 1, 1},
+        {1000, 1, 1000 + FRAME_PERIOD_MS, 0},
+        {1000, 1, 5000, 0},
+        {0xfffffff0u, 1, 0xfffffff0u, FRAME_PERIOD_MS},
+        {0xfffffff0u, 1, 6, 0},
+        {0xfffffff0u, 1, 5, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.startMs << " " << c.frame << " " << c.nowMs);
+        Pacing pacing;
+        pacing.start(c.startMs, 0);
+        EXPECT_EQ(pacing.msUntilDue(c.frame, c.nowMs), c.untilDueMs);
+    }
 }
 
 TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {

@@ -3,24 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 
 #include "randgen.h"
 #include "version.h"
 
 namespace {
-// While a side runs this many frames ahead of the other, each of its frames
-// waits this much longer, until the other has caught up: it mends a start
-// whose trip was misjudged and clocks that drift. A stall is
-// mended by the schedule itself, the side behind running its due frames at once.
-constexpr double AHEAD_LIMIT_FRAMES = 1.0;
-constexpr uint32_t AHEAD_WAIT_MS = 3;
-// The weight of a new reading in the smoothed lead over the other side.
-constexpr double AHEAD_SMOOTHING = 0.1;
-// A silence this long is a stall for the figures, and the two sides count as
-// back in step once a packet shows them this many frames apart.
-constexpr uint32_t STALL_FIGURE_MS = 1000;
-constexpr long IN_STEP_FRAMES = 2;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
 // A verdict is awaited, and then confirmed, for at most this many silence
 // limits: packets that keep coming without the other side's word end the
@@ -64,6 +51,8 @@ SessionStats OnlineSession::stats() const {
     stats.soundsMissing = sounds.missing;
     stats.soundsWrong = sounds.wrong;
     stats.soundsLate = sounds.late;
+    stats.longStalls = pacing_.longStalls();
+    stats.inStepAfterStallMs = pacing_.inStepAfterStallMs();
     return stats;
 }
 
@@ -124,12 +113,12 @@ void OnlineSession::handshake(LinkEvent event) {
         if (packet.start.sinceStartMs > CONNECT_TIMEOUT_MS || roundTripMs > CONNECT_TIMEOUT_MS) {
             ++stats_.badPackets;
         } else {
-            shortestRoundTripMs_ = roundTripMs;
-            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2);
+            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2,
+                      roundTripMs);
         }
     } else if (packet.type == PacketType::Inputs && hosting_ && state_ == State::Starting) {
         // The joining side's first inputs: it has the Start.
-        beginPlay(start_, startMs_);
+        beginPlay(start_, startMs_, UINT32_MAX);
         takePacket(event);
     }
     // Anything else is a repeat of the handshake, or inputs that overtook
@@ -170,10 +159,10 @@ void OnlineSession::sendHello(bool reliable) {
     lastHandshakeMs_ = now_();
 }
 
-void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs) {
+void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs, uint32_t roundTripMs) {
     start_ = start;
     startMatch(start_);
-    startMs_ = startMs;
+    pacing_.start(startMs, roundTripMs);
     moveTo(State::Playing);
 }
 
@@ -241,18 +230,14 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         ++stats_.badPackets;
         return;
     }
-    if (silenceMs >= STALL_FIGURE_MS) {
-        gapEndMs_ = now_();
-        gapFrames_ = rollback_.frames();
-        inGap_ = true;
-    }
+    pacing_.heard(silenceMs, rollback_.frames(), now_());
     lastHeardMs_ = now_();
     heardInMatch_ = true;
     if (rollback_.remoteFrames() > remoteFrames)
         lastProgressMs_ = lastHeardMs_;
     // The newest word stands: a forged acknowledgement lasts one packet.
     rollback_.acknowledge(inputs.receivedFrames);
-    measureLead(inputs);
+    pacing_.measureLead(inputs, rollback_.frames(), link_.roundTripMs(), now_());
 
     checks_.hearChecksum(inputs.checkedFrames, inputs.inputsCheck);
     judgeHashes(inputs.hashedFrames, checks_.hearHash(inputs.hashedFrames, inputs.stateHash));
@@ -266,36 +251,8 @@ void OnlineSession::takeVerdict(const InputsPacket &inputs) {
         moveTo(State::Ending);
 }
 
-// How far this side runs ahead of the other: our frames against the
-// other's when it sent, plus the frames that passed while the packet
-// travelled. A packet older than one already heard, or sent while the other
-// side waited at the end of its window for us, says nothing of its pace.
-void OnlineSession::measureLead(const InputsPacket &inputs) {
-    const bool waiting = inputs.senderFrames >= inputs.receivedFrames + MAX_PREDICTION_FRAMES;
-    if (inputs.senderFrames < peerFrames_ || waiting)
-        return;
-    peerFrames_ = inputs.senderFrames;
-    // The shortest round trip seen: a stall inflates the link's smoothed one for seconds.
-    shortestRoundTripMs_ = std::min(shortestRoundTripMs_, link_.roundTripMs());
-    const double travelFrames = shortestRoundTripMs_ / 2.0 / FRAME_MS;
-    const double ahead =
-        static_cast<double>(rollback_.frames()) - (inputs.senderFrames + travelFrames);
-    aheadFrames_ += AHEAD_SMOOTHING * (ahead - aheadFrames_);
-    // Packets sent before the gap ended (a stopped side reads them all at
-    // once) say nothing of how soon the two were back in step.
-    const bool sentAfterGap = inputs.receivedFrames > gapFrames_;
-    // Whole frames apart: a side steadily 2 frames ahead is in step, whatever
-    // the fraction of a frame the trip's estimate adds.
-    const long apart = std::lround(ahead);
-    if (inGap_ && sentAfterGap && apart <= IN_STEP_FRAMES && apart >= -IN_STEP_FRAMES) {
-        inGap_ = false;
-        stats_.inStepAfterStallMs = std::max(stats_.inStepAfterStallMs, elapsedSince(gapEndMs_));
-    }
-}
-
 uint32_t OnlineSession::msUntilDue() const {
-    const uint32_t due = startMs_ + rollback_.frames() * FRAME_MS + shiftMs_;
-    return reached(due) ? 0 : due - now_();
+    return pacing_.msUntilDue(rollback_.frames(), now_());
 }
 
 uint32_t OnlineSession::waitMs() const {
@@ -450,23 +407,18 @@ void OnlineSession::runDueFrames(uint8_t localButtons, FrameSounds &playNow) {
     if (!rollback_.canAdvance()) {
         // Waiting for the other side (or for the end to settle): keep it
         // hearing from us.
-        if (!stalled_)
-            stallStartMs_ = now_();
-        stalled_ = true;
+        pacing_.waiting(now_());
         if (elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
         return;
     }
-    if (stalled_ && elapsedSince(stallStartMs_) > FRAME_MS)
-        ++stats_.longStalls;
-    stalled_ = false;
+    pacing_.running(now_());
     while (msUntilDue() == 0 && rollback_.canAdvance()) {
         const uint32_t frame = rollback_.frames();
         const FrameSounds sounds = rollback_.advance(localButtons);
         sounds_.ran(frame, sounds);
         playNow |= sounds;
-        if (aheadFrames_ > AHEAD_LIMIT_FRAMES)
-            shiftMs_ += AHEAD_WAIT_MS;
+        pacing_.ranFrame();
     }
     ranFrames_ = true;
     sendInputs();

@@ -9,13 +9,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "divergence.h"
 #include "end_agreement.h"
 #include "link.h"
+#include "pacing.h"
 #include "packets.h"
 #include "rollback.h"
 #include "sound_ledger.h"
@@ -133,7 +133,6 @@ class OnlineSession {
 
   private:
     uint32_t elapsedSince(uint32_t thenMs) const { return now_() - thenMs; }
-    bool reached(uint32_t dueMs) const { return static_cast<int32_t>(now_() - dueMs) >= 0; }
     // The longest silence of the other side that ends nothing: the connect
     // limit until its first packet of the match, the silence limit after.
     uint32_t silenceLimit() const;
@@ -141,13 +140,12 @@ class OnlineSession {
     void takeHello(const HelloPacket &hello);
     void answerHello();
     void sendHello(bool reliable);
-    void beginPlay(const MatchStart &start, uint32_t startMs);
+    void beginPlay(const MatchStart &start, uint32_t startMs, uint32_t roundTripMs);
     void waitForAnotherPlayer();
     void checkTimeouts();
     void takePacket(LinkEvent event);
     void takeInputs(const InputsPacket &inputs);
     void takeVerdict(const InputsPacket &inputs);
-    void measureLead(const InputsPacket &inputs);
     void correct(FrameSounds &playNow);
     void settleFrames();
     // What a comparison of hashes found: a lost sync, or the end agreed.
@@ -185,28 +183,17 @@ class OnlineSession {
     bool started_ = false;          // the match began (whatever ended the session)
     MatchStart start_{};
 
-    // The match's clock: frame n is due at startMs_ + n frames + shiftMs_.
-    uint32_t startMs_ = 0;
-    uint32_t shiftMs_ = 0;
+    uint32_t startMs_ = 0; // the host's: when its frame 0 was due, from its first Start
+    Pacing pacing_;
     uint32_t lastHeardMs_ = 0;
     bool heardInMatch_ = false;
     bool peerGone_ = false;
     // When the other side's inputs last grew: a side that hears the other
     // but gets no further for the silence limit has lost it too.
     uint32_t lastProgressMs_ = 0;
-    double aheadFrames_ = 0.0;
-    uint32_t peerFrames_ = 0; // the other side's frames in its newest packet
     uint32_t sentFrames_ = 0; // the most frames a packet of ours has covered
-    uint32_t shortestRoundTripMs_ = UINT32_MAX;
-    bool stalled_ = false;
-    uint32_t stallStartMs_ = 0;
     uint32_t lastSendMs_ = 0;
     bool ranFrames_ = false;
-    // Since gapEndMs_, after a long silence, not yet in step; only packets
-    // that hold inputs of ours later than gapFrames_ were sent after it.
-    bool inGap_ = false;
-    uint32_t gapEndMs_ = 0;
-    uint32_t gapFrames_ = 0;
 
     DivergenceChecks checks_;
     bool endHashMatched_ = false;
