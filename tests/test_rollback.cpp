@@ -82,8 +82,10 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
                 for (; int64_t{delivered} + d.delayFrames <= tick && delivered < lastFrame;
                      ++delivered)
                     inputs.push_back(keysOf(d, 1 - d.localSide, delivered));
-                ASSERT_TRUE(rollback.receiveRemote(delivered - static_cast<uint32_t>(inputs.size()),
-                                                   inputs.data(), inputs.size()));
+                ASSERT_TRUE(rollback
+                                .receiveRemote(delivered - static_cast<uint32_t>(inputs.size()),
+                                               inputs.data(), inputs.size())
+                                .ok());
             }
             rollbacks += rollback.correct(rerun) > 0;
             for (; checked < rollback.settledFrames(); ++checked) {
@@ -129,8 +131,9 @@ TEST_F(RollbackTest, InputsThatContradictWhatIsKnownOrLieBeyondTheWindowAreRefus
         SCOPED_TRACE(c.name);
         startMatch();
         Rollback rollback(0);
-        ASSERT_TRUE(rollback.receiveRemote(0, known, 4));
-        EXPECT_EQ(rollback.receiveRemote(c.first, c.inputs.data(), c.inputs.size()), c.accepted);
+        ASSERT_TRUE(rollback.receiveRemote(0, known, 4).ok());
+        EXPECT_EQ(rollback.receiveRemote(c.first, c.inputs.data(), c.inputs.size()).ok(),
+                  c.accepted);
         EXPECT_EQ(rollback.remoteFrames(), c.remoteFramesAfter);
     }
 }
@@ -140,9 +143,11 @@ TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldMakesItFaulty) {
     Rollback rollback(0);
     rollback.advance(0);
     rollback.inputsOf(0);
-    EXPECT_FALSE(rollback.faulty());
+    EXPECT_TRUE(rollback.fault().ok());
     rollback.inputsOf(HISTORY_FRAMES); // the same slot, another frame
-    EXPECT_TRUE(rollback.faulty());
+    EXPECT_EQ(rollback.fault().error, "rollback read frame 128 from a slot of frame 0");
+    rollback.inputsOf(HISTORY_FRAMES + 1); // the first fault is the one kept
+    EXPECT_EQ(rollback.fault().error, "rollback read frame 128 from a slot of frame 0");
 }
 
 // The newest acknowledgement stands, lower or not, so that a forged one
@@ -163,7 +168,7 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
         Rollback rollback(0);
         const uint8_t none = 0;
         for (uint32_t frame = 0; frame < FRAMES; ++frame) {
-            ASSERT_TRUE(rollback.receiveRemote(frame, &none, 1));
+            ASSERT_TRUE(rollback.receiveRemote(frame, &none, 1).ok());
             rollback.acknowledge(frame);
             rollback.advance(0);
         }
@@ -172,7 +177,7 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
         EXPECT_EQ(rollback.acknowledgedFrames(), after);
         EXPECT_EQ(rollback.canAdvance(), runs);
         rollback.unacknowledgedInputs(MAX_PREDICTION_FRAMES);
-        EXPECT_FALSE(rollback.faulty());
+        EXPECT_TRUE(rollback.fault().ok());
     }
 }
 } // namespace

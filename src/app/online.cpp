@@ -251,6 +251,8 @@ void OnlineScreen::sayEnd() {
         break;
     case SessionEnd::SyncLost:
         say("Lost sync with the other player at frame %u.", session_->syncLostFrame());
+        if (!session_->rollback().fault().ok())
+            fprintf(stderr, "korrin-tavrel: %s\n", session_->rollback().fault().error.c_str());
         break;
     case SessionEnd::None:
         break;

@@ -226,7 +226,8 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         return;
     }
     const uint32_t remoteFrames = rollback_.remoteFrames();
-    if (!rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())) {
+    if (!rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())
+             .ok()) {
         ++stats_.badPackets;
         return;
     }
@@ -290,7 +291,7 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
         settleFrames();
         compareInputs();
         checkEnd();
-        if (rollback_.faulty())
+        if (!rollback_.fault().ok())
             loseSync(std::max(checks_.settledFrames(), 1u) - 1);
     }
     conclude();
