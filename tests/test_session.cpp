@@ -46,10 +46,10 @@ class SimLink : public Link {
     int connections = 0; // the Connected events it gave
 
     void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
-        Packet packet;
-        const bool firstVerdict =
-            net_.outageFrom == AT_VERDICT && readPacket(data.data(), data.size(), packet) &&
-            packet.type == PacketType::Inputs && packet.inputs.verdict != Verdict::None;
+        const Result<Packet> read = readPacket(data.data(), data.size());
+        const bool firstVerdict = net_.outageFrom == AT_VERDICT && read.ok() &&
+                                  read.value.type == PacketType::Inputs &&
+                                  read.value.inputs.verdict != Verdict::None;
         if (firstVerdict) // it goes; whatever is sent from now on is lost
             net_.outageFrom = net_.now - CLOCK_START;
         uint32_t due = net_.now;
@@ -180,8 +180,9 @@ uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
 // tampers with it (joinerFrames: the frames it has run, and sent).
 bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint8_t> &data) {
     const uint32_t ms = net.now - CLOCK_START;
-    Packet packet;
-    if (c.tamper < Tamper::FlipInput || !readPacket(data.data(), data.size(), packet))
+    Result<Packet> read = readPacket(data.data(), data.size());
+    Packet &packet = read.value;
+    if (c.tamper < Tamper::FlipInput || !read.ok())
         return true;
     if (c.tamper == Tamper::LoseStarts)
         return packet.type != PacketType::Start || ms >= c.tamperBy;

@@ -77,7 +77,6 @@ uint32_t OnlineSession::silenceLimit() const {
 
 // Until the match starts: the connection, both Hellos and the host's Start.
 void OnlineSession::handshake(LinkEvent event) {
-    Packet packet;
     switch (event) {
     case LinkEvent::Connected:
         // (A joining link may connect anew while its Hello is matched.)
@@ -102,7 +101,9 @@ void OnlineSession::handshake(LinkEvent event) {
     case LinkEvent::None:
         return;
     }
-    if (!readPacket(received_.data(), received_.size(), packet)) {
+    const Result<Packet> read = readPacket(received_.data(), received_.size());
+    const Packet &packet = read.value;
+    if (!read.ok()) {
         ++stats_.badPackets;
     } else if (packet.type == PacketType::Hello && state_ != State::Waiting) {
         takeHello(packet.hello);
@@ -201,11 +202,11 @@ void OnlineSession::takePacket(LinkEvent event) {
     }
     if (event != LinkEvent::Received)
         return;
-    Packet packet;
-    if (!readPacket(received_.data(), received_.size(), packet))
+    const Result<Packet> read = readPacket(received_.data(), received_.size());
+    if (!read.ok())
         ++stats_.badPackets;
-    else if (packet.type == PacketType::Inputs)
-        takeInputs(packet.inputs);
+    else if (read.value.type == PacketType::Inputs)
+        takeInputs(read.value.inputs);
     // (A Hello or a Start is a repeat sent before the other side knew.)
 }
 
