@@ -15,6 +15,7 @@ namespace {
 constexpr int32_t SEED = 20261208;
 constexpr uint32_t NOBODY_LEAVES = UINT32_MAX;
 constexpr uint32_t CUT_FRAMES = 400, WHOLE_MATCH_FRAMES = 5000;
+constexpr uint32_t END_FRAME = UINT32_MAX - 1; // the frame the match ends in
 
 // How the other player's inputs reach the local side, and what they are.
 struct Delivery {
@@ -25,6 +26,9 @@ struct Delivery {
     uint32_t holdFrames; // the other player changes keys every holdFrames frames
     uint32_t leaveFrame; // the other player leaves in this frame, or NOBODY_LEAVES
     bool ends;           // the match ends (else it is cut at CUT_FRAMES)
+    // The other player's keys turn the other way in this frame alone, where
+    // no prediction foresees them (END_FRAME: in the frame the match ends in).
+    uint32_t turnFrame = NOBODY_LEAVES;
 };
 
 // The buttons of one side: the local player a pattern of its own, so that
@@ -35,7 +39,9 @@ uint8_t keysOf(const Delivery &d, int side, uint32_t frame) {
     constexpr uint8_t REMOTE[] = {DOWN, 0, UP, UP | DOWN, UP};
     const uint8_t keys = side == d.localSide     ? LOCAL[frame / 13 % 5]
                          : frame == d.leaveFrame ? uint8_t{BUTTON_LEAVE}
-                                                 : REMOTE[frame / d.holdFrames % 5];
+                         : frame == d.turnFrame
+                             ? static_cast<uint8_t>(REMOTE[frame / d.holdFrames % 5] ^ UP ^ DOWN)
+                             : REMOTE[frame / d.holdFrames % 5];
     return keys & playerButtons(side);
 }
 
@@ -64,13 +70,24 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
         {"beyond the window: the local side waits", 1, 55, 3, 6, NOBODY_LEAVES, false},
         {"the other player leaves, 8 frames late", 0, 8, 2, 5, 150, true},
         {"a whole match to its end, 10 frames late", 1, 10, 4, 40, NOBODY_LEAVES, true},
+        {"the end frame's input mispredicted", 0, 10, 4, 40, NOBODY_LEAVES, true, END_FRAME},
     };
-    for (const Delivery &d : deliveries) {
+    for (Delivery d : deliveries) {
         SCOPED_TRACE(d.name);
+        if (d.turnFrame == END_FRAME) {
+            startMatch();
+            d.turnFrame = static_cast<uint32_t>(plainRun({d.name, d.localSide, 0, 1, d.holdFrames,
+                                                          NOBODY_LEAVES, true})
+                                                    .size()) -
+                          1;
+        }
         startMatch();
         const std::vector<uint64_t> expected = plainRun(d);
         const uint32_t lastFrame = static_cast<uint32_t>(expected.size());
         ASSERT_EQ(quitFlag != 0, d.ends);
+        if (d.turnFrame != NOBODY_LEAVES) {
+            ASSERT_EQ(d.turnFrame, lastFrame - 1) << "the turn moved the end";
+        }
 
         startMatch();
         Rollback rollback(d.localSide);

@@ -126,6 +126,7 @@ enum class Tamper {
     // LoseHellos, then every Start lost: the joining side, connected anew,
     // gives up on its own (and never says goodbye)
     LoseHellosAndStarts,
+    HostLeaves, // every Start lost, and the host leaves tamperBy ms in
 };
 constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
 
@@ -186,7 +187,7 @@ bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint
         return true;
     if (c.tamper == Tamper::LoseStarts)
         return packet.type != PacketType::Start || ms >= c.tamperBy;
-    if (c.tamper == Tamper::LoseHellosAndStarts)
+    if (c.tamper == Tamper::LoseHellosAndStarts || c.tamper == Tamper::HostLeaves)
         return packet.type != PacketType::Start;
     InputsPacket &in = packet.inputs;
     if (packet.type != PacketType::Inputs || ms < TAMPER_AT_MS ||
@@ -235,6 +236,7 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         // 10.002 s: too late.
         {"first Start 10.001 s in", 67, 0, 0, 10200, OVER, T::LoseStarts, 9934, E::ConnectionLost},
         {"first Start 10.002 s in", 34, 0, 0, 0, 0, T::LoseStarts, 9968, E::NoAnswer},
+        {"the host leaves before the start", 50, 0, 0, 0, 0, T::HostLeaves, 1000, E::HostClosed},
         {"connected anew, no Start", 102, 0, 0, 0, 0, T::LoseHellosAndStarts, 2002, E::NoAnswer, 0,
          1, 0, 2},
         {"outage under, at the end", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished},
@@ -276,12 +278,18 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                                 : c.tamper == T::JoinerStalls ? 1
                                                               : NO;
         const uint32_t partFrame = c.tamper == T::Parts ? c.tamperBy : N;
-        while (!sides[1].done() || (!sides[0].done() && c.end != E::NoAnswer)) {
+        // Without a match, the host is awaited no longer than the joining side.
+        const bool noMatch = c.end == E::NoAnswer || c.end == E::HostClosed;
+        while (!sides[1].done() || (!sides[0].done() && !noMatch)) {
             ASSERT_LT(++net.now - CLOCK_START, 400000u) << "the match never ended";
             const uint32_t ms = net.now - CLOCK_START;
             for (Side &side : sides) {
                 if (side.done() || (stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
                     continue;
+                if (c.tamper == T::HostLeaves && side.side == 0 && ms >= c.tamperBy) {
+                    side.link.disconnect(0); // as a host given up waiting does
+                    continue;
+                }
                 restoreMatch(side.state);
                 side.session.receive(0);
                 const Rollback &rollback = side.session.rollback();
@@ -294,8 +302,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                     side.startedMs = ms;
                 if (net.outageFrom == AT_END && rollback.settledEnd())
                     net.outageFrom = ms + 1; // what this side sent now still goes
-                // A joining side that got no answer is closed without a word.
-                if (side.done() && !side.closed && c.end != E::NoAnswer) {
+                // A joining side without a match is closed without a word.
+                if (side.done() && !side.closed && !noMatch) {
                     side.session.close(0);
                     side.closed = true;
                 }
@@ -318,8 +326,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             EXPECT_EQ(sides[1].session.stats().badPackets, c.badPackets);
         }
         EXPECT_EQ(sides[1].link.connections, c.connections);
-        if (c.end == E::NoAnswer) {
-            EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
+        if (noMatch) {
+            EXPECT_EQ(sides[1].session.end(), c.end);
             EXPECT_EQ(sides[0].session.end(), E::None);
             EXPECT_FALSE(sides[0].session.started());
             // The host takes the next player as soon as the last one has
