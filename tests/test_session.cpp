@@ -338,6 +338,9 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                 sides[0].session.receive(0);
             }
             EXPECT_FALSE(sides[0].link.connected());
+            if (c.end == E::NoAnswer) { // (a host that left is not asked)
+                EXPECT_EQ(sides[0].session.state(), OnlineSession::State::Waiting);
+            }
             continue;
         }
         EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());

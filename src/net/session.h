@@ -1,6 +1,7 @@
-// The online session's bookkeeping, from the handshake to the match's end:
-// the packets in and out, the clock, which frames run and when, which sounds
-// play, and when the match ends or sync is lost. It knows the link only as a
+// The online session's protocol, from the handshake to the match's end: its
+// state, the packets in and out, the silence limits, which frames run and
+// when, and how the match ends; its jobs in units of their own (pacing.h,
+// divergence.h, end_agreement.h, sound_ledger.h). It knows the link only as a
 // Link and the time only as a number of ms it is given, so that the screen
 // (src/app/online.cpp, natively and in the browser alike) adds nothing but
 // drawing, keys, sounds and lines, and a test can drive two sessions through
@@ -75,8 +76,8 @@ struct SessionStats {
     uint32_t soundsLate = 0;
     uint32_t longestSilenceMs = 0; // the longest time without a packet in the match
     // After a silence of a second or more (the other side's stall or ours),
-    // the longest time until a packet sent after it showed the two within
-    // 2 frames.
+    // the longest time until a packet sent after it showed the two at most
+    // 2 whole frames apart.
     uint32_t inStepAfterStallMs = 0;
 };
 
