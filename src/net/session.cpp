@@ -1,4 +1,4 @@
-// The online session's bookkeeping.
+// The online session's protocol.
 #include "session.h"
 
 #include <algorithm>
@@ -79,7 +79,7 @@ uint32_t OnlineSession::silenceLimit() const {
 void OnlineSession::handshake(LinkEvent event) {
     switch (event) {
     case LinkEvent::Connected:
-        // (A joining link may connect anew while its Hello is matched.)
+        // (A link may connect anew while the Hellos are matched: they stay so.)
         connectedMs_ = now_();
         if (state_ == State::Waiting)
             moveTo(State::Greeting);
@@ -122,8 +122,9 @@ void OnlineSession::handshake(LinkEvent event) {
         beginPlay(start_, startMs_, UINT32_MAX);
         takePacket(event);
     }
-    // Anything else is a repeat of the handshake, or inputs that overtook
-    // the Start: they come again.
+    // Anything else is a repeat of the handshake, a Hello while the host has
+    // no player (from one it dropped), or inputs that overtook the Start:
+    // what matters comes again.
 }
 
 void OnlineSession::takeHello(const HelloPacket &hello) {
