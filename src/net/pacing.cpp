@@ -47,8 +47,8 @@ void Pacing::heard(uint32_t silenceMs, uint32_t frames, uint32_t nowMs) {
 // side waited at the end of its window for us, says nothing of its pace.
 void Pacing::measureLead(const InputsPacket &inputs, uint32_t frames, uint32_t linkRoundTripMs,
                          uint32_t nowMs) {
-    const bool waiting = inputs.senderFrames >= inputs.receivedFrames + MAX_PREDICTION_FRAMES;
-    if (inputs.senderFrames < peerFrames_ || waiting)
+    const bool senderWaited = inputs.senderFrames >= inputs.receivedFrames + MAX_PREDICTION_FRAMES;
+    if (inputs.senderFrames < peerFrames_ || senderWaited)
         return;
     peerFrames_ = inputs.senderFrames;
     // The shortest round trip seen: a stall inflates the link's smoothed one for seconds.
