@@ -12,7 +12,9 @@
 
 namespace {
 bool reads(const std::vector<uint8_t> &data, Packet &packet) {
-    return readPacket(data.data(), data.size(), packet);
+    const Result<Packet> read = readPacket(data.data(), data.size());
+    packet = read.value;
+    return read.ok();
 }
 
 // The packet's bytes with one change made to them.
@@ -60,49 +62,64 @@ TEST(Packets, AnythingOffIsRefused) {
     const struct {
         const char *name;
         std::vector<uint8_t> data;
+        const char *why; // in the reason given
     } cases[] = {
-        {"nothing", {}},
-        {"an unknown type", {9, 0, 0, 0, 0}},
-        {"a Hello with a byte more", edited(hello, byteMore)},
-        {"a Hello with a byte less", edited(hello, byteLess)},
-        {"a Hello of another program", edited(hello, [](auto &b) { b[2] = 'X'; })},
-        {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; })},
+        {"nothing", {}, "empty"},
+        {"an unknown type", {9, 0, 0, 0, 0}, "unknown type 9"},
+        {"a Hello with a byte more", edited(hello, byteMore), "size"},
+        {"a Hello with a byte less", edited(hello, byteLess), "size"},
+        {"a Hello of another program", edited(hello, [](auto &b) { b[2] = 'X'; }),
+         "another program"},
+        {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; }),
+         "game version"},
         {"a Hello of protocol 2 with a fingerprint",
-         edited(writePacket(HelloPacket{2, "1"}), byteMore)},
+         edited(writePacket(HelloPacket{2, "1"}), byteMore), "size"},
         {"a Hello of protocol 3 with a clock",
-         edited(writePacket(HelloPacket{3, "1"}), [](auto &b) { b.resize(b.size() + 4); })},
-        {"an empty version", writePacket(HelloPacket{1, ""})},
+         edited(writePacket(HelloPacket{3, "1"}), [](auto &b) { b.resize(b.size() + 4); }), "size"},
+        {"an empty version", writePacket(HelloPacket{1, ""}), "game version"},
         {"a version too long",
-         writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')})},
-        {"a ball that does not exist", writePacket(StartPacket{{1, ONLINE_PLAYERS, BALL_TYPES}})},
-        {"a match for one player", writePacket(StartPacket{{1, 1, 0}})},
-        {"a Start cut short", edited(writePacket(StartPacket{{1, ONLINE_PLAYERS, 0}}), byteLess)},
-        {"inputs with a byte more", edited(oneInput, byteMore)},
-        {"inputs with a byte less", edited(oneInput, byteLess)},
+         writePacket(HelloPacket{1, std::string(MAX_GAME_VERSION_LENGTH + 1, 'v')}),
+         "game version"},
+        {"a ball that does not exist", writePacket(StartPacket{{1, ONLINE_PLAYERS, BALL_TYPES}}),
+         "ball"},
+        {"a match for one player", writePacket(StartPacket{{1, 1, 0}}), "two players"},
+        {"a Start cut short", edited(writePacket(StartPacket{{1, ONLINE_PLAYERS, 0}}), byteLess),
+         "size"},
+        {"inputs with a byte more", edited(oneInput, byteMore), "count"},
+        {"inputs with a byte less", edited(oneInput, byteLess), "count"},
         {"an input with unknown bits",
-         edited(oneInput, [](auto &b) { b.back() = ALL_FRAME_BUTTONS + 1; })},
+         edited(oneInput, [](auto &b) { b.back() = ALL_FRAME_BUTTONS + 1; }), "buttons"},
         {"more inputs than a packet holds",
-         writePacket(InputsPacket{1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0)})},
-        {"inputs later than the sender's frames", writePacket(InputsPacket{10, 0, 10, {0}})},
-        {"a first frame after the sender's frames", writePacket(InputsPacket{10, 0, 11, {}})},
-        {"sender frames past the limit", writePacket(InputsPacket{FRAME_LIMIT, 0, 0, {0}})},
-        {"received frames past the limit", writePacket(InputsPacket{5, FRAME_LIMIT, 0, {0}})},
-        {"a check of frames not run", writePacket(InputsPacket{10, 11, 9, {0}, 11})},
-        {"a check of frames not received", writePacket(InputsPacket{10, 5, 9, {0}, 6})},
-        {"a hash of frames not checked", writePacket(InputsPacket{10, 10, 9, {0}, 5, 0, 6, 7})},
-        {"a hash of no frame", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 7})},
-        {"an unknown verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 3; })},
+         writePacket(InputsPacket{1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0)}),
+         "count"},
+        {"inputs later than the sender's frames", writePacket(InputsPacket{10, 0, 10, {0}}),
+         "frames"},
+        {"a first frame after the sender's frames", writePacket(InputsPacket{10, 0, 11, {}}),
+         "frames"},
+        {"sender frames past the limit", writePacket(InputsPacket{FRAME_LIMIT, 0, 0, {0}}),
+         "frames"},
+        {"received frames past the limit", writePacket(InputsPacket{5, FRAME_LIMIT, 0, {0}}),
+         "frames"},
+        {"a check of frames not run", writePacket(InputsPacket{10, 11, 9, {0}, 11}), "checks"},
+        {"a check of frames not received", writePacket(InputsPacket{10, 5, 9, {0}, 6}), "checks"},
+        {"a hash of frames not checked", writePacket(InputsPacket{10, 10, 9, {0}, 5, 0, 6, 7}),
+         "hash"},
+        {"a hash of no frame", writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 7}), "hash"},
+        {"an unknown verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 3; }),
+         "verdict"},
         {"an unknown bit beside the verdict",
-         edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x09; })},
-        {"an end without a verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x04; })},
+         edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x09; }), "verdict"},
+        {"an end without a verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x04; }),
+         "verdict"},
         {"a lost sync in a frame not run",
-         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::SyncLost, 10})},
+         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::SyncLost, 10}), "verdict"},
         {"a frame without a lost sync",
-         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::Agreed, 1})},
+         writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::Agreed, 1}), "verdict"},
     };
     for (const auto &c : cases) {
-        Packet packet;
-        EXPECT_FALSE(reads(c.data, packet)) << c.name;
+        const Result<Packet> read = readPacket(c.data.data(), c.data.size());
+        EXPECT_FALSE(read.ok()) << c.name;
+        EXPECT_NE(read.error.find(c.why), std::string::npos) << c.name << ": " << read.error;
     }
 }
 

@@ -15,6 +15,7 @@ namespace {
 constexpr int32_t SEED = 20261208;
 constexpr uint32_t NOBODY_LEAVES = UINT32_MAX;
 constexpr uint32_t CUT_FRAMES = 400, WHOLE_MATCH_FRAMES = 5000;
+constexpr uint32_t END_FRAME = UINT32_MAX - 1; // the frame the match ends in
 
 // How the other player's inputs reach the local side, and what they are.
 struct Delivery {
@@ -25,6 +26,9 @@ struct Delivery {
     uint32_t holdFrames; // the other player changes keys every holdFrames frames
     uint32_t leaveFrame; // the other player leaves in this frame, or NOBODY_LEAVES
     bool ends;           // the match ends (else it is cut at CUT_FRAMES)
+    // The other player's keys turn the other way in this frame alone, where
+    // no prediction foresees them (END_FRAME: in the frame the match ends in).
+    uint32_t turnFrame = NOBODY_LEAVES;
 };
 
 // The buttons of one side: the local player a pattern of its own, so that
@@ -35,7 +39,9 @@ uint8_t keysOf(const Delivery &d, int side, uint32_t frame) {
     constexpr uint8_t REMOTE[] = {DOWN, 0, UP, UP | DOWN, UP};
     const uint8_t keys = side == d.localSide     ? LOCAL[frame / 13 % 5]
                          : frame == d.leaveFrame ? uint8_t{BUTTON_LEAVE}
-                                                 : REMOTE[frame / d.holdFrames % 5];
+                         : frame == d.turnFrame
+                             ? static_cast<uint8_t>(REMOTE[frame / d.holdFrames % 5] ^ UP ^ DOWN)
+                             : REMOTE[frame / d.holdFrames % 5];
     return keys & playerButtons(side);
 }
 
@@ -64,13 +70,24 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
         {"beyond the window: the local side waits", 1, 55, 3, 6, NOBODY_LEAVES, false},
         {"the other player leaves, 8 frames late", 0, 8, 2, 5, 150, true},
         {"a whole match to its end, 10 frames late", 1, 10, 4, 40, NOBODY_LEAVES, true},
+        {"the end frame's input mispredicted", 0, 10, 4, 40, NOBODY_LEAVES, true, END_FRAME},
     };
-    for (const Delivery &d : deliveries) {
+    for (Delivery d : deliveries) {
         SCOPED_TRACE(d.name);
+        if (d.turnFrame == END_FRAME) {
+            startMatch();
+            d.turnFrame = static_cast<uint32_t>(plainRun({d.name, d.localSide, 0, 1, d.holdFrames,
+                                                          NOBODY_LEAVES, true})
+                                                    .size()) -
+                          1;
+        }
         startMatch();
         const std::vector<uint64_t> expected = plainRun(d);
         const uint32_t lastFrame = static_cast<uint32_t>(expected.size());
         ASSERT_EQ(quitFlag != 0, d.ends);
+        if (d.turnFrame != NOBODY_LEAVES) {
+            ASSERT_EQ(d.turnFrame, lastFrame - 1) << "the turn moved the end";
+        }
 
         startMatch();
         Rollback rollback(d.localSide);
@@ -82,8 +99,10 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
                 for (; int64_t{delivered} + d.delayFrames <= tick && delivered < lastFrame;
                      ++delivered)
                     inputs.push_back(keysOf(d, 1 - d.localSide, delivered));
-                ASSERT_TRUE(rollback.receiveRemote(delivered - static_cast<uint32_t>(inputs.size()),
-                                                   inputs.data(), inputs.size()));
+                ASSERT_TRUE(rollback
+                                .receiveRemote(delivered - static_cast<uint32_t>(inputs.size()),
+                                               inputs.data(), inputs.size())
+                                .ok());
             }
             rollbacks += rollback.correct(rerun) > 0;
             for (; checked < rollback.settledFrames(); ++checked) {
@@ -129,8 +148,9 @@ TEST_F(RollbackTest, InputsThatContradictWhatIsKnownOrLieBeyondTheWindowAreRefus
         SCOPED_TRACE(c.name);
         startMatch();
         Rollback rollback(0);
-        ASSERT_TRUE(rollback.receiveRemote(0, known, 4));
-        EXPECT_EQ(rollback.receiveRemote(c.first, c.inputs.data(), c.inputs.size()), c.accepted);
+        ASSERT_TRUE(rollback.receiveRemote(0, known, 4).ok());
+        EXPECT_EQ(rollback.receiveRemote(c.first, c.inputs.data(), c.inputs.size()).ok(),
+                  c.accepted);
         EXPECT_EQ(rollback.remoteFrames(), c.remoteFramesAfter);
     }
 }
@@ -140,9 +160,11 @@ TEST_F(RollbackTest, ASlotReadForAFrameItDoesNotHoldMakesItFaulty) {
     Rollback rollback(0);
     rollback.advance(0);
     rollback.inputsOf(0);
-    EXPECT_FALSE(rollback.faulty());
+    EXPECT_TRUE(rollback.fault().ok());
     rollback.inputsOf(HISTORY_FRAMES); // the same slot, another frame
-    EXPECT_TRUE(rollback.faulty());
+    EXPECT_EQ(rollback.fault().error, "rollback read frame 128 from a slot of frame 0");
+    rollback.inputsOf(HISTORY_FRAMES + 1); // the first fault is the one kept
+    EXPECT_EQ(rollback.fault().error, "rollback read frame 128 from a slot of frame 0");
 }
 
 // The newest acknowledgement stands, lower or not, so that a forged one
@@ -163,7 +185,7 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
         Rollback rollback(0);
         const uint8_t none = 0;
         for (uint32_t frame = 0; frame < FRAMES; ++frame) {
-            ASSERT_TRUE(rollback.receiveRemote(frame, &none, 1));
+            ASSERT_TRUE(rollback.receiveRemote(frame, &none, 1).ok());
             rollback.acknowledge(frame);
             rollback.advance(0);
         }
@@ -172,7 +194,7 @@ TEST_F(RollbackTest, TheNewestAcknowledgementOfInputsStillKeptStands) {
         EXPECT_EQ(rollback.acknowledgedFrames(), after);
         EXPECT_EQ(rollback.canAdvance(), runs);
         rollback.unacknowledgedInputs(MAX_PREDICTION_FRAMES);
-        EXPECT_FALSE(rollback.faulty());
+        EXPECT_TRUE(rollback.fault().ok());
     }
 }
 } // namespace

@@ -46,10 +46,10 @@ class SimLink : public Link {
     int connections = 0; // the Connected events it gave
 
     void deliver(LinkEvent event, std::vector<uint8_t> data, bool reliable) {
-        Packet packet;
-        const bool firstVerdict =
-            net_.outageFrom == AT_VERDICT && readPacket(data.data(), data.size(), packet) &&
-            packet.type == PacketType::Inputs && packet.inputs.verdict != Verdict::None;
+        const Result<Packet> read = readPacket(data.data(), data.size());
+        const bool firstVerdict = net_.outageFrom == AT_VERDICT && read.ok() &&
+                                  read.value.type == PacketType::Inputs &&
+                                  read.value.inputs.verdict != Verdict::None;
         if (firstVerdict) // it goes; whatever is sent from now on is lost
             net_.outageFrom = net_.now - CLOCK_START;
         uint32_t due = net_.now;
@@ -123,6 +123,10 @@ enum class Tamper {
     Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
     StripInputs, // all carry the host's checks but no input
     LoseStarts,  // every Start sent in the first tamperBy ms is lost (from the start)
+    // LoseHellos, then every Start lost: the joining side, connected anew,
+    // gives up on its own (and never says goodbye)
+    LoseHellosAndStarts,
+    HostLeaves, // every Start lost, and the host leaves tamperBy ms in
 };
 constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
 
@@ -177,11 +181,14 @@ uint8_t keysOf(int side, uint32_t frame, uint32_t partFrame) {
 // tampers with it (joinerFrames: the frames it has run, and sent).
 bool tamper(const Case &c, Network &net, uint32_t joinerFrames, std::vector<uint8_t> &data) {
     const uint32_t ms = net.now - CLOCK_START;
-    Packet packet;
-    if (c.tamper < Tamper::FlipInput || !readPacket(data.data(), data.size(), packet))
+    Result<Packet> read = readPacket(data.data(), data.size());
+    Packet &packet = read.value;
+    if (c.tamper < Tamper::FlipInput || !read.ok())
         return true;
     if (c.tamper == Tamper::LoseStarts)
         return packet.type != PacketType::Start || ms >= c.tamperBy;
+    if (c.tamper == Tamper::LoseHellosAndStarts || c.tamper == Tamper::HostLeaves)
+        return packet.type != PacketType::Start;
     InputsPacket &in = packet.inputs;
     if (packet.type != PacketType::Inputs || ms < TAMPER_AT_MS ||
         (net.tampered && c.tamper != Tamper::StripInputs))
@@ -229,6 +236,9 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         // 10.002 s: too late.
         {"first Start 10.001 s in", 67, 0, 0, 10200, OVER, T::LoseStarts, 9934, E::ConnectionLost},
         {"first Start 10.002 s in", 34, 0, 0, 0, 0, T::LoseStarts, 9968, E::NoAnswer},
+        {"the host leaves before the start", 50, 0, 0, 0, 0, T::HostLeaves, 1000, E::HostClosed},
+        {"connected anew, no Start", 102, 0, 0, 0, 0, T::LoseHellosAndStarts, 2002, E::NoAnswer, 0,
+         1, 0, 2},
         {"outage under, at the end", 50, 0, 0, AT_END, UNDER, T::None, 0, E::Finished},
         {"outage over, at the end", 50, 0, 0, AT_END, OVER, T::None, 0, E::ConnectionLost},
         {"outage under, verdict", 50, 0, 0, AT_VERDICT, UNDER, T::None, 0, E::Finished},
@@ -256,7 +266,7 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             net.toHostLostFrom = TAMPER_AT_MS - ACK_LOSS_BEFORE_MS;
             net.toHostLostMs = ACK_LOSS_MS;
         }
-        if (c.tamper == T::LoseHellos)
+        if (c.tamper == T::LoseHellos || c.tamper == T::LoseHellosAndStarts)
             net.toHostLostFrom = 0, net.toHostLostMs = c.tamperBy;
         for (Side &side : sides) {
             side.link.peer = &sides[1 - side.side].link;
@@ -268,12 +278,18 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                                 : c.tamper == T::JoinerStalls ? 1
                                                               : NO;
         const uint32_t partFrame = c.tamper == T::Parts ? c.tamperBy : N;
-        while (!sides[1].done() || (!sides[0].done() && c.end != E::NoAnswer)) {
+        // Without a match, the host is awaited no longer than the joining side.
+        const bool noMatch = c.end == E::NoAnswer || c.end == E::HostClosed;
+        while (!sides[1].done() || (!sides[0].done() && !noMatch)) {
             ASSERT_LT(++net.now - CLOCK_START, 400000u) << "the match never ended";
             const uint32_t ms = net.now - CLOCK_START;
             for (Side &side : sides) {
                 if (side.done() || (stalledSide == side.side && ms - STALL_FROM_MS < STALL_MS))
                     continue;
+                if (c.tamper == T::HostLeaves && side.side == 0 && ms >= c.tamperBy) {
+                    side.link.disconnect(0); // as a host given up waiting does
+                    continue;
+                }
                 restoreMatch(side.state);
                 side.session.receive(0);
                 const Rollback &rollback = side.session.rollback();
@@ -286,7 +302,8 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
                     side.startedMs = ms;
                 if (net.outageFrom == AT_END && rollback.settledEnd())
                     net.outageFrom = ms + 1; // what this side sent now still goes
-                if (side.done() && !side.closed) {
+                // A joining side without a match is closed without a word.
+                if (side.done() && !side.closed && !noMatch) {
                     side.session.close(0);
                     side.closed = true;
                 }
@@ -309,10 +326,21 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             EXPECT_EQ(sides[1].session.stats().badPackets, c.badPackets);
         }
         EXPECT_EQ(sides[1].link.connections, c.connections);
-        if (c.end == E::NoAnswer) {
-            EXPECT_EQ(sides[1].session.end(), E::NoAnswer);
+        if (noMatch) {
+            EXPECT_EQ(sides[1].session.end(), c.end);
             EXPECT_EQ(sides[0].session.end(), E::None);
             EXPECT_FALSE(sides[0].session.started());
+            // The host takes the next player as soon as the last one has
+            // been silent for the Hello's limit, however long ago it connected.
+            const uint32_t endedMs = net.now;
+            while (sides[0].link.connected() && net.now - endedMs <= HELLO_LIMIT_MS + c.delayMs) {
+                ++net.now;
+                sides[0].session.receive(0);
+            }
+            EXPECT_FALSE(sides[0].link.connected());
+            if (c.end == E::NoAnswer) { // (a host that left is not asked)
+                EXPECT_EQ(sides[0].session.state(), OnlineSession::State::Waiting);
+            }
             continue;
         }
         EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());
@@ -320,6 +348,21 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
                       std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame
                                                             : side.session.syncLostFrame()));
+        for (const Side &side : sides) {
+            // The figures say what happened: an outage in the match, with no
+            // packet lost around it, is a silence of its length and at most
+            // two periods of the packets more (the verdict's own included);
+            // after a stall the two are in step when the test sees them so.
+            const SessionStats &stats = side.session.stats();
+            if (c.outageFrom >= STALL_FROM_MS && c.outageMs < PROMISED_MS && c.lossPercent == 0) {
+                EXPECT_GE(stats.longestSilenceMs, c.outageMs);
+                EXPECT_LE(stats.longestSilenceMs, c.outageMs + 2 * FRAME_PERIOD_MS);
+            }
+            if (stalledSide != NO) {
+                EXPECT_GE(stats.longestSilenceMs, STALL_MS);
+            }
+            EXPECT_LE(stats.inStepAfterStallMs, IN_STEP_MS);
+        }
         if (c.end != E::Finished)
             continue;
         EXPECT_EQ(sides[0].state.players[1].getScore(), sides[1].state.players[1].getScore());

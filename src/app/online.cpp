@@ -188,6 +188,10 @@ SessionOutcome OnlineScreen::playMatch() {
         const Status written = recorder_.finishMatch(currentMatchEnd());
         if (!written.ok())
             fprintf(stderr, "%s\n", written.error.c_str());
+    } else if (recorder_.isOpen()) {
+        // Cut off where this side's settled frames end, not at the last
+        // whole block.
+        recorder_.saveCutOff();
     }
     // The other side ends only once it knows how this side saw the end.
     while (session_->confirming()) {
@@ -236,6 +240,8 @@ void OnlineScreen::sayEnd() {
         break;
     case SessionEnd::SyncLost:
         say("Lost sync with the other player at frame %u.", session_->syncLostFrame());
+        if (!session_->rollback().fault().ok())
+            fprintf(stderr, "korrin-tavrel: %s\n", session_->rollback().fault().error.c_str());
         break;
     case SessionEnd::None:
         break;

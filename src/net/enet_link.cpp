@@ -30,8 +30,9 @@ constexpr uint8_t RELIABLE_CHANNEL = 1;
 constexpr size_t MAX_WAITING_BYTES = 64 * 1024;
 // How much ENet's packet throttle falls when the round trip grows: nothing.
 constexpr enet_uint32 NO_THROTTLE_FALL = 0;
-// The longest wait between two tries of a reliable command (a ping, the
-// connect, a goodbye), so that one gets through soon after an outage.
+// A reliable command's wait for its acknowledgement (a ping, the connect, a
+// goodbye) is cut to this, which keeps its tries twice this apart
+// (keepRetriesShort), so that one gets through soon after an outage.
 constexpr enet_uint32 RETRY_LIMIT_MS = 250;
 // ENet gives a peer up after this long without an acknowledgement: well
 // beyond the game's own limits (session.h), which alone end a match.

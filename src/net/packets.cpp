@@ -26,39 +26,43 @@ bool printableVersion(const std::string &version) {
            std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
-bool readHello(ByteReader &in, HelloPacket &hello) {
+Status readHello(ByteReader &in, HelloPacket &hello) {
     if (in.left() < HELLO_FIXED_SIZE - 1)
-        return false;
+        return {"a Hello cut short"};
     if (!std::equal(std::begin(HELLO_MAGIC), std::end(HELLO_MAGIC), in.here()))
-        return false;
+        return {"a Hello of another program"};
     in.skip(sizeof HELLO_MAGIC);
     hello.protocol = static_cast<uint16_t>(in.next(2));
     const size_t length = in.next(1);
     const size_t fingerprint = hello.protocol >= FINGERPRINT_PROTOCOL ? FINGERPRINT_SIZE : 0;
     const size_t stamp = hello.protocol >= STAMP_PROTOCOL ? STAMP_SIZE : 0;
     if (in.left() != length + fingerprint + stamp)
-        return false;
+        return {"a Hello whose size is not that of its fields"};
     hello.gameVersion.assign(reinterpret_cast<const char *>(in.here()), length);
     in.skip(length);
     hello.rules = in.next(static_cast<int>(fingerprint));
     hello.sentMs = static_cast<uint32_t>(in.next(static_cast<int>(stamp)));
-    return printableVersion(hello.gameVersion);
+    if (!printableVersion(hello.gameVersion))
+        return {"a Hello whose game version is empty, too long or not printable"};
+    return {};
 }
 
-bool readStart(ByteReader &in, StartPacket &start) {
+Status readStart(ByteReader &in, StartPacket &start) {
     if (in.left() != START_SIZE - 1)
-        return false;
+        return {"a Start whose size is not that of one"};
     start.start.seed = static_cast<int32_t>(static_cast<uint32_t>(in.next(4)));
     start.start.players = static_cast<uint8_t>(in.next(1));
     start.start.ballType = static_cast<uint8_t>(in.next(1));
     start.sinceStartMs = static_cast<uint32_t>(in.next(4));
     start.echoMs = static_cast<uint32_t>(in.next(4));
-    return start.start.players == ONLINE_PLAYERS && start.start.ballType < BALL_TYPES;
+    if (start.start.players != ONLINE_PLAYERS || start.start.ballType >= BALL_TYPES)
+        return {"a Start not of two players, or of a ball that does not exist"};
+    return {};
 }
 
-bool readInputs(ByteReader &in, InputsPacket &inputs) {
+Status readInputs(ByteReader &in, InputsPacket &inputs) {
     if (in.left() < INPUTS_FIXED_SIZE - 1)
-        return false;
+        return {"inputs cut short"};
     inputs.senderFrames = static_cast<uint32_t>(in.next(4));
     inputs.receivedFrames = static_cast<uint32_t>(in.next(4));
     inputs.firstFrame = static_cast<uint32_t>(in.next(4));
@@ -72,7 +76,7 @@ bool readInputs(ByteReader &in, InputsPacket &inputs) {
     inputs.syncLostFrame = static_cast<uint32_t>(in.next(4));
     const size_t count = in.next(1);
     if (count > MAX_INPUTS_PER_PACKET || in.left() != count)
-        return false;
+        return {"inputs whose count is not that of the bytes, or too many"};
     if (inputs.senderFrames >= FRAME_LIMIT || inputs.receivedFrames >= FRAME_LIMIT ||
         inputs.firstFrame > inputs.senderFrames ||
         inputs.senderFrames - inputs.firstFrame < count ||
@@ -80,15 +84,17 @@ bool readInputs(ByteReader &in, InputsPacket &inputs) {
         inputs.checkedFrames > inputs.receivedFrames ||
         inputs.hashedFrames > inputs.checkedFrames ||
         (inputs.hashedFrames == 0 && inputs.stateHash != 0))
-        return false;
+        return {"inputs whose frames, checks or hash are out of range or order"};
     if ((verdict & ~(VERDICT_BITS | ENDED_BIT)) != 0 || inputs.verdict > Verdict::SyncLost ||
         (inputs.ended && inputs.verdict == Verdict::None) ||
         (inputs.verdict == Verdict::SyncLost ? inputs.syncLostFrame >= inputs.senderFrames
                                              : inputs.syncLostFrame != 0))
-        return false;
+        return {"inputs with an unknown verdict, or the verdict's fields out of place"};
     inputs.inputs.assign(in.here(), in.here() + count);
-    return std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
-                       [](uint8_t input) { return (input & ~ALL_FRAME_BUTTONS) == 0; });
+    if (!std::all_of(inputs.inputs.begin(), inputs.inputs.end(),
+                     [](uint8_t input) { return (input & ~ALL_FRAME_BUTTONS) == 0; }))
+        return {"inputs with buttons that do not exist"};
+    return {};
 }
 
 } // namespace
@@ -135,18 +141,28 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs) {
     return out;
 }
 
-bool readPacket(const uint8_t *data, size_t size, Packet &packet) {
-    if (size == 0)
-        return false;
+Result<Packet> readPacket(const uint8_t *data, size_t size) {
+    Result<Packet> read;
+    if (size == 0) {
+        read.error = "an empty packet";
+        return read;
+    }
     ByteReader in(data, size);
-    packet.type = static_cast<PacketType>(in.next(1));
+    const auto type = static_cast<uint8_t>(in.next(1));
+    Packet &packet = read.value;
+    packet.type = static_cast<PacketType>(type);
+    Status taken{"a packet of unknown type " + std::to_string(type)};
     switch (packet.type) {
     case PacketType::Hello:
-        return readHello(in, packet.hello);
+        taken = readHello(in, packet.hello);
+        break;
     case PacketType::Start:
-        return readStart(in, packet.start);
+        taken = readStart(in, packet.start);
+        break;
     case PacketType::Inputs:
-        return readInputs(in, packet.inputs);
+        taken = readInputs(in, packet.inputs);
+        break;
     }
-    return false;
+    read.error = taken.error;
+    return read;
 }

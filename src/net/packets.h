@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "failure.h"
 
 // Raised whenever a packet's layout or meaning changes; both sides must agree.
 constexpr uint16_t PROTOCOL_VERSION = 4;
@@ -94,8 +95,8 @@ std::vector<uint8_t> writePacket(const HelloPacket &hello);
 std::vector<uint8_t> writePacket(const StartPacket &start);
 std::vector<uint8_t> writePacket(const InputsPacket &inputs);
 
-// Reads a packet of size bytes into packet. False, leaving it in an unspecified
-// state, for anything but an exact packet of a known type with every value
+// Reads a packet of size bytes. Fails, saying what is off (the value then
+// unspecified), for anything but an exact packet of a known type with every value
 // inside its range (frames below FRAME_LIMIT, inputs, checks and hashes no
 // later than the sender's frames, a hash no later than the check, a check no
 // later than the receiver's frames the sender holds, at most
@@ -103,4 +104,4 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs);
 // run only with a lost sync, an end only with a verdict), a start of two
 // players and a known ball, a fingerprint exactly where the Hello's protocol
 // has one).
-bool readPacket(const uint8_t *data, size_t size, Packet &packet);
+Result<Packet> readPacket(const uint8_t *data, size_t size);

@@ -2,7 +2,7 @@
 #include "rollback.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <string>
 
 Rollback::Rollback(int localSide) : localSide_(localSide) {}
 
@@ -32,9 +32,10 @@ FrameSounds Rollback::advance(uint8_t localInput) {
     return runFrom(frame);
 }
 
-bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count) {
+Status Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count) {
     if (first + count > frames_ + MAX_PREDICTION_FRAMES)
-        return false;
+        return {"inputs up to frame " + std::to_string(first + count) +
+                " lie beyond the prediction window of frame " + std::to_string(frames_)};
     // The other player presses only their own buttons, and what is known
     // (and still kept) must not change: a packet saying otherwise is not to
     // be trusted at all.
@@ -42,9 +43,10 @@ bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count
     for (size_t i = 0; i < count; ++i) {
         const uint32_t frame = first + static_cast<uint32_t>(i);
         if ((inputs[i] & ~remoteButtons) != 0)
-            return false;
+            return {"the input of frame " + std::to_string(frame) +
+                    " presses another player's buttons"};
         if (frame < remoteFrames_ && holds(frame) && slot(frame).remote != inputs[i])
-            return false;
+            return {"the input of frame " + std::to_string(frame) + " changes a known one"};
     }
     for (size_t i = 0; i < count; ++i) {
         const uint32_t frame = first + static_cast<uint32_t>(i);
@@ -59,7 +61,7 @@ bool Rollback::receiveRemote(uint32_t first, const uint8_t *inputs, size_t count
         known.remote = inputs[i];
         ++remoteFrames_;
     }
-    return true;
+    return {};
 }
 
 uint32_t Rollback::correct(std::vector<FrameSounds> &rerun) {
@@ -139,10 +141,8 @@ Rollback::Slot &Rollback::claim(uint32_t frame) {
 
 const Rollback::Slot &Rollback::slot(uint32_t frame) const {
     const Slot &kept = slots_[frame % HISTORY_FRAMES];
-    if (kept.frame != frame && !faulty_) {
-        fprintf(stderr, "korrin-tavrel: rollback read frame %u from a slot of frame %u\n", frame,
-                kept.frame);
-        faulty_ = true;
-    }
+    if (kept.frame != frame && fault_.ok())
+        fault_.error = "rollback read frame " + std::to_string(frame) + " from a slot of frame " +
+                       std::to_string(kept.frame);
     return kept;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "failure.h"
 #include "match.h"
 #include "snapshot.h"
 
@@ -54,11 +55,11 @@ class Rollback {
 
     // Takes the other player's inputs for frames first to first + n - 1.
     // Frames already known must repeat what is known; frames beyond the next
-    // unknown one are ignored (a later packet repeats them). False, taking
+    // unknown one are ignored (a later packet repeats them). Fails, taking
     // nothing, for inputs that contradict what is known, press another
     // player's buttons or lie beyond MAX_PREDICTION_FRAMES past the local
     // side's frames.
-    bool receiveRemote(uint32_t first, const uint8_t *inputs, size_t count);
+    Status receiveRemote(uint32_t first, const uint8_t *inputs, size_t count);
     // Runs again, from the first frame whose prediction was wrong up to the
     // present, putting each frame's sounds in rerun (the first frame run
     // again is frames() minus their number). Returns the number of frames
@@ -81,9 +82,10 @@ class Rollback {
     bool remoteLeft() const;
     // The frame the match ended in, once settledEnd().
     uint32_t endFrame() const { return endFrame_; }
-    // A slot was read for a frame it no longer holds: the match from there
-    // is not to be trusted (the session ends it as a lost sync).
-    bool faulty() const { return faulty_; }
+    // Not ok once a slot was read for a frame it no longer holds (a fault of
+    // the game's own code), saying which: the match from there is not to be
+    // trusted (the session ends it as a lost sync).
+    const Status &fault() const { return fault_; }
 
   private:
     // Local inputs kept unacknowledged at most: the other player's inputs,
@@ -108,7 +110,7 @@ class Rollback {
     // The slot of frame f, to write: claimed for f if it held another frame.
     Slot &claim(uint32_t frame);
     // The slot of frame f, to read. Reading one that holds another frame
-    // says so on stderr and marks the rollback faulty.
+    // keeps the first such fault.
     const Slot &slot(uint32_t frame) const;
     bool holds(uint32_t frame) const { return slots_[frame % HISTORY_FRAMES].frame == frame; }
 
@@ -124,5 +126,5 @@ class Rollback {
     // The frame the match ended in (quitFlag set by it), or none.
     bool ended_ = false;
     uint32_t endFrame_ = 0;
-    mutable bool faulty_ = false;
+    mutable Status fault_;
 };

@@ -1,31 +1,13 @@
-// The online session's bookkeeping.
+// The online session's protocol.
 #include "session.h"
 
 #include <algorithm>
-#include <bitset>
 #include <chrono>
 
 #include "randgen.h"
 #include "version.h"
 
 namespace {
-// Hashes of either side kept for comparison, the newest ones.
-constexpr size_t HASHES_KEPT = 8;
-// The inputs checksum: 32-bit FNV-1a over each frame's buttons.
-constexpr uint32_t CHECK_BASIS = 2166136261u;
-constexpr uint32_t CHECK_PRIME = 16777619u;
-// While a side runs this many frames ahead of the other, each of its frames
-// waits this much longer, until the other has caught up: it mends a start
-// whose trip was misjudged and clocks that drift. A stall is
-// mended by the schedule itself, the side behind running its due frames at once.
-constexpr double AHEAD_LIMIT_FRAMES = 1.0;
-constexpr uint32_t AHEAD_WAIT_MS = 3;
-// The weight of a new reading in the smoothed lead over the other side.
-constexpr double AHEAD_SMOOTHING = 0.1;
-// A silence this long is a stall for the figures, and the two sides count as
-// back in step once a packet shows them this many frames apart.
-constexpr uint32_t STALL_FIGURE_MS = 1000;
-constexpr double IN_STEP_FRAMES = 2.0;
 constexpr uint32_t FRAME_MS = FRAME_PERIOD_MS;
 // A verdict is awaited, and then confirmed, for at most this many silence
 // limits: packets that keep coming without the other side's word end the
@@ -34,26 +16,56 @@ constexpr uint32_t VERDICT_WAIT_LIMITS = 2;
 // A side whose frame is due but must wait for the other looks again this
 // often, or as soon as a packet comes.
 constexpr uint32_t STALL_POLL_MS = 1;
-
-uint32_t countSounds(FrameSounds sounds) {
-    return static_cast<uint32_t>(std::bitset<8>(sounds).count());
-}
 } // namespace
 
 OnlineSession::OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now)
     : link_(link), hosting_(hosting), side_(hosting ? 0 : 1), rules_(rules), now_(std::move(now)),
-      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES, 0), sounds_(HISTORY_FRAMES) {}
+      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES), sounds_(HISTORY_FRAMES) {}
+
+void OnlineSession::moveTo(State next) {
+    switch (next) {
+    case State::Playing:
+        started_ = true;
+        lastHeardMs_ = now_();
+        lastProgressMs_ = lastHeardMs_;
+        break;
+    case State::Waiting:
+    case State::Greeting:
+    case State::Starting:
+    case State::Ending:
+    case State::Ended:
+        break;
+    }
+    state_ = next;
+}
+
+void OnlineSession::finish(SessionEnd how) {
+    end_ = how;
+    moveTo(State::Ended);
+}
+
+SessionStats OnlineSession::stats() const {
+    SessionStats stats = stats_;
+    const SoundFigures &sounds = sounds_.figures();
+    stats.sounds = sounds.sounds;
+    stats.soundsMissing = sounds.missing;
+    stats.soundsWrong = sounds.wrong;
+    stats.soundsLate = sounds.late;
+    stats.longStalls = pacing_.longStalls();
+    stats.inStepAfterStallMs = pacing_.inStepAfterStallMs();
+    return stats;
+}
 
 void OnlineSession::receive(uint32_t waitMs) {
-    if (end_ != SessionEnd::None && !confirming())
+    if (state_ == State::Ended && !confirming())
         return;
     for (LinkEvent event = link_.poll(waitMs, received_); event != LinkEvent::None;
          event = link_.poll(0, received_)) {
-        if (started_)
-            takePacket(event);
-        else
+        if (state_ < State::Playing)
             handshake(event);
-        if (end_ != SessionEnd::None && !confirming())
+        else
+            takePacket(event);
+        if (state_ == State::Ended && !confirming())
             return;
     }
     checkTimeouts();
@@ -65,11 +77,12 @@ uint32_t OnlineSession::silenceLimit() const {
 
 // Until the match starts: the connection, both Hellos and the host's Start.
 void OnlineSession::handshake(LinkEvent event) {
-    Packet packet;
     switch (event) {
     case LinkEvent::Connected:
-        connected_ = true;
+        // (A link may connect anew while the Hellos are matched: they stay so.)
         connectedMs_ = now_();
+        if (state_ == State::Waiting)
+            moveTo(State::Greeting);
         if (!hosting_)
             sendHello(false);
         return;
@@ -88,34 +101,37 @@ void OnlineSession::handshake(LinkEvent event) {
     case LinkEvent::None:
         return;
     }
-    if (!readPacket(received_.data(), received_.size(), packet)) {
+    const Result<Packet> read = readPacket(received_.data(), received_.size());
+    const Packet &packet = read.value;
+    if (!read.ok()) {
         ++stats_.badPackets;
-    } else if (packet.type == PacketType::Hello) {
+    } else if (packet.type == PacketType::Hello && state_ != State::Waiting) {
         takeHello(packet.hello);
-    } else if (packet.type == PacketType::Start && helloMatched_ && !hosting_) {
+    } else if (packet.type == PacketType::Start && state_ == State::Starting && !hosting_) {
         // The host's frame 0 was due that long before it sent this Start,
         // half a round trip ago.
         const uint32_t roundTripMs = elapsedSince(packet.start.echoMs);
         if (packet.start.sinceStartMs > CONNECT_TIMEOUT_MS || roundTripMs > CONNECT_TIMEOUT_MS) {
             ++stats_.badPackets;
         } else {
-            shortestRoundTripMs_ = roundTripMs;
-            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2);
+            beginPlay(packet.start.start, now_() - packet.start.sinceStartMs - roundTripMs / 2,
+                      roundTripMs);
         }
-    } else if (packet.type == PacketType::Inputs && hosting_ && helloMatched_) {
+    } else if (packet.type == PacketType::Inputs && hosting_ && state_ == State::Starting) {
         // The joining side's first inputs: it has the Start.
-        beginPlay(start_, startMs_);
+        beginPlay(start_, startMs_, UINT32_MAX);
         takePacket(event);
     }
-    // Anything else is a repeat of the handshake, or inputs that overtook
-    // the Start: they come again.
+    // Anything else is a repeat of the handshake, a Hello while the host has
+    // no player (from one it dropped), or inputs that overtook the Start:
+    // what matters comes again.
 }
 
 void OnlineSession::takeHello(const HelloPacket &hello) {
     // The host echoes the newest Hello's clock in its Starts.
     peerHelloMs_ = hello.sentMs;
     peerHelloHeardMs_ = now_();
-    if (helloMatched_)
+    if (state_ == State::Starting)
         return;
     if (hello.protocol != PROTOCOL_VERSION || hello.gameVersion != GAME_VERSION ||
         hello.rules != rules_) {
@@ -126,7 +142,7 @@ void OnlineSession::takeHello(const HelloPacket &hello) {
         finish(SessionEnd::VersionMismatch);
         return;
     }
-    helloMatched_ = true;
+    moveTo(State::Starting);
     if (hosting_) {
         start_ = {randomSeed(), ONLINE_PLAYERS, static_cast<uint8_t>(ballType)};
         startMs_ = now_();
@@ -145,38 +161,36 @@ void OnlineSession::sendHello(bool reliable) {
     lastHandshakeMs_ = now_();
 }
 
-void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs) {
+void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs, uint32_t roundTripMs) {
     start_ = start;
     startMatch(start_);
-    started_ = true;
-    startMs_ = startMs;
-    lastHeardMs_ = now_();
-    lastProgressMs_ = lastHeardMs_;
+    pacing_.start(startMs, roundTripMs);
+    moveTo(State::Playing);
 }
 
 // That player went away before the match, or never got it started.
-void OnlineSession::waitForAnotherPlayer() {
-    connected_ = false;
-    helloMatched_ = false;
-}
+void OnlineSession::waitForAnotherPlayer() { moveTo(State::Waiting); }
 
 void OnlineSession::checkTimeouts() {
-    if (started_ || end_ != SessionEnd::None)
+    if (state_ >= State::Playing)
         return;
     if (!hosting_) {
         if (elapsedSince(openedMs_) > CONNECT_TIMEOUT_MS)
             finish(SessionEnd::NoAnswer);
-        else if (connected_ && !helloMatched_ &&
-                 elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
+        else if (state_ != State::Waiting && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS)
             sendHello(false);
         return;
     }
-    if (!connected_)
+    if (state_ == State::Waiting)
         return;
-    if (elapsedSince(connectedMs_) > (helloMatched_ ? CONNECT_TIMEOUT_MS : HELLO_LIMIT_MS)) {
+    const bool matched = state_ == State::Starting;
+    const bool gaveUp = matched ? elapsedSince(connectedMs_) > CONNECT_TIMEOUT_MS ||
+                                      elapsedSince(peerHelloHeardMs_) > HELLO_LIMIT_MS
+                                : elapsedSince(connectedMs_) > HELLO_LIMIT_MS;
+    if (gaveUp) {
         link_.disconnect(0);
         waitForAnotherPlayer();
-    } else if (helloMatched_ && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
+    } else if (matched && elapsedSince(lastHandshakeMs_) >= HANDSHAKE_REPEAT_MS) {
         answerHello();
     }
 }
@@ -189,11 +203,11 @@ void OnlineSession::takePacket(LinkEvent event) {
     }
     if (event != LinkEvent::Received)
         return;
-    Packet packet;
-    if (!readPacket(received_.data(), received_.size(), packet))
+    const Result<Packet> read = readPacket(received_.data(), received_.size());
+    if (!read.ok())
         ++stats_.badPackets;
-    else if (packet.type == PacketType::Inputs)
-        takeInputs(packet.inputs);
+    else if (read.value.type == PacketType::Inputs)
+        takeInputs(read.value.inputs);
     // (A Hello or a Start is a repeat sent before the other side knew.)
 }
 
@@ -205,88 +219,47 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         ++stats_.badPackets;
         return;
     }
-    if (verdict_ != Verdict::None) {
+    const uint32_t silenceMs = elapsedSince(lastHeardMs_);
+    if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
+        stats_.longestSilenceMs = silenceMs;
+    if (state_ >= State::Ending) {
         lastHeardMs_ = now_();
         takeVerdict(inputs);
         return;
     }
     const uint32_t remoteFrames = rollback_.remoteFrames();
-    if (!rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())) {
+    if (!rollback_.receiveRemote(inputs.firstFrame, inputs.inputs.data(), inputs.inputs.size())
+             .ok()) {
         ++stats_.badPackets;
         return;
     }
-    const uint32_t silenceMs = elapsedSince(lastHeardMs_);
-    if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
-        stats_.longestSilenceMs = silenceMs;
-    if (silenceMs >= STALL_FIGURE_MS) {
-        gapEndMs_ = now_();
-        gapFrames_ = rollback_.frames();
-        inGap_ = true;
-    }
+    pacing_.heard(silenceMs, rollback_.frames(), now_());
     lastHeardMs_ = now_();
     heardInMatch_ = true;
     if (rollback_.remoteFrames() > remoteFrames)
         lastProgressMs_ = lastHeardMs_;
     // The newest word stands: a forged acknowledgement lasts one packet.
     rollback_.acknowledge(inputs.receivedFrames);
-    measureLead(inputs);
+    pacing_.measureLead(inputs, rollback_.frames(), link_.roundTripMs(), now_());
 
-    if (inputs.checkedFrames > remoteCheckedFrames_) {
-        remoteCheckedFrames_ = inputs.checkedFrames;
-        remoteCheck_ = inputs.inputsCheck;
-    }
-    if (inputs.hashedFrames > 0 && remoteHashes_.count(inputs.hashedFrames) == 0) {
-        remoteHashes_[inputs.hashedFrames] = inputs.stateHash;
-        if (remoteHashes_.size() > HASHES_KEPT)
-            remoteHashes_.erase(remoteHashes_.begin());
-        compareHashes(inputs.hashedFrames);
-    }
+    checks_.hearChecksum(inputs.checkedFrames, inputs.inputsCheck);
+    judgeHashes(inputs.hashedFrames, checks_.hearHash(inputs.hashedFrames, inputs.stateHash));
     compareInputs();
     takeVerdict(inputs);
 }
 
 void OnlineSession::takeVerdict(const InputsPacket &inputs) {
-    if (inputs.verdict != Verdict::None && peerVerdict_ == Verdict::None) {
-        peerVerdict_ = inputs.verdict;
-        peerLostFrame_ = inputs.syncLostFrame;
-    }
-    peerEnded_ = peerEnded_ || inputs.ended;
-    // The other side saw the matches differ: so do we, if we had not yet.
-    if (peerVerdict_ == Verdict::SyncLost)
-        loseSync(peerLostFrame_);
-}
-
-// How far this side runs ahead of the other: our frames against the
-// other's when it sent, plus the frames that passed while the packet
-// travelled. A packet older than one already heard, or sent while the other
-// side waited at the end of its window for us, says nothing of its pace.
-void OnlineSession::measureLead(const InputsPacket &inputs) {
-    const bool waiting = inputs.senderFrames >= inputs.receivedFrames + MAX_PREDICTION_FRAMES;
-    if (inputs.senderFrames < peerFrames_ || waiting)
-        return;
-    peerFrames_ = inputs.senderFrames;
-    // The shortest round trip seen: a stall inflates the link's smoothed one for seconds.
-    shortestRoundTripMs_ = std::min(shortestRoundTripMs_, link_.roundTripMs());
-    const double travelFrames = shortestRoundTripMs_ / 2.0 / FRAME_MS;
-    const double ahead =
-        static_cast<double>(rollback_.frames()) - (inputs.senderFrames + travelFrames);
-    aheadFrames_ += AHEAD_SMOOTHING * (ahead - aheadFrames_);
-    // Packets sent before the gap ended (a stopped side reads them all at
-    // once) say nothing of how soon the two were back in step.
-    const bool sentAfterGap = inputs.receivedFrames > gapFrames_;
-    if (inGap_ && sentAfterGap && ahead <= IN_STEP_FRAMES && ahead >= -IN_STEP_FRAMES) {
-        inGap_ = false;
-        stats_.inStepAfterStallMs = std::max(stats_.inStepAfterStallMs, elapsedSince(gapEndMs_));
-    }
+    verdicts_.hear(inputs.verdict, inputs.syncLostFrame, inputs.ended, now_());
+    if (state_ == State::Playing && verdicts_.own() != Verdict::None)
+        moveTo(State::Ending);
 }
 
 uint32_t OnlineSession::msUntilDue() const {
-    const uint32_t due = startMs_ + rollback_.frames() * FRAME_MS + shiftMs_;
-    return reached(due) ? 0 : due - now_();
+    return pacing_.msUntilDue(rollback_.frames(), now_());
 }
 
 uint32_t OnlineSession::waitMs() const {
-    if (end_ != SessionEnd::None || verdict_ != Verdict::None) {
+    if (state_ >= State::Ending) {
         const uint32_t sinceSent = elapsedSince(lastSendMs_);
         return sinceSent >= FRAME_MS ? 0 : FRAME_MS - sinceSent;
     }
@@ -295,46 +268,47 @@ uint32_t OnlineSession::waitMs() const {
 }
 
 bool OnlineSession::confirming() const {
-    return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) && !peerEnded_ &&
-           !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() && !verdictOverdue();
+    return (end_ == SessionEnd::Finished || end_ == SessionEnd::SyncLost) &&
+           !verdicts_.peerEnded() && !peerGone_ && elapsedSince(lastHeardMs_) <= silenceLimit() &&
+           !verdictOverdue();
 }
 
 bool OnlineSession::verdictOverdue() const {
-    return verdict_ != Verdict::None &&
-           elapsedSince(verdictMs_) > VERDICT_WAIT_LIMITS * silenceLimit();
+    return verdicts_.own() != Verdict::None &&
+           elapsedSince(verdicts_.reachedMs()) > VERDICT_WAIT_LIMITS * silenceLimit();
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {
     ranFrames_ = false;
     FrameSounds playNow = 0;
-    if (!started_)
+    if (state_ < State::Playing || (state_ == State::Ended && !started_))
         return playNow;
-    if (end_ != SessionEnd::None) {
+    if (state_ == State::Ended) {
         if (confirming() && elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
         return playNow;
     }
-    if (verdict_ == Verdict::None) {
+    if (state_ == State::Playing) {
         correct(playNow);
         settleFrames();
         compareInputs();
         checkEnd();
-        if (rollback_.faulty())
-            loseSync(settled_ > 0 ? settled_ - 1 : 0);
+        if (!rollback_.fault().ok())
+            loseSync(std::max(checks_.settledFrames(), 1u) - 1);
     }
     conclude();
-    if (end_ != SessionEnd::None) {
+    if (state_ == State::Ended) {
         sendInputs(); // the verdict, at once
         return playNow;
     }
     // (Once the end is settled, only the other side's verdict is awaited.)
-    const bool stuck = verdict_ == Verdict::None && !rollback_.settledEnd() &&
+    const bool stuck = state_ == State::Playing && !rollback_.settledEnd() &&
                        elapsedSince(lastProgressMs_) > silenceLimit();
     if (peerGone_ || elapsedSince(lastHeardMs_) > silenceLimit() || stuck || verdictOverdue()) {
         endForSilence();
         return playNow;
     }
-    if (verdict_ != Verdict::None) {
+    if (state_ == State::Ending) {
         // Waiting for the other side's verdict: keep it hearing ours.
         if (elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
@@ -347,8 +321,8 @@ FrameSounds OnlineSession::advance(uint8_t localButtons) {
 // The other side is gone: a lost sync found here is still said, with the
 // frame found here.
 void OnlineSession::endForSilence() {
-    if (verdict_ == Verdict::SyncLost) {
-        syncLostFrame_ = verdictFrame_;
+    if (verdicts_.own() == Verdict::SyncLost) {
+        syncLostFrame_ = verdicts_.ownFrame();
         finish(SessionEnd::SyncLost);
     } else {
         finish(SessionEnd::ConnectionLost);
@@ -357,15 +331,13 @@ void OnlineSession::endForSilence() {
 
 // Both verdicts are known: the match ends the same way on both sides.
 void OnlineSession::conclude() {
-    if (verdict_ == Verdict::None || peerVerdict_ == Verdict::None)
+    if (!verdicts_.decided())
         return;
-    if (verdict_ == Verdict::Agreed && peerVerdict_ == Verdict::Agreed) {
+    if (verdicts_.agreed()) {
         finish(SessionEnd::Finished);
         return;
     }
-    syncLostFrame_ = verdict_ == Verdict::SyncLost ? verdictFrame_ : peerLostFrame_;
-    if (peerVerdict_ == Verdict::SyncLost)
-        syncLostFrame_ = std::min(syncLostFrame_, peerLostFrame_);
+    syncLostFrame_ = verdicts_.lostFrame();
     finish(SessionEnd::SyncLost);
 }
 
@@ -382,88 +354,51 @@ void OnlineSession::correct(FrameSounds &playNow) {
         stats_.worstRollbackDepth = depth;
         stats_.worstRollbackUs = us.count();
     }
-    const uint32_t first = rollback_.frames() - depth;
-    for (uint32_t i = 0; i < depth; ++i) {
-        const uint32_t frame = first + i;
-        FrameSoundSlot &slot = sounds_[frame % HISTORY_FRAMES];
-        if (slot.frame != frame)
-            slot = FrameSoundSlot{frame, 0, 0};
-        slot.ran = rerun_[i];
-        const FrameSounds late = slot.ran & ~slot.heard;
-        if (late != 0 && rollback_.frames() - frame <= LATE_SOUND_FRAMES) {
-            playNow |= late;
-            slot.heard |= late;
-            stats_.soundsLate += countSounds(late);
-        }
-    }
+    playNow |= sounds_.rerun(rollback_.frames() - depth, rerun_, rollback_.frames());
 }
 
 // For each newly settled frame: the inputs checksum, the sounds' account,
 // and the state's hash every HASH_INTERVAL_FRAMES frames and at the end.
 void OnlineSession::settleFrames() {
-    for (const uint32_t settled = rollback_.settledFrames(); settled_ < settled; ++settled_) {
-        const uint32_t frame = settled_;
-        const uint32_t before = frame == 0 ? CHECK_BASIS : checks_[(frame - 1) % HISTORY_FRAMES];
-        checks_[frame % HISTORY_FRAMES] =
-            (before ^ encodeFrameInput(rollback_.inputsOf(frame))) * CHECK_PRIME;
-
-        const FrameSoundSlot &sounds = sounds_[frame % HISTORY_FRAMES];
-        if (sounds.frame == frame) {
-            stats_.sounds += countSounds(sounds.ran);
-            stats_.soundsMissing += countSounds(sounds.ran & ~sounds.heard);
-            stats_.soundsWrong += countSounds(sounds.heard & ~sounds.ran);
-        }
-
+    while (checks_.settledFrames() < rollback_.settledFrames()) {
+        const uint32_t frame = checks_.settledFrames();
+        checks_.settle(rollback_.inputsOf(frame));
+        sounds_.settle(frame);
         const bool last = rollback_.settledEnd() && frame == rollback_.endFrame();
-        if ((frame + 1) % HASH_INTERVAL_FRAMES != 0 && !last)
-            continue;
-        localHashes_[frame + 1] = rollback_.settledHash(frame);
-        if (localHashes_.size() > HASHES_KEPT)
-            localHashes_.erase(localHashes_.begin());
-        sentHashFrames_ = frame + 1;
-        compareHashes(frame + 1);
+        if ((frame + 1) % HASH_INTERVAL_FRAMES == 0 || last)
+            judgeHashes(frame + 1, checks_.hashLocal(frame + 1, rollback_.settledHash(frame)));
     }
 }
 
-void OnlineSession::compareHashes(uint32_t hashedFrames) {
-    const auto local = localHashes_.find(hashedFrames);
-    const auto remote = remoteHashes_.find(hashedFrames);
-    if (local == localHashes_.end() || remote == remoteHashes_.end())
-        return;
-    if (local->second != remote->second) {
-        sentHashFrames_ = hashedFrames; // the other side is to see the same difference
+void OnlineSession::judgeHashes(uint32_t hashedFrames, HashComparison found) {
+    if (found == HashComparison::Different)
         loseSync(hashedFrames - 1);
-    } else if (rollback_.settledEnd() && hashedFrames == rollback_.endFrame() + 1) {
+    else if (found == HashComparison::Same && rollback_.settledEnd() &&
+             hashedFrames == rollback_.endFrame() + 1)
         endHashMatched_ = true;
-    }
 }
 
-// The other side's newest inputs checksum against ours of the same frames,
-// once this side has settled them (while they are kept).
+// The other side's newest inputs checksum against ours of the same frames.
 void OnlineSession::compareInputs() {
-    const uint32_t frames = remoteCheckedFrames_;
-    if (frames == 0 || frames > settled_ || settled_ - frames >= HISTORY_FRAMES)
-        return;
-    if (checks_[(frames - 1) % HISTORY_FRAMES] != remoteCheck_)
-        loseSync(frames - 1);
+    uint32_t frame = 0;
+    if (checks_.inputsParted(frame))
+        loseSync(frame);
 }
 
 // The other side is to see the same difference: its verdict will name the
 // earlier frame of the two.
 void OnlineSession::loseSync(uint32_t frame) {
-    if (verdict_ != Verdict::None)
-        return;
-    verdict_ = Verdict::SyncLost;
-    verdictFrame_ = frame;
-    verdictMs_ = now_();
+    verdicts_.reach(Verdict::SyncLost, frame, now_());
+    if (state_ == State::Playing)
+        moveTo(State::Ending);
 }
 
 // This side's verdict on the end: settled, and both states agree on it (the
 // other side has settled it too, so it holds all our inputs).
 void OnlineSession::checkEnd() {
-    if (rollback_.settledEnd() && endHashMatched_ && verdict_ == Verdict::None) {
-        verdict_ = Verdict::Agreed;
-        verdictMs_ = now_();
+    if (rollback_.settledEnd() && endHashMatched_ && state_ == State::Playing) {
+        verdicts_.reach(Verdict::Agreed, 0, now_());
+        moveTo(State::Ending);
     }
 }
 
@@ -475,23 +410,18 @@ void OnlineSession::runDueFrames(uint8_t localButtons, FrameSounds &playNow) {
     if (!rollback_.canAdvance()) {
         // Waiting for the other side (or for the end to settle): keep it
         // hearing from us.
-        if (!stalled_)
-            stallStartMs_ = now_();
-        stalled_ = true;
+        pacing_.waiting(now_());
         if (elapsedSince(lastSendMs_) >= FRAME_MS)
             sendInputs();
         return;
     }
-    if (stalled_ && elapsedSince(stallStartMs_) > FRAME_MS)
-        ++stats_.longStalls;
-    stalled_ = false;
+    pacing_.running(now_());
     while (msUntilDue() == 0 && rollback_.canAdvance()) {
         const uint32_t frame = rollback_.frames();
         const FrameSounds sounds = rollback_.advance(localButtons);
-        sounds_[frame % HISTORY_FRAMES] = FrameSoundSlot{frame, sounds, sounds};
+        sounds_.ran(frame, sounds);
         playNow |= sounds;
-        if (aheadFrames_ > AHEAD_LIMIT_FRAMES)
-            shiftMs_ += AHEAD_WAIT_MS;
+        pacing_.ranFrame();
     }
     ranFrames_ = true;
     sendInputs();
@@ -503,15 +433,13 @@ void OnlineSession::sendInputs() {
     packet.receivedFrames = rollback_.remoteFrames();
     packet.firstFrame = std::min(rollback_.acknowledgedFrames(), rollback_.frames());
     packet.inputs = rollback_.unacknowledgedInputs(MAX_INPUTS_PER_PACKET);
-    packet.checkedFrames = settled_;
-    packet.inputsCheck = settled_ == 0 ? CHECK_BASIS : checks_[(settled_ - 1) % HISTORY_FRAMES];
-    if (sentHashFrames_ > 0) {
-        packet.hashedFrames = sentHashFrames_;
-        packet.stateHash = localHashes_[sentHashFrames_];
-    }
-    packet.verdict = verdict_;
-    packet.syncLostFrame = verdict_ == Verdict::SyncLost ? verdictFrame_ : 0;
-    packet.ended = end_ != SessionEnd::None;
+    packet.checkedFrames = checks_.settledFrames();
+    packet.inputsCheck = checks_.inputsCheck();
+    packet.hashedFrames = checks_.sentHashFrames();
+    packet.stateHash = checks_.sentHash();
+    packet.verdict = verdicts_.own();
+    packet.syncLostFrame = verdicts_.ownFrame();
+    packet.ended = state_ == State::Ended;
     link_.send(writePacket(packet), false);
     sentFrames_ = std::max(sentFrames_, packet.senderFrames);
     lastSendMs_ = now_();

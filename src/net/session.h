@@ -1,6 +1,7 @@
-// The online session's bookkeeping, from the handshake to the match's end:
-// the packets in and out, the clock, which frames run and when, which sounds
-// play, and when the match ends or sync is lost. It knows the link only as a
+// The online session's protocol, from the handshake to the match's end: its
+// state, the packets in and out, the silence limits, which frames run and
+// when, and how the match ends; its jobs in units of their own (pacing.h,
+// divergence.h, end_agreement.h, sound_ledger.h). It knows the link only as a
 // Link and the time only as a number of ms it is given, so that the screen
 // (src/app/online.cpp, natively and in the browser alike) adds nothing but
 // drawing, keys, sounds and lines, and a test can drive two sessions through
@@ -9,13 +10,16 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "divergence.h"
+#include "end_agreement.h"
 #include "link.h"
+#include "pacing.h"
 #include "packets.h"
 #include "rollback.h"
+#include "sound_ledger.h"
 
 // The session's clock in ms. It may wrap: times are compared by their
 // signed difference.
@@ -25,27 +29,25 @@ using SessionClock = std::function<uint32_t()>;
 // host drops a player whose match has not started in this time after it
 // connected (the player has given up by then).
 constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
-// A host drops a player that has not said a matching Hello in this time, so
-// that a peer that connects and says nothing keeps nobody out for long.
+// A host drops a player that has not said a matching Hello in this time, or
+// has fallen silent this long after one before the match started (its Hello
+// comes every HANDSHAKE_REPEAT_MS until the Start arrives), so that a peer
+// that connects and says nothing, or a game closed while its start failed,
+// keeps nobody out for long.
 constexpr uint32_t HELLO_LIMIT_MS = 2000;
 // The joining side's Hello and the host's answer (its Hello and Start) are
 // sent unreliably, so that nothing waits on a lost reliable message, and
-// repeated this often until the other side answers.
+// repeated this often until the match starts (the joining side's Hello until
+// the Start arrives: the host hears that it is still there).
 constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
 // Once the match runs, an outage of the link this long ends nothing. The
 // silence a side hears lasts longer than the outage by a period of the other
 // side's packets, the path's jitter and a lost packet or two (20 to 70 ms
 // measured at 50 +-10 ms each way), and by the waits of a machine whose cores
 // are busy: a peer is taken as gone only when it has not been heard from for
-// the limit and this allowance (4.5 s, the figure the game's line gives).
+// the limit and this allowance (4.5 s).
 constexpr uint32_t SILENCE_LIMIT_MS = 4000;
 constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
-// About one second of frames between two hashes of the settled state.
-constexpr uint32_t HASH_INTERVAL_FRAMES = 45;
-// A sound that a correction reveals plays late only if its frame is at most
-// this many frames old (330 ms), deeper than the corrections of a 250 ms
-// round trip with loss.
-constexpr uint32_t LATE_SOUND_FRAMES = 15;
 
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {
@@ -74,13 +76,22 @@ struct SessionStats {
     uint32_t soundsLate = 0;
     uint32_t longestSilenceMs = 0; // the longest time without a packet in the match
     // After a silence of a second or more (the other side's stall or ours),
-    // the longest time until a packet sent after it showed the two within
-    // 2 frames.
+    // the longest time until a packet sent after it showed the two at most
+    // 2 whole frames apart.
     uint32_t inStepAfterStallMs = 0;
 };
 
 class OnlineSession {
   public:
+    // Where the session is, in the order it goes. Waiting: a host without a
+    // player, a joining side not yet connected. Greeting: connected, the
+    // Hellos not yet matched. Starting: they matched; the host sends its
+    // Start until the joining side's first inputs show it arrived, the joining
+    // side its Hello until the Start comes. Playing: the match runs. Ending:
+    // this side has its verdict on the end and awaits the other's. Ended: the
+    // session has its end(), and confirms it while confirming().
+    enum class State { Waiting, Greeting, Starting, Playing, Ending, Ended };
+
     // rules: this game's rulesFingerprint(), which the other must share.
     OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now);
 
@@ -90,6 +101,7 @@ class OnlineSession {
     // for the other side is over, and repeats the handshake's packets.
     void receive(uint32_t waitMs);
 
+    State state() const { return state_; }
     bool started() const { return started_; }
     const MatchStart &matchStart() const { return start_; }
     SessionEnd end() const { return end_; }
@@ -118,11 +130,10 @@ class OnlineSession {
     const Rollback &rollback() const { return rollback_; }
     const HelloPacket &peerHello() const { return peerHello_; }
     uint32_t syncLostFrame() const { return syncLostFrame_; }
-    const SessionStats &stats() const { return stats_; }
+    SessionStats stats() const;
 
   private:
     uint32_t elapsedSince(uint32_t thenMs) const { return now_() - thenMs; }
-    bool reached(uint32_t dueMs) const { return static_cast<int32_t>(now_() - dueMs) >= 0; }
     // The longest silence of the other side that ends nothing: the connect
     // limit until its first packet of the match, the silence limit after.
     uint32_t silenceLimit() const;
@@ -130,16 +141,16 @@ class OnlineSession {
     void takeHello(const HelloPacket &hello);
     void answerHello();
     void sendHello(bool reliable);
-    void beginPlay(const MatchStart &start, uint32_t startMs);
+    void beginPlay(const MatchStart &start, uint32_t startMs, uint32_t roundTripMs);
     void waitForAnotherPlayer();
     void checkTimeouts();
     void takePacket(LinkEvent event);
     void takeInputs(const InputsPacket &inputs);
     void takeVerdict(const InputsPacket &inputs);
-    void measureLead(const InputsPacket &inputs);
     void correct(FrameSounds &playNow);
     void settleFrames();
-    void compareHashes(uint32_t hashedFrames);
+    // What a comparison of hashes found: a lost sync, or the end agreed.
+    void judgeHashes(uint32_t hashedFrames, HashComparison found);
     void compareInputs();
     void loseSync(uint32_t frame);
     void checkEnd();
@@ -148,7 +159,9 @@ class OnlineSession {
     bool verdictOverdue() const;
     void runDueFrames(uint8_t localButtons, FrameSounds &playNow);
     void sendInputs();
-    void finish(SessionEnd how) { end_ = how; }
+    // The one place the state changes.
+    void moveTo(State next);
+    void finish(SessionEnd how);
 
     Link &link_;
     const bool hosting_;
@@ -156,6 +169,7 @@ class OnlineSession {
     const uint64_t rules_;
     SessionClock now_;
     Rollback rollback_;
+    State state_ = State::Waiting;
     SessionEnd end_ = SessionEnd::None;
     std::vector<uint8_t> received_;
 
@@ -163,68 +177,32 @@ class OnlineSession {
     // once the joining side's first inputs show that the Start arrived.
     uint32_t openedMs_;
     uint32_t connectedMs_ = 0;
-    bool connected_ = false;
-    bool helloMatched_ = false;
     HelloPacket peerHello_;
     uint32_t peerHelloMs_ = 0;      // the other side's newest Hello's clock
     uint32_t peerHelloHeardMs_ = 0; // and when it arrived, by ours
     uint32_t lastHandshakeMs_ = 0;  // when this side last sent its Hello (and Start)
-    bool started_ = false;
+    bool started_ = false;          // the match began (whatever ended the session)
     MatchStart start_{};
 
-    // The match's clock: frame n is due at startMs_ + n frames + shiftMs_.
-    uint32_t startMs_ = 0;
-    uint32_t shiftMs_ = 0;
+    uint32_t startMs_ = 0; // the host's: when its frame 0 was due, from its first Start
+    Pacing pacing_;
     uint32_t lastHeardMs_ = 0;
     bool heardInMatch_ = false;
     bool peerGone_ = false;
     // When the other side's inputs last grew: a side that hears the other
     // but gets no further for the silence limit has lost it too.
     uint32_t lastProgressMs_ = 0;
-    double aheadFrames_ = 0.0;
-    uint32_t peerFrames_ = 0; // the other side's frames in its newest packet
     uint32_t sentFrames_ = 0; // the most frames a packet of ours has covered
-    uint32_t shortestRoundTripMs_ = UINT32_MAX;
-    bool stalled_ = false;
-    uint32_t stallStartMs_ = 0;
     uint32_t lastSendMs_ = 0;
     bool ranFrames_ = false;
-    // Since gapEndMs_, after a long silence, not yet in step; only packets
-    // that hold inputs of ours later than gapFrames_ were sent after it.
-    bool inGap_ = false;
-    uint32_t gapEndMs_ = 0;
-    uint32_t gapFrames_ = 0;
 
-    // The checks: this side's running inputs checksum after each settled
-    // frame (by frame % HISTORY_FRAMES), the other side's newest one, and the
-    // hashes of settled states of both sides (the newest few).
-    std::vector<uint32_t> checks_;
-    uint32_t settled_ = 0;
-    uint32_t remoteCheckedFrames_ = 0;
-    uint32_t remoteCheck_ = 0;
-    std::map<uint32_t, uint64_t> localHashes_;
-    std::map<uint32_t, uint64_t> remoteHashes_;
-    uint32_t sentHashFrames_ = 0; // the hash the packets carry
+    DivergenceChecks checks_;
     bool endHashMatched_ = false;
 
-    // The end, agreed as the start is: each side's verdict, sent in every
-    // packet once reached; the frame of a lost sync is the earlier of the two.
-    Verdict verdict_ = Verdict::None;
-    uint32_t verdictFrame_ = 0;
-    uint32_t verdictMs_ = 0; // when this side reached it
-    Verdict peerVerdict_ = Verdict::None;
-    uint32_t peerLostFrame_ = 0;
-    bool peerEnded_ = false; // the other side holds our verdict
+    EndAgreement verdicts_;
     uint32_t syncLostFrame_ = 0;
 
-    // The sounds of each frame in the prediction window: those of its last
-    // run and those heard (by frame % HISTORY_FRAMES).
-    struct FrameSoundSlot {
-        uint32_t frame = UINT32_MAX;
-        FrameSounds ran = 0;
-        FrameSounds heard = 0;
-    };
-    std::vector<FrameSoundSlot> sounds_;
+    SoundLedger sounds_;
     std::vector<FrameSounds> rerun_;
 
     SessionStats stats_;

@@ -15,12 +15,13 @@ constexpr uint64_t FNV_OFFSET_BASIS = 14695981039346656037ull;
 constexpr uint64_t FNV_PRIME = 1099511628211ull;
 
 // The fingerprint's scripted matches, one against the computer and one of two
-// players: each player's keys changing on a rhythm of their own, and frame
-// lengths from none to a long stall. Both players score in the second.
+// players: each player's keys (none, up, down, both) changing on a rhythm of
+// their own, frame lengths from none to a long stall, and a leave in the last
+// frame. Both players score in the second.
 constexpr int32_t FINGERPRINT_SEED = 19700101;
-constexpr int FINGERPRINT_FRAMES = 600;
 constexpr int FINGERPRINT_FRAME_MS[] = {22, 0, 17, 45, 22, 130, 3, 250};
 constexpr int FINGERPRINT_KEY_FRAMES[2] = {7, 11};
+enum FingerprintKeys { KEYS_NONE, KEYS_UP, KEYS_DOWN, KEYS_BOTH, FINGERPRINT_KEY_STATES };
 
 class Fnv1a {
   public:
@@ -47,6 +48,17 @@ class Fnv1a {
 };
 } // namespace
 
+FrameInput fingerprintInput(int frame, int players) {
+    FrameInput input{};
+    for (int side = 0; side < players; ++side) {
+        const int keys = frame / FINGERPRINT_KEY_FRAMES[side] % FINGERPRINT_KEY_STATES;
+        input.up[side] = keys == KEYS_UP || keys == KEYS_BOTH;
+        input.down[side] = keys == KEYS_DOWN || keys == KEYS_BOTH;
+    }
+    input.leave = frame == FINGERPRINT_FRAMES - 1;
+    return input;
+}
+
 uint64_t rulesFingerprint() {
     const MatchSnapshot kept = saveMatch();
     const int keptPlayers = numPlayers, keptBall = ballType, keptReset = resetGame;
@@ -57,13 +69,7 @@ uint64_t rulesFingerprint() {
         startMatch({FINGERPRINT_SEED, players, 0});
         constexpr int LENGTHS = sizeof FINGERPRINT_FRAME_MS / sizeof FINGERPRINT_FRAME_MS[0];
         for (int frame = 0; frame < FINGERPRINT_FRAMES && quitFlag == 0; ++frame) {
-            FrameInput input{};
-            for (int side = 0; side < players; ++side) {
-                const int keys = frame / FINGERPRINT_KEY_FRAMES[side] % 3; // none, up, down
-                input.up[side] = keys == 1;
-                input.down[side] = keys == 2;
-            }
-            runFrame(input, FINGERPRINT_FRAME_MS[frame % LENGTHS]);
+            runFrame(fingerprintInput(frame, players), FINGERPRINT_FRAME_MS[frame % LENGTHS]);
         }
         fingerprint.add(matchHash());
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ball.h"
+#include "commands.h"
 #include "player.h"
 
 struct MatchSnapshot {
@@ -25,9 +26,14 @@ void restoreMatch(const MatchSnapshot &snapshot);
 uint64_t matchHash();
 
 // The rules' own fingerprint: the hash at the end of a fixed scripted run of
-// a few hundred frames of every length (the computer, both paddles' keys, the
-// serve, the long frames' steps), from a fixed seed. Two builds whose rules
+// a few hundred frames of every length (the computer, both paddles' keys
+// alone and held together, the serve, the long frames' steps, a leave), from
+// a fixed seed. Two builds whose rules
 // differ in anything a match can reach give different fingerprints, so an
 // online handshake can refuse a peer that would part from it later. Leaves
 // the match's state as it found it.
 uint64_t rulesFingerprint();
+// The length of the fingerprint's scripted matches, and the commands of their
+// frames, for a match of players.
+constexpr int FINGERPRINT_FRAMES = 600;
+FrameInput fingerprintInput(int frame, int players);

@@ -22,10 +22,10 @@ std::vector<uint8_t> rewrite(const Packet &packet) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Packet packet;
-    if (!readPacket(data, size, packet))
+    const Result<Packet> read = readPacket(data, size);
+    if (!read.ok())
         return 0;
-    if (rewrite(packet) != std::vector<uint8_t>(data, data + size))
+    if (rewrite(read.value) != std::vector<uint8_t>(data, data + size))
         abort();
     return 0;
 }

@@ -4,7 +4,7 @@
 //   node tests/web/test_link.mjs
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { EVENT, RoomLink } from '../../web/online/link.mjs';
+import { EVENT, NEWS, RoomLink } from '../../web/online/link.mjs';
 import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS as ASK_AGAIN_MS } from '../../web/numbers.js';
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -48,9 +48,10 @@ class FakeConnection {
 }
 
 // A connection between two links, its channels made as trystero's
-// negotiation ends and then opened; what `lostFrom` ('host', 'guest') sends
-// on the pairing channel is lost.
-function connect(host, guest, lostFrom = null) {
+// negotiation ends and then opened (unless `opened` is false: then by the
+// `open` it is given); what `lostFrom` ('host', 'guest') sends on the
+// pairing channel is lost.
+function connect(host, guest, lostFrom = null, opened = true) {
   const ends = { host: new FakeConnection(), guest: new FakeConnection() };
   host.meet(ends.host);
   guest.meet(ends.guest);
@@ -59,15 +60,16 @@ function connect(host, guest, lostFrom = null) {
     [a.other, b.other] = [b, a];
   }
   if (lostFrom) ends[lostFrom].channels.pair.cut = true;
-  for (const end of Object.values(ends)) Object.values(end.channels).forEach((channel) => channel.open());
-  return ends;
+  const open = () => Object.values(ends).forEach((end) => Object.values(end.channels).forEach((channel) => channel.open()));
+  if (opened) open();
+  return { ...ends, open };
 }
 
 const types = (link) => link.events.map((event) => event.type);
 const links = [];
 let pages = 0;
-function newLink(hosting) {
-  links.push(new RoomLink(hosting, undefined, `page-${++pages}`));
+function newLink(hosting, news = []) {
+  links.push(new RoomLink(hosting, (said) => news.push(said), `page-${++pages}`));
   return links.at(-1);
 }
 // Leaving closes the connections (trystero does), which ends their meetings.
@@ -105,6 +107,29 @@ test('a connection whose answer is lost, then fails, leaves the other to pair on
   assert.deepEqual(types(host), [EVENT.connected, EVENT.disconnected, EVENT.connected]);
   assert.deepEqual(types(guest), [EVENT.connected]);
   assert.deepEqual([host.player, guest.player], [second.host, second.guest]);
+});
+
+test('a failed connection is news to the page only once no other is being made', async () => {
+  for (const secondFails of [false, true]) {
+    const news = [];
+    const [host, guest] = [newLink(true), newLink(false, news)];
+    const first = connect(host, guest, 'host'); // the host takes it; its answer is lost
+    const second = connect(host, guest, null, false); // negotiated, its channels still opening
+    await settle();
+    host.lose(first.host);
+    guest.lose(first.guest);
+    assert.deepEqual(news, [NEWS.connecting, NEWS.connecting], `second fails ${secondFails}`);
+    if (secondFails) {
+      host.lose(second.host);
+      guest.lose(second.guest);
+    } else {
+      second.open();
+    }
+    await settle(2 * ASK_AGAIN_MS);
+    assert.deepEqual(news, secondFails ? [NEWS.connecting, NEWS.connecting, NEWS.failed]
+      : [NEWS.connecting, NEWS.connecting], `second fails ${secondFails}`);
+    assert.deepEqual(types(guest), secondFails ? [] : [EVENT.connected]);
+  }
 });
 
 test('a page is turned away once however many connections it has: by a host with a player, by a spent room',

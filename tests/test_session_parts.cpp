@@ -1,0 +1,260 @@
+// The online session's parts alone: its pacing, the divergence checks, the
+// sound ledger and the agreed end.
+#include <gtest/gtest.h>
+
+#include "divergence.h"
+#include "end_agreement.h"
+#include "pacing.h"
+#include "rollback.h"
+#include "sound_ledger.h"
+
+namespace {
+constexpr FrameSounds HIT = 1, WALL = 2, SCORE = 4;
+constexpr uint32_t WINDOW = 128;
+constexpr uint32_t NONE = UINT32_MAX;
+
+FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
+    FrameInput input{};
+    input.up[0] = frame % 3 == 0;
+    input.down[1] = frame % 5 == 0;
+    input.up[1] = frame == changedFrame;
+    return input;
+}
+
+InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
+    InputsPacket packet;
+    packet.senderFrames = senderFrames;
+    packet.receivedFrames = receivedFrames;
+    return packet;
+}
+
+// After a long silence, the two are back in step when a packet sent after it
+// shows them at most 2 whole frames apart; what it says of the other side's
+// pace slows this side once it runs more than a frame ahead.
+TEST(SessionPacing, InStepAfterAStallAndTheLead) {
+    constexpr uint32_t TRIP_MS = 50; // a frame and a seventh each way
+    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300;
+    struct Case {
+        const char *name;
+        uint32_t silenceMs;    // before the packet at GAP_END_MS
+        uint32_t sentAfterGap; // its receivedFrames past ours at the gap's end
+        int32_t otherAhead;    // its senderFrames past ours, less a frame's trip
+        uint32_t inStepMs;     // the figure then
+        uint32_t extraWaitMs;  // frame 400 waits this much longer once 10 more have run
+    };
+    const Case cases[] = {
+        {"2 frames ahead, steadily", STALL_FIGURE_MS, 1, 2, HEARD_MS - GAP_END_MS, 0},
+        {"2 frames behind", STALL_FIGURE_MS, 1, -2, HEARD_MS - GAP_END_MS, 30},
+        {"3 frames ahead", STALL_FIGURE_MS, 1, 3, 0, 0},
+        {"3 frames behind", STALL_FIGURE_MS, 1, -3, 0, 30},
+        {"sent before the gap ended", STALL_FIGURE_MS, 0, 0, 0, 0},
+        {"a silence short of a stall", STALL_FIGURE_MS - 1, 1, 0, 0, 0},
+        {"a frame behind: no wait", STALL_FIGURE_MS, 1, -1, HEARD_MS - GAP_END_MS, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Pacing pacing;
+        pacing.start(0, TRIP_MS);
+        const uint32_t frames = 300; // ours, all along
+        pacing.heard(c.silenceMs, frames, GAP_END_MS);
+        const uint32_t sender = static_cast<uint32_t>(frames - 1 + c.otherAhead);
+        for (int packet = 0; packet < 50; ++packet)
+            pacing.measureLead(packetOf(sender, frames + c.sentAfterGap), frames, TRIP_MS,
+                               HEARD_MS);
+        EXPECT_EQ(pacing.inStepAfterStallMs(), c.inStepMs);
+        const uint32_t due = pacing.msUntilDue(400, 0);
+        for (int frame = 0; frame < 10; ++frame)
+            pacing.ranFrame();
+        EXPECT_EQ(pacing.msUntilDue(400, 0) - due, c.extraWaitMs);
+    }
+}
+
+TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
+    struct Case {
+        const char *name;
+        InputsPacket packet;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"newer", packetOf(250, 280), true},
+        {"as new", packetOf(200, 280), true},
+        {"older", packetOf(199, 280), false},
+        {"waiting at its window's end", packetOf(250, 250 - MAX_PREDICTION_FRAMES), false},
+        {"a frame short of its window's end", packetOf(250, 251 - MAX_PREDICTION_FRAMES), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Pacing pacing;
+        pacing.start(0, 0);
+        pacing.measureLead(packetOf(200, 280), 200, 0, 0); // in step
+        pacing.measureLead(c.packet, 300, 0, 0);           // far behind if taken
+        EXPECT_EQ(pacing.aheadFrames() > 0.0, c.taken);
+    }
+}
+
+TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
+    struct Case {
+        const char *name;
+        uint32_t settledHere, settledThere, changedThere;
+        bool parted;
+        uint32_t frame;
+    };
+    const Case cases[] = {
+        {"the same", 200, 150, NONE, false, 0},
+        {"changed in the frames compared", 200, 150, 100, true, 149},
+        {"changed in the last frame compared", 200, 150, 149, true, 149},
+        {"changed after them", 200, 150, 150, false, 0},
+        {"not settled here yet", 149, 150, 100, false, 0},
+        {"compared as soon as settled here", 150, 150, 100, true, 149},
+        {"the oldest kept", 150 + WINDOW - 1, 150, 100, true, 149},
+        {"no longer kept", 150 + WINDOW, 150, 100, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DivergenceChecks here(WINDOW), there(WINDOW);
+        for (uint32_t frame = 0; frame < c.settledHere; ++frame)
+            here.settle(inputOf(frame, NONE));
+        for (uint32_t frame = 0; frame < c.settledThere; ++frame)
+            there.settle(inputOf(frame, c.changedThere));
+        EXPECT_EQ(here.settledFrames(), c.settledHere);
+        here.hearChecksum(there.settledFrames(), there.inputsCheck());
+        here.hearChecksum(1, 0); // an older checksum changes nothing
+        uint32_t frame = 0;
+        EXPECT_EQ(here.inputsParted(frame), c.parted);
+        if (c.parted) {
+            EXPECT_EQ(frame, c.frame);
+        }
+    }
+}
+
+TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
+    using H = HashComparison;
+    struct Step {
+        bool local; // this side's hash, or one heard
+        uint32_t hashedFrames;
+        uint64_t hash;
+        H found;
+        uint32_t sentFrames; // the hash the packets then carry
+    };
+    struct Case {
+        const char *name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"the same, here first", {{true, 45, 7, H::Unknown, 45}, {false, 45, 7, H::Same, 45}}},
+        {"the same, there first", {{false, 45, 7, H::Unknown, 0}, {true, 45, 7, H::Same, 45}}},
+        {"different, and said",
+         {{true, 45, 7, H::Unknown, 45},
+          {true, 90, 8, H::Unknown, 90},
+          {false, 45, 6, H::Different, 45}}},
+        {"heard once",
+         {{false, 45, 6, H::Unknown, 0},
+          {false, 45, 7, H::Unknown, 0},
+          {true, 45, 7, H::Different, 45}}},
+        {"none for no frames", {{true, 45, 7, H::Unknown, 45}, {false, 0, 7, H::Unknown, 45}}},
+        {"the newest eight kept",
+         {{true, 45, 1, H::Unknown, 45},
+          {true, 90, 2, H::Unknown, 90},
+          {true, 135, 3, H::Unknown, 135},
+          {true, 180, 4, H::Unknown, 180},
+          {true, 225, 5, H::Unknown, 225},
+          {true, 270, 6, H::Unknown, 270},
+          {true, 315, 7, H::Unknown, 315},
+          {true, 360, 8, H::Unknown, 360},
+          {false, 45, 9, H::Different, 45},
+          {true, 405, 9, H::Unknown, 405},
+          {false, 90, 9, H::Different, 90},
+          {true, 450, 10, H::Unknown, 450},
+          {true, 495, 11, H::Unknown, 495},
+          {false, 135, 1, H::Unknown, 495}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DivergenceChecks checks(WINDOW);
+        for (const Step &step : c.steps) {
+            SCOPED_TRACE(step.hashedFrames);
+            EXPECT_EQ(step.local ? checks.hashLocal(step.hashedFrames, step.hash)
+                                 : checks.hearHash(step.hashedFrames, step.hash),
+                      step.found);
+            EXPECT_EQ(checks.sentHashFrames(), step.sentFrames);
+        }
+    }
+}
+
+TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
+    struct Case {
+        const char *name;
+        FrameSounds ran;   // frame 100's first run, heard then
+        FrameSounds rerun; // its run again
+        uint32_t present;  // the frames run once corrected
+        FrameSounds playNow;
+        SoundFigures settled;
+    };
+    const Case cases[] = {
+        {"nothing new", HIT, HIT, 101, 0, {1, 0, 0, 0}},
+        {"revealed, recent", 0, WALL, 101, WALL, {1, 0, 0, 1}},
+        {"revealed at the limit", 0, WALL, 100 + LATE_SOUND_FRAMES, WALL, {1, 0, 0, 1}},
+        {"revealed past the limit", 0, WALL, 101 + LATE_SOUND_FRAMES, 0, {1, 1, 0, 0}},
+        {"heard from a wrong guess", HIT, 0, 101, 0, {0, 0, 1, 0}},
+        {"one heard, one new", HIT, HIT | SCORE, 105, SCORE, {2, 0, 0, 1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SoundLedger ledger(WINDOW);
+        ledger.ran(100, c.ran);
+        const std::vector<FrameSounds> rerun(c.present - 100, 0);
+        std::vector<FrameSounds> again = rerun;
+        again[0] = c.rerun;
+        EXPECT_EQ(ledger.rerun(100, again, c.present), c.playNow);
+        // Played late once: a second correction repeats nothing.
+        EXPECT_EQ(ledger.rerun(100, again, c.present), 0);
+        ledger.settle(100);
+        ledger.settle(100 + WINDOW); // another frame's slot: not counted
+        const SoundFigures &figures = ledger.figures();
+        EXPECT_EQ(figures.sounds, c.settled.sounds);
+        EXPECT_EQ(figures.missing, c.settled.missing);
+        EXPECT_EQ(figures.wrong, c.settled.wrong);
+        EXPECT_EQ(figures.late, c.settled.late);
+    }
+}
+
+TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
+    using V = Verdict;
+    struct Case {
+        const char *name;
+        V own;
+        uint32_t ownFrame;
+        V peer;
+        uint32_t peerFrame;
+        bool agreed;
+        uint32_t lostFrame;
+    };
+    const Case cases[] = {
+        {"both agree", V::Agreed, 0, V::Agreed, 0, true, 0},
+        {"lost here first", V::SyncLost, 90, V::SyncLost, 100, false, 90},
+        {"lost there first", V::SyncLost, 100, V::SyncLost, 90, false, 90},
+        {"only this side agrees", V::Agreed, 0, V::SyncLost, 44, false, 44},
+        {"only the other agrees", V::SyncLost, 70, V::Agreed, 0, false, 70},
+        {"the other's loss taken", V::None, 0, V::SyncLost, 44, false, 44},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EndAgreement end;
+        if (c.own != V::None)
+            end.reach(c.own, c.ownFrame, 1000);
+        EXPECT_FALSE(end.decided());
+        end.hear(c.peer, c.peerFrame, false, 2000);
+        end.reach(V::Agreed, 0, 3000); // a later verdict of this side changes nothing
+        EXPECT_TRUE(end.decided());
+        EXPECT_EQ(end.agreed(), c.agreed);
+        if (!c.agreed) {
+            EXPECT_EQ(end.lostFrame(), c.lostFrame);
+        }
+        EXPECT_EQ(end.reachedMs(), c.own != V::None ? 1000u : 2000u);
+        EXPECT_FALSE(end.peerEnded());
+        end.hear(V::SyncLost, 1, true, 4000); // the other's first verdict stands
+        EXPECT_TRUE(end.peerEnded());
+        EXPECT_EQ(end.agreed(), c.agreed);
+    }
+}
+} // namespace
