@@ -105,6 +105,7 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         std::vector<ScreenPoint> fingers = {}; // in the order put down
         TouchSteering steering = HALVES;
         Sint16 rightY = 100;
+        std::vector<ScreenPoint> putDownAt = {}; // where fingers were put down, if elsewhere
     } const cases[] = {
         {"d-pad diagonal", {SDL_HAT_RIGHTDOWN}, {}, {}, 2, 11.0, 0.0},
         {"stick down at the dead zone", {C, DEAD}, {}, {}, 2, 0.0, 0.0},
@@ -128,6 +129,42 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         {"a finger up, key down: down wins", {}, {}, {SDLK_DOWN}, 2, 11.0, 0.0, false, {{9, 9}}},
         {"one player: the right half's finger", {}, {}, {}, 1, -11.0, AI, false, {{300, 9}}, LEFT},
         {"online, right paddle: P1's keys", {}, {}, {}, 2, 11.0, 0.0, false, {{9, 100}}, RIGHT, 10},
+        {"put down on 159, slid to 160: the left half's",
+         {},
+         {},
+         {},
+         2,
+         11.0,
+         0.0,
+         false,
+         {{160, 200}},
+         HALVES,
+         100,
+         {{159, 200}}},
+        {"put down on 160, slid to 159: the right half's",
+         {},
+         {},
+         {},
+         2,
+         0.0,
+         11.0,
+         false,
+         {{159, 200}},
+         HALVES,
+         100,
+         {{160, 200}}},
+        {"the left finger, put down last, slid across the middle",
+         {},
+         {},
+         {},
+         2,
+         11.0,
+         -11.0,
+         false,
+         {{280, 40}, {200, 230}},
+         HALVES,
+         100,
+         {{280, 40}, {40, 230}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,6 +176,8 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         steerByTouch(c.steering);
         fake::touch.fingerCount = static_cast<int>(c.fingers.size());
         std::copy(c.fingers.begin(), c.fingers.end(), fake::touch.fingers);
+        const std::vector<ScreenPoint> &putDownAt = c.putDownAt.empty() ? c.fingers : c.putDownAt;
+        std::copy(putDownAt.begin(), putDownAt.end(), fake::touch.putDownAt);
         Players[1].worldRect.y = c.rightY;
         Players[0].setSpeed(99.0);
         Players[1].setSpeed(99.0);
