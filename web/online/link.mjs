@@ -23,6 +23,8 @@
 // application names that trystero keeps apart, and two pages meet in two
 // independent connections at once: they pair on the first that answers.
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
+// The brokers tried when the page names none (web/online.js asks them first).
+export { defaultRelayUrls as DEFAULT_BROKERS } from '@trystero-p2p/mqtt';
 
 // Pages of this game meet only pages of this game: the room's topics and the
 // encryption of the offers are derived from these names.
