@@ -205,6 +205,7 @@
   document.getElementById('leave-no').addEventListener('click', () => { leaveAsk.hidden = true; });
   document.getElementById('leave-yes').addEventListener('click', () => { leaveAsk.hidden = true; });
   window.addEventListener('korrin-ended', () => { leaveAsk.hidden = true; });
+
   // Once a player has joined, the room is spent: its link goes, and a reload
   // hosts a new one.
   window.addEventListener('korrin-match', () => {
@@ -217,6 +218,7 @@
   Module.onExit = (exitStatus) => {
     onExit(exitStatus);
     showInvite(false);
+    leaveAsk.hidden = true; // nothing left to leave
     const why = endLines.length > 0 ? endLines.join(' ') : lastLine;
     document.getElementById('ended-text').textContent = outcome ? `${outcome} ${why}` : why;
     const again = document.getElementById('again');

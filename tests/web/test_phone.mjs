@@ -3,6 +3,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { appendFileSync, cpSync, mkdtempSync, readFileSync, readdirSync, rmSync, utimesSync } from 'node:fs';
+import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -103,7 +104,10 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   // A finger keeps the paddle of the half it was put down on, wherever it
   // slides. "Play online" first asks the page's broker (a closed port here),
   // and says it cannot be reached.
-  const tablet = await openOn(TABLET, `?signal=${encodeURIComponent('ws://127.0.0.1:9')}`);
+  const closedPort = await new Promise((resolve) => {
+    const taken = createServer().listen(0, '127.0.0.1', () => { const { port } = taken.address(); taken.close(() => resolve(port)); });
+  });
+  const tablet = await openOn(TABLET, `?signal=${encodeURIComponent(`ws://127.0.0.1:${closedPort}`)}`);
   const fingers = await fingersOn(tablet.page);
   await tablet.page.tap('#online-play');
   await tablet.page.waitForFunction(() => document.getElementById('online-status').checkVisibility() &&
