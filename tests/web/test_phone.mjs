@@ -131,6 +131,10 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
     await tablet.page.tap('#touch-leave');
     await web.waitForLine(tablet.lines, MENU, round + 1);
   }
+  // A tap on the menu's ball steps the ball, which the hints name.
+  assert.equal(await tablet.page.$eval('#touch-ball', (name) => name.textContent), 'pearl');
+  await fingers.tap({ x: 276, y: 66 });
+  await tablet.page.waitForFunction(() => document.getElementById('touch-ball').textContent === 'gold', { timeout: SLOW_MS });
   // One tap on QUIT only highlights it; a second tap leaves the game.
   for (const [taps, ended] of [[1, false], [2, true]]) {
     await fingers.tap(QUIT);
