@@ -95,6 +95,9 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
     constexpr Sint16 HALF_WAY = 16384, DEAD = STICK_DEAD_ZONE;
     constexpr Uint8 C = SDL_HAT_CENTERED, UP = SDL_HAT_UP, DOWN = SDL_HAT_DOWN;
     constexpr TouchSteering HALVES = {true, 0}, LEFT = {false, 0}, RIGHT = {false, 1};
+    // The left half's finger slid up to the right half, the right's down to the left.
+    const std::vector<ScreenPoint> CROSSED = {{200, 9}, {9, 230}},
+                                   CROSSED_FROM = {{9, 9}, {200, 230}};
     struct Case {
         const char *name;
         fake::Pad first, second; // {hat, stick, buttons held}
@@ -105,6 +108,7 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         std::vector<ScreenPoint> fingers = {}; // in the order put down
         TouchSteering steering = HALVES;
         Sint16 rightY = 100;
+        std::vector<ScreenPoint> putDownAt = {}; // where fingers were put down, if elsewhere
     } const cases[] = {
         {"d-pad diagonal", {SDL_HAT_RIGHTDOWN}, {}, {}, 2, 11.0, 0.0},
         {"stick down at the dead zone", {C, DEAD}, {}, {}, 2, 0.0, 0.0},
@@ -128,6 +132,10 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         {"a finger up, key down: down wins", {}, {}, {SDLK_DOWN}, 2, 11.0, 0.0, false, {{9, 9}}},
         {"one player: the right half's finger", {}, {}, {}, 1, -11.0, AI, false, {{300, 9}}, LEFT},
         {"online, right paddle: P1's keys", {}, {}, {}, 2, 11.0, 0.0, false, {{9, 100}}, RIGHT, 10},
+        // Put down on one half, slid to the other: still that half's.
+        {"159 to 160", {}, {}, {}, 2, -11.0, 0.0, false, {{160, 9}}, HALVES, 100, {{159, 9}}},
+        {"160 to 159", {}, {}, {}, 2, 0.0, -11.0, false, {{159, 9}}, HALVES, 100, {{160, 9}}},
+        {"both crossed", {}, {}, {}, 2, -11.0, 11.0, false, CROSSED, HALVES, 100, CROSSED_FROM},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,6 +147,8 @@ TEST_F(ControlsTest, PadAndFingerTableOfBothPlayers) {
         steerByTouch(c.steering);
         fake::touch.fingerCount = static_cast<int>(c.fingers.size());
         std::copy(c.fingers.begin(), c.fingers.end(), fake::touch.fingers);
+        const std::vector<ScreenPoint> &putDownAt = c.putDownAt.empty() ? c.fingers : c.putDownAt;
+        std::copy(putDownAt.begin(), putDownAt.end(), fake::touch.putDownAt);
         Players[1].worldRect.y = c.rightY;
         Players[0].setSpeed(99.0);
         Players[1].setSpeed(99.0);

@@ -217,8 +217,8 @@ void expectAllReleased(const std::vector<T> &loaded, const std::vector<T> &freed
 }
 
 // One finger on the screen, or the last one just lifted.
-TouchScreen on(ScreenPoint at) { return {1, {at}, false, {}, false, false}; }
-TouchScreen off(ScreenPoint at) { return {0, {}, true, at, false, false}; }
+TouchScreen on(ScreenPoint at) { return {1, {at}, false, {}, false, false, {}}; }
+TouchScreen off(ScreenPoint at) { return {0, {}, true, at, false, false, {}}; }
 } // namespace
 
 // ---- The key table
@@ -278,11 +278,31 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
          {on({160, 85}), off({160, 85}), {}, on({160, 118}), off({160, 118})}},
         {"the finger put down last points, and one lifted chooses",
          {NO_KEYS, {}, {}},
-         {0, 2, 2},
-         0,
+         {0, 1, 1},
+         2,
          {{},
-          TouchScreen{2, {{160, 85}, {160, 151}}, false, {}, false, false},
-          TouchScreen{1, {{160, 85}}, true, {160, 151}, false, false}}},
+          TouchScreen{2, {{160, 85}, {160, 118}}, false, {}, false, false, {}},
+          TouchScreen{1, {{160, 85}}, true, {160, 118}, false, false, {}}}},
+        {"a tap on QUIT highlights it, a second tap leaves",
+         {NO_KEYS, {}, {}, {}, {}, {}},
+         {0, 2, 2, 2, 2, 2},
+         0,
+         {{}, on({160, 151}), off({160, 151}), {}, on({160, 151}), off({160, 151})}},
+        {"a finger slid onto QUIT and lifted only highlights it",
+         {NO_KEYS, {}, {}, {}, {RETURN}},
+         {0, 1, 2, 2, 2},
+         0,
+         {{}, on({160, 118}), on({160, 151}), off({160, 151})}},
+        {"a tap within one pass on QUIT only highlights it",
+         {NO_KEYS, {}, {DOWN}, {RETURN}},
+         {0, 2, 0, 0},
+         1,
+         {{}, off({160, 151})}},
+        {"QUIT highlighted by the keys leaves at one tap",
+         {NO_KEYS, {UP}, {}, {}},
+         {0, 2, 2, 2},
+         0,
+         {{}, {}, {}, off({160, 151})}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -300,7 +320,8 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
 // ---- The fingers
 
 // Entry 0's band covers rows 78 to 93 and columns 63 to 256 (menu-opts.png's
-// width), the next ones 33 rows lower; a finger counts 8 rows beyond. The
+// width), the next ones 33 rows lower; a finger counts only on them (row 165,
+// under a phone's hints, is nobody's). The
 // menu's ball lies at (270, 60), 12 by 12, and counts 8 pixels beyond.
 TEST(MenuTouch, WhatAFingerMeansAtTheEdgesOfTheBandsAndTheBall) {
     harness::startGame();
@@ -310,11 +331,12 @@ TEST(MenuTouch, WhatAFingerMeansAtTheEdgesOfTheBandsAndTheBall) {
         ScreenPoint at;
         int means;
     } rows[] = {
-        {{160, 69}, NOTHING}, {{160, 70}, 0},        {{160, 101}, 0},       {{160, 102}, NOTHING},
-        {{160, 103}, 1},      {{160, 134}, 1},       {{160, 135}, NOTHING}, {{160, 136}, 2},
-        {{160, 167}, 2},      {{160, 168}, NOTHING}, {{62, 85}, NOTHING},   {{63, 85}, 0},
-        {{256, 85}, 0},       {{257, 85}, NOTHING},  {{261, 60}, NOTHING},  {{262, 52}, BALL},
-        {{289, 79}, BALL},    {{290, 60}, NOTHING},  {{275, 51}, NOTHING},  {{275, 80}, NOTHING},
+        {{160, 77}, NOTHING},  {{160, 78}, 0},       {{160, 93}, 0},       {{160, 94}, NOTHING},
+        {{160, 110}, NOTHING}, {{160, 111}, 1},      {{160, 126}, 1},      {{160, 127}, NOTHING},
+        {{160, 143}, NOTHING}, {{160, 144}, 2},      {{160, 159}, 2},      {{160, 160}, NOTHING},
+        {{160, 165}, NOTHING}, {{62, 85}, NOTHING},  {{63, 85}, 0},        {{256, 85}, 0},
+        {{257, 85}, NOTHING},  {{261, 60}, NOTHING}, {{262, 52}, BALL},    {{289, 79}, BALL},
+        {{290, 60}, NOTHING},  {{275, 51}, NOTHING}, {{275, 80}, NOTHING},
     };
     for (const auto &row : rows)
         EXPECT_EQ(menuTouchAt(row.at), row.means) << row.at.x << ", " << row.at.y;

@@ -1,6 +1,7 @@
 // The figures of the README's "On a phone or a tablet" section, for the web
 // build in build-web/ (run ./tools/web.sh --with-test-tools first):
 //   node tools/web_phone_benchmark.mjs [BASELINE]
+//   node tools/web_phone_benchmark.mjs --link [TRIES]
 // - touch to move: in a two-player match on a phone (Pixel 5 landscape), a
 //   finger put down above or below the left paddle (a touch event on the
 //   page), and the frames the game draws until the paddle's row changes,
@@ -12,11 +13,18 @@
 // - bytes: every file of build-web/ against the same file of BASELINE (a
 //   build-web/ of the game before touch, the manifest and the worker),
 //   raw and gzipped (level 9); without BASELINE, the files' own sizes.
+// With --link, only this: link to match on a phone: TRIES pairings (10
+//   unless given) through the online test's local broker (tests/web/
+//   online.mjs), each a new host on a desktop page and a Pixel 5 opening its
+//   link once; the median and worst time from opening the link to the
+//   phone's "Joined: the match starts.". Run it beside busy loops to see a
+//   busy phone (the README says which).
 import { existsSync, readdirSync, readFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { gzipSync } from 'node:zlib';
 import * as web from '../tests/web/browser.mjs';
+import * as online from '../tests/web/online.mjs';
 
 const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', 'build-web');
 const DEVICES = ['Pixel 5', 'iPhone 13', 'Galaxy Tab S4', 'iPad'];
@@ -114,6 +122,31 @@ function bytesAdded(baseline) {
   return rows.join('\n');
 }
 
+// Link to match on a phone: see the top.
+async function linkToMatch(tries) {
+  const { url, signal } = await online.start();
+  const joinMs = [];
+  try {
+    for (let i = 0; i < tries; ++i) {
+      try {
+        joinMs.push((await online.pair(url, `${signal}&${online.noIce}`, 'chromium', web.KnownDevices['Pixel 5'])).joinMs);
+      } catch (error) {
+        console.log(`try ${i + 1} failed: ${error.message.slice(0, 300)}`);
+      }
+      await online.closePages();
+    }
+  } finally {
+    await online.stopAll();
+  }
+  joinMs.sort((a, b) => a - b);
+  return `link to match on a Pixel 5: ${joinMs.length} of ${tries} joined; median ` +
+         `${joinMs[Math.floor((joinMs.length - 1) / 2)]} ms, worst ${joinMs.at(-1)} ms (${joinMs.join(', ')})`;
+}
+
+if (process.argv[2] === '--link') {
+  console.log(await linkToMatch(Number(process.argv[3] ?? 10)));
+  process.exit(0);
+}
 const { server, url } = await web.serve(BUILD);
 try {
   console.log(await touchToMove(url));

@@ -8,7 +8,8 @@ function setUpOffline() {
   // Each visit online asks for the worker again: a new build's worker
   // then caches the new files (see service-worker.js).
   if ('serviceWorker' in navigator && window.isSecureContext) {
-    navigator.serviceWorker.register('service-worker.js')
+    // The worker's script is always asked of the server, never of the HTTP cache.
+    navigator.serviceWorker.register('service-worker.js', { updateViaCache: 'none' })
       .then((registration) => navigator.onLine && registration.update())
       .catch((error) => console.error('service-worker.js:', error.message));
   }

@@ -35,6 +35,10 @@ function setUpOnlinePlay() {
   const KEPT_ROOM = 'korrin-tavrel-room';
   // How long Copy says that it copied.
   const COPIED_MS = 2000;
+  // How long "Play online" waits for a signalling server to answer before
+  // it says that none can be reached.
+  const BROKER_PROBE_MS = 5000;
+  const NO_BROKER_LINE = 'Online play needs the network: no signalling server could be reached.';
 
   const params = new URLSearchParams(location.search);
   const joinRoom = params.has('join') ? params.get('join').toLowerCase() : null;
@@ -61,10 +65,74 @@ function setUpOnlinePlay() {
     return location.pathname + '?' + choice + (rest ? '&' + rest : '');
   }
 
-  // A new room, asked for: a match going on is left only if the player agrees.
-  document.getElementById('online-play').addEventListener('click', () => {
+  // The brokers and ICE servers: the address, else online.json, else the defaults.
+  async function readConfig() {
+    let site = {};
+    try {
+      const response = await fetch('online.json', { cache: 'no-cache' });
+      if (response.ok) site = await response.json();
+    } catch (error) {
+      console.error('online.json:', error.message);
+    }
+    const signal = params.getAll('signal');
+    const ice = params.get('ice');
+    return {
+      brokers: signal.length > 0 ? signal : site.signal || [],
+      rtcConfig: ice ? JSON.parse(ice) : site.ice,
+    };
+  }
+
+  // Whether a signalling server answers: a WebSocket opened to any of the
+  // brokers in time. A page loaded from the cache may think itself online.
+  async function brokerReachable() {
+    const named = params.getAll('signal');
+    const brokers = named.length > 0 ? named : (await readConfig()).brokers;
+    const urls = brokers.length > 0 ? brokers : (await import('./korrin-online.js')).DEFAULT_BROKERS;
+    return new Promise((resolve) => {
+      const sockets = [];
+      const done = (reached) => {
+        clearTimeout(timer);
+        for (const socket of sockets) socket.close();
+        resolve(reached);
+      };
+      const timer = setTimeout(() => done(false), BROKER_PROBE_MS);
+      let failed = 0;
+      const fail = () => { if (++failed === urls.length) done(false); };
+      for (const url of urls) {
+        try {
+          const socket = new WebSocket(url, 'mqtt');
+          sockets.push(socket);
+          socket.addEventListener('open', () => done(true));
+          socket.addEventListener('error', fail);
+        } catch (badAddress) {
+          fail();
+        }
+      }
+    });
+  }
+
+  // A line beneath the picture, also on a page of a local game.
+  function showLine(text) {
+    stage.classList.add('online');
+    section.hidden = false;
+    status.textContent = text;
+    fit();
+  }
+
+  // A new room, asked for: a match going on is left only if the player
+  // agrees, and only for a signalling server that answers.
+  const play = document.getElementById('online-play');
+  play.addEventListener('click', async () => {
     const playing = ['match', 'hold'].includes(document.documentElement.dataset.game);
     if (playing && !window.confirm('Leave this match to play online?')) return;
+    play.disabled = true;
+    showLine('Looking for a signalling server…');
+    const reached = await brokerReachable().catch(() => false);
+    play.disabled = false;
+    if (!reached) {
+      showLine(NO_BROKER_LINE);
+      return;
+    }
     sessionStorage.removeItem(KEPT_ROOM);
     location.href = pageWith('host');
   });
@@ -90,23 +158,6 @@ function setUpOnlinePlay() {
   const room = hosting ? sessionStorage.getItem(KEPT_ROOM) ?? makeRoom() : joinRoom;
   if (hosting) sessionStorage.setItem(KEPT_ROOM, room);
   Module.arguments = hosting ? ['--host'] : ['--join', room];
-
-  // The brokers and ICE servers: the address, else online.json, else the defaults.
-  async function readConfig() {
-    let site = {};
-    try {
-      const response = await fetch('online.json', { cache: 'no-cache' });
-      if (response.ok) site = await response.json();
-    } catch (error) {
-      console.error('online.json:', error.message);
-    }
-    const signal = params.getAll('signal');
-    const ice = params.get('ice');
-    return {
-      brokers: signal.length > 0 ? signal : site.signal || [],
-      rtcConfig: ice ? JSON.parse(ice) : site.ice,
-    };
-  }
 
   // What the link says beside the game's lines (NEWS in web/online/link.mjs).
   const NEWS = hosting ? {
@@ -138,12 +189,32 @@ function setUpOnlinePlay() {
   };
 
   // The session's lines for the players (the game's "korrin-line" events):
-  // the latest beneath the picture, and the last one when the game ends.
+  // the latest beneath the picture; when the game ends, those said since the
+  // match began (why it ended, and the score), else the last one.
   let lastLine = '';
+  const endLines = [];
   window.addEventListener('korrin-line', (event) => {
     lastLine = event.detail;
+    if (matchBegan) endLines.push(lastLine);
     show(lastLine);
   });
+  // Who won, for this side: the host plays player 1 (the left paddle).
+  let outcome = '';
+  window.addEventListener('korrin-ended', (event) => {
+    if (event.detail) outcome = event.detail === (hosting ? '1' : '2') ? 'You won.' : 'You lost.';
+  });
+
+  // The leave control asks first: an online match ends for both players,
+  // and goes on (it cannot hold) while the question shows.
+  const leaveAsk = document.getElementById('leave-ask');
+  document.getElementById('touch-leave').addEventListener('click', (event) => {
+    event.stopPropagation(); // not yet the game's leave (web/library/touch.js)
+    leaveAsk.hidden = false;
+  });
+  document.getElementById('leave-no').addEventListener('click', () => { leaveAsk.hidden = true; });
+  document.getElementById('leave-yes').addEventListener('click', () => { leaveAsk.hidden = true; });
+  window.addEventListener('korrin-ended', () => { leaveAsk.hidden = true; });
+
   // Once a player has joined, the room is spent: its link goes, and a reload
   // hosts a new one.
   window.addEventListener('korrin-match', () => {
@@ -156,7 +227,9 @@ function setUpOnlinePlay() {
   Module.onExit = (exitStatus) => {
     onExit(exitStatus);
     showInvite(false);
-    document.getElementById('ended-text').textContent = lastLine;
+    leaveAsk.hidden = true; // nothing left to leave
+    const why = endLines.length > 0 ? endLines.join(' ') : lastLine;
+    document.getElementById('ended-text').textContent = outcome ? `${outcome} ${why}` : why;
     const again = document.getElementById('again');
     if (joinRoom !== null && !matchBegan) {
       // A join that came to no match: the same room again (the address is

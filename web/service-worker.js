@@ -5,10 +5,14 @@
 // A page gets every one of its files from one place, so that no page ever
 // mixes two builds' files: a page loaded from the network (online) gets its
 // files from the network, a page loaded from the cache (offline) from the
-// cache. A new build is found on a visit online (its page comes from the
-// network at once); its worker caches its files beside the old ones and
-// takes over once no page of the old build is open, then deletes the old
-// cache.
+// cache. From the network means from the server itself: the browser's HTTP
+// cache may hold a copy it deems fresh (a server that sends no caching
+// headers leaves that to the browser's guess, days for a file months old),
+// so every request asks the server whether its copy is current. A new build
+// is thus what the first visit online plays; its worker caches its files
+// beside the old ones and takes over once no page of the old build is open,
+// then deletes the old cache. Online, a file the network fails to give
+// comes from the cache.
 const CACHE = 'korrin-' + BUILD.version;
 const PAGE = 'index.html';
 // The pages this worker gave from its cache, by client id. A worker that
@@ -34,14 +38,22 @@ self.addEventListener('fetch', (event) => {
   if (request.method !== 'GET' || new URL(request.url).origin !== location.origin) return;
   if (request.mode === 'navigate') event.respondWith(openPage(event));
   else if (cachedPages.has(event.clientId)) event.respondWith(fromCache(request));
-  // The browser's own requests (a manifest's icons) belong to no page.
-  else if (!event.clientId) event.respondWith(fetch(request).catch(() => fromCache(request)));
+  // Also the browser's own requests (a manifest's icons), which belong to no page.
+  else event.respondWith(fromServer(request).catch(() => fromCache(request)));
 });
 
-// The page from the network, else (offline) from the cache.
+// Whatever the HTTP cache holds, asked of the server (which answers "not
+// modified" for a copy that is current).
+function fromServer(request) {
+  return fetch(request, { cache: 'no-cache' });
+}
+
+// The page from the network, else (offline) from the cache. A navigation's
+// own request cannot be sent with other options: its address is, with its
+// redirects left to the browser.
 async function openPage(event) {
   try {
-    return await fetch(event.request);
+    return await fromServer(new Request(event.request.url, { redirect: 'manual' }));
   } catch (offline) {
     const page = await caches.match(PAGE, { cacheName: CACHE });
     if (!page) throw offline;

@@ -21,6 +21,10 @@ const TOUCH_KEYS_LEAST_WIDTH_PX = 140;
 const stage = document.getElementById('stage');
 const online = document.getElementById('online');
 const keys = document.getElementById('keys');
+// Over the picture, the key line and online play's rows stay beneath this
+// row of it: the menu's entries lie above (src/app/menu.cpp), and a finger
+// on them must find them.
+const MENU_ENTRIES_END_ROW = 160;
 
 // The picture scaled to fill the screen's limiting side (by any step: pixels
 // stay crisp through image-rendering: pixelated), less a strip for the
@@ -38,19 +42,22 @@ export function fitTouch() {
   document.documentElement.style.setProperty('--scale', scale);
   stage.dataset.room = sides ? 'sides' : 'ends';
 
-  // The room left on each side of the centred picture: left or top for the
-  // controls, right or bottom for the rest.
+  // The room left on each side of the centred picture: left or bottom (where
+  // a thumb holding the phone upright reaches) for the controls, right or
+  // top for the rest.
   const room = sides ? (width - SCREEN_WIDTH * scale) / 2 : (height - SCREEN_HEIGHT * scale) / 2;
+  const controlsRoom = Math.max(room, TOUCH_CONTROL_PX);
   placeBox(document.getElementById('touch-controls'),
-           sides ? { left: 0, top: 0, width: Math.max(room, TOUCH_CONTROL_PX), height: height }
-                 : { left: 0, top: 0, width: width, height: Math.max(room, TOUCH_CONTROL_PX) });
+           sides ? { left: 0, top: 0, width: controlsRoom, height: height }
+                 : { left: 0, top: height - controlsRoom, width: width, height: controlsRoom });
   const column = stage.classList.contains('online') ? [online, keys] : [keys];
   const box = sides ? { left: width - room, top: 0, width: room, height: height }
-                    : { left: 0, top: height - room, width: width, height: room };
+                    : { left: 0, top: 0, width: width, height: room };
   stage.dataset.keys = 'beside';
   if (box.width < TOUCH_KEYS_LEAST_WIDTH_PX || stack(column, box) > box.height) {
     stage.dataset.keys = 'over';
-    stack(column, { left: 0, top: height, width: width, height: 0 });
+    const top = (height - SCREEN_HEIGHT * scale) / 2 + MENU_ENTRIES_END_ROW * scale;
+    stack(column, { left: 0, top: top, width: width, height: height - top });
   }
 }
 
@@ -71,6 +78,14 @@ function stack(elements, box) {
 function placeBox(element, box) {
   for (const [side, px] of Object.entries(box)) element.style[side] = px + 'px';
 }
+
+// The ball the next match plays with, which the menu's picture never shows
+// (the game's "korrin-ball"), in the touch hints: the names of the balls
+// tools/make_assets.py draws.
+const BALL_NAMES = ['pearl', 'gold', 'jade', 'violet'];
+window.addEventListener('korrin-ball', (event) => {
+  document.getElementById('touch-ball').textContent = BALL_NAMES[Number(event.detail)];
+});
 
 if (TOUCH_LAYOUT) {
   // A tap asks for fullscreen, where the browser allows it (not on every

@@ -3,17 +3,19 @@
 #include "touch.h"
 
 extern "C" {
-int korrin_touch_fingers(int *coordinates, int most);
+int korrin_touch_fingers(int *coordinates, int *putDownAt, int most);
 int korrin_touch_lifted(int *coordinates);
 int korrin_touch_tapped(const char *control);
 }
 
 extern "C" TouchScreen readTouchScreen() {
     TouchScreen touch{};
-    int coordinates[2 * MAX_FINGERS];
-    touch.fingerCount = korrin_touch_fingers(coordinates, MAX_FINGERS);
-    for (int finger = 0; finger < touch.fingerCount; ++finger)
+    int coordinates[2 * MAX_FINGERS], putDownAt[2 * MAX_FINGERS];
+    touch.fingerCount = korrin_touch_fingers(coordinates, putDownAt, MAX_FINGERS);
+    for (int finger = 0; finger < touch.fingerCount; ++finger) {
         touch.fingers[finger] = {coordinates[2 * finger], coordinates[2 * finger + 1]};
+        touch.putDownAt[finger] = {putDownAt[2 * finger], putDownAt[2 * finger + 1]};
+    }
     int lifted[2];
     touch.lifted = korrin_touch_lifted(lifted) != 0;
     if (touch.lifted)

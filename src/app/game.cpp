@@ -198,7 +198,8 @@ Status beginMatch() {
 }
 
 void endMatch() {
-    tellPage(PageEvent::MatchEnded);
+    const bool won = quitFlag == 1 || quitFlag == 2;
+    tellPage(PageEvent::MatchEnded, won ? std::to_string(quitFlag) : "");
     if (quitFlag == 1)
         drawGameOver(0);
     else if (quitFlag == 2)

@@ -3,6 +3,7 @@
 
 #include <SDL_image.h>
 #include <cstdio>
+#include <string>
 
 #include "desktop.h"
 #include "failure.h"
@@ -24,10 +25,6 @@ constexpr int FIRST_ENTRY_SCREEN_Y = 78;
 constexpr int ENTRY_SPACING = 33;
 constexpr int ENTRY_BAND_HEIGHT = 16;
 constexpr Uint8 MENU_SOUND_DISTANCE = 100;
-// A finger points at an entry over its band's columns and up to this many
-// rows above or below it: half the gap between two bands, less a row that
-// belongs to neither.
-constexpr int ENTRY_TOUCH_MARGIN = 8;
 // The ball that img/menu.png shows beside the title: a tap on it, or this
 // many pixels around it, steps to the next ball.
 constexpr SDL_Rect MENU_BALL = {270, 60, 12, 12};
@@ -75,6 +72,14 @@ bool within(const ScreenPoint &point, int x, int y, int w, int h, int marginX, i
 }
 
 bool isEntry(int touched) { return touched >= 0 && touched < ENTRY_COUNT; }
+
+// The menu's picture never shows the ball chosen: the page does, for a finger.
+void tellBall() { tellPage(PageEvent::BallChosen, std::to_string(ballType)); }
+
+void stepBall() {
+    ballType = (ballType + 1) % BALL_TYPES;
+    tellBall();
+}
 } // namespace
 
 int showMenu() {
@@ -97,6 +102,7 @@ int showMenu() {
     SDL_BlitSurface(bgMenu, &src, screen, &dest);
     switchOption(0);
 
+    tellBall();
     quitFlag = 0;
     int cursor = 0;
     const auto moveTo = [&](int entry) {
@@ -109,6 +115,11 @@ int showMenu() {
     // So must a finger: one on the screen when the menu opens, or lifted
     // since the match, chooses nothing.
     bool fingerHeld = true;
+    // The entry highlighted when the finger now on the screen was put down:
+    // a finger leaves only from a QUIT already highlighted, so that no
+    // stray tap ends the game.
+    bool fingerDown = false;
+    int litWhenPutDown = cursor;
     while (quitFlag == 0) {
         waitForNextFrame();
         const MenuInput input = readMenuInput();
@@ -124,7 +135,7 @@ int showMenu() {
         }
         // Steps once for every pass the key is down, not once per press.
         if (input.nextBall)
-            ballType = (ballType + 1) % BALL_TYPES;
+            stepBall();
 
         if (!input.up && !input.down) {
             arrowHeld = false;
@@ -137,18 +148,23 @@ int showMenu() {
             fingerHeld = input.pointing;
         } else {
             // The highlight follows the finger; a finger lifted from an
-            // entry chooses it, from the ball steps to the next ball.
+            // entry chooses it (QUIT only when it was highlighted before
+            // the finger came down), from the ball steps to the next ball.
+            if (!fingerDown)
+                litWhenPutDown = cursor;
+            fingerDown = input.pointing;
             const int pointed = input.pointing ? menuTouchAt(input.pointedAt) : TOUCHES_NOTHING;
             const int tapped = input.lifted ? menuTouchAt(input.liftedAt) : TOUCHES_NOTHING;
             const int lit = isEntry(tapped) ? tapped : pointed;
             if (isEntry(lit) && lit != cursor)
                 moveTo(lit);
-            if (isEntry(tapped) && quitFlag == 0) {
+            const bool leaveConfirmed = tapped != ENTRY_LEAVE || litWhenPutDown == ENTRY_LEAVE;
+            if (isEntry(tapped) && leaveConfirmed && quitFlag == 0) {
                 numPlayers = ENTRY_CHOICE[tapped];
                 quitFlag = 1;
             }
             if (tapped == TOUCHES_THE_BALL)
-                ballType = (ballType + 1) % BALL_TYPES;
+                stepBall();
         }
         SDL_Flip(screen);
     }
@@ -185,8 +201,10 @@ void switchOption(int option) {
 
 int menuTouchAt(const ScreenPoint &point) {
     for (int entry = 0; entry < ENTRY_COUNT; ++entry) {
+        // Only where the entry is drawn: nothing beside it (a page's hints
+        // over the picture's foot, say) chooses it.
         if (within(point, ENTRY_SCREEN_X, FIRST_ENTRY_SCREEN_Y + entry * ENTRY_SPACING, menuOpts->w,
-                   ENTRY_BAND_HEIGHT, 0, ENTRY_TOUCH_MARGIN))
+                   ENTRY_BAND_HEIGHT, 0, 0))
             return entry;
     }
     if (within(point, MENU_BALL.x, MENU_BALL.y, MENU_BALL.w, MENU_BALL.h, BALL_TOUCH_MARGIN,

@@ -15,7 +15,7 @@ int showMenu();
 void switchOption(int option);
 
 // What a finger at this point of the screen means in the menu: an entry (0
-// to 2, its band or a few rows beside it), the ball that the menu's picture
+// to 2, where its band is drawn), the ball that the menu's picture
 // shows (a tap there steps to the next ball), or nothing. Reads menuOpts.
 constexpr int TOUCHES_NOTHING = -1;
 constexpr int TOUCHES_THE_BALL = 3;

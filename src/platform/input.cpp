@@ -85,14 +85,15 @@ void steerTowards(const ScreenPoint &finger, const Player &paddle, bool &up, boo
 }
 
 // The fingers' commands added to the keys' and pads': each paddle follows
-// the finger put down last among those that steer it.
+// the finger put down last among those that steer it; two players' fingers
+// steer the paddle of the half they were put down on.
 void addFingers(const TouchScreen &touch, FrameInput &input) {
     const ScreenPoint *steering[2] = {nullptr, nullptr};
     for (int finger = 0; finger < touch.fingerCount; ++finger) {
-        const ScreenPoint &at = touch.fingers[finger];
-        const int paddle =
-            touchSteering.byHalves ? (at.x < SCREEN_WIDTH / 2 ? 0 : 1) : touchSteering.paddle;
-        steering[paddle] = &at;
+        const int paddle = touchSteering.byHalves
+                               ? (touch.putDownAt[finger].x < SCREEN_WIDTH / 2 ? 0 : 1)
+                               : touchSteering.paddle;
+        steering[paddle] = &touch.fingers[finger];
     }
     for (int paddle = 0; paddle < 2; ++paddle) {
         if (steering[paddle] == nullptr)

@@ -34,7 +34,7 @@ constexpr int TOUCH_DEAD_ZONE_ROWS = 4;
 // Whose paddle a finger on the screen steers in the match that runs.
 struct TouchSteering {
     // Two players on one screen: a finger steers the paddle of the half of
-    // the screen it is on.
+    // the screen it was put down on, until it is lifted.
     bool byHalves;
     // Otherwise every finger steers this paddle (0 left, 1 right), through
     // player 1's commands: those of the one player at this screen, as the

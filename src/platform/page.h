@@ -11,15 +11,19 @@ enum class PageEvent {
     MatchBegan,   // a match runs on the screen (local, replayed or online)
     MatchHeld,    // the players put the match on hold
     MatchResumed, // and took it off hold
-    MatchEnded,   // the match is over; its game-over picture may follow
+    MatchEnded,   // the match is over ("1" or "2": who won; "" when left); its
+                  // game-over picture may follow
     PlayerLine,   // a line for the players to read (the online session's)
+    BallChosen,   // the ball the next match plays with ("0" to "3"), as the
+                  // menu opens and at every change
 };
 
 // Each event's name: the page hears it as "korrin-" and the name, an event
 // on its window whose detail is the text (web/library/page.js).
-constexpr const char *PAGE_EVENT_NAMES[] = {"menu", "match", "hold", "resume", "ended", "line"};
-static_assert(std::size(PAGE_EVENT_NAMES) == static_cast<size_t>(PageEvent::PlayerLine) + 1,
+constexpr const char *PAGE_EVENT_NAMES[] = {"menu",  "match", "hold", "resume",
+                                            "ended", "line",  "ball"};
+static_assert(std::size(PAGE_EVENT_NAMES) == static_cast<size_t>(PageEvent::BallChosen) + 1,
               "a name for every event");
 
-// Tells the page of an event, with its text (PlayerLine's line; "" else).
+// Tells the page of an event, with its text (see each event; "" else).
 void tellPage(PageEvent event, const std::string &text = "");

@@ -25,6 +25,9 @@ struct TouchScreen {
     // The page's controls tapped since the last reading: hold (as P) and
     // leave (as Escape).
     bool holdTapped, leaveTapped;
+    // Where each finger in fingers was put down: the half of a two players'
+    // screen it steers is the one it began on, wherever it slides.
+    ScreenPoint putDownAt[MAX_FINGERS];
 };
 
 // Reads the touch screen; what was lifted or tapped is told once. C linkage,

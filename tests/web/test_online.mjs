@@ -72,7 +72,15 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
     await online.waitFor(FIGURES, side.stderr, GAME_OVER_MS);
   }
   if (!whole) await web.waitForLine(guest.lines, 'The other player left the match.');
-  assert.equal(await host.page.$eval('#ended-text', (text) => text.textContent), finals[0]);
+  // Each page says what ended the match: who won a whole one (the host
+  // plays the left paddle), that the other player left, and the score.
+  const [left, right] = finals[0].match(/\d+/g).map(Number);
+  const said = whole ? [left > right, right > left].map((won) => (won ? 'You won. ' : 'You lost. '))
+                     : ['', 'The other player left the match. '];
+  for (const [i, side] of [host, guest].entries()) {
+    await side.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+    assert.equal(await side.page.$eval('#ended-text', (text) => text.textContent), said[i] + finals[0]);
+  }
 }
 
 const { url, signal } = await online.start();

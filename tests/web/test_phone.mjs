@@ -2,7 +2,8 @@
 // (fingers through the DevTools protocol): node tests/web/test_phone.mjs
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { appendFileSync, cpSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { appendFileSync, cpSync, mkdtempSync, readFileSync, readdirSync, rmSync, utimesSync } from 'node:fs';
+import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -12,10 +13,12 @@ import * as online from './online.mjs';
 
 const ROOT = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const MENU = 'Showing menu now', MATCH = 'Exiting menu.';
-const [PHONE, PHONE_TURNED, TABLET, TABLET_TURNED] =
-  ['Pixel 5', 'Pixel 5 landscape', 'iPad', 'iPad landscape'].map((name) => web.KnownDevices[name]);
+const [PHONE, PHONE_TURNED, TABLET, TABLET_TURNED, SMALL_PHONE_TURNED, WIDE_PHONE_TURNED] =
+  ['Pixel 5', 'Pixel 5 landscape', 'iPad', 'iPad landscape', 'iPhone SE landscape', 'Galaxy S9+ landscape']
+    .map((name) => web.KnownDevices[name]);
 const { PADDLE_TOP_Y: TOP, PADDLE_START_Y: START, PADDLE_BOTTOM_Y: BOTTOM } = web; // a paddle's rectangle's top
-const ONE_PLAYER = { x: 160, y: 85 }, TWO_PLAYERS = { x: 160, y: 118 }; // on the menu's bands
+const ONE_PLAYER = { x: 160, y: 85 }, TWO_PLAYERS = { x: 160, y: 118 }, QUIT = { x: 160, y: 151 }; // on the menu's bands
+const ENTRIES_END_ROW = 160; // below QUIT's band
 const SETTLE_MS = 300; // for a tap or a resize to take effect
 // A paddle crosses the field in 0.5 s, a page starts in 2 s: far longer on a busy machine.
 const SLOW_MS = 30000;
@@ -65,34 +68,56 @@ async function expectFillsTheScreen(page, device) {
   await page.emulate(device);
   await web.sleep(SETTLE_MS);
   const [picture, ...others] = await web.boxes(page, 'canvas', 'keys', 'online', 'touch-controls');
-  const [fits, scrolled, zoom, playing] = await page.evaluate(() => [320 * Math.min(innerWidth / 320, innerHeight / 240),
-    scrollX + scrollY, visualViewport.scale, document.documentElement.dataset.game === 'match']);
+  const [fits, scrolled, zoom, playing, shown] = await page.evaluate(() => [320 * Math.min(innerWidth / 320, innerHeight / 240),
+    scrollX + scrollY, visualViewport.scale, document.documentElement.dataset.game === 'match',
+    ['keys', 'online'].filter((id) => document.getElementById(id).checkVisibility())]);
   const over = others.filter((b) => playing && b && b.left < picture.right && b.right > picture.left &&
                                     b.top < picture.bottom && b.bottom > picture.top);
-  assert.ok(picture.width >= 0.9 * fits - 1 / 64 && scrolled === 0 && zoom === 1 && over.length === 0,
-            `${device.viewport.width} wide: ${JSON.stringify({ picture, fits, scrolled, zoom, over })}`);
+  // Upright, the controls lie where a thumb reaches: in the screen's lower half.
+  const controls = others[2], upright = device.viewport.height > device.viewport.width;
+  const reached = !upright || (controls ? controls.top >= device.viewport.height / 2 : !playing);
+  assert.ok(picture.width >= 0.9 * fits - 1 / 64 && scrolled === 0 && zoom === 1 && over.length === 0 &&
+            (!playing || shown.length === 0) && reached,
+            `${device.viewport.width} wide: ${JSON.stringify({ picture, fits, scrolled, zoom, over, shown, controls })}`);
 }
 const gameState = (page, state) => page.waitForFunction((state) => document.documentElement.dataset.game === state, { timeout: SLOW_MS }, state);
 
 test('a tablet for two and alone; a phone offline, turned both ways, then with a new build', async (t) => {
   // The game in a folder of the site, so that a page of the site's root,
-  // which no worker serves, can read the caches.
+  // which no worker serves, can read the caches. Its files a year old: a
+  // server that sends no caching headers leaves the browser to guess how
+  // long its copies are fresh (a tenth of their age: weeks).
   const site = mkdtempSync(join(tmpdir(), 'korrin-offline-')), folder = join(site, 'game');
   cpSync(join(ROOT, 'build-web'), folder, { recursive: true });
+  const YEAR_S = 365 * 24 * 3600, agedBy = (s) => Date.now() / 1000 - s;
+  for (const file of readdirSync(folder)) utimesSync(join(folder, file), agedBy(YEAR_S), agedBy(YEAR_S));
   let { server, url } = await web.serve(site);
   const chrome = await web.launch();
   t.after(() => chrome.close().then(() => server.kill()).then(() => rmSync(site, { recursive: true })));
-  const openOn = (device) => web.openGame(chrome.browser, url + 'game/', undefined, device)
+  const openOn = (device, query = '') => web.openGame(chrome.browser, url + 'game/' + query, undefined, device)
     .then((game) => web.waitForLine(game.lines, MENU, 1, SLOW_MS).then(() => game));
 
   // A tablet for two: a paddle moves only by its own finger, both at once;
   // columns 159 and 160 part the halves. Alone, a finger on the right half
   // steers the left paddle. The leave control ends both. Turned, the
   // picture is at its least share (90 %) beside the controls' strip.
-  const tablet = await openOn(TABLET), fingers = await fingersOn(tablet.page);
+  // A finger keeps the paddle of the half it was put down on, wherever it
+  // slides. "Play online" first asks the page's broker (a closed port here),
+  // and says it cannot be reached.
+  const closedPort = await new Promise((resolve) => {
+    const taken = createServer().listen(0, '127.0.0.1', () => { const { port } = taken.address(); taken.close(() => resolve(port)); });
+  });
+  const tablet = await openOn(TABLET, `?signal=${encodeURIComponent(`ws://127.0.0.1:${closedPort}`)}`);
+  const fingers = await fingersOn(tablet.page);
+  await tablet.page.tap('#online-play');
+  await tablet.page.waitForFunction(() => document.getElementById('online-status').checkVisibility() &&
+    /^Online play needs the network: no signalling server could be reached\.$/.test(
+      document.getElementById('online-status').textContent), { timeout: SLOW_MS });
+  assert.equal(await tablet.page.evaluate(() => location.search.includes('host')), false, 'went online without a broker');
   for (const [round, choice, moves] of [
     [1, TWO_PLAYERS, [[[{ x: 40, y: 0 }], [TOP, START]], [[{ x: 40, y: 0 }, { x: 280, y: 239 }], [TOP, BOTTOM]],
-                      [[{ x: 159, y: 239 }, { x: 160, y: 0 }], [BOTTOM, TOP]]]],
+                      [[{ x: 159, y: 239 }, { x: 160, y: 0 }], [BOTTOM, TOP]],
+                      [[{ x: 200, y: 0 }, { x: 100, y: 239 }], [TOP, BOTTOM]]]],
     [2, ONE_PLAYER, [[[{ x: 280, y: 0 }], [TOP, null]]]]]) {
     await fingers.tap(choice);
     await web.waitForLine(tablet.lines, MATCH, round);
@@ -105,6 +130,16 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
     await fingers.lift();
     await tablet.page.tap('#touch-leave');
     await web.waitForLine(tablet.lines, MENU, round + 1);
+  }
+  // A tap on the menu's ball steps the ball, which the hints name.
+  assert.equal(await tablet.page.$eval('#touch-ball', (name) => name.textContent), 'pearl');
+  await fingers.tap({ x: 276, y: 66 });
+  await tablet.page.waitForFunction(() => document.getElementById('touch-ball').textContent === 'gold', { timeout: SLOW_MS });
+  // One tap on QUIT only highlights it; a second tap leaves the game.
+  for (const [taps, ended] of [[1, false], [2, true]]) {
+    await fingers.tap(QUIT);
+    await web.sleep(SETTLE_MS);
+    assert.equal(await tablet.page.$eval('#ended', (shown) => !shown.hidden), ended, `${taps} tap(s) on QUIT`);
   }
   await tablet.page.close();
 
@@ -121,6 +156,19 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   await offline(phone, 2);
   assert.equal(await page.$eval('#online-status', (status) => status.textContent), 'Online play needs the network.');
   assert.ok(await page.$eval('#online-play', (button) => button.disabled) && await page.$eval('#touch-hints', (hints) => hints.checkVisibility()));
+  // On small phones turned, the hints lie over the picture's foot, beneath
+  // the menu's entries; a tap on them reaches nothing under them.
+  for (const device of [SMALL_PHONE_TURNED, WIDE_PHONE_TURNED]) {
+    await page.emulate(device);
+    await web.sleep(SETTLE_MS);
+    const [hints, picture] = await web.boxes(page, 'keys', 'canvas');
+    const entriesEnd = picture.top + ENTRIES_END_ROW * picture.height / web.SCREEN_HEIGHT;
+    assert.ok(hints.top >= entriesEnd - 1 / 64, `${device.viewport.width} wide: the hints at ${hints.top}, over the entries`);
+    const hint = await page.$eval('#touch-hints li', (line) => line.getBoundingClientRect().toJSON());
+    await page.touchscreen.tap(hint.left + hint.width / 2, hint.top + hint.height / 2);
+    await web.sleep(SETTLE_MS);
+    assert.ok(!lines.includes(MATCH) && await page.$eval('#ended', (shown) => shown.hidden), 'a tap on the hints reached the menu');
+  }
   // A swipe and a double tap beside the picture scroll and zoom nothing.
   const finger = await fingersOn(page);
   await finger.put({ x: 160, y: 300 });
@@ -148,19 +196,20 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   await finger.lift();
   await web.waitForLine(lines, MENU, 3, 4 * SLOW_MS);
 
-  // A new build is what the next visit online gets; once that page is
-  // closed, the cache holds it alone, and offline it plays.
-  const marker = `// build ${Date.now()}`;
+  // A new build is what the first visit online gets, though the HTTP cache
+  // deems the old files fresh for weeks; once that page is closed, the
+  // cache holds it alone, and offline it plays.
+  const build = String(Date.now()), marker = `\nvar newBuild = '${build}';`;
   const touchScript = (page) => page.evaluate(() => fetch('touch.js').then((response) => response.text()));
   appendFileSync(join(folder, 'touch.js'), marker);
+  utimesSync(join(folder, 'touch.js'), agedBy(YEAR_S / 2), agedBy(YEAR_S / 2));
   execFileSync('/usr/bin/python3', [join(ROOT, 'tools', 'offline_files.py'), folder]);
   const cache = 'korrin-' + /"version": "(\w+)"/.exec(readFileSync(join(folder, 'service-worker.js'), 'utf8'))[1];
   ({ server } = await web.serve(site, new URL(url).port));
-  await page.setOfflineMode(false);
-  await page.reload();
-  await web.waitForLine(lines, MENU, 4, SLOW_MS);
-  assert.ok((await touchScript(page)).endsWith(marker), 'the online visit got the old build');
   await page.close();
+  const visit = await openOn(PHONE);
+  assert.equal(await visit.page.evaluate(() => window.newBuild), build, 'the first visit online ran the old build');
+  await visit.page.close();
   const root = await chrome.browser.newPage();
   await root.goto(url);
   await root.waitForFunction((cache) => caches.keys().then((names) => names.join() === cache), { timeout: SLOW_MS }, cache);
@@ -170,7 +219,7 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   // Offline, what a page loaded online still asks for fails (its worker's
   // update, the manifest's icons), as do connections to the stopped server.
   const notOffline = (error) => !/net::ERR_|service-worker|icon-\d+\.png/.test(error);
-  assert.deepEqual([...tablet.errors, ...phone.errors, ...again.errors].filter(notOffline), []);
+  assert.deepEqual([...tablet.errors, ...phone.errors, ...visit.errors, ...again.errors].filter(notOffline), []);
 });
 
 test('a phone joins an online match from the link and plays by touch', async () => {
@@ -184,9 +233,25 @@ test('a phone joins an online match from the link and plays by touch', async () 
     await finger.put({ x: 40, y: 160 });
     for (const side of [guest, host]) await waitForPaddles(side.page, offsets, [null, [131, 139]], 'the phone\'s finger');
     for (const device of [PHONE_TURNED, PHONE]) await expectFillsTheScreen(guest.page, device);
-    await guest.page.tap('#touch-leave');
-    await web.waitForLine(host.lines, 'The other player left the match.', 1, SLOW_MS);
+    // Online only what works shows (a match cannot hold), and leaving asks:
+    // Stay goes on with the match, Leave ends it.
+    const shown = (page, ...ids) => page.evaluate((ids) => ids.map((id) => document.getElementById(id).checkVisibility()), ids);
+    assert.deepEqual(await shown(guest.page, 'touch-hold', 'touch-leave', 'leave-ask'), [false, true, false]);
+    const LEFT = 'The other player left the match.';
+    for (const [answer, leaves] of [['#leave-no', false], ['#leave-yes', true]]) {
+      await guest.page.tap('#touch-leave');
+      await web.sleep(SETTLE_MS);
+      assert.deepEqual([host.lines.includes(LEFT), ...await shown(guest.page, 'leave-ask')], [false, true], 'no question');
+      await guest.page.tap(answer);
+      if (leaves) await web.waitForLine(host.lines, LEFT, 1, SLOW_MS);
+      await web.sleep(SETTLE_MS);
+      assert.deepEqual([host.lines.includes(LEFT), ...await shown(guest.page, 'leave-ask')], [leaves, false], answer);
+    }
     await online.waitFor(/^Final score: /, guest.lines, SLOW_MS);
+    // The host's page says why the match ended, with the score.
+    await host.page.waitForSelector('#ended:not([hidden])', { timeout: SLOW_MS });
+    assert.match(await host.page.$eval('#ended-text', (text) => text.textContent),
+                 /^The other player left the match\. Final score: \d+ - \d+\.$/);
   } finally {
     await online.stopAll();
   }

@@ -5,7 +5,9 @@ mergeInto(LibraryManager.library, {
   // Every finger put down on the page counts, on the picture or beside it
   // (two players on a tablet hold their own halves, margins included),
   // but those put down on the page's own controls (buttons, the link
-  // field): they keep their taps. The page scrolls, zooms and selects
+  // field) or on what it shows over or beside the picture (marked
+  // data-page-taps: its hints, online play's rows): they keep their taps,
+  // and none passes through to the picture beneath. The page scrolls, zooms and selects
   // nothing under a finger the game takes. A control marked
   // data-control="hold" or "leave" (web/shell.html) is tapped for the game.
   $KorrinTouch__postset: '["touchstart", "touchmove", "touchend", "touchcancel"].forEach(function(type) {' +
@@ -13,7 +15,7 @@ mergeInto(LibraryManager.library, {
                          '});' +
                          'document.addEventListener("click", KorrinTouch.onClick);',
   $KorrinTouch: {
-    fingers: [], // {id, x, y}, in the order they were put down
+    fingers: [], // {id, x, y, downX, downY}, in the order they were put down
     lifted: null, // {x, y} of the last finger lifted, until the game reads it
     tapped: {}, // control -> tapped since the game last read it
 
@@ -37,8 +39,10 @@ mergeInto(LibraryManager.library, {
       Array.prototype.forEach.call(event.changedTouches, function(touch) {
         var index = KorrinTouch.indexOf(touch.identifier);
         if (event.type === 'touchstart') {
-          if (touch.target.closest && touch.target.closest('button, input, a, select, textarea')) return;
-          KorrinTouch.fingers.push(Object.assign({id: touch.identifier}, KorrinTouch.toScreen(touch)));
+          if (touch.target.closest &&
+              touch.target.closest('button, input, a, select, textarea, [data-page-taps]')) return;
+          var at = KorrinTouch.toScreen(touch);
+          KorrinTouch.fingers.push({id: touch.identifier, x: at.x, y: at.y, downX: at.x, downY: at.y});
         } else if (index < 0) {
           return;
         } else if (event.type === 'touchmove') {
@@ -59,13 +63,16 @@ mergeInto(LibraryManager.library, {
     },
   },
 
-  // The fingers on the screen (at most `most`), as x, y pairs into coordinates.
+  // The fingers on the screen (at most `most`), as x, y pairs into
+  // coordinates, and where each was put down into putDownAt.
   korrin_touch_fingers__deps: ['$KorrinTouch'],
-  korrin_touch_fingers: function(coordinates, most) {
+  korrin_touch_fingers: function(coordinates, putDownAt, most) {
     var fingers = KorrinTouch.fingers.slice(0, most);
     fingers.forEach(function(finger, i) {
       HEAP32[(coordinates >> 2) + 2 * i] = finger.x;
       HEAP32[(coordinates >> 2) + 2 * i + 1] = finger.y;
+      HEAP32[(putDownAt >> 2) + 2 * i] = finger.downX;
+      HEAP32[(putDownAt >> 2) + 2 * i + 1] = finger.downY;
     });
     return fingers.length;
   },

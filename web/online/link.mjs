@@ -24,6 +24,8 @@
 // independent connections at once: they pair on the first that answers.
 import { getRelaySockets, joinRoom } from '@trystero-p2p/mqtt';
 import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS } from '../numbers.js';
+// The brokers tried when the page names none (web/online.js asks them first).
+export { defaultRelayUrls as DEFAULT_BROKERS } from '@trystero-p2p/mqtt';
 
 // Pages of this game meet only pages of this game: the room's topics and the
 // encryption of the offers are derived from these names.
