@@ -84,7 +84,7 @@ export async function openLink({ hosting, room, brokers, rtcConfig, onNews }) {
 
 // One page in a room: its brokers, the messages it reads and writes there,
 // and its connections to the other sides until they are up (exported for
-// tests/web/test_signal.mjs, which gives it brokers and connections of its
+// tests/web/test_signalling.mjs, which gives it brokers and connections of its
 // own making). The host offers; a joining page knocks and answers.
 export class RoomSignalling {
   constructor({ link, room, rtcConfig, connectBroker = mqtt.connect, PeerConnection = globalThis.RTCPeerConnection }) {
@@ -137,7 +137,9 @@ export class RoomSignalling {
     });
     broker.on('connect', () => broker.subscribe(this.topic, { qos: 0 }, (error) => error || subscribed(broker)));
     broker.on('message', (topic, payload) => {
-      this.reading = this.reading.then(() => this.read(payload));
+      this.reading = this.reading.then(() => this.read(payload)).catch((error) => {
+        console.error(`korrin-tavrel: signalling: ${error.message}`); // and the next message is read as ever
+      });
     });
   }
 
