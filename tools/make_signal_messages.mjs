@@ -4,12 +4,12 @@
 // and payloads that a reader must refuse, each with its refusal
 // (docs/signalling.md). Sealed here with Node's WebCrypto alone, apart from
 // either side's code:
-//   node tests/signal/make_messages.mjs
+//   node tools/make_signal_messages.mjs
 import { writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const OUT = join(dirname(fileURLToPath(import.meta.url)), 'messages.json');
+const OUT = join(dirname(fileURLToPath(import.meta.url)), '..', 'tests', 'signal', 'messages.json');
 const ROOM = 'k7qm-2xhp-9wvt-fj3n';
 const OTHER_ROOM = 'abcd-efgh-jkmn-pqrs';
 const HOST = '9f3c5a7e1b2d4f60', JOIN = '4e1a8c0b7d3f2e91', STRANGER = '00ff00ff00ff00ff';
@@ -124,7 +124,7 @@ async function badPayload(key, name, { bytes, text, version = 1, flip, room, sea
 
 const key = await keyOf(ROOM);
 const file = {
-  about: 'Recorded signalling messages (docs/signalling.md), written by tests/signal/make_messages.mjs.',
+  about: 'Recorded signalling messages (docs/signalling.md), written by tools/make_signal_messages.mjs.',
   room: ROOM,
   topic: `korrin-tavrel/1/${hex(await sha256(`korrin-tavrel room ${ROOM}`))}`,
   key: hex(new Uint8Array(await crypto.subtle.exportKey('raw', key))),
