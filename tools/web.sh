@@ -48,10 +48,10 @@ cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
 cp "$KORRIN_ROOT"/web/{page,online,touch,offline,numbers}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
 cp "$KORRIN_ROOT"/web/icons/*.png "$out/" # the home screen's icons
-# The signalling code: trystero's MQTT strategy and the data channels, one
-# minified module.
+# The signalling code: the room's messages over the mqtt client, and the data
+# channels, one minified module.
 online="$KORRIN_ROOT/web/online"
-[ -d "$online/node_modules/@trystero-p2p/mqtt" ] ||
+[ -d "$online/node_modules/mqtt" ] ||
   npm ci --prefix "$online" --no-audit --no-fund --loglevel=error
 "$online/node_modules/.bin/esbuild" "$online/link.mjs" --bundle --format=esm --minify \
   --target=es2020 --log-level=warning --outfile="$out/korrin-online.js"

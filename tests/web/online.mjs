@@ -6,11 +6,16 @@
 import { spawn } from 'node:child_process';
 import dgram from 'node:dgram';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import net from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { roomKey, roomTopic } from '../../web/online/signal.mjs';
 import * as web from './browser.mjs';
+
+// The MQTT client the page bundles (web/online's packages, tools/web.sh).
+const mqtt = createRequire(new URL('../../web/online/package.json', import.meta.url))('mqtt');
 
 const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build-web');
 // Plain IP candidates between two local browsers, without multicast DNS. On
@@ -64,7 +69,8 @@ async function startDaemon(command, lines) {
 }
 
 // The build served, and mosquitto with a WebSocket listener (and the plain
-// one it needs beside it): the page's address and the query naming the broker.
+// one it needs beside it): the page's address, the query naming the broker,
+// and the broker's URL.
 export async function start() {
   const { server, url } = await web.serve(BUILD);
   running.push({ stop: () => server.kill() });
@@ -72,18 +78,36 @@ export async function start() {
   await startDaemon('mosquitto', [
     `listener ${plain} 127.0.0.1`, 'allow_anonymous true',
     `listener ${websocket} 127.0.0.1`, 'protocol websockets', 'allow_anonymous true']);
-  return { url, signal: `signal=${encodeURIComponent(`ws://127.0.0.1:${websocket}`)}` };
+  const broker = `ws://127.0.0.1:${websocket}`;
+  return { url, signal: `signal=${encodeURIComponent(broker)}`, broker };
+}
+
+// A broker's URL whose server takes the connection and never says a word.
+export async function startSilentBroker() {
+  const sockets = [];
+  const server = net.createServer((socket) => sockets.push(socket));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  running.push({ stop: () => { sockets.forEach((socket) => socket.destroy()); server.close(); } });
+  return `ws://127.0.0.1:${server.address().port}`;
+}
+
+// Publishes `payloads` (each made from the room's key) on the room's topic,
+// as anyone who knows the room could.
+export async function sayInRoom(broker, room, payloads) {
+  const client = await mqtt.connectAsync(broker, { clean: true, protocolVersion: 4, reconnectPeriod: 0 });
+  const [topic, key] = [await roomTopic(room), await roomKey(room)];
+  for (const payload of payloads) await client.publishAsync(topic, Buffer.from(await payload(key)));
+  await client.endAsync();
 }
 
 export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }))}`;
 
 // coturn: its port, the query for relay only through `port` (it, or a proxy
 // in front), and the count of relays it has allocated. It relays on its
-// default ports (49152-65535): each page holds a relay port for each of the
-// 20 connections its signalling library prepares ahead: a run of this test
-// allocated 168, and a range of 30 ran out ("error 508: Cannot create
-// socket", then "No answer"); with 100, every try after a failed pairing
-// failed too.
+// default ports (49152-65535): each page holds a relay port for each of its
+// connections, two a pairing, and those of pages that vanished until they
+// expire (a range of 30 once ran out: "error 508: Cannot create socket",
+// then "No answer").
 export async function startTurn() {
   const port = await freePort();
   const log = join(temp, 'turn.log');

@@ -10,6 +10,7 @@ import * as web from './browser.mjs';
 import { paddleMoves, sampleMotion } from './motion.mjs';
 import * as online from './online.mjs';
 import { CONNECT_TIMEOUT_MS } from '../../web/numbers.js';
+import { encode, MAX_PAYLOAD_BYTES } from '../../web/online/signal.mjs';
 
 const FINAL = /^Final score: \d+ - \d+\.$/;
 const FIGURES = /^korrin-tavrel: online:/;
@@ -18,6 +19,8 @@ const MATCH_MS = 150000;
 const SEGMENT_MS = 3000;
 // The figures come after the game-over picture, which stays a few seconds.
 const GAME_OVER_MS = 10000;
+// A refusal's line on the page's console, once published.
+const HOSTILE_LINE_MS = 5000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
 // A join nobody answers gives up after the join limit, not earlier (timed by
@@ -32,6 +35,20 @@ const WINDOWS = [{ width: 400, height: 290 }, { width: 800, height: 600 }];
 // its own 4 px and a sixth of the correction at most (13 px seen; 60 unease).
 const OTHER_PADDLE_MS = 3000;
 const OTHER_PADDLE_LARGEST_MOVE = 16;
+// What anyone who knows a room might publish in it, each refused with a line
+// on the console of the page waiting there: [refusal, payload from the room's key].
+const knock = { type: 'knock', room: 'abcd-efgh-jkmn-pqrs', from: '00ff00ff00ff00ff', role: 'join' };
+async function sealText(key, text) {
+  const iv = crypto.getRandomValues(new Uint8Array(12));
+  return Uint8Array.of(1, ...iv, ...new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-GCM', iv }, key, text)));
+}
+const HOSTILE = [
+  ['newer version', async (key) => Uint8Array.of(2, ...(await encode(key, knock)).subarray(1))],
+  ['huge', async () => new Uint8Array(MAX_PAYLOAD_BYTES + 1)],
+  ['truncated', async (key) => (await encode(key, knock)).subarray(0, 28)],
+  ['not a JSON object', (key) => sealText(key, new TextEncoder().encode('{"type":"knock",'))],
+  ['another room', (key) => encode(key, { ...knock, type: 'offer', to: '0123456789abcdef', conn: 0, sdp: 'v=0' })],
+];
 
 // At each window size: the picture, the status line and the link (shown if
 // `invite`) whole in the window, the lines beneath the picture.
@@ -83,14 +100,15 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
   }
 }
 
-const { url, signal } = await online.start();
+const { url, signal, broker } = await online.start();
 test.after(online.stopAll);
 
-test('a whole match between two browsers after a host reload and a link in capitals; a third page ' +
-     'turned away, a join without a host, no broker, the host hidden; the page at two sizes', async () => {
+test('a whole match between two browsers after a host reload, hostile messages in its room and a link in ' +
+     'capitals; a third page turned away, a join without a host, no broker, the host hidden; the page at two sizes',
+     async () => {
   const query = `${signal}&${online.noIce}`;
-  const nobody = `ws://127.0.0.1:${await online.freePort()}`;
-  const lonely = online.openPage(url, `host&signal=${encodeURIComponent(nobody)}`);
+  const nobody = `ws://127.0.0.1:${await online.freePort()}`, silent = await online.startSilentBroker();
+  const lonely = online.openPage(url, `host&signal=${encodeURIComponent(nobody)}&signal=${encodeURIComponent(silent)}`);
   const unhosted = online.openPage(url, `join=abcd-efgh-jkmn-pqrs&${query}`);
   const host = await online.openPage(url, `host&${query}`);
   const hosted = await online.hostedRoom(host);
@@ -104,6 +122,12 @@ test('a whole match between two browsers after a host reload and a link in capit
   await host.page.$eval('#online-status', (status) => new MutationObserver(() =>
     (window.statuses ??= []).push(status.textContent)).observe(status, { childList: true }));
   await checkLayout(host.page, true);
+  // Hostile messages in its room: a line each, and the host waits on for its player.
+  await online.sayInRoom(broker, hosted.room, HOSTILE.map(([, payload]) => payload));
+  for (const [refusal] of HOSTILE) {
+    const line = `korrin-tavrel: signalling: refused a message: ${refusal}`;
+    await online.waitFor({ test: (l) => l === line }, host.stderr, HOSTILE_LINE_MS);
+  }
   // Beside the waiting host, ended before the match (three browsers at most): a page without a
   // broker, and a join that found nobody, which offers the same room again and a room of one's own.
   const noBroker = await lonely;
