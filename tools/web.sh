@@ -45,7 +45,7 @@ rm -rf "$out"
 mkdir -p "$out"
 cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
-cp "$KORRIN_ROOT"/web/{page,online,touch,offline}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
+cp "$KORRIN_ROOT"/web/{page,online,recordings,touch,offline}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
 cp "$KORRIN_ROOT"/web/icons/*.png "$out/" # the home screen's icons
 # The signalling code: trystero's MQTT strategy and the data channels, one
 # minified module.
