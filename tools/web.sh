@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
-# index.js, index.wasm, index.data, icon.png, page.js, touch.js, offline.js,
+# index.js, index.wasm, index.data, icon.png, page.js, touch.js, recordings.js, offline.js,
 # the manifest and its icons, and the service worker that plays it offline),
 # installing what is missing first:
 # Debian's Emscripten, which compiles the game's own sources (CMakeLists.txt,

@@ -116,19 +116,11 @@
     return new Uint8Array(await new Blob(chunks).arrayBuffer());
   }
 
-  // What the game last printed on each of its outputs.
-  const last = { line: '', error: '' };
-  for (const [output, key] of [['print', 'line'], ['printErr', 'error']]) {
-    const print = Module[output];
-    Module[output] = (line) => {
-      last[key] = line;
-      print(line);
-    };
-  }
-
-  // The page ends with a line, the game not started: the way back to the menu.
+  // A page that watched, or could not: its last line, and the way to the
+  // menu or to another recording (a reload does not watch again).
   function endWith(line) {
     history.replaceState(null, '', pageWith(null));
+    show('');
     loading.hidden = true;
     document.getElementById('ended-text').textContent = line;
     document.getElementById('again').textContent = 'Play';
@@ -137,6 +129,15 @@
   }
 
   if (watching) {
+    // What the game last printed on each of its outputs.
+    const last = { line: '', error: '' };
+    for (const [output, key] of [['print', 'line'], ['printErr', 'error']]) {
+      const print = Module[output];
+      Module[output] = (line) => {
+        last[key] = line;
+        print(line);
+      };
+    }
     const url = params.get('replay');
     const name = (url ? decodeURIComponent(new URL(url, location.href).pathname.split('/').pop()) : '') ||
                  'recording.krp';
@@ -149,7 +150,7 @@
         FS.mkdirTree(REPLAYS);
         FS.writeFile(path, file.bytes);
         Module.arguments[1] = path; // the game reads its arguments once it starts
-        show(`Watching ${file.name}. Escape stops it.`);
+        show(`Watching ${file.name}.` + (TOUCH_LAYOUT ? '' : ' Escape stops it.'));
         Module.removeRunDependency('replay');
       }).catch((error) => endWith(error.message));
     });
@@ -165,8 +166,10 @@
     return;
   }
 
-  // ---- Recording: every match, as --record writes it.
+  // ---- Recording: every match, as --record writes it (but for a page
+  // that embeds the game to check a recording).
   Module.arguments = Module.arguments || [];
+  if (Module.arguments.includes('--verify') || Module.arguments.includes('--replay')) return;
   const option = Module.arguments.indexOf('--record');
   const path = option >= 0 ? Module.arguments[option + 1] : RECORDING;
   if (option < 0) Module.arguments.push('--record', path);

@@ -1,7 +1,7 @@
 // Runs the web build (build-web/) in headless Chromium or Firefox ESR, served
 // from 127.0.0.1 as any static host would serve it. Shared by the web tests
 // (tests/web/test_*.mjs) and the benchmarks (tools/web_*benchmark.mjs).
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -162,4 +162,25 @@ export function paddleTop(rgb, paddle) {
     for (let x = paddle.x; x < paddle.x + PADDLE_WIDTH; x++) if (paddle.hue(pixel(rgb, x, y))) return y;
   }
   return null;
+}
+
+// The recording a link of the page offers, as the player would save it.
+export async function offeredMatch(page, selector) {
+  const text = await page.$eval(selector, async (link) => {
+    if (link.hidden || !link.download.endsWith('.krp')) return null;
+    const bytes = new Uint8Array(await (await fetch(link.href)).arrayBuffer());
+    // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+    return text;
+  });
+  if (text === null) throw new Error(`${selector} offers no recording`);
+  return Buffer.from(text, 'latin1');
+}
+
+// The native --verify of a file: its status and its lines.
+export function verifyNatively(game, file) {
+  const run = spawnSync(game, ['--verify', file], { encoding: 'utf8' });
+  const lines = (text) => text.split('\n').filter((line) => line !== '');
+  return { status: run.status, out: lines(run.stdout), err: lines(run.stderr) };
 }

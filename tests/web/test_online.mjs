@@ -5,12 +5,17 @@
 // (tests/web/online.mjs). Each pairing is tried once:
 //   node tests/web/test_online.mjs
 import assert from 'node:assert/strict';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
 import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 import * as web from './browser.mjs';
 import { paddleMoves, sampleMotion } from './motion.mjs';
 import * as online from './online.mjs';
 
-const FINAL = /^Final score: \d+ - \d+\.$/;
+const NATIVE_GAME = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build', 'korrin-tavrel');
+const FINAL = /^Final score: (\d+) - (\d+)\.$/;
 const FIGURES = /^korrin-tavrel: online:/;
 // A whole match with both paddles held up (17 to 27 s); a segment ends at Escape.
 const MATCH_MS = 150000;
@@ -71,6 +76,19 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
   }
   if (!whole) await web.waitForLine(guest.lines, 'The other player left the match.');
   assert.equal(await host.page.$eval('#ended-text', (text) => text.textContent), finals[0]);
+  if (whole) {
+    // Each page offers the match as both settled it: the same bytes, which
+    // the native game plays to the same score.
+    const [hosts, guests] = await Promise.all([host, guest].map((side) => web.offeredMatch(side.page, '#ended .save-match')));
+    assert.ok(hosts.equals(guests), 'the two pages recorded different matches');
+    const folder = mkdtempSync(join(tmpdir(), 'korrin-online-'));
+    writeFileSync(join(folder, 'match.krp'), hosts);
+    const verified = web.verifyNatively(NATIVE_GAME, join(folder, 'match.krp'));
+    rmSync(folder, { recursive: true });
+    const [, left, right] = FINAL.exec(finals[0]);
+    assert.equal(verified.status, 0, verified.err.join('\n'));
+    assert.match(verified.out.join('\n'), new RegExp(`^Match 1: ${left}-${right} after .* end state as recorded$`));
+  }
 }
 
 const { url, signal } = await online.start();
