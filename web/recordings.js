@@ -221,8 +221,12 @@
     }
     fit();
   }
-  // The match is over and the recorder has written its end.
-  window.addEventListener('korrin-ended', () => offer(saveLinks, matchName, recordedMatch()));
+  // The match is over and the recorder has written its end. A key line over
+  // the picture shows again with the offer, until the next key.
+  window.addEventListener('korrin-ended', () => {
+    offer(saveLinks, matchName, recordedMatch());
+    stage.classList.remove('keys-read');
+  });
   // Saved: nothing left to keep for the next visit.
   const forgetKept = () => store(KEPT, undefined).catch(keptFailed);
   for (const link of saveLinks) link.addEventListener('click', forgetKept);

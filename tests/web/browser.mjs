@@ -164,19 +164,23 @@ export function paddleTop(rgb, paddle) {
   return null;
 }
 
-// The recording a link of the page offers, as the player would save it.
-export async function offeredMatch(page, selector) {
-  const text = await page.$eval(selector, async (link) => {
-    if (link.hidden || !link.download.endsWith('.krp')) return null;
-    const bytes = new Uint8Array(await (await fetch(link.href)).arrayBuffer());
-    // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+// What `read` returns in the page (a Uint8Array, or a promise of one).
+export async function bytesOf(page, read, ...args) {
+  const bytes = await page.evaluateHandle(read, ...args);
+  // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+  return Buffer.from(await bytes.evaluate((bytes) => {
     let text = '';
     for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
     return text;
-  });
-  if (text === null) throw new Error(`${selector} offers no recording`);
-  return Buffer.from(text, 'latin1');
+  }), 'latin1');
 }
+
+// The recording a link of the page offers, as the player would save it.
+export const offeredMatch = (page, selector) => bytesOf(page, async (selector) => {
+  const link = document.querySelector(selector);
+  if (link.hidden || !link.download.endsWith('.krp')) throw new Error(`${selector} offers no recording`);
+  return new Uint8Array(await (await fetch(link.href)).arrayBuffer());
+}, selector);
 
 // The native --verify of a file: its status and its lines.
 export function verifyNatively(game, file) {
