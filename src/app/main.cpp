@@ -142,7 +142,10 @@ int main(int argc, char **argv) {
         }
         return playFromMenu();
     case Mode::Replay:
-        return replayFromFile(options.replayPath);
+        // Ended by exit(): in the browser, main has long returned to the page
+        // by the time a replay ends (its loops wait through Asyncify), and
+        // what it returns then is lost; the page needs the cut-off status.
+        exit(replayFromFile(options.replayPath));
     case Mode::Verify:
         return verifyRecordedMatches(options.replayPath);
     case Mode::Host:
