@@ -129,12 +129,15 @@
   }
 
   if (watching) {
-    // What the game last printed on each of its outputs.
+    // What the game last printed in a match (a cut-off line comes before
+    // the match's end) and on its errors.
     const last = { line: '', error: '' };
+    let matchOn = false;
+    window.addEventListener('korrin-ended', () => { matchOn = false; });
     for (const [output, key] of [['print', 'line'], ['printErr', 'error']]) {
       const print = Module[output];
       Module[output] = (line) => {
-        last[key] = line;
+        if (key === 'error' || matchOn) last[key] = line;
         print(line);
       };
     }
@@ -154,7 +157,10 @@
         Module.removeRunDependency('replay');
       }).catch((error) => endWith(error.message));
     });
-    window.addEventListener('korrin-match', () => { loading.hidden = true; }); // no menu comes first
+    window.addEventListener('korrin-match', () => {
+      matchOn = true;
+      loading.hidden = true; // no menu comes first
+    });
     const onExit = Module.onExit;
     Module.onExit = (exitStatus) => {
       onExit(exitStatus);
