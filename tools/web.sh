@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the web version of Korrin Tavrel into build-web/ (index.html,
 # index.js, index.wasm, index.data, icon.png, the page's modules (page.js,
-# touch.js, online.js, offline.js and numbers.js),
+# touch.js, online.js, recordings.js, offline.js and numbers.js),
 # the manifest and its icons, and the service worker that plays it offline),
 # installing what is missing first:
 # Debian's Emscripten, which compiles the game's own sources (CMakeLists.txt,
@@ -46,7 +46,7 @@ rm -rf "$out"
 mkdir -p "$out"
 cp "$cmake_dir"/index.{html,js,wasm,data} "$out/"
 cp "$KORRIN_ROOT/img/icon.png" "$out/icon.png" # the page's icon, the game's own
-cp "$KORRIN_ROOT"/web/{page,online,touch,offline,numbers}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
+cp "$KORRIN_ROOT"/web/{page,online,recordings,touch,offline,numbers}.js "$KORRIN_ROOT/web/manifest.webmanifest" "$out/"
 cp "$KORRIN_ROOT"/web/icons/*.png "$out/" # the home screen's icons
 # The signalling code: the room's messages over the mqtt client, and the data
 # channels, one minified module.

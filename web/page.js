@@ -46,7 +46,10 @@ fit();
 // click, touch or pad, and again when the window has been left: a match
 // then holds, and the line says what resumes it.
 for (const type of ['keydown', 'mousedown', 'touchstart', 'gamepadconnected']) {
-  window.addEventListener(type, () => stage.classList.add('keys-read'), true);
+  window.addEventListener(type, (event) => {
+    // A press on the line's own buttons must stay there to be a click.
+    if (!(event.target instanceof Node && keys.contains(event.target))) stage.classList.add('keys-read');
+  }, true);
 }
 window.addEventListener('blur', () => stage.classList.remove('keys-read'));
 

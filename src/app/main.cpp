@@ -181,7 +181,10 @@ int main(int argc, char **argv) {
         }
         return statusAfter(playFromMenu().error);
     case Mode::Replay:
-        return replayFile(options.replayPath);
+        // Ended by exit(): in the browser, main has long returned to the page
+        // by the time a replay ends (its loops wait through Asyncify), and
+        // what it returns then is lost; the page needs the cut-off status.
+        exit(replayFile(options.replayPath));
     case Mode::Verify:
         return verifyFile(options.replayPath);
     case Mode::Host:

@@ -1,7 +1,7 @@
 // Runs the web build (build-web/) in headless Chromium or Firefox ESR, served
 // from 127.0.0.1 as any static host would serve it. Shared by the web tests
 // (tests/web/test_*.mjs) and the benchmarks (tools/web_*benchmark.mjs).
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -163,4 +163,29 @@ export function paddleTop(rgb, paddle) {
     for (let x = paddle.x; x < paddle.x + PADDLE_WIDTH; x++) if (paddle.hue(pixel(rgb, x, y))) return y;
   }
   return null;
+}
+
+// What `read` returns in the page (a Uint8Array, or a promise of one).
+export async function bytesOf(page, read, ...args) {
+  const bytes = await page.evaluateHandle(read, ...args);
+  // A character a byte: an array of numbers takes seconds through WebDriver BiDi.
+  return Buffer.from(await bytes.evaluate((bytes) => {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+    return text;
+  }), 'latin1');
+}
+
+// The recording a link of the page offers, as the player would save it.
+export const offeredMatch = (page, selector) => bytesOf(page, async (selector) => {
+  const link = document.querySelector(selector);
+  if (link.hidden || !link.download.endsWith('.krp')) throw new Error(`${selector} offers no recording`);
+  return new Uint8Array(await (await fetch(link.href)).arrayBuffer());
+}, selector);
+
+// The native --verify of a file: its status and its lines.
+export function verifyNatively(game, file) {
+  const run = spawnSync(game, ['--verify', file], { encoding: 'utf8' });
+  const lines = (text) => text.split('\n').filter((line) => line !== '');
+  return { status: run.status, out: lines(run.stdout), err: lines(run.stderr) };
 }

@@ -5,14 +5,19 @@
 // (tests/web/online.mjs). Each pairing is tried once:
 //   node tests/web/test_online.mjs
 import assert from 'node:assert/strict';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
 import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 import * as web from './browser.mjs';
 import { paddleMoves, sampleMotion } from './motion.mjs';
 import * as online from './online.mjs';
 import { CONNECT_TIMEOUT_MS } from '../../web/numbers.js';
 import { encode, MAX_PAYLOAD_BYTES } from '../../web/online/signal.mjs';
 
-const FINAL = /^Final score: \d+ - \d+\.$/;
+const NATIVE_GAME = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build', 'korrin-tavrel');
+const FINAL = /^Final score: (\d+) - (\d+)\.$/;
 const FIGURES = /^korrin-tavrel: online:/;
 // A whole match with both paddles held up (17 to 27 s); a segment ends at Escape.
 const MATCH_MS = 150000;
@@ -97,6 +102,17 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
   for (const [i, side] of [host, guest].entries()) {
     await side.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
     assert.equal(await side.page.$eval('#ended-text', (text) => text.textContent), said[i] + finals[0]);
+  }
+  if (whole) {
+    // Each page offers the match as both settled it: the same bytes, which
+    // the native game plays to the same score.
+    const [hosts, guests] = await Promise.all([host, guest].map((side) => web.offeredMatch(side.page, '#ended .save-match')));
+    assert.ok(hosts.equals(guests), 'the two pages recorded different matches');
+    const file = join(mkdtempSync(join(tmpdir(), 'korrin-online-')), 'match.krp');
+    writeFileSync(file, hosts);
+    const verified = web.verifyNatively(NATIVE_GAME, file);
+    rmSync(dirname(file), { recursive: true });
+    assert.match(`${verified.status} ${verified.out}`, new RegExp(`^0 Match 1: ${left}-${right} after .* as recorded$`));
   }
 }
 

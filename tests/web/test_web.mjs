@@ -6,10 +6,13 @@
 // tab and the printed lines on the way, and records its matches, which the
 // native game's --verify must end as the page did; a second start without
 // the font file must fail as the native game does. Then, in Chromium and in Firefox ESR, a browser that
-// never starts its audio plays from a pad and the keys in a small window.
+// never starts its audio plays from a pad and the keys in a small window. Last, the recordings: the
+// corpus played in pages beside the native --replay, files that are no whole recording, a match kept
+// by a page closed mid-match.
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { execFile, execFileSync, spawnSync } from 'node:child_process';
+import { closeSync, mkdirSync, mkdtempSync, openSync, readdirSync, readFileSync, rmSync, symlinkSync, truncateSync,
+         writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -153,6 +156,7 @@ function meterChannel(page, channel) {
 const gameClock = (page) => page.evaluate(() => ({ ticks: _SDL_GetTicks(), at: Date.now() }));
 const meterBlocks = (page, channel) => page.evaluate((channel) => window.korrinMeters[channel], channel);
 
+
 test('the web build plays as the native game does', async (t) => {
   const pictures = mkdtempSync(join(tmpdir(), 'korrin-web-'));
   const { server, url } = await web.serve(join(ROOT, 'build-web'));
@@ -206,6 +210,7 @@ test('the web build plays as the native game does', async (t) => {
   await web.press(page, 'Escape');
   await web.waitForLine(lines, SHOWING_MENU, 2);
   await waitForPicture(page, nativeMenu, 'the menu after Escape');
+  const firstOffered = await web.offeredMatch(page, '#recordings .save-match');
   await meterChannel(page, 1);
   const hitPeak = wavPeak(join(ROOT, 'snd', 'bounce.wav'));
   let hits, matches = 1;
@@ -290,17 +295,20 @@ test('the web build plays as the native game does', async (t) => {
   assert.deepEqual(errors.filter((error) => !error.includes('ScriptProcessorNode')), []); // the meters' own
   // The page's frames, fed to the native game, end every match as they did in the page.
   const recorded = join(pictures, 'recorded.krp');
-  writeFileSync(recorded, Buffer.from(await page.evaluate((file) => {
-    const bytes = FS.readFile(file);
-    let text = '';
-    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
-    return text;
-  }, RECORDING), 'latin1'));
+  writeFileSync(recorded, await web.bytesOf(page, (file) => FS.readFile(file), RECORDING));
   const verify = spawnSync(NATIVE_GAME, ['--verify', recorded], { cwd: ROOT, encoding: 'utf8' });
   const verified = verify.stdout.trim().split('\n');
   assert.equal(verify.status, 0, verify.stdout + verify.stderr);
   assert.equal(verified.length, matches, verify.stdout);
   assert.ok(verified.every((line) => line.endsWith('end state as recorded')), verify.stdout);
+  // The page offered the first match once it was over, and offers the last
+  // once the game has ended: each alone, the same match.
+  const lastOffered = await web.offeredMatch(page, '#ended .save-match');
+  for (const [offered, line] of [[firstOffered, verified[0]], [lastOffered, verified.at(-1)]]) {
+    const file = join(pictures, 'offered.krp');
+    writeFileSync(file, offered);
+    assert.deepEqual(web.verifyNatively(NATIVE_GAME, file), { status: 0, out: [line.replace(/^Match \d+/, 'Match 1')], err: [] });
+  }
   await web.press(page, 'Enter'); // "Play again"
   await web.waitForLine(lines, SHOWING_MENU, matches + 2);
 
@@ -396,3 +404,190 @@ for (const which of ['chromium', 'firefox']) {
     assert.deepEqual(await canvasBox(page), [0, 0, DOUBLE_WINDOW.width, DOUBLE_WINDOW.height], 'not 2x in a 640x480 window');
   });
 }
+
+// Recordings in the page: the corpus (tests/replays), files that are not
+// whole recordings, and a match kept when its page was closed.
+const CORPUS = join(ROOT, 'tests', 'replays');
+// The game's largest replay file (MAX_REPLAY_FILE_BYTES).
+const MAX_REPLAY_BYTES = 16 * 1024 * 1024;
+// A replay in the page ends when its last frame is due, as natively: late by
+// no more than the page's timers were, and the frames it then runs at once.
+// --verify prints a match's length to 0.1 s.
+const PACE_SLACK_S = 0.1, PRINTED_S = 0.05;
+// The native game replays in real time, with no picture or sound to show.
+const NATIVE_REPLAY_ENV = { ...process.env, SDL_VIDEODRIVER: 'dummy', SDL_AUDIODRIVER: 'dummy' };
+const REPLAY_ENDED = 'The recording has ended.';
+const ENDED_MS = 240000; // the longest recording of the corpus plays 132 s, after its page loads
+const CUT_OFF_STATUS = 3; // --verify's and --replay's, for a recording cut off
+const seconds = (line) => Number(/after ([\d.]+) s/.exec(line)[1]);
+
+// Files that are not whole recordings, how each reaches the page, and the
+// line it must show: the native --verify's for the same file, but for a file
+// the page cannot fetch. A file too large is refused before it is read.
+const BAD_FILES = [
+  { name: 'empty.krp', how: 'address', bytes: () => Buffer.alloc(0) },
+  { name: 'picture.krp', how: 'chosen', bytes: () => readFileSync(join(ROOT, 'img', 'icon.png')) },
+  { name: 'newer.krp', how: 'address', bytes: (whole) => Buffer.concat([whole.subarray(0, 8), Buffer.from([3, 0]), whole.subarray(10)]) },
+  { name: 'header-cut.krp', how: 'dropped', bytes: (whole) => whole.subarray(0, 12) },
+  { name: 'damaged.krp', how: 'chosen', bytes: (whole) => Buffer.from(whole.map((byte, i) => i === whole.length >> 1 ? byte ^ 0x40 : byte)) },
+  { name: 'at-limit.krp', how: 'address', size: MAX_REPLAY_BYTES }, // read by the game: no recording
+  { name: 'huge.krp', how: 'address', size: MAX_REPLAY_BYTES + 1 },
+  { name: 'huge-chosen.krp', how: 'chosen', size: MAX_REPLAY_BYTES + 1, refusedAtOnce: true },
+  { name: 'missing.krp', how: 'address', line: 'Replay file missing.krp: 404 File not found' },
+];
+// How long a match plays before its page is closed; the recorder writes a
+// block each second of play.
+const KEPT_PLAY_MS = 3000, BLOCK_MS = 1000;
+
+// A file dropped on the page, as a browser hands it over.
+function dropFile(page, name, bytes) {
+  return page.evaluate((name, text) => {
+    const data = new DataTransfer();
+    data.items.add(new File([Uint8Array.from(text, (c) => c.charCodeAt(0))], name));
+    document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
+  }, name, bytes.toString('latin1'));
+}
+
+// The native --replay of a file, at its pace: its status and its lines.
+function replayNatively(file) {
+  return new Promise((resolve) => {
+    execFile(NATIVE_GAME, ['--replay', file], { cwd: ROOT, env: NATIVE_REPLAY_ENV }, (error, stdout) => {
+      resolve({ status: error ? error.code : 0, out: stdout.split('\n').filter((line) => line !== '') });
+    });
+  });
+}
+
+// The game's events by the page's clock, with how late the page's timers
+// came, all told, since the match began: a machine too busy to run the page
+// on time delays the game's frames as much, at most.
+function timeEvents() {
+  const TICK_MS = 50;
+  let last = performance.now(), stall = 0;
+  setInterval(() => [stall, last] = [stall + Math.max(0, performance.now() - last - TICK_MS), performance.now()], TICK_MS);
+  window.korrinEvents = [];
+  window.addEventListener('korrin-match', () => window.korrinEvents.push(['match', performance.now(), stall = 0]));
+  window.addEventListener('korrin-ended', () => window.korrinEvents.push(['ended', performance.now(), stall]));
+}
+
+// A page of its own (its own window, so every page is visible and runs;
+// its own storage) that opens `address`.
+async function ownPage(browser, url, address) {
+  const context = await browser.createBrowserContext();
+  return { context, ...await web.openGame(context, url + address, timeEvents) };
+}
+// Enter in the menu, again until the game hears it: a busy page prints the
+// menu's line a while before its loop reads the keys.
+const startMatch = (page, lines) => web.until(async () => {
+  await web.press(page, 'Enter');
+  return lines.includes(EXITING_MENU);
+}, ENDED_MS, 'a match from the menu');
+const endedText = (page, what) => web.until(() => page.$eval('#ended', (ended) => !ended.hidden &&
+  document.getElementById('ended-text').textContent), ENDED_MS, `${what}: the end message`);
+
+test('recordings: the corpus plays in the page as natively; bad files say what is wrong', async (t) => {
+  const scratch = mkdtempSync(join(tmpdir(), 'korrin-recordings-'));
+  // The site: the build, and the recordings under replays/.
+  const site = join(scratch, 'site'), replays = join(site, 'replays');
+  mkdirSync(replays, { recursive: true });
+  for (const file of readdirSync(join(ROOT, 'build-web'))) symlinkSync(join(ROOT, 'build-web', file), join(site, file));
+  const { server, url } = await web.serve(site);
+  const chrome = await web.launch();
+  t.after(async () => {
+    await chrome.close();
+    server.kill();
+    rmSync(scratch, { recursive: true, force: true });
+  });
+
+  // Files that are not whole recordings, each in a page of its own.
+  const whole = readFileSync(join(CORPUS, 'two-player-escape-ball1.krp'));
+  for (const row of BAD_FILES) {
+    const file = join(replays, row.name);
+    if (row.size !== undefined) {
+      closeSync(openSync(file, 'w'));
+      truncateSync(file, row.size);
+    } else if (row.bytes) {
+      writeFileSync(file, row.bytes(whole));
+    }
+    const expected = row.line ?? web.verifyNatively(NATIVE_GAME, file).err[0].replace('Replay file ' + file, 'Replay file ' + row.name);
+    const { context, page, lines, errors } =
+      await ownPage(chrome.browser, url, row.how === 'address' ? `?replay=replays/${row.name}` : '');
+    if (row.how !== 'address') await web.waitForLine(lines, SHOWING_MENU);
+    // A file chosen or dropped is watched in the page it reloads as.
+    const reloaded = row.how !== 'address' && !row.refusedAtOnce && page.waitForNavigation();
+    if (row.how === 'chosen') await (await page.$('#recording-file')).uploadFile(file);
+    if (row.how === 'dropped') await dropFile(page, row.name, readFileSync(file));
+    await reloaded;
+    if (row.refusedAtOnce) {
+      // Refused before the game is left: it plays on.
+      await web.until(() => page.$eval('#recording-status', (status, expected) => status.textContent === expected,
+                                       expected), 5000, row.name);
+      await startMatch(page, lines);
+    } else {
+      assert.equal(await endedText(page, row.name), expected, row.name);
+      await page.click('#again'); // "Play": the menu
+      await web.waitForLine(lines, SHOWING_MENU, row.how === 'address' ? 1 : 2);
+    }
+    // The console has the game's line (the file in the game's folder), and the browser's for a 404.
+    const expectedError = (error) => error === expected.replace('Replay file ', 'Replay file /replays/') ||
+                                     (row.line !== undefined && error.includes('404'));
+    assert.deepEqual(errors.filter((error) => !expectedError(error)), [], row.name);
+    await context.close();
+  }
+
+  // A match kept by its page, closed 3 s into it, for the next visit.
+  const { context, page, lines } = await ownPage(chrome.browser, url, '');
+  await web.waitForLine(lines, SHOWING_MENU);
+  await startMatch(page, lines);
+  await web.sleep(KEPT_PLAY_MS);
+  const written = await web.bytesOf(page, () => FS.readFile('/recording.krp'));
+  await page.close();
+  const next = await web.openGame(context, url);
+  await next.page.waitForSelector('#kept:not([hidden])', { timeout: 10000 });
+  const kept = await web.offeredMatch(next.page, '#kept-save');
+  // Every piece written before the page closed, perhaps one more.
+  assert.ok(kept.length >= written.length && kept.subarray(0, written.length).equals(written),
+            `kept ${kept.length} bytes of the ${written.length} written`);
+  const keptFile = join(scratch, 'kept.krp');
+  writeFileSync(keptFile, kept);
+  const verified = web.verifyNatively(NATIVE_GAME, keptFile);
+  assert.equal(verified.status, CUT_OFF_STATUS, verified.out.join('\n'));
+  assert.ok(seconds(verified.out[0]) >= (KEPT_PLAY_MS - BLOCK_MS) / 1000, verified.out[0]);
+  // Forgotten, it is offered no more.
+  await next.page.click('#kept-forget');
+  await next.page.reload();
+  await web.waitForLine(next.lines, SHOWING_MENU, 2);
+  await web.sleep(SETTLE_MS);
+  assert.ok(await next.page.$eval('#kept', (line) => line.hidden), 'a forgotten match offered again');
+
+  // Each recording of the corpus, and the match kept above (cut off), played
+  // in a page from its address and natively, all side by side.
+  const corpus = readdirSync(CORPUS).filter((name) => name.endsWith('.krp'));
+  writeFileSync(join(replays, 'cut.krp'), kept);
+  for (const name of corpus) writeFileSync(join(replays, name), readFileSync(join(CORPUS, name)));
+  const playing = [];
+  for (const name of [...corpus, 'cut.krp']) {
+    const file = join(replays, name);
+    const native = replayNatively(file);
+    // Opened one at a time: a busy machine loads seven pages at once in more than 30 s.
+    const { page, lines, errors } = await ownPage(chrome.browser, url, `?replay=replays/${name}`);
+    playing.push(endedText(page, name).then(async (ending) => ({ name, file, lines, errors, ending,
+      events: await page.evaluate(() => window.korrinEvents), native: await native })));
+  }
+  for (const { name, file, lines, errors, ending, events, native } of await Promise.all(playing)) {
+    const verified = web.verifyNatively(NATIVE_GAME, file);
+    const cutOff = name === 'cut.krp';
+    assert.equal(verified.status, cutOff ? CUT_OFF_STATUS : 0, `${name}: ${verified.out}`);
+    assert.deepEqual(lines, native.out, `${name}: the page's lines`);
+    assert.equal(native.status, verified.status, `${name}: native --replay and --verify`);
+    assert.equal(ending, cutOff ? verified.out.at(-1) : REPLAY_ENDED, `${name}: the page's last line`);
+    assert.deepEqual(errors, [], name);
+    // The same pace: each match as long as its frames.
+    assert.deepEqual(events.map(([event]) => event), verified.out.flatMap(() => ['match', 'ended']), name);
+    verified.out.forEach((line, i) => {
+      const [[, began], [, ended, stallMs]] = events.slice(2 * i, 2 * i + 2);
+      const played = (ended - began) / 1000, late = PRINTED_S + PACE_SLACK_S + stallMs / 1000;
+      assert.ok(played >= seconds(line) - PRINTED_S && played <= seconds(line) + late,
+                `${name}: match ${i + 1} took ${played} s in the page (its timers ${stallMs} ms late): ${line}`);
+    });
+  }
+});
