@@ -60,6 +60,7 @@ run_pass "web build on phones and tablets, headless Chromium" \
 # The browser link's pairing on connections of the test's own making, then
 # online play between two headless Chromiums: a local mosquitto and coturn.
 run_pass "web online pairing, without a browser" node "$KORRIN_ROOT/tests/web/test_link.mjs"
+run_pass "web signalling messages, recorded" node "$KORRIN_ROOT/tests/web/test_signal.mjs"
 run_pass "web online play, two headless Chromiums" \
   node "$KORRIN_ROOT/tests/web/test_online.mjs"
 # The tests labelled "package" and "fuzz" do not depend on the runtime: they
