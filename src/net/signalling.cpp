@@ -103,21 +103,6 @@ using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
 } // namespace
 
-bool readRoomCode(const std::string &typed, std::string &room) {
-    if (typed.empty() || typed.size() > ROOM_CODE_MAX)
-        return false;
-    std::string lower;
-    for (char c : typed) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
-            return false;
-        lower += c;
-    }
-    room = lower;
-    return true;
-}
-
 std::string roomTopic(const std::string &room) {
     auto digest = sha256(TOPIC_SALT + room);
     return TOPIC_PREFIX + hex(digest.data(), digest.size());

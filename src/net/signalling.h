@@ -18,7 +18,6 @@ constexpr size_t SIGNAL_TAG_BYTES = 16;
 // (1 to 3 KB) and is dropped unread beyond.
 constexpr size_t SIGNAL_MIN_PAYLOAD = 1 + SIGNAL_IV_BYTES + SIGNAL_TAG_BYTES;
 constexpr size_t SIGNAL_MAX_PAYLOAD = 16384;
-constexpr size_t ROOM_CODE_MAX = 64;
 constexpr size_t PEER_ID_DIGITS = 16;
 // A joining side's connections to a host, conn 0 and 1, made at once.
 constexpr int ROOM_CONNECTIONS = 2;
@@ -26,9 +25,6 @@ constexpr int ROOM_CONNECTIONS = 2;
 using RoomKey = std::array<uint8_t, 32>;
 using SignalIv = std::array<uint8_t, SIGNAL_IV_BYTES>;
 
-// The room's code as a player typed it, lowercased: true if it is one
-// (1 to 64 of a-z, 0-9 and '-').
-bool readRoomCode(const std::string &typed, std::string &room);
 std::string roomTopic(const std::string &room);
 RoomKey roomKey(const std::string &room);
 // 16 random lowercase hex digits: a side's id in its room.
