@@ -31,6 +31,8 @@ constexpr Ms GIVE_UP_POLL{20};
 // the join limit.
 constexpr Ms KNOCK_AGAIN{1000};
 constexpr Ms JOIN_LIMIT{10000};
+// A connection without a single local candidate by then will not come up.
+constexpr Ms GATHER_LIMIT{5000};
 // How often a joining side asks again on the pairing channel.
 constexpr Ms ASK_AGAIN{100};
 // Candidates kept before their description, packets before the pairing.
@@ -96,7 +98,7 @@ struct Meeting {
     std::vector<rtc::Candidate> early;
     std::vector<std::vector<uint8_t>> packets; // before the pairing
     size_t candidates = 0;                     // local ones gathered
-    Clock::time_point askedAt{};
+    Clock::time_point metAt = Clock::now(), askedAt{};
     bool asking = false; // (joining) asks on pair until answered
 };
 
@@ -430,6 +432,12 @@ class RoomLink : public Link {
         for (auto &entry : meetings_) {
             if (entry.second.asking && now - entry.second.askedAt >= ASK_AGAIN)
                 ask(entry.second);
+            // A TURN server out of reach is asked again for many seconds.
+            if (entry.second.candidates == 0 && entry.second.described &&
+                now - entry.second.metAt >= GATHER_LIMIT)
+                sayOnce("gathered no ICE candidate within " +
+                        std::to_string(GATHER_LIMIT.count() / 1000) +
+                        " s: is the TURN server out of reach?");
         }
     }
 
@@ -680,8 +688,7 @@ class RoomLink : public Link {
         if (meeting == nullptr)
             return;
         if (meeting->candidates == 0)
-            sayOnce("gathered no ICE candidate: is the TURN server refusing the credentials, or "
-                    "out of reach?");
+            sayOnce("gathered no ICE candidate: the ICE servers refused us or did not answer");
         SignalMessage message;
         message.type = SignalType::Candidate;
         message.to = meeting->peer;

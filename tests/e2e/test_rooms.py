@@ -7,11 +7,14 @@ strict home routers force), sometimes through a lossy proxy in front of it.
 Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
 
+import hashlib
 import json
 import os
 import random
 import select
+import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -34,6 +37,10 @@ WAITING_IN_ROOM = "Waiting for a player in room "
 PROXY_DELAY_MS, PROXY_JITTER_MS, PROXY_LOSS = 50, 10, 0.05
 # The join limit: a joining game without a match by then says No answer.
 JOIN_LIMIT_S = 10
+# Without a broker by then, a game gives up.
+BROKER_WAIT_S = 10
+# A waiting game ends well before any of the link's waits (10 s) after SIGTERM.
+CLOSED_WITHIN_S = 5.0
 
 
 def free_port(kind=socket.SOCK_STREAM):
@@ -50,6 +57,30 @@ def wait_listening(port, what):
                 return
         time.sleep(0.05)
     raise AssertionError("%s does not listen on %d" % (what, port))
+
+
+def mqtt_packet(kind, body):
+    """An MQTT 3.1.1 packet: its type byte, the body's length in 7-bit groups, the body."""
+    length, size = b"", len(body)
+    while True:
+        size, digit = size >> 7, size & 0x7f
+        length += bytes([digit | (0x80 if size else 0)])
+        if not size:
+            return bytes([kind]) + length + body
+
+
+def mqtt_publish(port, topic, payloads):
+    """Publishes each payload to the topic through the broker's plain listener (QoS 0)."""
+    def text(t):
+        return struct.pack(">H", len(t)) + t
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(mqtt_packet(0x10, text(b"MQTT") + bytes([4, 2]) + struct.pack(">H", 30)
+                              + text(b"korrin-test")))
+        if s.recv(4)[:1] != b"\x20":
+            raise AssertionError("mosquitto did not take the connection")
+        for payload in payloads:
+            s.sendall(mqtt_packet(0x30, text(topic.encode()) + payload))
+        s.sendall(mqtt_packet(0xe0, b""))
 
 
 class LossyProxy(threading.Thread):
@@ -110,6 +141,7 @@ class Rooms(GameTest):
             "listener %d 127.0.0.1" % websocket, "protocol websockets", "allow_anonymous true"])
         wait_listening(websocket, "mosquitto")
         self.signal = "ws://127.0.0.1:%d" % websocket
+        self.plain = plain
         self.turn_port = free_port(socket.SOCK_DGRAM)
         self.daemon("turnserver", [
             "listening-ip=127.0.0.1", "listening-port=%d" % self.turn_port, "relay-ip=127.0.0.1",
@@ -207,6 +239,66 @@ class Rooms(GameTest):
         proxy.start()
         self.addCleanup(proxy.stop)
         self.match_in_room(proxy.port)
+
+    def test_bad_servers_and_messages_each_said_without_a_hang(self):
+        """A broker that never answers; messages of the room that are not
+        ours to read; TURN refusing the credentials; no TURN server at all.
+        Each gets its own line, the session's failure as ever, and SIGTERM
+        ends a waiting game at once."""
+        silent = socket.socket()
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()  # connects, never answers
+        self.addCleanup(silent.close)
+        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(
+                signal="ws://127.0.0.1:%d" % silent.getsockname()[1]), assets=ASSETS) as host:
+            host.start()
+            self.assertRun(host, [VERSION_LINE, "Cannot host: no signalling server answered "
+                                  "within 10 s.", CLOSING[0]], 1, timeout=BROKER_WAIT_S + 5)
+
+        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(),
+                       assets=ASSETS) as host:
+            host.start()
+            room = self.host_room(host)
+            topic = "korrin-tavrel/1/" + hashlib.sha256(
+                ("korrin-tavrel room " + room).encode()).hexdigest()
+            mqtt_publish(self.plain, topic, [b"\x01", b"\x02" + bytes(40), bytes(16385),
+                                             b"\x01" + bytes(60)])
+            for refusal in ("truncated", "newer version", "huge", "not of this room, or damaged"):
+                self.wait_for_stderr(host, "korrin-tavrel: signalling: refused a message: " + refusal)
+            os.kill(host.proc.pid, signal.SIGTERM)
+            self.assertRun(host, [VERSION_LINE, "Waiting for a player in room %s." % room,
+                                  "The other player joins with: korrin-tavrel --join %s" % room,
+                                  "Gave up waiting for a player."] + CLOSING, 0,
+                           timeout=CLOSED_WITHIN_S)
+
+        unreachable = free_port(socket.SOCK_DGRAM)
+        for what, options, said in (
+                ("TURN refusing the credentials", self.room_options(password="wrong"),
+                 "TURN authentication failed"),
+                ("no TURN server", self.room_options(turn_port=unreachable),
+                 "gathered no ICE candidate within 5 s: is the TURN server out of reach?")):
+            with self.subTest(what), \
+                    self.game(command=[os.path.abspath(GAME), "--host-room"] + options,
+                              assets=ASSETS) as host:
+                host.start()
+                room = self.host_room(host)
+                with self.game(command=[os.path.abspath(GAME), "--join", room] + options,
+                               assets=ASSETS) as joiner:
+                    joiner.start()
+                    self.assertRun(joiner, [VERSION_LINE, "Joining room %s." % room,
+                                            "No answer from room %s." % room, CLOSING[0]], 1,
+                                   timeout=JOIN_LIMIT_S + 10)
+                    self.assertIn(said, joiner.stderr())
+                os.kill(host.proc.pid, signal.SIGTERM)
+                host.finish()
+                self.assertIn(said, host.stderr())
+
+    def wait_for_stderr(self, session, text, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while text not in session.stderr():
+            if time.monotonic() > deadline:
+                raise AssertionError("no %r on stderr: %s" % (text, session.stderr()[-1500:]))
+            time.sleep(0.05)
 
 
 if __name__ == "__main__":
