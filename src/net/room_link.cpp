@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -117,7 +118,7 @@ bool readIceUrl(const std::string &url, const std::string &user, const std::stri
     std::string query;
     if (size_t mark = rest.find('?'); mark != std::string::npos) {
         query = rest.substr(mark + 1);
-        rest = rest.substr(0, mark);
+        rest.resize(mark);
     }
     uint16_t port = scheme == "turns" ? TURNS_PORT : STUN_PORT;
     if (size_t portColon = rest.rfind(':');
@@ -128,7 +129,7 @@ bool readIceUrl(const std::string &url, const std::string &user, const std::stri
             std::stoul(digits) > 65535)
             return false;
         port = static_cast<uint16_t>(std::stoul(digits));
-        rest = rest.substr(0, portColon);
+        rest.resize(portColon);
     }
     if (rest.empty())
         return false;
@@ -163,11 +164,12 @@ Result<rtc::Configuration> readIce(const std::string &text) {
             server["urls"].is_string() ? nlohmann::json::array({server["urls"]}) : server["urls"];
         const auto user = server.value("username", std::string()),
                    password = server.value("credential", std::string());
-        for (const auto &url : urls) {
-            if (!url.is_string() ||
-                !readIceUrl(url.get<std::string>(), user, password, config.iceServers))
-                return {config, "a bad ICE server address: " + url.dump()};
-        }
+        auto bad = std::find_if(urls.begin(), urls.end(), [&](const nlohmann::json &url) {
+            return !url.is_string() ||
+                   !readIceUrl(url.get<std::string>(), user, password, config.iceServers);
+        });
+        if (bad != urls.end())
+            return {config, "a bad ICE server address: " + bad->dump()};
     }
     if (json.value("iceTransportPolicy", std::string()) == "relay")
         config.iceTransportPolicy = rtc::TransportPolicy::Relay;
@@ -222,10 +224,10 @@ class RoomLink : public Link {
             if (giveUp())
                 return {"gave up"};
             runTasks(Clock::now() + GIVE_UP_POLL);
-            for (const auto &broker : brokers_) {
-                if (broker->subscribed)
-                    return {};
-            }
+            if (std::any_of(
+                    brokers_.begin(), brokers_.end(),
+                    [](const std::unique_ptr<Broker> &broker) { return broker->subscribed; }))
+                return {};
         }
         return {
             "no signalling server answered within " +
@@ -259,8 +261,8 @@ class RoomLink : public Link {
         Meeting *meeting = paired_ ? find(player_) : nullptr;
         if (meeting == nullptr)
             return;
-        auto &channel = reliable ? meeting->sure : meeting->game;
         try {
+            auto &channel = reliable ? meeting->sure : meeting->game;
             if (channel->isOpen())
                 channel->send(reinterpret_cast<const std::byte *>(packet.data()), packet.size());
         } catch (const std::exception &) {
@@ -298,12 +300,12 @@ class RoomLink : public Link {
     };
 
     void runTasks(Clock::time_point until) {
-        for (auto &task : inbox_->take(until))
+        for (const auto &task : inbox_->take(until))
             task(*this);
         readStats();
     }
 
-    void say(const std::string &line) { sayLine("room: " + line); }
+    void report(const std::string &line) { sayLine("room: " + line); }
 
     // ---- The brokers
 
@@ -319,7 +321,7 @@ class RoomLink : public Link {
         if (MQTTAsync_createWithOptions(&broker.client, broker.url.c_str(), clientId.c_str(),
                                         MQTTCLIENT_PERSISTENCE_NONE, nullptr,
                                         &create) != MQTTASYNC_SUCCESS) {
-            say("not a signalling server's address: " + url);
+            report("not a signalling server's address: " + url);
             brokers_.pop_back();
             return;
         }
@@ -421,7 +423,7 @@ class RoomLink : public Link {
 
     void runTimers() {
         const auto now = Clock::now();
-        for (auto &broker : brokers_) {
+        for (const auto &broker : brokers_) {
             if (broker->retryAt != Clock::time_point{} && now >= broker->retryAt) {
                 broker->retryAt = {};
                 connect(*broker);
@@ -477,11 +479,10 @@ class RoomLink : public Link {
     }
 
     Meeting *findPeer(const std::string &peer, int conn) {
-        for (auto &entry : meetings_) {
-            if (entry.second.peer == peer && entry.second.conn == conn)
-                return &entry.second;
-        }
-        return nullptr;
+        auto it = std::find_if(meetings_.begin(), meetings_.end(), [&](const auto &entry) {
+            return entry.second.peer == peer && entry.second.conn == conn;
+        });
+        return it == meetings_.end() ? nullptr : &it->second;
     }
 
     void hearKnock(const std::string &peer) {
@@ -604,7 +605,7 @@ class RoomLink : public Link {
             unreliable.id = PAIR_CHANNEL;
             meeting.pair = meeting.connection->createDataChannel("pair", unreliable);
         } catch (const std::exception &e) {
-            say(std::string("could not make a connection: ") + e.what());
+            report(std::string("could not make a connection: ") + e.what());
             forget(id);
             return nullptr;
         }
@@ -785,8 +786,10 @@ class RoomLink : public Link {
             return;
         paired_ = true;
         events_.push_back({LinkEvent::Connected, {}});
-        for (auto &packet : meeting->packets)
-            events_.push_back({LinkEvent::Received, std::move(packet)});
+        std::transform(meeting->packets.begin(), meeting->packets.end(),
+                       std::back_inserter(events_), [](std::vector<uint8_t> &packet) {
+                           return Event{LinkEvent::Received, std::move(packet)};
+                       });
         meeting->packets.clear();
     }
 
@@ -795,8 +798,8 @@ class RoomLink : public Link {
         if (meeting == nullptr)
             return;
         if (player_ < 0 || id == player_)
-            say("connection " + std::to_string(meeting->conn) + " to the other game failed (" +
-                why + ")");
+            report("connection " + std::to_string(meeting->conn) + " to the other game failed (" +
+                   why + ")");
         forget(id);
         if (id != player_)
             return;
@@ -843,7 +846,7 @@ class RoomLink : public Link {
         if (std::find(said_.begin(), said_.end(), line) != said_.end())
             return;
         said_.push_back(line);
-        say(line);
+        report(line);
     }
 
     const bool hosting_;
