@@ -18,20 +18,30 @@ if(LibDataChannel_FOUND)
   return()
 endif()
 
-include(FetchContent)
 if(EXISTS ${KORRIN_LIBDATACHANNEL_ARCHIVE})
+  # Unpacked here rather than by FetchContent, which a package build
+  # (FETCHCONTENT_FULLY_DISCONNECTED) would not let touch even a local file.
   message(STATUS "libdatachannel: built from ${KORRIN_LIBDATACHANNEL_ARCHIVE}")
-  FetchContent_Declare(libdatachannel URL file://${KORRIN_LIBDATACHANNEL_ARCHIVE}
-    URL_HASH SHA256=${KORRIN_LIBDATACHANNEL_SHA256} DOWNLOAD_EXTRACT_TIMESTAMP ON)
+  file(SHA256 ${KORRIN_LIBDATACHANNEL_ARCHIVE} archive_hash)
+  if(NOT archive_hash STREQUAL KORRIN_LIBDATACHANNEL_SHA256)
+    message(FATAL_ERROR "${KORRIN_LIBDATACHANNEL_ARCHIVE} is not the pinned release (SHA-256 ${archive_hash})")
+  endif()
+  set(unpacked ${CMAKE_BINARY_DIR}/_deps/libdatachannel-${KORRIN_LIBDATACHANNEL_SHA256})
+  if(NOT EXISTS ${unpacked}/libdatachannel/CMakeLists.txt)
+    file(ARCHIVE_EXTRACT INPUT ${KORRIN_LIBDATACHANNEL_ARCHIVE} DESTINATION ${unpacked})
+  endif()
+  set(libdatachannel_SOURCE_DIR ${unpacked}/libdatachannel)
+  set(libdatachannel_BINARY_DIR ${CMAKE_BINARY_DIR}/_deps/libdatachannel-build)
 else()
   message(STATUS "libdatachannel: built from its public repository, tag v0.24.5")
+  include(FetchContent)
   FetchContent_Declare(libdatachannel
     GIT_REPOSITORY https://github.com/paullouisageneau/libdatachannel.git GIT_TAG v0.24.5
     GIT_SHALLOW ON GIT_SUBMODULES deps/libjuice deps/plog)
-endif()
-FetchContent_GetProperties(libdatachannel)
-if(NOT libdatachannel_POPULATED)
-  FetchContent_Populate(libdatachannel)
+  FetchContent_GetProperties(libdatachannel)
+  if(NOT libdatachannel_POPULATED)
+    FetchContent_Populate(libdatachannel)
+  endif()
 endif()
 
 # Only the data channels, no examples, tests or WebSockets; Debian's usrsctp
