@@ -43,6 +43,7 @@ TEST(Options, EachArgumentListGivesItsMode) {
         {{"--join", "example.org:4000"}, Mode::Join, "", "", "example.org", 4000},
         {{"--join", "127.0.0.1"}, Mode::Join, "", "", "127.0.0.1", DEFAULT_PORT},
         {{"--join", "[::1]:0"}, Mode::Join, "", "", "[::1]", 0}, // the port after the last colon
+        {{"--join", "localhost"}, Mode::Join, "", "", "localhost", DEFAULT_PORT},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(joined(c.args));
@@ -54,6 +55,52 @@ TEST(Options, EachArgumentListGivesItsMode) {
         EXPECT_EQ(options.replayPath, c.replayPath);
         EXPECT_EQ(options.joinHost, c.joinHost);
         EXPECT_EQ(options.port, c.port);
+    }
+}
+
+TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
+    struct Case {
+        std::vector<std::string> args;
+        Mode mode;
+        bool hostRoom;
+        std::string room;
+        std::vector<std::string> brokers;
+        std::string ice;
+    } const cases[] = {
+        {{"--host-room"}, Mode::Host, true, "", {}, ""},
+        {{"--join", "K7QM-2xhp"}, Mode::Join, false, "k7qm-2xhp", {}, ""},
+        {{"--join", "a"}, Mode::Join, false, "a", {}, ""},
+        {{"--join", std::string(ROOM_CODE_MAX, 'z')},
+         Mode::Join,
+         false,
+         std::string(ROOM_CODE_MAX, 'z'),
+         {},
+         ""},
+        {{"--join", "https://example.org/kt/index.html?join=AB-12&signal=ws%3A%2F%2Fx"},
+         Mode::Join,
+         false,
+         "ab-12",
+         {},
+         ""},
+        {{"--join", "index.html?host&join=ab-12#top"}, Mode::Join, false, "ab-12", {}, ""},
+        {{"--host-room", "--signal", "ws://127.0.0.1:1/mqtt", "--signal", "wss://b", "--ice", "{}"},
+         Mode::Host,
+         true,
+         "",
+         {"ws://127.0.0.1:1/mqtt", "wss://b"},
+         "{}"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        const Result<Options> parsed = parse(c.args);
+        ASSERT_TRUE(parsed.ok()) << parsed.error;
+        const Options &options = parsed.value;
+        EXPECT_EQ(options.mode, c.mode);
+        EXPECT_EQ(options.hostRoom, c.hostRoom);
+        EXPECT_EQ(options.room, c.room);
+        EXPECT_EQ(options.joinHost, "");
+        EXPECT_EQ(options.brokers, c.brokers);
+        EXPECT_EQ(options.ice, c.ice);
     }
 }
 
@@ -76,6 +123,15 @@ TEST(Options, UnknownMissingBadOrClashingArgumentsAreRefused) {
         {"--join", "host:"},
         {"--join", "host:port"},
         {"--help", "--host"},
+        {"--join", std::string(ROOM_CODE_MAX + 1, 'z')},
+        {"--join", "room_1"},
+        {"--join", "r\xc3\xa9"},
+        {"--join", "index.html?join="},
+        {"--join", "index.html?join=a b"},
+        {"--host-room", "--join", "ab"},
+        {"--host", "--signal", "ws://b"}, // rooms only
+        {"--join", "h:1", "--ice", "{}"},
+        {"--signal"},
     };
     for (const std::vector<std::string> &args : cases) {
         EXPECT_EQ(parse(args).error.rfind("korrin-tavrel: ", 0), 0u) << joined(args);

@@ -17,6 +17,12 @@ tree="$out/korrin-tavrel-${version%-*}"
 rm -rf "$out"
 mkdir -p "$tree"
 tar -C "$KORRIN_ROOT" --exclude=./.git --exclude='./build*' -cf - . | tar -C "$tree" -xf -
+# The shared copy of the libraries the game builds with it (libdatachannel),
+# where the build looks for it: beside the tree.
+if [ -d "$KORRIN_ROOT/../shared/vendor" ]; then
+  mkdir -p "$out/shared"
+  ln -s "$(cd "$KORRIN_ROOT/../shared/vendor" && pwd)" "$out/shared/vendor"
+fi
 
 cd "$tree"
 if ! dpkg-checkbuilddeps 2>/dev/null; then

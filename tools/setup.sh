@@ -11,6 +11,9 @@ KORRIN_PACKAGES=(
   libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-mixer1.2-dev
   # the network match's transport
   libenet-dev
+  # rooms: MQTT brokers (Eclipse Paho C), the sealed messages (OpenSSL) in JSON,
+  # and what libdatachannel, built with the game, takes from the system
+  libpaho-mqtt-dev libssl-dev nlohmann-json3-dev libusrsctp-dev
   # the other SDL 1.2 runtime (over SDL2), installed beside the classic one,
   # which stays the system's: the tests run on both
   libsdl1.2-compat

@@ -41,9 +41,9 @@ korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
 # real-time pace (a core runs two of them with room to spare): twice as many
 # tests as cores. The heavy ones say so (CTest's PROCESSORS, RUN_SERIAL).
 jobs=$((2 * $(nproc)))
-# The normal pass fuzzes the readers of outside bytes briefly (fuzz.replay
-# and fuzz.packets): they must be there.
-if [ "$(ctest --test-dir "$KORRIN_ROOT/build" -N -L fuzz | grep -c '^  Test ')" -ne 2 ]; then
+# The normal pass fuzzes the readers of outside bytes briefly (fuzz.replay,
+# fuzz.packets and fuzz.signal): they must be there.
+if [ "$(ctest --test-dir "$KORRIN_ROOT/build" -N -L fuzz | grep -c '^  Test ')" -ne 3 ]; then
   echo "the fuzz tests are missing from build/: clang with libFuzzer was not found" >&2
   exit 1
 fi

@@ -92,10 +92,11 @@ class WebLink : public Link {
 };
 } // namespace
 
-// The page makes the room a host waits in; host names the room to join
-// (--join ROOM); a room has no port.
-Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, uint16_t) {
-    korrin_link_open(hosting ? 1 : 0, host.c_str());
+// The page makes the room a host waits in, and meets through its own brokers
+// and ICE servers; place names the room to join (--join ROOM).
+Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
+                                       const std::function<bool()> &) {
+    korrin_link_open(hosting ? 1 : 0, place.room.c_str());
     while (korrin_link_opening() != 0)
         emscripten_sleep(SLEEP_MS);
     const std::string error = textFrom(korrin_link_error);
@@ -103,3 +104,6 @@ Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, ui
         return {nullptr, error};
     return {std::make_unique<WebLink>(textFrom(korrin_link_room)), ""};
 }
+
+// The page shows the link to its room itself.
+std::string roomInvitation(const std::string &) { return ""; }

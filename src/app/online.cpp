@@ -3,11 +3,14 @@
 #include "online.h"
 
 #include <SDL.h>
+#include <SDL_ttf.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -34,6 +37,7 @@ constexpr Uint32 DISCONNECT_WAIT_MS = 1000;
 constexpr SDL_Rect WAITING_BANNER = {1, 157, 300, 27};
 constexpr SDL_Rect JOINING_BANNER = {1, 185, 300, 27};
 constexpr int BANNER_Y = 106;
+constexpr int BELOW_BANNER_GAP = 8; // pixels between the banner and the room's code
 // More than the longest line a session prints (a version mismatch's).
 constexpr size_t LINE_BYTES = 256;
 
@@ -58,9 +62,33 @@ uint8_t localButtons(const FrameInput &keys, int side) {
     return encodeFrameInput(input);
 }
 
-void drawBanner(const SDL_Rect &banner) {
+// A new room's code as the page makes them: four groups of four letters and
+// digits that a reader cannot mistake for one another (about 79 bits: it
+// cannot be guessed).
+std::string makeRoomCode() {
+    static const char ALPHABET[] = "abcdefghjkmnpqrstuvwxyz23456789";
+    constexpr int GROUPS = 4, GROUP_LENGTH = 4;
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof ALPHABET - 2);
+    std::string code;
+    for (int group = 0; group < GROUPS; group++) {
+        if (group > 0)
+            code += '-';
+        for (int i = 0; i < GROUP_LENGTH; i++)
+            code += ALPHABET[pick(random)];
+    }
+    return code;
+}
+
+// The banner, and beneath it what the player reads out (a room's code), if any.
+void drawBanner(const SDL_Rect &banner, SDL_Surface *below) {
     drawBackground();
     drawCentredBanner(banner, BANNER_Y);
+    if (below != nullptr) {
+        SDL_Rect at = {static_cast<Sint16>((SCREEN_WIDTH - below->w) / 2),
+                       static_cast<Sint16>(BANNER_Y + banner.h + BELOW_BANNER_GAP), 0, 0};
+        SDL_BlitSurface(below, nullptr, screen, &at);
+    }
     SDL_Flip(screen);
 }
 
@@ -87,6 +115,9 @@ class OnlineScreen {
     const Options &options_;
     const bool hosting_;
     std::unique_ptr<Link> link_;
+    // A hosted room's code, shown while waiting (null where there is none).
+    std::unique_ptr<SDL_Surface, decltype(&SDL_FreeSurface)> roomCodeText_{nullptr,
+                                                                           SDL_FreeSurface};
     std::unique_ptr<OnlineSession> session_;
     Uint32 startMs_ = 0;
     Uint32 endMs_ = 0;
@@ -126,14 +157,21 @@ SessionOutcome OnlineScreen::run() {
 }
 
 Status OnlineScreen::open() {
-    Result<std::unique_ptr<Link>> opened =
-        openLink(hosting_, options_.joinHost, static_cast<uint16_t>(options_.port));
+    LinkPlace place{options_.hostRoom ? makeRoomCode() : options_.room, options_.joinHost,
+                    static_cast<uint16_t>(options_.port), options_.brokers, options_.ice};
+    Result<std::unique_ptr<Link>> opened = openLink(hosting_, place, [] {
+        handlePendingEvents();
+        return closeRequested;
+    });
     if (!opened.ok())
         return {opened.error};
     link_ = std::move(opened.value);
     if (hosting_)
         say("Waiting for a player %s.", link_->hostPlace().c_str());
-    else
+    if (hosting_ && options_.hostRoom) {
+        say("%s", roomInvitation(place.room).c_str());
+        roomCodeText_.reset(TTF_RenderText_Solid(font, place.room.c_str(), txtClr));
+    } else if (!hosting_)
         say("Joining %s.", link_->hostName().c_str());
     return {};
 }
@@ -141,7 +179,7 @@ Status OnlineScreen::open() {
 // Until the match starts: the banner, and the session's handshake.
 SessionOutcome OnlineScreen::waitForMatch() {
     while (!session_->started()) {
-        drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER);
+        drawBanner(hosting_ ? WAITING_BANNER : JOINING_BANNER, roomCodeText_.get());
         if (readFrameInput().leave) {
             say(hosting_ ? "Gave up waiting for a player." : "Gave up joining.");
             link_->disconnect(0);

@@ -38,6 +38,39 @@ bool parseJoinAddress(const std::string &address, Options &options) {
         options.port = parsePort(address.substr(colon + 1));
     return !options.joinHost.empty() && options.port >= 0;
 }
+// A room's code as a player typed it, lowercased; empty if it is none.
+std::string readRoomCode(const std::string &typed) {
+    std::string room;
+    for (char c : typed) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+            return "";
+        room += c;
+    }
+    return room.size() <= ROOM_CODE_MAX ? room : "";
+}
+
+// What a player pastes after --join: the page's link (…?join=ROOM), a
+// room's code, or HOST[:PORT] as ever. A name with a colon or a dot, or
+// localhost, is a host; a machine of the LAN named by one word is joined
+// with its port (NAME:27960).
+bool parseJoinTarget(const std::string &target, Options &options) {
+    const size_t join = target.find("join=");
+    if (join != std::string::npos &&
+        (join == 0 || target[join - 1] == '?' || target[join - 1] == '&')) {
+        const size_t start = join + std::strlen("join=");
+        options.room =
+            readRoomCode(target.substr(start, target.find_first_of("&#", start) - start));
+        return !options.room.empty();
+    }
+    if (target.find_first_of(":.") == std::string::npos && target != "localhost") {
+        options.room = readRoomCode(target);
+        return !options.room.empty();
+    }
+    return parseJoinAddress(target, options);
+}
+
 } // namespace
 
 Result<Options> parseOptions(int argc, char **argv) {
@@ -53,7 +86,7 @@ Result<Options> parseOptions(int argc, char **argv) {
         else if (option == "--version")
             mode = Mode::Version;
         else if (option == "--record" || option == "--replay" || option == "--verify" ||
-                 option == "--join") {
+                 option == "--join" || option == "--signal" || option == "--ice") {
             if (!hasValue)
                 return usageError(option + " needs an argument");
             const std::string value = argv[++i];
@@ -63,14 +96,25 @@ Result<Options> parseOptions(int argc, char **argv) {
                 options.recordPath = value;
                 continue;
             }
+            if (option == "--signal") {
+                options.brokers.push_back(value);
+                continue;
+            }
+            if (option == "--ice") {
+                options.ice = value;
+                continue;
+            }
             if (option == "--join") {
                 mode = Mode::Join;
-                if (!parseJoinAddress(value, options))
-                    return usageError("bad address to join: " + value);
+                if (!parseJoinTarget(value, options))
+                    return usageError("bad room or address to join: " + value);
             } else {
                 mode = option == "--replay" ? Mode::Replay : Mode::Verify;
                 options.replayPath = value;
             }
+        } else if (option == "--host-room") {
+            mode = Mode::Host;
+            options.hostRoom = true;
         } else if (option == "--host") {
             mode = Mode::Host;
             if (nextIsValue) {
@@ -82,9 +126,12 @@ Result<Options> parseOptions(int argc, char **argv) {
             return usageError("unknown option " + option);
         }
         if (!setMode(options, mode))
-            return usageError("only one of --replay, --verify, --host, --join, --help and "
-                              "--version at a time");
+            return usageError("only one of --replay, --verify, --host, --host-room, --join, --help "
+                              "and --version at a time");
     }
+    const bool inRoom = options.hostRoom || !options.room.empty();
+    if (!inRoom && (!options.brokers.empty() || !options.ice.empty()))
+        return usageError("--signal and --ice are for rooms: --host-room or --join ROOM");
     const bool records = !options.recordPath.empty();
     if (records && (options.mode == Mode::Replay || options.mode == Mode::Verify))
         return usageError("--record plays matches: it does not go with --replay or --verify");
@@ -92,10 +139,11 @@ Result<Options> parseOptions(int argc, char **argv) {
 }
 
 void printUsage(FILE *to) {
-    fprintf(to,
-            "Usage: %s [--record FILE] [--host [PORT] | --join HOST[:PORT]] | --replay FILE | "
-            "--verify FILE | --help | --version\n",
-            PROGRAM);
+    fprintf(
+        to,
+        "Usage: %s [--record FILE] [--host [PORT] | --host-room | --join HOST[:PORT]|ROOM|LINK] "
+        "[--signal URL]... [--ice JSON] | --replay FILE | --verify FILE | --help | --version\n",
+        PROGRAM);
     if (to != stdout)
         return;
     fprintf(to,
@@ -104,7 +152,11 @@ void printUsage(FILE *to) {
             "  --replay FILE       show the matches recorded in FILE, then end\n"
             "  --verify FILE       check that the matches in FILE play out as recorded\n"
             "  --host [PORT]       wait for a player to join over the network (port %d)\n"
+            "  --host-room         make a room on the internet and wait there for a player\n"
             "  --join HOST[:PORT]  join a game that waits on HOST\n"
+            "  --join ROOM|LINK    join a room by its code or its link (?join=ROOM)\n"
+            "  --signal URL        a room's signalling server (ws:// or wss://; repeatable)\n"
+            "  --ice JSON          a room's ICE servers: {\"iceServers\": [...], ...}\n"
             "  --help              show this help\n"
             "  --version           show the game's version\n",
             DEFAULT_PORT);

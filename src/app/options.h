@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "failure.h"
 
@@ -12,8 +13,8 @@ enum class Mode {
     Play,    // the menu and its matches (recorded with --record FILE)
     Replay,  // --replay FILE: show the recorded matches
     Verify,  // --verify FILE: check the recorded matches, no window or sound
-    Host,    // --host [PORT]: wait for a player to join over the network
-    Join,    // --join HOST[:PORT]: join a waiting host
+    Host,    // --host [PORT] or --host-room: wait for a player to join over the network
+    Join,    // --join HOST[:PORT] or --join ROOM: join a waiting host
     Help,    // --help
     Version, // --version
 };
@@ -23,11 +24,18 @@ constexpr int DEFAULT_PORT = 27960;
 
 struct Options {
     Mode mode = Mode::Play;
-    std::string recordPath;  // empty: nothing is recorded
-    std::string replayPath;  // the recording to replay or verify
-    std::string joinHost;    // the host to join
-    int port = DEFAULT_PORT; // to listen on (0: any free port) or to join
+    std::string recordPath;           // empty: nothing is recorded
+    std::string replayPath;           // the recording to replay or verify
+    std::string joinHost;             // the host to join
+    int port = DEFAULT_PORT;          // to listen on (0: any free port) or to join
+    bool hostRoom = false;            // --host-room: make a room and wait in it
+    std::string room;                 // the room to join (lowercase), from its code or its link
+    std::vector<std::string> brokers; // --signal URL, repeatable: a room's brokers
+    std::string ice;                  // --ice JSON: a room's ICE servers
 };
+
+// Rooms' codes are 1 to this many of a-z, 0-9 and '-', read in any case.
+constexpr size_t ROOM_CODE_MAX = 64;
 
 // The options the arguments give, or the line that says what is wrong with
 // them (an unknown option, a missing or bad argument, two modes at once),

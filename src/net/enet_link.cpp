@@ -60,7 +60,7 @@ void configureThrottle(ENetPeer *peer) {
 }
 } // namespace
 
-Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, uint16_t port) {
+Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port) {
     auto link = std::make_unique<NetLink>();
     const Status opened = hosting ? link->listen(port) : link->connect(host, port);
     if (!opened.ok())

@@ -81,3 +81,6 @@ class NetLink : public Link {
     // (enet_time_get), or NOT_PENDING.
     std::vector<uint32_t> pendingSince_;
 };
+
+// The ENet half of openLink (link.h): hosting on port, or joining host:port.
+Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port);

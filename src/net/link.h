@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,8 +59,26 @@ class Link {
     virtual uint64_t bytesReceived() const = 0;
 };
 
-// Opens the link of an online session: hosting (on port, 0 for any free
-// one; a browser makes a room instead) or joining host at port. Defined once
-// for each platform: enet_link.cpp natively, web/link_web.cpp in the browser.
-// The error completes "Cannot host: " or "Cannot join: ".
-Result<std::unique_ptr<Link>> openLink(bool hosting, const std::string &host, uint16_t port);
+// Where an online session meets the other game: in a room (natively through
+// these brokers and ICE servers, else those of online.json, else the
+// defaults; the page has its own), or else over ENet on a port.
+struct LinkPlace {
+    std::string room;                 // the room's code, lowercase; empty: ENet
+    std::string host;                 // ENet, joining: the host's address
+    uint16_t port = 0;                // ENet: to host on (0 for any free one) or to join
+    std::vector<std::string> brokers; // a room's MQTT brokers (ws:// or wss://)
+    std::string ice;                  // a room's ICE servers, as the page's JSON
+};
+
+// Opens the link of an online session: hosting (a browser makes its room
+// itself) or joining. Waiting for a room's brokers ends at once when giveUp
+// (asked every few ms) says so. Defined once for each platform: room_link.cpp
+// natively, web/link_web.cpp in the browser. The error completes
+// "Cannot host: " or "Cannot join: ".
+Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
+                                       const std::function<bool()> &giveUp);
+
+// What a hosting game tells a player to send to a friend for its room: the
+// page's address that joins it, or how to join it with the game; empty where
+// the page shows it itself.
+std::string roomInvitation(const std::string &room);

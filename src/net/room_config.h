@@ -1,0 +1,23 @@
+// Where the installed game's rooms meet: the brokers and ICE servers of the
+// command line, else of the player's online.json
+// ($XDG_CONFIG_HOME/korrin-tavrel/online.json, like the page's:
+// {"signal": [URL...], "ice": {...}, "page": URL}), else the defaults.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "failure.h"
+#include "room_link.h"
+
+struct RoomConfig {
+    std::vector<std::string> brokers;
+    std::string ice;  // JSON
+    std::string page; // the page's address (…/index.html); empty: unknown
+};
+
+// The file's settings, the defaults where it has none (and where there is no
+// file), or what is wrong with it.
+Result<RoomConfig> readRoomConfig(const std::string &path);
+// The file where the player keeps them.
+std::string roomConfigPath();

@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""Online matches in a room between two installed games, each under its own
+X server: a local mosquitto (a WebSocket listener and the plain one it needs)
+carries the signalling, a local coturn every datagram (relay-only ICE, as two
+strict home routers force), sometimes through a lossy proxy in front of it.
+
+Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
+"""
+
+import hashlib
+import json
+import os
+import random
+import select
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import game_test  # noqa: E402
+
+game_test.configure()
+from game_test import *  # noqa: E402,F401,F403
+import test_online as online  # noqa: E402
+
+TURN_USER, TURN_PASSWORD = "korrin", "korrinpass"
+# Daemons are up well within this; each is asked whether it listens.
+DAEMON_START_S = 5.0
+WAITING_IN_ROOM = "Waiting for a player in room "
+# The lossy path: each datagram 50 +- 10 ms late, 5 % of them lost.
+PROXY_DELAY_MS, PROXY_JITTER_MS, PROXY_LOSS = 50, 10, 0.05
+# The join limit: a joining game without a match by then says No answer.
+JOIN_LIMIT_S = 10
+# Without a broker by then, a game gives up.
+BROKER_WAIT_S = 10
+# A waiting game ends well before any of the link's waits (10 s) after SIGTERM.
+CLOSED_WITHIN_S = 5.0
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_listening(port, what):
+    deadline = time.monotonic() + DAEMON_START_S
+    while time.monotonic() < deadline:
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        time.sleep(0.05)
+    raise AssertionError("%s does not listen on %d" % (what, port))
+
+
+def mqtt_packet(kind, body):
+    """An MQTT 3.1.1 packet: its type byte, the body's length in 7-bit groups, the body."""
+    length, size = b"", len(body)
+    while True:
+        size, digit = size >> 7, size & 0x7f
+        length += bytes([digit | (0x80 if size else 0)])
+        if not size:
+            return bytes([kind]) + length + body
+
+
+def mqtt_publish(port, topic, payloads):
+    """Publishes each payload to the topic through the broker's plain listener (QoS 0)."""
+    def text(t):
+        return struct.pack(">H", len(t)) + t
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(mqtt_packet(0x10, text(b"MQTT") + bytes([4, 2]) + struct.pack(">H", 30)
+                              + text(b"korrin-test")))
+        if s.recv(4)[:1] != b"\x20":
+            raise AssertionError("mosquitto did not take the connection")
+        for payload in payloads:
+            s.sendall(mqtt_packet(0x30, text(topic.encode()) + payload))
+        s.sendall(mqtt_packet(0xe0, b""))
+
+
+class LossyProxy(threading.Thread):
+    """Forwards UDP between the games and coturn, each datagram late and some
+    lost, with a socket towards coturn for each address of a game."""
+
+    def __init__(self, target_port, seed=35):
+        super().__init__(daemon=True)
+        self.target = ("127.0.0.1", target_port)
+        self.front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.front.bind(("127.0.0.1", 0))
+        self.port = self.front.getsockname()[1]
+        self.upstreams = {}  # a game's address -> (socket towards coturn)
+        self.back_of = {}    # that socket -> the game's address
+        self.random = random.Random(seed)
+        self.timers = []
+        self.stopped = False
+
+    def later(self, sock, data, address):
+        if self.random.random() < PROXY_LOSS:
+            return
+        delay = (PROXY_DELAY_MS + self.random.uniform(-PROXY_JITTER_MS, PROXY_JITTER_MS)) / 1000
+        timer = threading.Timer(delay, lambda: self.stopped or sock.sendto(data, address))
+        timer.daemon = True
+        timer.start()
+
+    def run(self):
+        while not self.stopped:
+            ready, _, _ = select.select([self.front] + list(self.back_of), [], [], 0.1)
+            for sock in ready:
+                data, address = sock.recvfrom(65535)
+                if sock is self.front:
+                    if address not in self.upstreams:
+                        upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                        upstream.bind(("127.0.0.1", 0))
+                        self.upstreams[address] = upstream
+                        self.back_of[upstream] = address
+                    self.later(self.upstreams[address], data, self.target)
+                else:
+                    self.later(self.front, data, self.back_of[sock])
+
+    def stop(self):
+        self.stopped = True
+        self.join()
+        for sock in [self.front] + list(self.back_of):
+            sock.close()
+
+
+class Rooms(GameTest):
+    def setUp(self):
+        super().setUp()
+        self.temp = tempfile.TemporaryDirectory()
+        self.daemons = []
+        self.addCleanup(self.stop_daemons)
+        plain, websocket = free_port(), free_port()
+        self.daemon("mosquitto", [
+            "listener %d 127.0.0.1" % plain, "allow_anonymous true",
+            "listener %d 127.0.0.1" % websocket, "protocol websockets", "allow_anonymous true"])
+        wait_listening(websocket, "mosquitto")
+        self.signal = "ws://127.0.0.1:%d" % websocket
+        self.plain = plain
+        self.turn_port = free_port(socket.SOCK_DGRAM)
+        self.daemon("turnserver", [
+            "listening-ip=127.0.0.1", "listening-port=%d" % self.turn_port, "relay-ip=127.0.0.1",
+            "realm=korrin.test", "lt-cred-mech", "user=%s:%s" % (TURN_USER, TURN_PASSWORD),
+            "fingerprint", "no-tls", "no-dtls", "no-tcp-relay", "no-cli", "allow-loopback-peers",
+            "log-file=%s" % os.path.join(self.temp.name, "turn.log"), "simple-log",
+            "pidfile=%s" % os.path.join(self.temp.name, "turn.pid")])
+        wait_listening(self.turn_port, "coturn")
+
+    def daemon(self, command, lines):
+        config = os.path.join(self.temp.name, command + ".conf")
+        with open(config, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self.daemons.append(subprocess.Popen([command, "-c", config], stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL))
+
+    def stop_daemons(self):
+        for daemon in self.daemons:
+            daemon.kill()
+            daemon.wait()
+        self.temp.cleanup()
+
+    def room_options(self, turn_port=None, password=TURN_PASSWORD, signal=None):
+        ice = {"iceServers": [{"urls": "turn:127.0.0.1:%d" % (turn_port or self.turn_port),
+                               "username": TURN_USER, "credential": password}],
+               "iceTransportPolicy": "relay"}
+        return ["--signal", signal or self.signal, "--ice", json.dumps(ice)]
+
+    def host_room(self, session, timeout=15):
+        """The room a hosting game says it waits in."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for line in session.lines:
+                if line.startswith(WAITING_IN_ROOM):
+                    return line[len(WAITING_IN_ROOM):-1]
+            time.sleep(0.05)
+        raise AssertionError("no room: %r; stderr %s" % (session.lines, session.stderr()[-1500:]))
+
+    def play_whole_match(self, host, joiner, room):
+        sides = {"host": host, "join": joiner}
+        for name, session in sides.items():
+            session.wait_for_line(online.MATCH_STARTS[name], timeout=15)
+            session.focus()
+        steering = [online.Steering(session, online.STEERING[name]) for name, session in sides.items()]
+        for thread in steering:
+            thread.start()
+        finals = {}
+        try:
+            for name, session in sides.items():
+                deadline = time.monotonic() + 90
+                while not any(line.startswith("Final score: ") for line in session.lines):
+                    if session.proc.poll() is not None or time.monotonic() > deadline:
+                        raise AssertionError("%s: no final score; printed %r; stderr %s"
+                                             % (name, session.lines, session.stderr()[-2000:]))
+                    time.sleep(0.2)
+                finals[name] = [l for l in session.lines if l.startswith("Final score: ")]
+        finally:
+            for thread in steering:
+                thread.stop.set()
+            for thread in steering:
+                thread.join()
+        self.assertEqual(finals["host"], finals["join"])
+        scores = [int(n) for n in finals["host"][0][len("Final score: "):-1].split(" - ")]
+        self.assertEqual(sorted(scores)[1], 5, finals)
+        opening = {"host": [VERSION_LINE, "Waiting for a player in room %s." % room,
+                            "The other player joins with: korrin-tavrel --join %s" % room],
+                   "join": [VERSION_LINE, "Joining room %s." % room]}
+        for name, session in sides.items():
+            self.assertRun(session, opening[name] + [online.MATCH_STARTS[name]] + finals[name]
+                           + CLOSING, 0, timeout=20)
+        online.Online.assertSameRecordedMatch(self, host, joiner, scores)
+
+    def match_in_room(self, turn_port=None):
+        record = ["--record", online.RECORDING]
+        with self.game(command=[os.path.abspath(GAME), "--host-room"] + record
+                       + self.room_options(turn_port), assets=ASSETS) as host:
+            host.start()
+            room = self.host_room(host)
+            with self.game(command=[os.path.abspath(GAME), "--join", room.upper()] + record
+                           + self.room_options(turn_port), assets=ASSETS) as joiner:
+                joiner.start()
+                try:
+                    self.play_whole_match(host, joiner, room)
+                except Exception as failure:
+                    for name, session in (("host", host), ("joiner", joiner)):
+                        failure.add_note("%s printed %r, status %r; stderr: %s" % (
+                            name, session.lines, session.proc.poll(), session.stderr()[-1500:]))
+                    raise
+
+    def test_whole_match_through_turn(self):
+        self.match_in_room()
+
+    def test_whole_match_through_turn_behind_a_lossy_path(self):
+        proxy = LossyProxy(self.turn_port)
+        proxy.start()
+        self.addCleanup(proxy.stop)
+        self.match_in_room(proxy.port)
+
+    def test_bad_servers_and_messages_each_said_without_a_hang(self):
+        """A broker that never answers; messages of the room that are not
+        ours to read; TURN refusing the credentials; no TURN server at all.
+        Each gets its own line, the session's failure as ever, and SIGTERM
+        ends a waiting game at once."""
+        silent = socket.socket()
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()  # connects, never answers
+        self.addCleanup(silent.close)
+        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(
+                signal="ws://127.0.0.1:%d" % silent.getsockname()[1]), assets=ASSETS) as host:
+            host.start()
+            self.assertRun(host, [VERSION_LINE, "Cannot host: no signalling server answered "
+                                  "within 10 s.", CLOSING[0]], 1, timeout=BROKER_WAIT_S + 5)
+
+        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(),
+                       assets=ASSETS) as host:
+            host.start()
+            room = self.host_room(host)
+            topic = "korrin-tavrel/1/" + hashlib.sha256(
+                ("korrin-tavrel room " + room).encode()).hexdigest()
+            mqtt_publish(self.plain, topic, [b"\x01", b"\x02" + bytes(40), bytes(16385),
+                                             b"\x01" + bytes(60)])
+            for refusal in ("truncated", "newer version", "huge", "not of this room, or damaged"):
+                self.wait_for_stderr(host, "korrin-tavrel: signalling: refused a message: " + refusal)
+            os.kill(host.proc.pid, signal.SIGTERM)
+            self.assertRun(host, [VERSION_LINE, "Waiting for a player in room %s." % room,
+                                  "The other player joins with: korrin-tavrel --join %s" % room,
+                                  "Gave up waiting for a player."] + CLOSING, 0,
+                           timeout=CLOSED_WITHIN_S)
+
+        unreachable = free_port(socket.SOCK_DGRAM)
+        for what, options, said in (
+                ("TURN refusing the credentials", self.room_options(password="wrong"),
+                 "TURN authentication failed"),
+                ("no TURN server", self.room_options(turn_port=unreachable),
+                 "gathered no ICE candidate within 5 s: is the TURN server out of reach?")):
+            with self.subTest(what), \
+                    self.game(command=[os.path.abspath(GAME), "--host-room"] + options,
+                              assets=ASSETS) as host:
+                host.start()
+                room = self.host_room(host)
+                with self.game(command=[os.path.abspath(GAME), "--join", room] + options,
+                               assets=ASSETS) as joiner:
+                    joiner.start()
+                    self.assertRun(joiner, [VERSION_LINE, "Joining room %s." % room,
+                                            "No answer from room %s." % room, CLOSING[0]], 1,
+                                   timeout=JOIN_LIMIT_S + 10)
+                    self.assertIn(said, joiner.stderr())
+                os.kill(host.proc.pid, signal.SIGTERM)
+                host.finish()
+                self.assertIn(said, host.stderr())
+
+    def wait_for_stderr(self, session, text, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while text not in session.stderr():
+            if time.monotonic() > deadline:
+                raise AssertionError("no %r on stderr: %s" % (text, session.stderr()[-1500:]))
+            time.sleep(0.05)
+
+
+if __name__ == "__main__":
+    run()

@@ -1,0 +1,76 @@
+// Where rooms meet: the player's online.json read as the page reads its own,
+// the defaults where it says nothing, and what is wrong with it said.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "room_config.h"
+
+namespace {
+const std::string PUBLIC_BROKER = "wss://test.mosquitto.org:8081/mqtt";
+constexpr size_t PUBLIC_BROKERS = 4;
+
+TEST(RoomConfig, OnlineJsonOverTheDefaults) {
+    struct Case {
+        const char *name;
+        const char *text; // nullptr: no file
+        std::vector<std::string> brokers;
+        std::string ice, page, error;
+    } const cases[] = {
+        {"no file", nullptr, {}, "", "", ""},
+        {"empty object", "{}", {}, "", "", ""},
+        {"its brokers",
+         R"({"signal": ["ws://a:1/mqtt", "wss://b"]})",
+         {"ws://a:1/mqtt", "wss://b"},
+         "",
+         "",
+         ""},
+        {"one broker as a string", R"({"signal": "ws://a:1"})", {"ws://a:1"}, "", "", ""},
+        {"its ICE servers and page",
+         R"({"ice": {"iceServers": [], "iceTransportPolicy": "relay"}, "page": "https://x/index.html"})",
+         {},
+         R"({"iceServers":[],"iceTransportPolicy":"relay"})",
+         "https://x/index.html",
+         ""},
+        {"not JSON", "{\"signal\": [", {}, "", "", "is not a JSON object"},
+        {"a list", "[]", {}, "", "", "is not a JSON object"},
+        {"a broker not a string",
+         R"({"signal": [1]})",
+         {},
+         "",
+         "",
+         "\"signal\" is not a list of addresses"},
+        {"ICE as a string", R"({"ice": "stun:x"})", {}, "", "", "\"ice\" is not a JSON object"},
+        {"page not a string", R"({"page": 1})", {}, "", "", "\"page\" is not an address"},
+    };
+    const std::string path = testing::TempDir() + "korrin-online.json";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(path.c_str());
+        if (c.text != nullptr)
+            std::ofstream(path) << c.text;
+        const Result<RoomConfig> read = readRoomConfig(path);
+        if (!c.error.empty()) {
+            EXPECT_NE(read.error.find(c.error), std::string::npos) << read.error;
+            EXPECT_EQ(read.error.rfind(path, 0), 0u) << read.error; // it names the file
+            continue;
+        }
+        ASSERT_TRUE(read.ok()) << read.error;
+        if (c.brokers.empty()) {
+            ASSERT_EQ(read.value.brokers.size(), PUBLIC_BROKERS);
+            EXPECT_EQ(read.value.brokers[0], PUBLIC_BROKER);
+        } else {
+            EXPECT_EQ(read.value.brokers, c.brokers);
+        }
+        if (c.ice.empty())
+            EXPECT_NE(read.value.ice.find("stun:stun.l.google.com:19302"), std::string::npos);
+        else
+            EXPECT_EQ(read.value.ice, c.ice);
+        EXPECT_EQ(read.value.page, c.page);
+    }
+    std::remove(path.c_str());
+}
+} // namespace

@@ -1,0 +1,110 @@
+// The rooms' messages: the ones the page recorded (tests/signal/messages.json,
+// written with WebCrypto) read as recorded and written byte for byte, each
+// refused one refused for the reason recorded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "signalling.h"
+
+namespace {
+nlohmann::json recorded() {
+    std::ifstream file(KORRIN_SOURCE_DIR "/tests/signal/messages.json");
+    return nlohmann::json::parse(file);
+}
+
+std::vector<uint8_t> bytes(const std::string &hexText) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < hexText.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// The message as the recording writes it: only the fields of its type.
+nlohmann::json asJson(const SignalMessage &m) {
+    static const char *const TYPES[] = {"knock", "here", "offer", "answer", "candidate"};
+    nlohmann::json object = {
+        {"type", TYPES[static_cast<int>(m.type)]}, {"room", m.room}, {"from", m.from}};
+    if (m.type == SignalType::Knock)
+        object["role"] = m.role;
+    if (m.type == SignalType::Offer || m.type == SignalType::Answer ||
+        m.type == SignalType::Candidate) {
+        object["to"] = m.to;
+        object["conn"] = m.conn;
+    }
+    if (m.type == SignalType::Offer || m.type == SignalType::Answer)
+        object["sdp"] = m.sdp;
+    if (m.type == SignalType::Candidate) {
+        object["candidate"] = m.candidate;
+        object["mid"] = m.mid;
+    }
+    return object;
+}
+
+TEST(Signal, TopicAndKeyAsRecorded) {
+    auto file = recorded();
+    std::string room = file["room"];
+    EXPECT_EQ(roomTopic(room), file["topic"]);
+    RoomKey key = roomKey(room);
+    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), bytes(file["key"]));
+}
+
+TEST(Signal, RecordedMessagesReadAndWrittenAlike) {
+    auto file = recorded();
+    std::string room = file["room"];
+    RoomKey key = roomKey(room);
+    ASSERT_FALSE(file["messages"].empty());
+    for (const auto &row : file["messages"]) {
+        SCOPED_TRACE(row["name"].get<std::string>());
+        auto wire = bytes(row["wire"]);
+        SignalMessage message;
+        ASSERT_EQ(
+            refusalName(openSignal(wire.data(), wire.size(), room, key, row["reader"], message)),
+            std::string("none"));
+        EXPECT_EQ(asJson(message), row["message"]);
+        if (row["written"]) {
+            auto iv = bytes(row["iv"]);
+            SignalIv fixed{};
+            std::copy(iv.begin(), iv.end(), fixed.begin());
+            EXPECT_EQ(sealSignal(message, key, fixed), wire);
+        }
+    }
+}
+
+TEST(Signal, RecordedBadPayloadsRefusedForTheirReason) {
+    auto file = recorded();
+    std::string room = file["room"];
+    RoomKey key = roomKey(room);
+    ASSERT_FALSE(file["refused"].empty());
+    for (const auto &row : file["refused"]) {
+        SCOPED_TRACE(row["name"].get<std::string>());
+        auto wire = bytes(row["wire"]);
+        SignalMessage message;
+        message.sdp = "untouched";
+        EXPECT_EQ(
+            refusalName(openSignal(wire.data(), wire.size(), room, key, row["reader"], message)),
+            row["refusal"].get<std::string>());
+        EXPECT_EQ(message.sdp, "untouched"); // a refused message changes nothing
+    }
+}
+
+TEST(Signal, SealedWithRandomIvReadsBack) {
+    const std::string room = "r00m", self = "0123456789abcdef";
+    SignalMessage sent{SignalType::Candidate, room, "fedcba9876543210", self, "", 1, "",
+                       "candidate:1 1 udp",   "0"};
+    auto first = sealSignal(sent, roomKey(room)), second = sealSignal(sent, roomKey(room));
+    EXPECT_NE(first, second); // a fresh IV each time
+    SignalMessage read;
+    ASSERT_EQ(openSignal(first.data(), first.size(), room, roomKey(room), self, read),
+              SignalRefusal::None);
+    EXPECT_EQ(asJson(read), asJson(sent));
+    EXPECT_EQ(newPeerId().size(), PEER_ID_DIGITS);
+    EXPECT_NE(newPeerId(), newPeerId());
+}
+
+} // namespace
