@@ -29,6 +29,7 @@ const emscriptenLibrary = {
   allocateUTF8: 'readonly',
   _SDL_AudioQuit: 'readonly',
   _SDL_ConvertSurface: 'readonly',
+  callUserCallback: 'readonly',
   // This game's own library objects ($KorrinName in each file).
   KorrinFonts: 'readonly',
   KorrinFrame: 'readonly',
