@@ -36,6 +36,12 @@ run_pass "cppcheck" cppcheck --enable=warning,style,performance,portability --er
   --inline-suppr --std=c++17 --quiet -DKORRIN_VERSION='"check"' \
   "${src_folders[@]/#/-I}" "$KORRIN_ROOT/src" "$KORRIN_ROOT/tools"
 
+# The page's JavaScript: prettier's format and ESLint's findings (both
+# pinned in web/package.json).
+[ -d "$KORRIN_ROOT/web/node_modules/eslint" ] ||
+  npm ci --prefix "$KORRIN_ROOT/web" --no-audit --no-fund --loglevel=error
+run_pass "prettier and ESLint" npm --prefix "$KORRIN_ROOT/web" run --silent check
+
 korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON
 # The end-to-end scenarios spend most of their time waiting on the game's
 # real-time pace (a core runs two of them with room to spare): twice as many

@@ -9,7 +9,8 @@ function setUpOffline() {
   // then caches the new files (see service-worker.js).
   if ('serviceWorker' in navigator && window.isSecureContext) {
     // The worker's script is always asked of the server, never of the HTTP cache.
-    navigator.serviceWorker.register('service-worker.js', { updateViaCache: 'none' })
+    navigator.serviceWorker
+      .register('service-worker.js', { updateViaCache: 'none' })
       .then((registration) => navigator.onLine && registration.update())
       .catch((error) => console.error('service-worker.js:', error.message));
   }

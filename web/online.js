@@ -27,7 +27,8 @@ function setUpOnlinePlay() {
   // of four of them (about 79 bits) cannot be guessed. A code is read
   // without regard to case.
   const ROOM_ALPHABET = 'abcdefghjkmnpqrstuvwxyz23456789';
-  const ROOM_GROUPS = 4, ROOM_GROUP_LENGTH = 4;
+  const ROOM_GROUPS = 4,
+    ROOM_GROUP_LENGTH = 4;
   const ROOM_PATTERN = /^[a-z0-9-]{1,64}$/;
   // The room a host's tab waits in, kept while nobody has joined it: a
   // reload, or a tab restored, waits in the same room, and the link already
@@ -97,7 +98,9 @@ function setUpOnlinePlay() {
       };
       const timer = setTimeout(() => done(false), BROKER_PROBE_MS);
       let failed = 0;
-      const fail = () => { if (++failed === urls.length) done(false); };
+      const fail = () => {
+        if (++failed === urls.length) done(false);
+      };
       for (const url of urls) {
         try {
           const socket = new WebSocket(url, 'mqtt');
@@ -155,18 +158,20 @@ function setUpOnlinePlay() {
     show('That link names no room.');
     return;
   }
-  const room = hosting ? sessionStorage.getItem(KEPT_ROOM) ?? makeRoom() : joinRoom;
+  const room = hosting ? (sessionStorage.getItem(KEPT_ROOM) ?? makeRoom()) : joinRoom;
   if (hosting) sessionStorage.setItem(KEPT_ROOM, room);
   Module.arguments = hosting ? ['--host'] : ['--join', room];
 
   // What the link says beside the game's lines (NEWS in web/online/link.mjs).
-  const NEWS = hosting ? {
-    connecting: 'A player is connecting…',
-    failed: `A player could not connect. Waiting for a player in room ${room}.`,
-  } : {
-    connecting: 'Found the host: connecting…',
-    failed: 'The connection failed: trying again…',
-  };
+  const NEWS = hosting
+    ? {
+        connecting: 'A player is connecting…',
+        failed: `A player could not connect. Waiting for a player in room ${room}.`,
+      }
+    : {
+        connecting: 'Found the host: connecting…',
+        failed: 'The connection failed: trying again…',
+      };
 
   let matchBegan = false; // a player joined (the game's "korrin-match")
   Module.korrinOnline = {
@@ -180,7 +185,9 @@ function setUpOnlinePlay() {
       const config = await readConfig();
       show(asHost ? 'Opening the room…' : `Looking for room ${roomToJoin}…`);
       const openRoom = asHost ? room : roomToJoin;
-      const onNews = (news) => { if (!matchBegan) show(NEWS[news]); };
+      const onNews = (news) => {
+        if (!matchBegan) show(NEWS[news]);
+      };
       const link = await openLink({ hosting: asHost, room: openRoom, onNews, ...config });
       if (asHost) showInvite(true); // a broker has answered: the room can be found
       window.addEventListener('korrin-match', () => link.spend());
@@ -211,9 +218,15 @@ function setUpOnlinePlay() {
     event.stopPropagation(); // not yet the game's leave (web/library/touch.js)
     leaveAsk.hidden = false;
   });
-  document.getElementById('leave-no').addEventListener('click', () => { leaveAsk.hidden = true; });
-  document.getElementById('leave-yes').addEventListener('click', () => { leaveAsk.hidden = true; });
-  window.addEventListener('korrin-ended', () => { leaveAsk.hidden = true; });
+  document.getElementById('leave-no').addEventListener('click', () => {
+    leaveAsk.hidden = true;
+  });
+  document.getElementById('leave-yes').addEventListener('click', () => {
+    leaveAsk.hidden = true;
+  });
+  window.addEventListener('korrin-ended', () => {
+    leaveAsk.hidden = true;
+  });
 
   // Once a player has joined, the room is spent: its link goes, and a reload
   // hosts a new one.
@@ -237,7 +250,9 @@ function setUpOnlinePlay() {
       again.textContent = 'Try again';
       const hostInstead = document.getElementById('again-host');
       hostInstead.hidden = false;
-      hostInstead.addEventListener('click', () => { location.href = pageWith('host'); });
+      hostInstead.addEventListener('click', () => {
+        location.href = pageWith('host');
+      });
       return;
     }
     // Playing again hosts: the host's room if nobody joined it, else a new
@@ -252,8 +267,10 @@ function setUpOnlinePlay() {
     field.value = new URL(pageWith('join=' + room), location.href).href;
     copy.addEventListener('click', async () => {
       field.select();
-      copy.textContent = await copied(field.value) ? 'Copied' : 'Press Ctrl+C to copy';
-      setTimeout(() => { copy.textContent = 'Copy'; }, COPIED_MS);
+      copy.textContent = (await copied(field.value)) ? 'Copied' : 'Press Ctrl+C to copy';
+      setTimeout(() => {
+        copy.textContent = 'Copy';
+      }, COPIED_MS);
     });
   }
 

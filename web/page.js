@@ -19,7 +19,8 @@ const loading = document.getElementById('loading');
 export function fit() {
   if (TOUCH_LAYOUT) return fitTouch(); // a phone or a tablet (web/touch.js)
   const rows = stage.classList.contains('online')
-    ? Math.ceil(online.getBoundingClientRect().height) + KEYS_GAP_PX : 0;
+    ? Math.ceil(online.getBoundingClientRect().height) + KEYS_GAP_PX
+    : 0;
   const fits = Math.min(window.innerWidth / SCREEN_WIDTH, (window.innerHeight - rows) / SCREEN_HEIGHT);
   const scale = fits >= 1 ? Math.floor(fits) : fits;
   document.documentElement.style.setProperty('--scale', scale);
@@ -34,8 +35,11 @@ function placeKeys(columnWidth, columnHeight) {
   stage.dataset.keys = 'beneath';
   if (window.innerHeight - columnHeight - KEYS_GAP_PX >= keys.offsetHeight) return 'beneath';
   stage.dataset.keys = 'beside';
-  if (window.innerWidth - columnWidth - KEYS_GAP_PX >= keys.offsetWidth &&
-      window.innerHeight >= keys.offsetHeight) return 'beside';
+  if (
+    window.innerWidth - columnWidth - KEYS_GAP_PX >= keys.offsetWidth &&
+    window.innerHeight >= keys.offsetHeight
+  )
+    return 'beside';
   return 'over';
 }
 window.addEventListener('resize', fit);
@@ -46,22 +50,30 @@ fit();
 // click, touch or pad, and again when the window has been left: a match
 // then holds, and the line says what resumes it.
 for (const type of ['keydown', 'mousedown', 'touchstart', 'gamepadconnected']) {
-  window.addEventListener(type, (event) => {
-    // A press on the line's own buttons must stay there to be a click.
-    if (!(event.target instanceof Node && keys.contains(event.target))) stage.classList.add('keys-read');
-  }, true);
+  window.addEventListener(
+    type,
+    (event) => {
+      // A press on the line's own buttons must stay there to be a click.
+      if (!(event.target instanceof Node && keys.contains(event.target))) stage.classList.add('keys-read');
+    },
+    true,
+  );
 }
 window.addEventListener('blur', () => stage.classList.remove('keys-read'));
 
 // F11 puts the game, not the whole browser, in fullscreen, and back. The
 // page does it within the key press, as browsers require; the game's own
 // SDL_WM_ToggleFullScreen then does nothing (web/library/video.js).
-window.addEventListener('keydown', (event) => {
-  if (event.key !== 'F11') return;
-  event.preventDefault();
-  if (document.fullscreenElement) document.exitFullscreen();
-  else stage.requestFullscreen();
-}, true);
+window.addEventListener(
+  'keydown',
+  (event) => {
+    if (event.key !== 'F11') return;
+    event.preventDefault();
+    if (document.fullscreenElement) document.exitFullscreen();
+    else stage.requestFullscreen();
+  },
+  true,
+);
 
 const ended = document.getElementById('ended');
 document.getElementById('again').addEventListener('click', () => location.reload());
@@ -69,9 +81,13 @@ document.getElementById('again').addEventListener('click', () => location.reload
 // listens on and would cancel them all (Enter or Space then press "Play
 // again", which has the focus).
 for (const type of ['keydown', 'keyup', 'keypress']) {
-  window.addEventListener(type, (event) => {
-    if (!ended.hidden) event.stopImmediatePropagation();
-  }, true);
+  window.addEventListener(
+    type,
+    (event) => {
+      if (!ended.hidden) event.stopImmediatePropagation();
+    },
+    true,
+  );
 }
 
 // What the game is showing, as it tells the page; the loading line goes

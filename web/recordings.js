@@ -29,7 +29,10 @@ function setUpRecordings() {
   const REPLAYS = '/replays/';
   // IndexedDB: the match being played (or the last one), and the file
   // chosen to watch, carried over to the page that plays it.
-  const DATABASE = 'korrin-tavrel', STORE = 'recordings', KEPT = 'kept', CHOSEN = 'chosen';
+  const DATABASE = 'korrin-tavrel',
+    STORE = 'recordings',
+    KEPT = 'kept',
+    CHOSEN = 'chosen';
 
   const params = new URLSearchParams(location.search);
   const watching = params.has('replay');
@@ -107,7 +110,8 @@ function setUpRecordings() {
   // The bytes of ?replay=URL, refused past the limit while they come in.
   async function download(url, name) {
     const response = await fetch(url);
-    if (!response.ok) throw new Error(`Replay file ${name}: ${response.status} ${response.statusText}`.trim());
+    if (!response.ok)
+      throw new Error(`Replay file ${name}: ${response.status} ${response.statusText}`.trim());
     const announced = Number(response.headers.get('Content-Length'));
     if (announced > MAX_REPLAY_BYTES) throw new Error(tooLarge(name, announced));
     const chunks = [];
@@ -142,8 +146,13 @@ function setUpRecordings() {
     // the match's end) and on its errors.
     const last = { line: '', error: '' };
     let matchOn = false;
-    window.addEventListener('korrin-ended', () => { matchOn = false; });
-    for (const [output, key] of [['print', 'line'], ['printErr', 'error']]) {
+    window.addEventListener('korrin-ended', () => {
+      matchOn = false;
+    });
+    for (const [output, key] of [
+      ['print', 'line'],
+      ['printErr', 'error'],
+    ]) {
       const print = Module[output];
       Module[output] = (line) => {
         if (key === 'error' || matchOn) last[key] = line;
@@ -151,20 +160,23 @@ function setUpRecordings() {
       };
     }
     const url = params.get('replay');
-    const name = (url ? decodeURIComponent(new URL(url, location.href).pathname.split('/').pop()) : '') ||
-                 'recording.krp';
+    const name =
+      (url ? decodeURIComponent(new URL(url, location.href).pathname.split('/').pop()) : '') ||
+      'recording.krp';
     Module.arguments = ['--replay', REPLAYS];
     Module.preRun = [].concat(Module.preRun || [], () => {
       Module.addRunDependency('replay');
-      (url ? download(url, name).then((bytes) => ({ name, bytes })) : stored(CHOSEN)).then((file) => {
-        if (!file) throw new Error('No recording was chosen: choose one or drop it on the page.');
-        const path = REPLAYS + file.name.replaceAll('/', '_');
-        FS.mkdirTree(REPLAYS);
-        FS.writeFile(path, file.bytes);
-        Module.arguments[1] = path; // the game reads its arguments once it starts
-        show(`Watching ${file.name}.` + (TOUCH_LAYOUT ? '' : ' Escape stops it.'));
-        Module.removeRunDependency('replay');
-      }).catch((error) => endWith(error.message));
+      (url ? download(url, name).then((bytes) => ({ name, bytes })) : stored(CHOSEN))
+        .then((file) => {
+          if (!file) throw new Error('No recording was chosen: choose one or drop it on the page.');
+          const path = REPLAYS + file.name.replaceAll('/', '_');
+          FS.mkdirTree(REPLAYS);
+          FS.writeFile(path, file.bytes);
+          Module.arguments[1] = path; // the game reads its arguments once it starts
+          show(`Watching ${file.name}.` + (TOUCH_LAYOUT ? '' : ' Escape stops it.'));
+          Module.removeRunDependency('replay');
+        })
+        .catch((error) => endWith(error.message));
     });
     window.addEventListener('korrin-match', () => {
       matchOn = true;
@@ -173,9 +185,12 @@ function setUpRecordings() {
     const onExit = Module.onExit;
     Module.onExit = (exitStatus) => {
       onExit(exitStatus);
-      const ending = exitStatus === 0 ? 'The recording has ended.'
-                   : exitStatus === CUT_OFF_STATUS ? last.line
-                   : last.error.replace('Replay file ' + REPLAYS, 'Replay file ');
+      const ending =
+        exitStatus === 0
+          ? 'The recording has ended.'
+          : exitStatus === CUT_OFF_STATUS
+            ? last.line
+            : last.error.replace('Replay file ' + REPLAYS, 'Replay file ');
       endWith(ending);
     };
     return;
@@ -192,7 +207,9 @@ function setUpRecordings() {
   // A local game's file holds every match of the visit, after the header
   // (what it holds when the first menu shows); a match starts where the last
   // menu found the file. An online game records its one match alone.
-  let headerEnd = null, matchStart = null, matchName = null;
+  let headerEnd = null,
+    matchStart = null,
+    matchName = null;
   const fileSize = () => FS.stat(path).size;
   window.addEventListener('korrin-menu', () => {
     matchStart = fileSize();
@@ -208,9 +225,11 @@ function setUpRecordings() {
   }
   const keptFailed = (error) => console.error('The match could not be kept:', error.message);
   window.addEventListener('korrin-match', () => {
-    const now = new Date(), two = (n) => String(n).padStart(2, '0');
-    matchName = `korrin-tavrel-${now.getFullYear()}-${two(now.getMonth() + 1)}-${two(now.getDate())}-` +
-                `${two(now.getHours())}${two(now.getMinutes())}${two(now.getSeconds())}.krp`;
+    const now = new Date(),
+      two = (n) => String(n).padStart(2, '0');
+    matchName =
+      `korrin-tavrel-${now.getFullYear()}-${two(now.getMonth() + 1)}-${two(now.getDate())}-` +
+      `${two(now.getHours())}${two(now.getMinutes())}${two(now.getSeconds())}.krp`;
     for (const link of saveLinks) link.hidden = true;
     fit();
   });
@@ -247,21 +266,23 @@ function setUpRecordings() {
   for (const link of saveLinks) link.addEventListener('click', forgetKept);
 
   // A match kept by an earlier visit, closed before it was saved.
-  stored(KEPT).then((kept) => {
-    if (!kept) return;
-    const link = document.getElementById('kept-save');
-    offer([link], kept.name, kept.bytes);
-    keptLine.hidden = false;
-    const forget = () => {
-      keptLine.hidden = true;
+  stored(KEPT)
+    .then((kept) => {
+      if (!kept) return;
+      const link = document.getElementById('kept-save');
+      offer([link], kept.name, kept.bytes);
+      keptLine.hidden = false;
+      const forget = () => {
+        keptLine.hidden = true;
+        fit();
+        if (matchName === null) forgetKept(); // else the store holds this visit's match
+      };
+      link.addEventListener('click', forget);
+      document.getElementById('kept-forget').addEventListener('click', () => {
+        URL.revokeObjectURL(link.href);
+        forget();
+      });
       fit();
-      if (matchName === null) forgetKept(); // else the store holds this visit's match
-    };
-    link.addEventListener('click', forget);
-    document.getElementById('kept-forget').addEventListener('click', () => {
-      URL.revokeObjectURL(link.href);
-      forget();
-    });
-    fit();
-  }).catch(keptFailed);
+    })
+    .catch(keptFailed);
 }

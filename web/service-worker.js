@@ -28,9 +28,17 @@ self.addEventListener('install', (event) => {
 });
 
 self.addEventListener('activate', (event) => {
-  event.waitUntil(caches.keys().then((names) => Promise.all(
-    names.filter((name) => name.startsWith('korrin-') && name !== CACHE)
-      .map((name) => caches.delete(name)))));
+  event.waitUntil(
+    caches
+      .keys()
+      .then((names) =>
+        Promise.all(
+          names
+            .filter((name) => name.startsWith('korrin-') && name !== CACHE)
+            .map((name) => caches.delete(name)),
+        ),
+      ),
+  );
 });
 
 self.addEventListener('fetch', (event) => {

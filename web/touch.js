@@ -31,13 +31,15 @@ const MENU_ENTRIES_END_ROW = 160;
 // controls on either side of it where the screen has the room; the controls
 // in the room on one side, online play's rows and the key line on the other.
 export function fitTouch() {
-  const width = window.innerWidth, height = window.innerHeight;
+  const width = window.innerWidth,
+    height = window.innerHeight;
   const fill = Math.min(width / SCREEN_WIDTH, height / SCREEN_HEIGHT);
   // Wider than the picture: room at the sides; taller: at the ends.
   const sides = width * SCREEN_HEIGHT >= height * SCREEN_WIDTH;
   const strips = 2 * (TOUCH_CONTROL_PX + TOUCH_CONTROLS_GAP_PX);
-  const withStrips = sides ? Math.min((width - strips) / SCREEN_WIDTH, height / SCREEN_HEIGHT)
-                           : Math.min(width / SCREEN_WIDTH, (height - strips) / SCREEN_HEIGHT);
+  const withStrips = sides
+    ? Math.min((width - strips) / SCREEN_WIDTH, height / SCREEN_HEIGHT)
+    : Math.min(width / SCREEN_WIDTH, (height - strips) / SCREEN_HEIGHT);
   const scale = Math.max(withStrips, TOUCH_LEAST_SHARE * fill);
   document.documentElement.style.setProperty('--scale', scale);
   stage.dataset.room = sides ? 'sides' : 'ends';
@@ -47,12 +49,16 @@ export function fitTouch() {
   // top for the rest.
   const room = sides ? (width - SCREEN_WIDTH * scale) / 2 : (height - SCREEN_HEIGHT * scale) / 2;
   const controlsRoom = Math.max(room, TOUCH_CONTROL_PX);
-  placeBox(document.getElementById('touch-controls'),
-           sides ? { left: 0, top: 0, width: controlsRoom, height: height }
-                 : { left: 0, top: height - controlsRoom, width: width, height: controlsRoom });
+  placeBox(
+    document.getElementById('touch-controls'),
+    sides
+      ? { left: 0, top: 0, width: controlsRoom, height: height }
+      : { left: 0, top: height - controlsRoom, width: width, height: controlsRoom },
+  );
   const column = stage.classList.contains('online') ? [online, keys] : [keys];
-  const box = sides ? { left: width - room, top: 0, width: room, height: height }
-                    : { left: 0, top: 0, width: width, height: room };
+  const box = sides
+    ? { left: width - room, top: 0, width: room, height: height }
+    : { left: 0, top: 0, width: width, height: room };
   stage.dataset.keys = 'beside';
   if (box.width < TOUCH_KEYS_LEAST_WIDTH_PX || stack(column, box) > box.height) {
     stage.dataset.keys = 'over';

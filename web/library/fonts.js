@@ -6,7 +6,7 @@ mergeInto(LibraryManager.library, {
   // here the file's bytes become a web font of the page, and the game waits
   // (through Asyncify) until the browser has loaded it.
   TTF_OpenFont__deps: ['$KorrinFonts'],
-  TTF_OpenFont: function(filename, size) {
+  TTF_OpenFont: function (filename, size) {
     var name = UTF8ToString(filename);
     var bytes;
     try {
@@ -15,18 +15,21 @@ mergeInto(LibraryManager.library, {
       KorrinFonts.setError("Couldn't open " + name);
       return 0;
     }
-    return Asyncify.handleSleep(function(wakeUp) {
+    return Asyncify.handleSleep(function (wakeUp) {
       var family = 'korrin-font-' + SDL.fonts.length;
       var face = new FontFace(family, bytes);
-      face.load().then(function() {
-        document.fonts.add(face);
-        var id = SDL.fonts.length;
-        SDL.fonts.push(KorrinFonts.describe(family, bytes, size));
-        wakeUp(id);
-      }, function() {
-        KorrinFonts.setError("Couldn't load font file");
-        wakeUp(0);
-      });
+      face.load().then(
+        function () {
+          document.fonts.add(face);
+          var id = SDL.fonts.length;
+          SDL.fonts.push(KorrinFonts.describe(family, bytes, size));
+          wakeUp(id);
+        },
+        function () {
+          KorrinFonts.setError("Couldn't load font file");
+          wakeUp(0);
+        },
+      );
     });
   },
 
@@ -34,7 +37,7 @@ mergeInto(LibraryManager.library, {
   // out, on a transparent surface, every pixel the glyphs fully cover in the
   // colour, and no others (no anti-aliasing).
   TTF_RenderText_Solid__deps: ['$KorrinFonts'],
-  TTF_RenderText_Solid: function(font, text, color) {
+  TTF_RenderText_Solid: function (font, text, color) {
     var fontData = SDL.fonts[font];
     var rgb = [HEAPU8[color], HEAPU8[color + 1], HEAPU8[color + 2]];
     var pixels = KorrinFonts.render(fontData, UTF8ToString(text), rgb);
@@ -45,7 +48,7 @@ mergeInto(LibraryManager.library, {
 
   $KorrinFonts__deps: ['$SDL'],
   $KorrinFonts: {
-    setError: function(message) {
+    setError: function (message) {
       if (SDL.errorMessage) _free(SDL.errorMessage);
       SDL.errorMessage = allocateUTF8(message);
     },
@@ -53,7 +56,7 @@ mergeInto(LibraryManager.library, {
     // What SDL_ttf takes from the font file at a size: FreeType scales the
     // font's units to pixels at 72 dpi (one point, one pixel), and the line
     // is ascent - descent + 1 pixels high, from 'hhea', rounded up.
-    describe: function(family, bytes, size) {
+    describe: function (family, bytes, size) {
       var data = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
       var tables = {};
       var count = data.getUint16(4);
@@ -63,9 +66,9 @@ mergeInto(LibraryManager.library, {
         tables[tag] = data.getUint32(entry + 8);
       }
       var unitsPerEm = data.getUint16(tables['head'] + 18);
-      var toPixels = function(units) {
+      var toPixels = function (units) {
         // FreeType's 26.6 fixed point, then its ceiling
-        return Math.ceil(Math.round(units * size * 64 / unitsPerEm) / 64);
+        return Math.ceil(Math.round((units * size * 64) / unitsPerEm) / 64);
       };
       return {
         name: family,
@@ -80,16 +83,18 @@ mergeInto(LibraryManager.library, {
     // at the pen, the pen moved on by the glyph's advance; the surface as
     // wide as the glyphs' extent (the last advance included) and a line
     // high, the baseline at the ascent.
-    render: function(font, text, rgb) {
+    render: function (font, text, rgb) {
       var key = text + '/' + rgb.join(',');
       var cached = font.rendered.get(key);
       if (cached) return cached;
 
       var canvas = document.createElement('canvas');
-      var context = canvas.getContext('2d', {willReadFrequently: true});
+      var context = canvas.getContext('2d', { willReadFrequently: true });
       context.font = font.size + 'px "' + font.name + '"';
       var glyphs = [];
-      var pen = 0, minX = 0, maxX = 0;
+      var pen = 0,
+        minX = 0,
+        maxX = 0;
       for (var ch of text) {
         var metrics = context.measureText(ch);
         var advance = Math.ceil(metrics.width);
@@ -97,13 +102,13 @@ mergeInto(LibraryManager.library, {
         var right = Math.ceil(metrics.actualBoundingBoxRight);
         minX = Math.min(minX, pen + left);
         maxX = Math.max(maxX, pen + Math.max(advance, right));
-        glyphs.push({ch: ch, x: pen});
+        glyphs.push({ ch: ch, x: pen });
         pen += advance;
       }
       canvas.width = Math.max(1, maxX - minX);
       canvas.height = font.ascent - font.descent + 1;
       context.font = font.size + 'px "' + font.name + '"'; // a resize resets it
-      glyphs.forEach(function(glyph) {
+      glyphs.forEach(function (glyph) {
         context.fillText(glyph.ch, glyph.x - minX, font.ascent);
       });
       var pixels = context.getImageData(0, 0, canvas.width, canvas.height);

@@ -12,10 +12,11 @@ mergeInto(LibraryManager.library, {
   // Ctrl reaches the game only once it is let go with no key pressed
   // meanwhile, then as a press held long enough for the game to see it.
   $KorrinKeys__deps: ['$SDL'],
-  $KorrinKeys__postset: '["keydown", "keyup", "keypress"].forEach(function(type) {' +
-                        '  window.addEventListener(type, KorrinKeys.route, true);' +
-                        '});' +
-                        'window.addEventListener("blur", KorrinKeys.forgetCtrl);',
+  $KorrinKeys__postset:
+    '["keydown", "keyup", "keypress"].forEach(function(type) {' +
+    '  window.addEventListener(type, KorrinKeys.route, true);' +
+    '});' +
+    'window.addEventListener("blur", KorrinKeys.forgetCtrl);',
   $KorrinKeys: {
     CTRL_KEY_CODE: 17,
     CTRL_PRESS_MS: 100, // the game reads held keys once a frame (22 ms)
@@ -23,7 +24,7 @@ mergeInto(LibraryManager.library, {
     BROWSER_FUNCTION_KEYS: ['F1', 'F2', 'F3', 'F4', 'F5', 'F6', 'F7', 'F8', 'F9', 'F10', 'F12'],
     ctrlAlone: false, // a Ctrl is down, and no other key has been pressed since
 
-    route: function(event) {
+    route: function (event) {
       if (event.keyCode === KorrinKeys.CTRL_KEY_CODE) {
         event.stopPropagation();
         KorrinKeys.onCtrl(event);
@@ -34,25 +35,25 @@ mergeInto(LibraryManager.library, {
       }
     },
 
-    isBrowsers: function(event) {
+    isBrowsers: function (event) {
       return event.ctrlKey || event.metaKey || KorrinKeys.BROWSER_FUNCTION_KEYS.includes(event.key);
     },
 
-    onCtrl: function(event) {
+    onCtrl: function (event) {
       if (event.type === 'keydown' && !event.repeat) {
         KorrinKeys.ctrlAlone = true;
       } else if (event.type === 'keyup' && KorrinKeys.ctrlAlone && SDL.keyboardState) {
         // Plain objects, as SDL's own handler queues for keys it releases.
-        var key = {keyCode: event.keyCode, location: event.location};
+        var key = { keyCode: event.keyCode, location: event.location };
         KorrinKeys.ctrlAlone = false;
-        SDL.events.push(Object.assign({type: 'keydown'}, key));
-        setTimeout(function() {
-          SDL.events.push(Object.assign({type: 'keyup'}, key));
+        SDL.events.push(Object.assign({ type: 'keydown' }, key));
+        setTimeout(function () {
+          SDL.events.push(Object.assign({ type: 'keyup' }, key));
         }, KorrinKeys.CTRL_PRESS_MS);
       }
     },
 
-    forgetCtrl: function() {
+    forgetCtrl: function () {
       KorrinKeys.ctrlAlone = false;
     },
   },

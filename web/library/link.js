@@ -7,40 +7,54 @@
 
 mergeInto(LibraryManager.library, {
   $KorrinLink: {
-    link: null,     // the open RoomLink
+    link: null, // the open RoomLink
     opening: false, // while the page looks for a broker
     closing: false, // while the link's goodbye is under way
-    error: '',      // why the last open failed
-    room: '',       // the room's code
+    error: '', // why the last open failed
+    room: '', // the room's code
   },
 
   // Starts opening the link: hosting a room of the page's making, or joining
   // the room named.
   korrin_link_open__deps: ['$KorrinLink'],
-  korrin_link_open: function(hosting, room) {
+  korrin_link_open: function (hosting, room) {
     KorrinLink.opening = true;
     KorrinLink.error = '';
-    Module['korrinOnline'].open(hosting !== 0, UTF8ToString(room)).then(function(opened) {
-      KorrinLink.link = opened.link;
-      KorrinLink.room = opened.room;
-    }, function(failure) {
-      KorrinLink.error = failure.message || String(failure);
-    }).finally(function() { KorrinLink.opening = false; });
+    Module['korrinOnline']
+      .open(hosting !== 0, UTF8ToString(room))
+      .then(
+        function (opened) {
+          KorrinLink.link = opened.link;
+          KorrinLink.room = opened.room;
+        },
+        function (failure) {
+          KorrinLink.error = failure.message || String(failure);
+        },
+      )
+      .finally(function () {
+        KorrinLink.opening = false;
+      });
   },
 
   korrin_link_opening__deps: ['$KorrinLink'],
-  korrin_link_opening: function() { return KorrinLink.opening ? 1 : 0; },
+  korrin_link_opening: function () {
+    return KorrinLink.opening ? 1 : 0;
+  },
 
   // Why opening failed ("" if it did not), or the room, into a buffer.
   korrin_link_error__deps: ['$KorrinLink'],
-  korrin_link_error: function(buffer, size) { stringToUTF8(KorrinLink.error, buffer, size); },
+  korrin_link_error: function (buffer, size) {
+    stringToUTF8(KorrinLink.error, buffer, size);
+  },
   korrin_link_room__deps: ['$KorrinLink'],
-  korrin_link_room: function(buffer, size) { stringToUTF8(KorrinLink.room, buffer, size); },
+  korrin_link_room: function (buffer, size) {
+    stringToUTF8(KorrinLink.room, buffer, size);
+  },
 
   // Takes the oldest event: its LinkEvent, and a received packet's bytes
   // into data (at most size of them; their count into *length).
   korrin_link_next__deps: ['$KorrinLink'],
-  korrin_link_next: function(data, size, length) {
+  korrin_link_next: function (data, size, length) {
     var link = KorrinLink.link;
     if (!link || link.events.length === 0) return 0;
     var event = link.events.shift();
@@ -51,37 +65,43 @@ mergeInto(LibraryManager.library, {
   },
 
   korrin_link_send__deps: ['$KorrinLink'],
-  korrin_link_send: function(data, length, reliable) {
+  korrin_link_send: function (data, length, reliable) {
     if (KorrinLink.link) KorrinLink.link.send(HEAPU8.slice(data, data + length), reliable !== 0);
   },
 
   korrin_link_connected__deps: ['$KorrinLink'],
-  korrin_link_connected: function() {
+  korrin_link_connected: function () {
     return KorrinLink.link && KorrinLink.link.connected ? 1 : 0;
   },
 
   // Starts the goodbye to the player; korrin_link_closing says when it is done.
   korrin_link_disconnect__deps: ['$KorrinLink'],
-  korrin_link_disconnect: function(waitMs) {
+  korrin_link_disconnect: function (waitMs) {
     if (!KorrinLink.link) return;
     KorrinLink.closing = true;
-    KorrinLink.link.disconnect(waitMs).finally(function() { KorrinLink.closing = false; });
+    KorrinLink.link.disconnect(waitMs).finally(function () {
+      KorrinLink.closing = false;
+    });
   },
   korrin_link_closing__deps: ['$KorrinLink'],
-  korrin_link_closing: function() { return KorrinLink.closing ? 1 : 0; },
+  korrin_link_closing: function () {
+    return KorrinLink.closing ? 1 : 0;
+  },
 
   // Leaves the room: nobody can join any more.
   korrin_link_leave__deps: ['$KorrinLink'],
-  korrin_link_leave: function() {
+  korrin_link_leave: function () {
     if (KorrinLink.link) KorrinLink.link.leave();
     KorrinLink.link = null;
   },
 
   korrin_link_round_trip_ms__deps: ['$KorrinLink'],
-  korrin_link_round_trip_ms: function() { return KorrinLink.link ? KorrinLink.link.roundTripMs : 0; },
+  korrin_link_round_trip_ms: function () {
+    return KorrinLink.link ? KorrinLink.link.roundTripMs : 0;
+  },
   // Bytes sent (sent != 0) or received, as a double: they pass 2^32.
   korrin_link_bytes__deps: ['$KorrinLink'],
-  korrin_link_bytes: function(sent) {
+  korrin_link_bytes: function (sent) {
     var link = KorrinLink.link;
     return link ? (sent ? link.bytesSent : link.bytesReceived) : 0;
   },

@@ -13,31 +13,35 @@ mergeInto(LibraryManager.library, {
   // KorrinKeys keeps from SDL too) and on each pad button press (a pad may
   // not count as a player's gesture: then it stays silent).
   $KorrinMixer__deps: ['$SDL'],
-  $KorrinMixer__postset: '["keydown", "mousedown", "touchstart"].forEach(function(type) {' +
-                         '  window.addEventListener(type, KorrinMixer.wake, true);' +
-                         '});',
+  $KorrinMixer__postset:
+    '["keydown", "mousedown", "touchstart"].forEach(function(type) {' +
+    '  window.addEventListener(type, KorrinMixer.wake, true);' +
+    '});',
   $KorrinMixer: {
-    audible: function() {
+    audible: function () {
       return !!SDL.audioContext && SDL.audioContext.state === 'running';
     },
 
-    wake: function() {
+    wake: function () {
       if (SDL.audioContext && SDL.audioContext.state === 'suspended') SDL.audioContext.resume();
     },
 
-    stage: function(channel) {
+    stage: function (channel) {
       var info = SDL.channels[channel];
       if (!info.stage) {
         var context = SDL.audioContext;
         var stage = {
           // Up-mixes a mono sound to both sides, as SDL_mixer converts every
           // chunk to the stereo it opened the device with.
-          input: new GainNode(context, {channelCount: 2, channelCountMode: 'explicit',
-                                        channelInterpretation: 'speakers'}),
-          split: new ChannelSplitterNode(context, {numberOfOutputs: 2}),
+          input: new GainNode(context, {
+            channelCount: 2,
+            channelCountMode: 'explicit',
+            channelInterpretation: 'speakers',
+          }),
+          split: new ChannelSplitterNode(context, { numberOfOutputs: 2 }),
           left: new GainNode(context),
           right: new GainNode(context),
-          output: new ChannelMergerNode(context, {numberOfInputs: 2}),
+          output: new ChannelMergerNode(context, { numberOfInputs: 2 }),
         };
         stage.input.connect(stage.split);
         stage.split.connect(stage.left, 0);
@@ -50,7 +54,7 @@ mergeInto(LibraryManager.library, {
       return info.stage;
     },
 
-    stop: function(info) {
+    stop: function (info) {
       var playing = info.audio;
       info.audio = null;
       if (playing && playing.webAudioNode) {
@@ -66,24 +70,25 @@ mergeInto(LibraryManager.library, {
   // gives 0.6078 of full. Measured with Debian's SDL_mixer on the disk
   // audio driver at 0, 90 and 270 degrees, and at distances 0 and 100.
   Mix_SetPosition__deps: ['$KorrinMixer'],
-  Mix_SetPosition: function(channel, angle, distance) {
+  Mix_SetPosition: function (channel, angle, distance) {
     var MAX_U8 = 255;
     var QUADRANT_END = 89; // SDL_mixer divides each quadrant by 89, not 90
     angle = Math.abs(angle) % 360;
-    var left = MAX_U8, right = MAX_U8;
+    var left = MAX_U8,
+      right = MAX_U8;
     if (angle < 90) {
-      left = MAX_U8 - Math.floor(MAX_U8 * angle / QUADRANT_END);
+      left = MAX_U8 - Math.floor((MAX_U8 * angle) / QUADRANT_END);
     } else if (angle < 180) {
-      left = Math.floor(MAX_U8 * (angle - 90) / QUADRANT_END);
+      left = Math.floor((MAX_U8 * (angle - 90)) / QUADRANT_END);
     } else if (angle < 270) {
-      right = MAX_U8 - Math.floor(MAX_U8 * (angle - 180) / QUADRANT_END);
+      right = MAX_U8 - Math.floor((MAX_U8 * (angle - 180)) / QUADRANT_END);
     } else {
-      right = Math.floor(MAX_U8 * (angle - 270) / QUADRANT_END);
+      right = Math.floor((MAX_U8 * (angle - 270)) / QUADRANT_END);
     }
     var nearness = (MAX_U8 - distance) / MAX_U8;
     var stage = KorrinMixer.stage(channel);
-    stage.left.gain.value = left / MAX_U8 * nearness;
-    stage.right.gain.value = right / MAX_U8 * nearness;
+    stage.left.gain.value = (left / MAX_U8) * nearness;
+    stage.right.gain.value = (right / MAX_U8) * nearness;
     return 1;
   },
 
@@ -91,13 +96,13 @@ mergeInto(LibraryManager.library, {
   // match; a sound the browser cannot play would never end. So while the
   // audio is not running no sound plays, and none counts as playing.
   Mix_Playing__deps: ['$KorrinMixer'],
-  Mix_Playing: function(channel) {
+  Mix_Playing: function (channel) {
     if (!KorrinMixer.audible()) return 0;
-    var playing = function(info) {
+    var playing = function (info) {
       return info && info.audio && !info.audio.paused ? 1 : 0;
     };
     if (channel !== -1) return playing(SDL.channels[channel]);
-    return SDL.channels.reduce(function(count, info) {
+    return SDL.channels.reduce(function (count, info) {
       return count + playing(info);
     }, 0);
   },
@@ -106,11 +111,11 @@ mergeInto(LibraryManager.library, {
   // playing there (the stock function let both play on). Unheard, it ends
   // at once (see Mix_Playing).
   Mix_PlayChannel__deps: ['$KorrinMixer'],
-  Mix_PlayChannel: function(channel, id, loops) {
+  Mix_PlayChannel: function (channel, id, loops) {
     var chunk = SDL.audios[id];
     if (!chunk || !chunk.webAudio) return -1;
     if (channel === -1) {
-      channel = SDL.channels.findIndex(function(info, i) {
+      channel = SDL.channels.findIndex(function (info, i) {
         return i >= SDL.channelMinimumNumber && !info.audio;
       });
       if (channel === -1) return -1;
@@ -118,7 +123,7 @@ mergeInto(LibraryManager.library, {
     var info = SDL.channels[channel];
     KorrinMixer.stop(info);
     var stage = KorrinMixer.stage(channel);
-    var playing = {paused: false, webAudioNode: null, webAudioGainNode: null};
+    var playing = { paused: false, webAudioNode: null, webAudioGainNode: null };
     info.audio = playing;
 
     function start() {
@@ -128,14 +133,14 @@ mergeInto(LibraryManager.library, {
         return;
       }
       var context = SDL.audioContext;
-      var source = new AudioBufferSourceNode(context, {buffer: chunk.webAudio.decodedBuffer});
+      var source = new AudioBufferSourceNode(context, { buffer: chunk.webAudio.decodedBuffer });
       // SDL_mixer plays a chunk 1 + loops times; -1 loops for ever.
       source.loop = loops !== 0;
       if (loops > 0) source.stop(context.currentTime + (loops + 1) * source.buffer.duration);
       // Mix_Volume (the stock one) sets this gain while the sound plays.
-      var volume = new GainNode(context, {gain: info.volume});
+      var volume = new GainNode(context, { gain: info.volume });
       source.connect(volume).connect(stage.input);
-      source.onended = function() {
+      source.onended = function () {
         if (info.audio === playing) info.audio = null;
       };
       playing.webAudioNode = source;

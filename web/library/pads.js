@@ -14,17 +14,22 @@ mergeInto(LibraryManager.library, {
   $KorrinPads: {
     STANDARD_BUTTON_OF_LINUX_BUTTON: [0, 1, 2, 3, 4, 5, 8, 9, 16, 10, 11],
     // The standard d-pad buttons, and SDL's hat bits for them.
-    STANDARD_DPAD: [[12, 0x01], [13, 0x04], [14, 0x08], [15, 0x02]], // up, down, left, right
+    STANDARD_DPAD: [
+      [12, 0x01],
+      [13, 0x04],
+      [14, 0x08],
+      [15, 0x02],
+    ], // up, down, left, right
     wasDown: {}, // 'pad/button' -> whether it was down when last read
 
-    standardPad: function(joystick) {
+    standardPad: function (joystick) {
       var gamepad = SDL.getGamepad(joystick - 1);
       return gamepad && gamepad.mapping === 'standard' ? gamepad : null;
     },
 
     // Whether the browser's button `button` is down; one going down asks
     // for the sound.
-    isDown: function(gamepad, button) {
+    isDown: function (gamepad, button) {
       var down = button < gamepad.buttons.length && !!SDL.getJoystickButtonState(gamepad.buttons[button]);
       var key = gamepad.index + '/' + button;
       if (down && !KorrinPads.wasDown[key]) KorrinMixer.wake();
@@ -34,7 +39,7 @@ mergeInto(LibraryManager.library, {
   },
 
   SDL_JoystickNumButtons__deps: ['$KorrinPads'],
-  SDL_JoystickNumButtons: function(joystick) {
+  SDL_JoystickNumButtons: function (joystick) {
     var gamepad = SDL.getGamepad(joystick - 1);
     if (!gamepad) return 0;
     if (gamepad.mapping === 'standard') return KorrinPads.STANDARD_BUTTON_OF_LINUX_BUTTON.length;
@@ -42,7 +47,7 @@ mergeInto(LibraryManager.library, {
   },
 
   SDL_JoystickGetButton__deps: ['$KorrinPads'],
-  SDL_JoystickGetButton: function(joystick, button) {
+  SDL_JoystickGetButton: function (joystick, button) {
     var gamepad = SDL.getGamepad(joystick - 1);
     if (!gamepad) return 0;
     var index = gamepad.mapping === 'standard' ? KorrinPads.STANDARD_BUTTON_OF_LINUX_BUTTON[button] : button;
@@ -50,15 +55,15 @@ mergeInto(LibraryManager.library, {
   },
 
   SDL_JoystickNumHats__deps: ['$KorrinPads'],
-  SDL_JoystickNumHats: function(joystick) {
+  SDL_JoystickNumHats: function (joystick) {
     return KorrinPads.standardPad(joystick) ? 1 : 0;
   },
 
   SDL_JoystickGetHat__deps: ['$KorrinPads'],
-  SDL_JoystickGetHat: function(joystick, hat) {
+  SDL_JoystickGetHat: function (joystick, hat) {
     var gamepad = KorrinPads.standardPad(joystick);
     if (!gamepad || hat !== 0) return 0;
-    return KorrinPads.STANDARD_DPAD.reduce(function(bits, dpad) {
+    return KorrinPads.STANDARD_DPAD.reduce(function (bits, dpad) {
       return KorrinPads.isDown(gamepad, dpad[0]) ? bits | dpad[1] : bits;
     }, 0);
   },

@@ -3,7 +3,7 @@
 // page's scripts to follow.
 
 mergeInto(LibraryManager.library, {
-  korrin_page_event: function(name, text) {
-    window.dispatchEvent(new CustomEvent('korrin-' + UTF8ToString(name), {detail: UTF8ToString(text)}));
+  korrin_page_event: function (name, text) {
+    window.dispatchEvent(new CustomEvent('korrin-' + UTF8ToString(name), { detail: UTF8ToString(text) }));
   },
 });

@@ -5,11 +5,11 @@ mergeInto(LibraryManager.library, {
   // The stock functions print a line of their own ("... called (and
   // ignored)") among the game's lines, which the desktop libraries do not.
   SDL_Quit__deps: ['SDL_AudioQuit'],
-  SDL_Quit: function() {
+  SDL_Quit: function () {
     _SDL_AudioQuit();
   },
-  TTF_Quit: function() {},
+  TTF_Quit: function () {},
   // The menu restarts the joystick subsystem to find the pads plugged in
   // since; the browser's pads need no restart.
-  SDL_QuitSubSystem: function(flags) {},
+  SDL_QuitSubSystem: function (flags) {},
 });

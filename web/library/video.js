@@ -5,7 +5,7 @@ mergeInto(LibraryManager.library, {
   // Missing from the stock library. Its surfaces are all 32-bit canvases:
   // a copy is already in the screen's format.
   SDL_DisplayFormat__deps: ['SDL_ConvertSurface', '$KorrinCanvas'],
-  SDL_DisplayFormat: function(surf) {
+  SDL_DisplayFormat: function (surf) {
     return _SDL_ConvertSurface(surf, 0, 0);
   },
 
@@ -17,11 +17,11 @@ mergeInto(LibraryManager.library, {
   $KorrinCanvas__deps: ['$Browser'],
   $KorrinCanvas__postset: 'KorrinCanvas.markSurfacesRead();',
   $KorrinCanvas: {
-    markSurfacesRead: function() {
+    markSurfacesRead: function () {
       var createContext = Browser.createContext;
-      Browser.createContext = function(canvas, useWebGL, setInModule) {
+      Browser.createContext = function (canvas, useWebGL, setInModule) {
         // A canvas keeps the attributes of its first 2D context.
-        if (!useWebGL && !setInModule) canvas.getContext('2d', {willReadFrequently: true});
+        if (!useWebGL && !setInModule) canvas.getContext('2d', { willReadFrequently: true });
         return createContext.apply(Browser, arguments);
       };
     },
@@ -31,7 +31,7 @@ mergeInto(LibraryManager.library, {
   // browsers allow it (the stock function asks for pointer lock and resizes
   // the canvas, and the picture went black). The game's own F11 call
   // then has nothing left to do.
-  SDL_WM_ToggleFullScreen: function(surf) {
+  SDL_WM_ToggleFullScreen: function (surf) {
     return 1;
   },
 });

@@ -69,7 +69,10 @@ export async function roomTopic(room) {
 }
 
 export async function roomKey(room) {
-  return crypto.subtle.importKey('raw', await sha256(KEY_SALT + room), 'AES-GCM', false, ['encrypt', 'decrypt']);
+  return crypto.subtle.importKey('raw', await sha256(KEY_SALT + room), 'AES-GCM', false, [
+    'encrypt',
+    'decrypt',
+  ]);
 }
 
 // The message's JSON text, its fields in the writers' order.
@@ -94,7 +97,8 @@ export async function encode(key, message, iv = crypto.getRandomValues(new Uint8
 export async function decode(key, room, self, payload) {
   if (payload.length > MAX_PAYLOAD_BYTES) return { refused: REFUSAL.huge };
   if (payload.length < HEADER_BYTES + TAG_BYTES) return { refused: REFUSAL.truncated };
-  if (payload[0] !== VERSION) return { refused: payload[0] > VERSION ? REFUSAL.newerVersion : REFUSAL.malformed };
+  if (payload[0] !== VERSION)
+    return { refused: payload[0] > VERSION ? REFUSAL.newerVersion : REFUSAL.malformed };
   let text, value;
   try {
     const iv = payload.subarray(1, HEADER_BYTES);
@@ -107,12 +111,14 @@ export async function decode(key, room, self, payload) {
   } catch {
     return { refused: REFUSAL.notObject };
   }
-  if (typeof value !== 'object' || value === null || Array.isArray(value)) return { refused: REFUSAL.notObject };
+  if (typeof value !== 'object' || value === null || Array.isArray(value))
+    return { refused: REFUSAL.notObject };
   return check(value, room, self);
 }
 
 function check(value, room, self) {
-  if (!isString(value.type) || !isString(value.room) || !isPeer(value.from)) return { refused: REFUSAL.badField };
+  if (!isString(value.type) || !isString(value.room) || !isPeer(value.from))
+    return { refused: REFUSAL.badField };
   if (value.room !== room) return { refused: REFUSAL.anotherRoom };
   if (value.from === self) return { refused: REFUSAL.ownEcho };
   if (!Object.hasOwn(FIELDS, value.type)) return { refused: REFUSAL.unknownType };
