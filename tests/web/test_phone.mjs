@@ -199,7 +199,7 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   // A new build is what the first visit online gets, though the HTTP cache
   // deems the old files fresh for weeks; once that page is closed, the
   // cache holds it alone, and offline it plays.
-  const build = String(Date.now()), marker = `\nvar newBuild = '${build}';`;
+  const build = String(Date.now()), marker = `\nwindow.newBuild = '${build}';`;
   const touchScript = (page) => page.evaluate(() => fetch('touch.js').then((response) => response.text()));
   appendFileSync(join(folder, 'touch.js'), marker);
   utimesSync(join(folder, 'touch.js'), agedBy(YEAR_S / 2), agedBy(YEAR_S / 2));
