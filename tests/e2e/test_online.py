@@ -169,24 +169,7 @@ class Online(GameTest):
             if busy:
                 time.sleep(max(0.0, silent_until[0] - time.monotonic()))
                 busy_loops.close()
-            finals = {}
-            try:
-                for name, session in sides.items():
-                    deadline = time.monotonic() + 90
-                    while not any(line.startswith("Final score: ") for line in session.lines):
-                        if session.proc.poll() is not None or time.monotonic() > deadline:
-                            raise AssertionError("%s: no final score; printed %r; stderr %s"
-                                                 % (name, session.lines, session.stderr()[-2000:]))
-                        time.sleep(0.2)
-                    finals[name] = [l for l in session.lines if l.startswith("Final score: ")]
-            finally:
-                for thread in steering:
-                    thread.stop.set()
-                for thread in steering:
-                    thread.join()
-            self.assertEqual(finals["host"], finals["join"])
-            scores = [int(n) for n in finals["host"][0][len("Final score: "):-1].split(" - ")]
-            self.assertEqual(sorted(scores)[1], 5, finals)
+            finals, scores = self.final_scores(sides, steering)
             # Both show the winner's game-over picture, held for 5 s.
             winner = scores.index(5)
             for session in sides.values():
@@ -198,6 +181,30 @@ class Online(GameTest):
                                + CLOSING, 0, timeout=15)
             self.assertSameRecordedMatch(host, joiner, scores)
             return online_stats(host), online_stats(joiner)
+
+    def final_scores(self, sides, steering):
+        """Waits for each side's final score while both steer, then stops the
+        steering; both must say the same score, one side's 5. Returns each
+        side's final lines and the score."""
+        finals = {}
+        try:
+            for name, session in sides.items():
+                deadline = time.monotonic() + 90
+                while not any(line.startswith("Final score: ") for line in session.lines):
+                    if session.proc.poll() is not None or time.monotonic() > deadline:
+                        raise AssertionError("%s: no final score; printed %r; stderr %s"
+                                             % (name, session.lines, session.stderr()[-2000:]))
+                    time.sleep(0.2)
+                finals[name] = [l for l in session.lines if l.startswith("Final score: ")]
+        finally:
+            for thread in steering:
+                thread.stop.set()
+            for thread in steering:
+                thread.join()
+        self.assertEqual(finals["host"], finals["join"])
+        scores = [int(n) for n in finals["host"][0][len("Final score: "):-1].split(" - ")]
+        self.assertEqual(sorted(scores)[1], 5, finals)
+        return finals, scores
 
     def assertSameRecordedMatch(self, host, joiner, scores):
         """Both recordings hold the same bytes, and --verify plays them to

@@ -188,24 +188,7 @@ class Rooms(GameTest):
         steering = [online.Steering(session, online.STEERING[name]) for name, session in sides.items()]
         for thread in steering:
             thread.start()
-        finals = {}
-        try:
-            for name, session in sides.items():
-                deadline = time.monotonic() + 90
-                while not any(line.startswith("Final score: ") for line in session.lines):
-                    if session.proc.poll() is not None or time.monotonic() > deadline:
-                        raise AssertionError("%s: no final score; printed %r; stderr %s"
-                                             % (name, session.lines, session.stderr()[-2000:]))
-                    time.sleep(0.2)
-                finals[name] = [l for l in session.lines if l.startswith("Final score: ")]
-        finally:
-            for thread in steering:
-                thread.stop.set()
-            for thread in steering:
-                thread.join()
-        self.assertEqual(finals["host"], finals["join"])
-        scores = [int(n) for n in finals["host"][0][len("Final score: "):-1].split(" - ")]
-        self.assertEqual(sorted(scores)[1], 5, finals)
+        finals, scores = online.Online.final_scores(self, sides, steering)
         opening = {"host": [VERSION_LINE, "Waiting for a player in room %s." % room,
                             "The other player joins with: korrin-tavrel --join %s" % room],
                    "join": [VERSION_LINE, "Joining room %s." % room]}
