@@ -4,6 +4,7 @@
 #include "room_link.h"
 
 #include <MQTTAsync.h>
+#include <openssl/crypto.h>
 #include <rtc/rtc.hpp>
 
 #include <algorithm>
@@ -880,13 +881,19 @@ Result<std::unique_ptr<Link>> openRoomLink(bool hosting, const RoomSettings &set
     Result<rtc::Configuration> ice = readIce(settings.ice);
     if (!ice.ok())
         return {nullptr, ice.error};
-    static const bool logging = [] {
+    static const bool started = [] {
+        // Paho and libdatachannel let their threads go without joining them,
+        // and each such thread keeps a random generator of OpenSSL's, freed
+        // as the thread ends. OpenSSL's own clean-up at the process's exit
+        // would race with those ends (a thread ending after it leaks its
+        // generator): the system frees it all at the exit anyway.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
         rtc::InitLogger(rtc::LogLevel::Error, [](rtc::LogLevel, const std::string &message) {
             sayLine("webrtc: " + message);
         });
         return true;
     }();
-    (void)logging;
+    (void)started;
     auto link = std::make_unique<RoomLink>(hosting, settings, ice.value);
     if (const Status answered = link->waitForBroker(giveUp); !answered.ok())
         return {nullptr, answered.error};
