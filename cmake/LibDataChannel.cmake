@@ -1,16 +1,15 @@
-# libdatachannel (WebRTC data channels; no Debian release packages it yet):
-# an installed one if there is one; else built here, statically, from the
-# pinned v0.24.5 release with the libjuice and plog it names. The release
-# is taken from the team's shared copy beside the repository when it is
-# there (checked by its hash), else from its public repository at the same
-# tag, whose submodules pin libjuice's and plog's commits.
+# libdatachannel: an installed one if there is one (tools/setup.sh installs
+# one into build-deps/ for the test builds to share); else built here,
+# statically, into the game (LibDataChannelSource.cmake).
 # Defines korrin_datachannel, the library to link.
-set(KORRIN_LIBDATACHANNEL_ARCHIVE
-    ${CMAKE_SOURCE_DIR}/../shared/vendor/libdatachannel-0.24.5-with-libjuice-plog.tar.gz
-    CACHE FILEPATH "libdatachannel v0.24.5 with libjuice and plog (used when it exists)")
-set(KORRIN_LIBDATACHANNEL_SHA256 cd7d922e0ab362ea54b6bf015cf9ac426698cf0160927816350b5afd87171208)
-
 add_library(korrin_datachannel INTERFACE)
+# A static install's exported targets name these without finding them.
+find_package(Threads REQUIRED)
+find_package(OpenSSL REQUIRED)
+pkg_check_modules(USRSCTP REQUIRED IMPORTED_TARGET usrsctp)
+if(NOT TARGET Usrsctp::Usrsctp)
+  add_library(Usrsctp::Usrsctp ALIAS PkgConfig::USRSCTP)
+endif()
 find_package(LibDataChannel CONFIG QUIET)
 if(LibDataChannel_FOUND)
   message(STATUS "libdatachannel: installed (${LibDataChannel_DIR})")
@@ -18,43 +17,6 @@ if(LibDataChannel_FOUND)
   return()
 endif()
 
-if(EXISTS ${KORRIN_LIBDATACHANNEL_ARCHIVE})
-  # Unpacked here rather than by FetchContent, which a package build
-  # (FETCHCONTENT_FULLY_DISCONNECTED) would not let touch even a local file.
-  message(STATUS "libdatachannel: built from ${KORRIN_LIBDATACHANNEL_ARCHIVE}")
-  file(SHA256 ${KORRIN_LIBDATACHANNEL_ARCHIVE} archive_hash)
-  if(NOT archive_hash STREQUAL KORRIN_LIBDATACHANNEL_SHA256)
-    message(FATAL_ERROR "${KORRIN_LIBDATACHANNEL_ARCHIVE} is not the pinned release (SHA-256 ${archive_hash})")
-  endif()
-  set(unpacked ${CMAKE_BINARY_DIR}/_deps/libdatachannel-${KORRIN_LIBDATACHANNEL_SHA256})
-  if(NOT EXISTS ${unpacked}/libdatachannel/CMakeLists.txt)
-    file(ARCHIVE_EXTRACT INPUT ${KORRIN_LIBDATACHANNEL_ARCHIVE} DESTINATION ${unpacked})
-  endif()
-  set(libdatachannel_SOURCE_DIR ${unpacked}/libdatachannel)
-  set(libdatachannel_BINARY_DIR ${CMAKE_BINARY_DIR}/_deps/libdatachannel-build)
-else()
-  message(STATUS "libdatachannel: built from its public repository, tag v0.24.5")
-  include(FetchContent)
-  FetchContent_Declare(libdatachannel
-    GIT_REPOSITORY https://github.com/paullouisageneau/libdatachannel.git GIT_TAG v0.24.5
-    GIT_SHALLOW ON GIT_SUBMODULES deps/libjuice deps/plog)
-  FetchContent_GetProperties(libdatachannel)
-  if(NOT libdatachannel_POPULATED)
-    FetchContent_Populate(libdatachannel)
-  endif()
-endif()
-
-# Only the data channels, no examples, tests or WebSockets; Debian's usrsctp
-# and nlohmann-json; static. Out of the default build and of the install
-# (EXCLUDE_FROM_ALL): only what the game links is built, into the game.
-function(korrin_add_libdatachannel)
-  foreach(option NO_MEDIA NO_EXAMPLES NO_TESTS NO_WEBSOCKET USE_SYSTEM_USRSCTP USE_SYSTEM_JSON)
-    set(${option} ON)
-  endforeach()
-  set(BUILD_SHARED_LIBS OFF)
-  # libjuice's options would otherwise drop the settings above.
-  set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
-  add_subdirectory(${libdatachannel_SOURCE_DIR} ${libdatachannel_BINARY_DIR} EXCLUDE_FROM_ALL)
-endfunction()
-korrin_add_libdatachannel()
+include(${CMAKE_CURRENT_LIST_DIR}/LibDataChannelSource.cmake)
+korrin_add_libdatachannel(EXCLUDE_FROM_ALL)
 target_link_libraries(korrin_datachannel INTERFACE LibDataChannel::LibDataChannel)

@@ -49,11 +49,24 @@ korrin_sdl12_compat_dir() {
   echo "/usr/lib/$(gcc -print-multiarch)/sdl12-compat"
 }
 
+# libdatachannel, built once into build-deps/ for the builds that follow to
+# share (cmake/datachannel/; a build finds an installed one first).
+korrin_datachannel_prefix() {
+  local deps="$KORRIN_ROOT/build-deps"
+  if [ ! -e "$deps/installed" ]; then
+    cmake -S "$KORRIN_ROOT/cmake/datachannel" -B "$deps" -DCMAKE_INSTALL_PREFIX="$deps/prefix" >/dev/null
+    cmake --build "$deps" -j"$(nproc)" >/dev/null
+    cmake --install "$deps" >/dev/null
+    touch "$deps/installed"
+  fi
+  echo "$deps/prefix"
+}
+
 # korrin_build DIR [cmake options...]
 korrin_build() {
   local dir="$1"
   shift
-  cmake -S "$KORRIN_ROOT" -B "$KORRIN_ROOT/$dir" "$@" >/dev/null
+  cmake -S "$KORRIN_ROOT" -B "$KORRIN_ROOT/$dir" -DCMAKE_PREFIX_PATH="$(korrin_datachannel_prefix)" "$@" >/dev/null
   cmake --build "$KORRIN_ROOT/$dir" -j"$(nproc)"
 }
 
