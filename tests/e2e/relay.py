@@ -1,21 +1,24 @@
-"""A UDP relay on 127.0.0.1 between a joining game and its host, standing in
-for the network between two machines: every datagram waits a delay with
-jitter, a share of them is lost, and chosen bytes can be rewritten on the way
-(another game version in the handshake) or dropped. Standard library only.
+"""A UDP relay on 127.0.0.1 in front of a host (a game, or a TURN server),
+standing in for the network between machines: every datagram waits a delay
+with jitter, a share of them is lost, and chosen bytes can be rewritten on
+the way (another game version in the handshake) or dropped. Standard library
+only.
 
-The joining game sends to `relay.port`; the relay forwards from a socket of
-its own to the host's port, and the host's answers back to whoever sent
-first.
+Games send to `relay.port`; the relay forwards each sender's datagrams from a
+socket of its own to the host's port, and the host's answers on that socket
+back to that sender.
 """
 
 import heapq
 import random
+import select
 import socket
 import threading
 import time
 
 LOCALHOST = "127.0.0.1"
 MAX_DATAGRAM = 65535
+POLL_S = 0.1
 
 
 class Relay:
@@ -28,16 +31,15 @@ class Relay:
         self.delay_s, self.jitter_s, self.loss = delay_ms / 1000, jitter_ms / 1000, loss
         self.rewrite = rewrite
         self.random = random.Random(seed)
-        self.front = self._socket()  # faces the joining game
-        self.back = self._socket()   # faces the host
+        self.front = self._socket()  # faces the games
         self.port = self.front.getsockname()[1]
-        self.joiner = None
+        self.back_for = {}   # a sender's address -> its socket facing the host
+        self.sender_of = {}  # that socket -> the sender's address
         self.queue = []  # (due, order, socket, datagram, address)
         self.order = 0
         self.lock = threading.Condition()
         self.stopped = False
-        self.threads = [threading.Thread(target=f, daemon=True)
-                        for f in (self._from_joiner, self._from_host, self._deliver)]
+        self.threads = [threading.Thread(target=f, daemon=True) for f in (self._receive, self._deliver)]
         for thread in self.threads:
             thread.start()
 
@@ -45,34 +47,23 @@ class Relay:
     def _socket():
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         s.bind((LOCALHOST, 0))
-        s.settimeout(0.1)
         return s
 
-    def _receive(self, s):
+    def _receive(self):
         while not self.stopped:
-            try:
-                return s.recvfrom(MAX_DATAGRAM)
-            except socket.timeout:
-                continue
-            except OSError:
-                return None, None
-        return None, None
-
-    def _from_joiner(self):
-        while True:
-            data, address = self._receive(self.front)
-            if data is None:
-                return
-            self.joiner = address
-            self._schedule(data, self.back, self.host, "to host")
-
-    def _from_host(self):
-        while True:
-            data, _ = self._receive(self.back)
-            if data is None:
-                return
-            if self.joiner is not None:
-                self._schedule(data, self.front, self.joiner, "to joiner")
+            ready, _, _ = select.select([self.front] + list(self.sender_of), [], [], POLL_S)
+            for s in ready:
+                try:
+                    data, address = s.recvfrom(MAX_DATAGRAM)
+                except OSError:
+                    continue
+                if s is not self.front:
+                    self._schedule(data, self.front, self.sender_of[s], "to joiner")
+                    continue
+                if address not in self.back_for:
+                    self.back_for[address] = self._socket()
+                    self.sender_of[self.back_for[address]] = address
+                self._schedule(data, self.back_for[address], self.host, "to host")
 
     def _schedule(self, data, out, address, way):
         with self.lock:
@@ -110,8 +101,8 @@ class Relay:
             self.lock.notify_all()
         for thread in self.threads:
             thread.join(timeout=2)
-        self.front.close()
-        self.back.close()
+        for s in [self.front] + list(self.sender_of):
+            s.close()
 
     def __enter__(self):
         return self

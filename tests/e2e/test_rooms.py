@@ -2,7 +2,7 @@
 """Online matches in a room between two installed games, each under its own
 X server: a local mosquitto (a WebSocket listener and the plain one it needs)
 carries the signalling, a local coturn every datagram (relay-only ICE, as two
-strict home routers force), sometimes through a lossy proxy in front of it.
+strict home routers force), sometimes through a lossy relay in front of it.
 
 Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
@@ -10,15 +10,12 @@ Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 import hashlib
 import json
 import os
-import random
-import select
 import signal
 import socket
 import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -27,6 +24,7 @@ import game_test  # noqa: E402
 
 game_test.configure()
 from game_test import *  # noqa: E402,F401,F403
+import relay  # noqa: E402
 import test_online as online  # noqa: E402
 
 TURN_USER, TURN_PASSWORD = "korrin", "korrinpass"
@@ -81,52 +79,6 @@ def mqtt_publish(port, topic, payloads):
         for payload in payloads:
             s.sendall(mqtt_packet(0x30, text(topic.encode()) + payload))
         s.sendall(mqtt_packet(0xe0, b""))
-
-
-class LossyProxy(threading.Thread):
-    """Forwards UDP between the games and coturn, each datagram late and some
-    lost, with a socket towards coturn for each address of a game."""
-
-    def __init__(self, target_port, seed=35):
-        super().__init__(daemon=True)
-        self.target = ("127.0.0.1", target_port)
-        self.front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.front.bind(("127.0.0.1", 0))
-        self.port = self.front.getsockname()[1]
-        self.upstreams = {}  # a game's address -> (socket towards coturn)
-        self.back_of = {}    # that socket -> the game's address
-        self.random = random.Random(seed)
-        self.timers = []
-        self.stopped = False
-
-    def later(self, sock, data, address):
-        if self.random.random() < PROXY_LOSS:
-            return
-        delay = (PROXY_DELAY_MS + self.random.uniform(-PROXY_JITTER_MS, PROXY_JITTER_MS)) / 1000
-        timer = threading.Timer(delay, lambda: self.stopped or sock.sendto(data, address))
-        timer.daemon = True
-        timer.start()
-
-    def run(self):
-        while not self.stopped:
-            ready, _, _ = select.select([self.front] + list(self.back_of), [], [], 0.1)
-            for sock in ready:
-                data, address = sock.recvfrom(65535)
-                if sock is self.front:
-                    if address not in self.upstreams:
-                        upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                        upstream.bind(("127.0.0.1", 0))
-                        self.upstreams[address] = upstream
-                        self.back_of[upstream] = address
-                    self.later(self.upstreams[address], data, self.target)
-                else:
-                    self.later(self.front, data, self.back_of[sock])
-
-    def stop(self):
-        self.stopped = True
-        self.join()
-        for sock in [self.front] + list(self.back_of):
-            sock.close()
 
 
 class Rooms(GameTest):
@@ -218,10 +170,9 @@ class Rooms(GameTest):
         self.match_in_room()
 
     def test_whole_match_through_turn_behind_a_lossy_path(self):
-        proxy = LossyProxy(self.turn_port)
-        proxy.start()
-        self.addCleanup(proxy.stop)
-        self.match_in_room(proxy.port)
+        with relay.Relay(self.turn_port, PROXY_DELAY_MS, PROXY_JITTER_MS, PROXY_LOSS,
+                         seed=35) as proxy:
+            self.match_in_room(proxy.port)
 
     def test_bad_servers_and_messages_each_said_without_a_hang(self):
         """A broker that never answers; messages of the room that are not
