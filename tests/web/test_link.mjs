@@ -47,7 +47,7 @@ class FakeConnection {
   }
 }
 
-// A connection between two links, its channels made as trystero's
+// A connection between two links, its channels made as the rooms'
 // negotiation ends and then opened (unless `opened` is false: then by the
 // `open` it is given); what `lostFrom` ('host', 'guest') sends on the
 // pairing channel is lost.
@@ -72,7 +72,8 @@ function newLink(hosting, news = []) {
   links.push(new RoomLink(hosting, (said) => news.push(said), `page-${++pages}`));
   return links.at(-1);
 }
-// Leaving closes the connections (trystero does), which ends their meetings.
+// Leaving closes the connections (the room's signalling does), which ends
+// their meetings.
 test.afterEach(() => links.splice(0).forEach((link) => {
   link.leave();
   [...link.meetings.keys()].forEach((connection) => link.forget(connection));
