@@ -189,7 +189,7 @@ export function startNative(game, args, config = {}) {
   const env = { ...process.env, SDL_VIDEODRIVER: 'dummy', SDL_AUDIODRIVER: 'dummy', XDG_CONFIG_HOME: home };
   // Line-buffered, as on a terminal: each line is seen when the game says it.
   const child = spawn('stdbuf', ['-oL', game, ...args], { cwd: ROOT, env, stdio: ['ignore', 'pipe', 'pipe'] });
-  const native = { lines: [], stderr: [], home };
+  const native = { lines: [], stderr: [], child };
   for (const [stream, lines] of [[child.stdout, native.lines], [child.stderr, native.stderr]]) {
     createInterface({ input: stream }).on('line', (line) => lines.push(line));
   }

@@ -61,16 +61,16 @@ const HOSTILE = [
   ['another room', (key) => encode(key, { ...knock, type: 'offer', to: '0123456789abcdef', conn: 0, sdp: 'v=0' })],
 ];
 
-// At each window size: the picture, the status line and the link (shown if
-// `invite`) whole in the window, the lines beneath the picture.
-async function checkLayout(page, invite) {
+// At each window size: the picture, the status line, the link (shown if
+// `invite`) and the `others` whole in the window, the lines beneath the picture.
+async function checkLayout(page, invite, ...others) {
   for (const size of WINDOWS) {
     await page.setViewport(size);
     await web.sleep(100); // the page places itself on resize
-    const [canvas, status, link] = await web.boxes(page, 'canvas', 'online-status', 'online-invite');
-    const where = `${size.width}x${size.height}: ${JSON.stringify([canvas, status, link])}`;
-    assert.ok(status && (link !== null) === invite, where);
-    for (const box of [canvas, status, link].filter(Boolean)) {
+    const [canvas, status, link, ...more] = await web.boxes(page, 'canvas', 'online-status', 'online-invite', ...others);
+    const where = `${size.width}x${size.height}: ${JSON.stringify([canvas, status, link, ...more])}`;
+    assert.ok(status && (link !== null) === invite && more.every(Boolean), where);
+    for (const box of [canvas, status, link, ...more].filter(Boolean)) {
       assert.ok(box.left >= 0 && box.top >= 0 && box.right <= size.width && box.bottom <= size.height, where);
       assert.ok(box === canvas || box.top >= canvas.bottom, where);
     }
@@ -213,6 +213,7 @@ test('a whole match between two browsers after a host reload, hostile messages i
   assert.deepEqual(await noHost.page.evaluate(() => [
     document.getElementById('again').textContent, document.getElementById('again-host').hidden,
     location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
+  assert.ok(await noHost.page.$eval('#online-native', (offer) => offer.hidden), 'offers the installed game');
   await noHost.page.click('#again-host');
   await online.hostedRoom(noHost);
   for (const page of [noBroker, noHost]) await page.close();
@@ -262,6 +263,19 @@ test('the installed game and a page through coturn, relay only: a whole match wi
   const joiner = online.startNative(NATIVE_GAME, [
     '--join', link, '--signal', broker, '--ice', JSON.stringify(turn.relay()), '--record', joined]);
   await playNative(page, joiner, joined, hosted.room, true);
+  await online.closePages();
+
+  // While a page joins, it offers the room to the installed game, beneath
+  // the picture; taking it up leaves the page's own join, which Try again resumes.
+  const joining = await online.openPage(url, `join=AB-12&${signal}`);
+  await web.waitForLine(joining.lines, 'Joining room ab-12.', 1, online.PAGE_LOAD_MS);
+  assert.equal(await joining.page.$eval('#online-native-link', (link) => link.href), 'korrin-tavrel:?join=ab-12');
+  await checkLayout(joining.page, false, 'online-native');
+  await joining.page.click('#online-native-link');
+  await web.waitForLine(joining.lines, 'Gave up joining.', 1, online.PAIRING_MS);
+  await joining.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+  assert.deepEqual(await joining.page.evaluate(() => [
+    document.getElementById('online-native').hidden, document.getElementById('again').textContent]), [true, 'Try again']);
   await online.closePages();
 
   // The game hosts with the servers and the page of its online.json; a page
