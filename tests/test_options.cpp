@@ -83,6 +83,8 @@ TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
          {},
          ""},
         {{"--join", "index.html?host&join=ab-12#top"}, Mode::Join, false, "ab-12", {}, ""},
+        {{"korrin-tavrel:?join=AB-12"}, Mode::Join, false, "ab-12", {}, ""}, // from the desktop
+        {{"--record", "r.krp", "korrin-tavrel:?join=ab-12"}, Mode::Join, false, "ab-12", {}, ""},
         {{"--host-room", "--signal", "ws://127.0.0.1:1/mqtt", "--signal", "wss://b", "--ice", "{}"},
          Mode::Host,
          true,
@@ -132,6 +134,11 @@ TEST(Options, UnknownMissingBadOrClashingArgumentsAreRefused) {
         {"--host", "--signal", "ws://b"}, // rooms only
         {"--join", "h:1", "--ice", "{}"},
         {"--signal"},
+        {"korrin-tavrel:"},
+        {"korrin-tavrel:?join="},
+        {"korrin-tavrel:?join=ab", "--host"},
+        {"korrin-tavrel:?join=ab", "korrin-tavrel:?join=cd"},
+        {"korrin-tavrel"}, // no URL: an unknown argument
     };
     for (const std::vector<std::string> &args : cases) {
         EXPECT_EQ(parse(args).error.rfind("korrin-tavrel: ", 0), 0u) << joined(args);

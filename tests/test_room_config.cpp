@@ -73,4 +73,36 @@ TEST(RoomConfig, OnlineJsonOverTheDefaults) {
     }
     std::remove(path.c_str());
 }
+
+// A page opening the link must meet the host on its servers: those the
+// player chose go with the link, the defaults (which the page has) do not.
+TEST(RoomConfig, TheInvitationCarriesTheServersChosen) {
+    RoomConfig withPage = readRoomConfig("").value; // no file: the defaults
+    withPage.page = "https://x/index.html";
+    struct Case {
+        const char *name;
+        LinkPlace place;
+        std::string line;
+    } const cases[] = {
+        {"the defaults",
+         {"ab-12", "", 0, {}, ""},
+         "Send this link to the other player: https://x/index.html?join=ab-12"},
+        {"two brokers",
+         {"ab-12", "", 0, {"ws://127.0.0.1:1/mqtt", "wss://u:p@b"}, ""},
+         "Send this link to the other player: https://x/index.html?join=ab-12"
+         "&signal=ws%3A%2F%2F127.0.0.1%3A1%2Fmqtt&signal=wss%3A%2F%2Fu%3Ap%40b"},
+        {"one default broker of four",
+         {"ab-12", "", 0, {PUBLIC_BROKER}, ""},
+         "Send this link to the other player: https://x/index.html?join=ab-12"
+         "&signal=wss%3A%2F%2Ftest.mosquitto.org%3A8081%2Fmqtt"},
+        {"ICE servers",
+         {"ab-12", "", 0, {}, R"({"iceServers": [], "x": "a~b_c"})"},
+         "Send this link to the other player: https://x/index.html?join=ab-12"
+         "&ice=%7B%22iceServers%22%3A%20%5B%5D%2C%20%22x%22%3A%20%22a~b_c%22%7D"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(roomInvitationLine(roomSettings(c.place, withPage), withPage), c.line);
+    }
+}
 } // namespace

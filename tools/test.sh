@@ -64,7 +64,8 @@ run_pass "web build, headless Chromium and Firefox ESR" \
 run_pass "web build on phones and tablets, headless Chromium" \
   node "$KORRIN_ROOT/tests/web/test_phone.mjs"
 # The browser link's pairing on connections of the test's own making, then
-# online play between two headless Chromiums: a local mosquitto and coturn.
+# online play between two headless Chromiums, and between one and the
+# installed game (build/korrin-tavrel): a local mosquitto and coturn.
 run_pass "web online pairing, without a browser" node "$KORRIN_ROOT/tests/web/test_link.mjs"
 run_pass "web signalling messages, recorded" node "$KORRIN_ROOT/tests/web/test_signal.mjs"
 run_pass "web signalling in a room, without a browser" node "$KORRIN_ROOT/tests/web/test_signalling.mjs"

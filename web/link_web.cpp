@@ -106,4 +106,4 @@ Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
 }
 
 // The page shows the link to its room itself.
-std::string roomInvitation(const std::string &) { return ""; }
+std::string roomInvitation(const LinkPlace &) { return ""; }

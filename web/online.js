@@ -47,6 +47,7 @@ function setUpOnlinePlay() {
   const section = document.getElementById('online');
   const status = document.getElementById('online-status');
   const invite = document.getElementById('online-invite');
+  const nativeOffer = document.getElementById('online-native');
 
   function makeRoom() {
     const random = crypto.getRandomValues(new Uint32Array(ROOM_GROUPS * ROOM_GROUP_LENGTH));
@@ -153,6 +154,13 @@ function setUpOnlinePlay() {
     invite.hidden = !shown;
     fit();
   }
+  // A joining player may take the room to the installed game instead, by its
+  // URL scheme (korrin-tavrel:?join=ROOM, which the game's package registers),
+  // until a match starts or the join ends.
+  function offerNative(shown) {
+    nativeOffer.hidden = !shown;
+    fit();
+  }
 
   if (joinRoom !== null && !ROOM_PATTERN.test(joinRoom)) {
     show('That link names no room.');
@@ -161,6 +169,10 @@ function setUpOnlinePlay() {
   const room = hosting ? (sessionStorage.getItem(KEPT_ROOM) ?? makeRoom()) : joinRoom;
   if (hosting) sessionStorage.setItem(KEPT_ROOM, room);
   Module.arguments = hosting ? ['--host'] : ['--join', room];
+  if (!hosting) {
+    document.getElementById('online-native-link').href = `korrin-tavrel:?join=${room}`;
+    offerNative(true);
+  }
 
   // What the link says beside the game's lines (NEWS in web/online/link.mjs).
   const NEWS = hosting
@@ -234,12 +246,14 @@ function setUpOnlinePlay() {
     matchBegan = true;
     sessionStorage.removeItem(KEPT_ROOM);
     showInvite(false);
+    offerNative(false);
   });
 
   const onExit = Module.onExit;
   Module.onExit = (exitStatus) => {
     onExit(exitStatus);
     showInvite(false);
+    offerNative(false);
     leaveAsk.hidden = true; // nothing left to leave
     const why = endLines.length > 0 ? endLines.join(' ') : lastLine;
     document.getElementById('ended-text').textContent = outcome ? `${outcome} ${why}` : why;

@@ -38,17 +38,19 @@ constexpr SDL_Rect WAITING_BANNER = {1, 157, 300, 27};
 constexpr SDL_Rect JOINING_BANNER = {1, 185, 300, 27};
 constexpr int BANNER_Y = 106;
 constexpr int BELOW_BANNER_GAP = 8; // pixels between the banner and the room's code
-// More than the longest line a session prints (a version mismatch's).
-constexpr size_t LINE_BYTES = 256;
-
-// Prints a line of the session, which the page shows the players too.
+// Prints a line of the session, which the page shows the players too, whole
+// however long (a room's link carries its servers).
 __attribute__((format(printf, 1, 2))) void say(const char *format, ...) {
-    char line[LINE_BYTES];
-    va_list arguments;
+    va_list arguments, measuring;
     va_start(arguments, format);
-    vsnprintf(line, sizeof line, format, arguments);
+    va_copy(measuring, arguments);
+    const int length = vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    std::string line(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    vsnprintf(line.data(), line.size(), format, arguments);
     va_end(arguments);
-    puts(line);
+    line.pop_back(); // the terminating zero
+    puts(line.c_str());
     tellPage(PageEvent::PlayerLine, line);
 }
 
@@ -169,7 +171,7 @@ Status OnlineScreen::open() {
     if (hosting_)
         say("Waiting for a player %s.", link_->hostPlace().c_str());
     if (hosting_ && options_.hostRoom) {
-        say("%s", roomInvitation(place.room).c_str());
+        say("%s", roomInvitation(place).c_str());
         roomCodeText_.reset(TTF_RenderText_Solid(font, place.room.c_str(), txtClr));
     } else if (!hosting_)
         say("Joining %s.", link_->hostName().c_str());

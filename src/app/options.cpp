@@ -8,6 +8,9 @@
 namespace {
 constexpr const char *PROGRAM = "korrin-tavrel";
 constexpr int HIGHEST_PORT = 65535;
+// The game's URL scheme, which the desktop hands over with the whole URL
+// (korrin-tavrel:?join=ROOM, as the page's link offers it) as the only argument.
+constexpr const char *URL_SCHEME = "korrin-tavrel:";
 
 // A port number of digits only, 0 to 65535; -1 otherwise.
 int parsePort(const std::string &text) {
@@ -112,6 +115,10 @@ Result<Options> parseOptions(int argc, char **argv) {
                 mode = option == "--replay" ? Mode::Replay : Mode::Verify;
                 options.replayPath = value;
             }
+        } else if (option.rfind(URL_SCHEME, 0) == 0) {
+            mode = Mode::Join;
+            if (!parseJoinTarget(option, options))
+                return usageError("bad room or address to join: " + option);
         } else if (option == "--host-room") {
             mode = Mode::Host;
             options.hostRoom = true;
@@ -141,8 +148,9 @@ Result<Options> parseOptions(int argc, char **argv) {
 void printUsage(FILE *to) {
     fprintf(
         to,
-        "Usage: %s [--record FILE] [--host [PORT] | --host-room | --join HOST[:PORT]|ROOM|LINK] "
-        "[--signal URL]... [--ice JSON] | --replay FILE | --verify FILE | --help | --version\n",
+        "Usage: %s [--record FILE] [--host [PORT] | --host-room | --join HOST[:PORT]|ROOM|LINK | "
+        "korrin-tavrel:?join=ROOM] [--signal URL]... [--ice JSON] | --replay FILE | --verify FILE "
+        "| --help | --version\n",
         PROGRAM);
     if (to != stdout)
         return;
@@ -155,6 +163,7 @@ void printUsage(FILE *to) {
             "  --host-room         make a room on the internet and wait there for a player\n"
             "  --join HOST[:PORT]  join a game that waits on HOST\n"
             "  --join ROOM|LINK    join a room by its code or its link (?join=ROOM)\n"
+            "  korrin-tavrel:?join=ROOM  join the room (the page's link to the installed game)\n"
             "  --signal URL        a room's signalling server (ws:// or wss://; repeatable)\n"
             "  --ice JSON          a room's ICE servers: {\"iceServers\": [...], ...}\n"
             "  --help              show this help\n"

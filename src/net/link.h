@@ -78,7 +78,7 @@ struct LinkPlace {
 Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
                                        const std::function<bool()> &giveUp);
 
-// What a hosting game tells a player to send to a friend for its room: the
-// page's address that joins it, or how to join it with the game; empty where
-// the page shows it itself.
-std::string roomInvitation(const std::string &room);
+// What a hosting game tells a player to send to a friend for the room of
+// `place`: the page's address that joins it, or how to join it with the
+// game; empty where the page shows it itself.
+std::string roomInvitation(const LinkPlace &place);

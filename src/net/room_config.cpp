@@ -1,5 +1,7 @@
 #include "room_config.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -19,6 +21,22 @@ const char *const DEFAULT_ICE =
     R"({"iceServers":[{"urls":["stun:stun.l.google.com:19302",)"
     R"("stun:stun1.l.google.com:19302","stun:stun2.l.google.com:19302",)"
     R"("stun:stun.cloudflare.com:3478"]}]})";
+
+// `text` as a value of a URL's query: all but the unreserved characters escaped.
+std::string queryValue(const std::string &text) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string escaped;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            escaped += static_cast<char>(c);
+        } else {
+            escaped += '%';
+            escaped += HEX[c >> 4];
+            escaped += HEX[c & 0xf];
+        }
+    }
+    return escaped;
+}
 } // namespace
 
 std::string roomConfigPath() {
@@ -72,17 +90,33 @@ Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
     Result<RoomConfig> config = readRoomConfig(roomConfigPath());
     if (!config.ok())
         return {nullptr, config.error};
-    RoomSettings settings{place.room, place.brokers, place.ice};
-    if (settings.brokers.empty())
-        settings.brokers = config.value.brokers;
-    if (settings.ice.empty())
-        settings.ice = config.value.ice;
-    return openRoomLink(hosting, settings, giveUp);
+    return openRoomLink(hosting, roomSettings(place, config.value), giveUp);
 }
 
-std::string roomInvitation(const std::string &room) {
-    Result<RoomConfig> config = readRoomConfig(roomConfigPath());
-    if (!config.value.page.empty())
-        return "Send this link to the other player: " + config.value.page + "?join=" + room;
-    return "The other player joins with: korrin-tavrel --join " + room;
+RoomSettings roomSettings(const LinkPlace &place, const RoomConfig &config) {
+    RoomSettings settings{place.room, place.brokers, place.ice};
+    if (settings.brokers.empty())
+        settings.brokers = config.brokers;
+    if (settings.ice.empty())
+        settings.ice = config.ice;
+    return settings;
+}
+
+std::string roomInvitationLine(const RoomSettings &settings, const RoomConfig &config) {
+    if (config.page.empty())
+        return "The other player joins with: korrin-tavrel --join " + settings.room;
+    std::string link = config.page + "?join=" + settings.room;
+    if (!std::equal(settings.brokers.begin(), settings.brokers.end(), std::begin(DEFAULT_BROKERS),
+                    std::end(DEFAULT_BROKERS))) {
+        for (const std::string &broker : settings.brokers)
+            link += "&signal=" + queryValue(broker);
+    }
+    if (settings.ice != DEFAULT_ICE)
+        link += "&ice=" + queryValue(settings.ice);
+    return "Send this link to the other player: " + link;
+}
+
+std::string roomInvitation(const LinkPlace &place) {
+    const Result<RoomConfig> config = readRoomConfig(roomConfigPath());
+    return roomInvitationLine(roomSettings(place, config.value), config.value);
 }

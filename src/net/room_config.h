@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "link.h"
 #include "room_link.h"
 
 struct RoomConfig {
@@ -21,3 +22,11 @@ struct RoomConfig {
 Result<RoomConfig> readRoomConfig(const std::string &path);
 // The file where the player keeps them.
 std::string roomConfigPath();
+
+// The servers of a room: those of `place` (the command line), else the config's.
+RoomSettings roomSettings(const LinkPlace &place, const RoomConfig &config);
+// The line that tells the player what to send for the room of `settings`:
+// the config's page with ?join=ROOM, and the servers where they are not the
+// defaults (a page meets the room only on the same brokers), else the
+// command that joins it.
+std::string roomInvitationLine(const RoomSettings &settings, const RoomConfig &config);

@@ -50,11 +50,25 @@ class Install(GameTest):
             with open(os.path.join(share, "applications", "korrin-tavrel.desktop")) as f:
                 lines = f.read().splitlines()
             self.assertEqual(lines[0], "[Desktop Entry]")
-            entry = dict(line.split("=", 1) for line in lines[1:] if "=" in line)
+            groups = {}  # each [group]'s keys
+            for line in lines:
+                if line.startswith("["):
+                    group = groups.setdefault(line[1:-1], {})
+                elif "=" in line:
+                    group.update([line.split("=", 1)])
+            entry = groups["Desktop Entry"]
             self.assertEqual(entry["Type"], "Application")
-            self.assertTrue(os.access(os.path.join(prefix, "bin", entry["Exec"].split()[0]),
-                                      os.X_OK), "Exec=%s is not the installed launcher"
-                            % entry["Exec"])
+            # The menu's entry, the action that hosts a room, and the links of
+            # the game's own scheme (a page's offer to open its room here),
+            # each run by the installed launcher.
+            self.assertEqual(entry["MimeType"], "x-scheme-handler/korrin-tavrel;")
+            self.assertEqual(entry["Actions"], "host-room;")
+            for group, arguments in (("Desktop Entry", ["%u"]),
+                                     ("Desktop Action host-room", ["--host-room"])):
+                command = groups[group]["Exec"].split()
+                self.assertEqual(command[1:], arguments, group)
+                self.assertTrue(os.access(os.path.join(prefix, "bin", command[0]), os.X_OK),
+                                "Exec=%s is not the installed launcher" % command[0])
             icon = e2e.read_png(os.path.join(share, "icons", "hicolor", "64x64", "apps",
                                              entry["Icon"] + ".png"))
             self.assertEqual((icon.width, icon.height), (64, 64))

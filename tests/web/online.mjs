@@ -1,15 +1,17 @@
 // What the online web test (tests/web/test_online.mjs) and the online
 // benchmark (tools/web_online_benchmark.mjs) run beside the pages, all on
 // 127.0.0.1: the web build served, a mosquitto, a coturn and a lossy UDP
-// proxy, configured here; and two pages of two Chromium processes paired in
-// a room. stopAll() ends everything, also after a failure.
+// proxy, configured here; two pages of two Chromium processes paired in a
+// room; and the installed game in a room of its own or of a page. stopAll()
+// ends everything, also after a failure.
 import { spawn } from 'node:child_process';
 import dgram from 'node:dgram';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import net from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
+import { createInterface } from 'node:readline';
 import { fileURLToPath } from 'node:url';
 import { roomKey, roomTopic } from '../../web/online/signal.mjs';
 import * as web from './browser.mjs';
@@ -17,7 +19,8 @@ import * as web from './browser.mjs';
 // The MQTT client the page bundles (web/online's packages, tools/web.sh).
 const mqtt = createRequire(new URL('../../web/online/package.json', import.meta.url))('mqtt');
 
-const BUILD = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build-web');
+const ROOT = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
+const BUILD = join(ROOT, 'build-web');
 // Plain IP candidates between two local browsers, without multicast DNS. On
 // a machine whose only network is the loopback, Chromium gathers no
 // candidate at all unless loopback is allowed and the page may use media (a
@@ -102,11 +105,11 @@ export async function sayInRoom(broker, room, payloads) {
 
 export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }))}`;
 
-// coturn: its port, the query for relay only through `port` (it, or a proxy
-// in front), and the count of relays it has allocated. It relays on its
-// default ports (49152-65535): each page holds a relay port for each of its
-// connections, two a pairing, and those of pages that vanished until they
-// expire (a range of 30 once ran out: "error 508: Cannot create socket",
+// coturn: its port, the ICE settings for relay only through `port` (it, or
+// a proxy in front) and the query that gives them to a page, and the count
+// of relays it has allocated. It relays on its default ports (49152-65535):
+// each page holds a relay port for each of its connections, two a pairing,
+// and those of pages that vanished until they expire (a range of 30 once ran out: "error 508: Cannot create socket",
 // then "No answer").
 export async function startTurn() {
   const port = await freePort();
@@ -117,12 +120,14 @@ export async function startTurn() {
     `user=${TURN_USER}:${TURN_PASSWORD}`, 'fingerprint', 'no-tls', 'no-dtls', 'no-tcp-relay',
     'no-cli', 'allow-loopback-peers', `log-file=${log}`, 'simple-log', 'verbose',
     `pidfile=${join(temp, 'turn.pid')}`]);
+  const relay = (through = port) => ({
+    iceServers: [{ urls: `turn:127.0.0.1:${through}`, username: TURN_USER, credential: TURN_PASSWORD }],
+    iceTransportPolicy: 'relay',
+  });
   return {
     port,
-    relayIce: (through = port) => `ice=${encodeURIComponent(JSON.stringify({
-      iceServers: [{ urls: `turn:127.0.0.1:${through}`, username: TURN_USER, credential: TURN_PASSWORD }],
-      iceTransportPolicy: 'relay',
-    }))}`,
+    relay,
+    relayIce: (through = port) => `ice=${encodeURIComponent(JSON.stringify(relay(through)))}`,
     allocations: () => (readFileSync(log, 'utf8').match(/ALLOCATE processed, success/g) || []).length,
   };
 }
@@ -171,6 +176,26 @@ export async function openPage(url, query, which = 'chromium', view = undefined)
   game.printedAt = () => game.page.evaluate(() => window.printedAt);
   game.close = () => running.splice(running.indexOf(entry), 1)[0].stop();
   return game;
+}
+
+// The installed game (build/korrin-tavrel) with `args`, without a window or
+// a sound device (no keys either: its paddle stays where it starts), its
+// assets from the source tree, and online.json `config` where it keeps it.
+// `lines` and `stderr` collect what it prints; `exited` resolves to its status.
+export function startNative(game, args, config = {}) {
+  const home = mkdtempSync(join(temp, 'native-'));
+  mkdirSync(join(home, 'korrin-tavrel'));
+  writeFileSync(join(home, 'korrin-tavrel', 'online.json'), JSON.stringify(config));
+  const env = { ...process.env, SDL_VIDEODRIVER: 'dummy', SDL_AUDIODRIVER: 'dummy', XDG_CONFIG_HOME: home };
+  // Line-buffered, as on a terminal: each line is seen when the game says it.
+  const child = spawn('stdbuf', ['-oL', game, ...args], { cwd: ROOT, env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const native = { lines: [], stderr: [], child };
+  for (const [stream, lines] of [[child.stdout, native.lines], [child.stderr, native.stderr]]) {
+    createInterface({ input: stream }).on('line', (line) => lines.push(line));
+  }
+  native.exited = new Promise((resolve) => child.on('exit', (status) => resolve(status)));
+  running.push({ stop: () => child.kill() });
+  return native;
 }
 
 // The first of lines that matches pattern, once there is one.

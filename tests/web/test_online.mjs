@@ -2,10 +2,11 @@
 // headless Chromium processes meet through a local mosquitto, then play
 // straight, through a local coturn (relay only), and a Chromium and a Firefox
 // through a UDP proxy in front of coturn that delays and drops datagrams
-// (tests/web/online.mjs). Each pairing is tried once:
+// (tests/web/online.mjs); and a page and the installed game (build/) through
+// coturn, each hosting once. Each pairing is tried once:
 //   node tests/web/test_online.mjs
 import assert from 'node:assert/strict';
-import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -47,6 +48,11 @@ async function sealText(key, text) {
   const iv = crypto.getRandomValues(new Uint8Array(12));
   return Uint8Array.of(1, ...iv, ...new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-GCM', iv }, key, text)));
 }
+// What the installed game prints after its session's lines.
+const NATIVE_CLOSING = ['SDL, SDL_mixer, and TTF have been shut down.', 'Korrin Tavrel is exiting normally.'];
+// The page's rhythm against the installed game (which holds no key): each
+// change of keys one the other side guessed wrong and rolls back.
+const PAGE_STEERING = [['ArrowUp', 700], ['ArrowDown', 900]];
 const HOSTILE = [
   ['newer version', async (key) => Uint8Array.of(2, ...(await encode(key, knock)).subarray(1))],
   ['huge', async () => new Uint8Array(MAX_PAYLOAD_BYTES + 1)],
@@ -55,16 +61,16 @@ const HOSTILE = [
   ['another room', (key) => encode(key, { ...knock, type: 'offer', to: '0123456789abcdef', conn: 0, sdp: 'v=0' })],
 ];
 
-// At each window size: the picture, the status line and the link (shown if
-// `invite`) whole in the window, the lines beneath the picture.
-async function checkLayout(page, invite) {
+// At each window size: the picture, the status line, the link (shown if
+// `invite`) and the `others` whole in the window, the lines beneath the picture.
+async function checkLayout(page, invite, ...others) {
   for (const size of WINDOWS) {
     await page.setViewport(size);
     await web.sleep(100); // the page places itself on resize
-    const [canvas, status, link] = await web.boxes(page, 'canvas', 'online-status', 'online-invite');
-    const where = `${size.width}x${size.height}: ${JSON.stringify([canvas, status, link])}`;
-    assert.ok(status && (link !== null) === invite, where);
-    for (const box of [canvas, status, link].filter(Boolean)) {
+    const [canvas, status, link, ...more] = await web.boxes(page, 'canvas', 'online-status', 'online-invite', ...others);
+    const where = `${size.width}x${size.height}: ${JSON.stringify([canvas, status, link, ...more])}`;
+    assert.ok(status && (link !== null) === invite && more.every(Boolean), where);
+    for (const box of [canvas, status, link, ...more].filter(Boolean)) {
       assert.ok(box.left >= 0 && box.top >= 0 && box.right <= size.width && box.bottom <= size.height, where);
       assert.ok(box === canvas || box.top >= canvas.bottom, where);
     }
@@ -116,6 +122,53 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
   }
 }
 
+// A whole match between a page and the installed game (`native`, recording
+// to `recording`) in `room`: the page steers in its rhythm until both have
+// said the final score. Both sides print the lines of an online match, the
+// same score, the same figures' line; the page offers the very bytes the
+// game recorded, which --verify plays to the score.
+async function playNative(page, native, recording, room, pageHosts) {
+  const starts = ['A player joined: the match starts.', 'Joined: the match starts.'];
+  await online.waitFor({ test: (l) => l === starts[pageHosts ? 1 : 0] }, native.lines, online.PAIRING_MS);
+  await web.waitForLine(page.lines, starts[pageHosts ? 0 : 1], 1, online.PAIRING_MS);
+  let steering = true;
+  const steered = (async () => {
+    for (let i = 0; steering; i = (i + 1) % PAGE_STEERING.length) {
+      const [key, holdMs] = PAGE_STEERING[i];
+      await page.page.keyboard.down(key);
+      await web.sleep(holdMs);
+      await page.page.keyboard.up(key);
+    }
+  })();
+  let finals;
+  try {
+    finals = [await online.waitFor(FINAL, page.lines, MATCH_MS), await online.waitFor(FINAL, native.lines, MATCH_MS)];
+  } finally {
+    steering = false;
+    await steered;
+  }
+  assert.equal(finals[0], finals[1]);
+  const [left, right] = finals[0].match(/\d+/g).map(Number);
+  assert.equal(Math.max(left, right), 5, finals[0]);
+  const ended = await Promise.race([native.exited, web.sleep(GAME_OVER_MS).then(() => 'still running')]);
+  assert.equal(ended, 0, native.stderr.join('\n'));
+  const opening = pageHosts ? [`Joining room ${room}.`] : [
+    `Waiting for a player in room ${room}.`, native.lines.find((l) => l.startsWith('Send this link'))];
+  assert.deepEqual(native.lines.slice(1), [...opening, starts[pageHosts ? 1 : 0], finals[0], ...NATIVE_CLOSING]);
+  await online.waitFor(FIGURES, page.stderr, GAME_OVER_MS);
+  for (const side of [page, native]) {
+    assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
+    const figures = side.stderr.find((l) => FIGURES.test(l));
+    assert.match(figures, / 0 bad packets$/);
+    assert.doesNotMatch(figures, / 0 B\/s/);
+  }
+  await page.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+  const pages = await web.offeredMatch(page.page, '#ended .save-match');
+  assert.ok(pages.equals(readFileSync(recording)), 'the page and the game recorded different matches');
+  const verified = web.verifyNatively(NATIVE_GAME, recording);
+  assert.match(`${verified.status} ${verified.out}`, new RegExp(`^0 Match 1: ${left}-${right} after .* as recorded$`));
+}
+
 const { url, signal, broker } = await online.start();
 test.after(online.stopAll);
 
@@ -160,6 +213,7 @@ test('a whole match between two browsers after a host reload, hostile messages i
   assert.deepEqual(await noHost.page.evaluate(() => [
     document.getElementById('again').textContent, document.getElementById('again-host').hidden,
     location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
+  assert.ok(await noHost.page.$eval('#online-native', (offer) => offer.hidden), 'offers the installed game');
   await noHost.page.click('#again-host');
   await online.hostedRoom(noHost);
   for (const page of [noBroker, noHost]) await page.close();
@@ -195,4 +249,47 @@ test('through coturn, relay only: a segment; a Chromium and a Firefox through a 
   const match = await online.pair(url, `${signal}&${turn.relayIce(proxy.port)}`, 'firefox');
   await play(match, true, true);
   for (const side of [match.host, match.guest]) assert.doesNotMatch(side.stderr.find((l) => FIGURES.test(l)), / 0 B\/s/);
+});
+
+test('the installed game and a page through coturn, relay only: a whole match with each hosting', async () => {
+  const turn = await online.startTurn();
+  const folder = mkdtempSync(join(tmpdir(), 'korrin-native-'));
+  // The page hosts; the game joins with the whole link, its room in capitals,
+  // and the servers on its command line.
+  const page = await online.openPage(url, `host&${signal}&${turn.relayIce()}`);
+  const hosted = await online.hostedRoom(page);
+  const link = `${url}index.html?${hosted.query.replace(hosted.room, hosted.room.toUpperCase())}`;
+  const joined = join(folder, 'joined.krp');
+  const joiner = online.startNative(NATIVE_GAME, [
+    '--join', link, '--signal', broker, '--ice', JSON.stringify(turn.relay()), '--record', joined]);
+  await playNative(page, joiner, joined, hosted.room, true);
+  await online.closePages();
+
+  // While a page joins, it offers the room to the installed game, beneath
+  // the picture; taking it up leaves the page's own join, which Try again resumes.
+  const joining = await online.openPage(url, `join=AB-12&${signal}`);
+  await web.waitForLine(joining.lines, 'Joining room ab-12.', 1, online.PAGE_LOAD_MS);
+  assert.equal(await joining.page.$eval('#online-native-link', (link) => link.href), 'korrin-tavrel:?join=ab-12');
+  await checkLayout(joining.page, false, 'online-native');
+  await joining.page.click('#online-native-link');
+  await web.waitForLine(joining.lines, 'Gave up joining.', 1, online.PAIRING_MS);
+  await joining.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+  assert.deepEqual(await joining.page.evaluate(() => [
+    document.getElementById('online-native').hidden, document.getElementById('again').textContent]), [true, 'Try again']);
+  await online.closePages();
+
+  // The game hosts with the servers and the page of its online.json; a page
+  // opens the link it printed, as it printed it.
+  const hosting = join(folder, 'hosted.krp');
+  const host = online.startNative(NATIVE_GAME, ['--host-room', '--record', hosting],
+                                  { signal: [broker], ice: turn.relay(), page: `${url}index.html` });
+  const room = /^Waiting for a player in room ([a-z0-9-]+)\.$/.exec(
+    await online.waitFor(/^Waiting for a player in room /, host.lines, online.PAGE_LOAD_MS))[1];
+  const sent = await online.waitFor(/^Send this link to the other player: /, host.lines, online.PAGE_LOAD_MS);
+  assert.ok(sent.startsWith(`Send this link to the other player: ${url}index.html?join=${room}&signal=`), sent);
+  const guest = await online.openPage(url, sent.slice(sent.indexOf('?') + 1));
+  await web.waitForLine(guest.lines, `Joining room ${room}.`, 1, online.PAGE_LOAD_MS);
+  await playNative(guest, host, hosting, room, false);
+  assert.ok(turn.allocations() >= 4, `${turn.allocations()} relay allocations`);
+  rmSync(folder, { recursive: true });
 });

@@ -142,6 +142,14 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
     assert.equal(await tablet.page.$eval('#ended', (shown) => !shown.hidden), ended, `${taps} tap(s) on QUIT`);
   }
   await tablet.page.close();
+  // Joining a room, a tablet is offered no installed game to open it in.
+  const joining = await web.openGame(chrome.browser, `${url}game/?join=ab-12&signal=${encodeURIComponent(
+    `ws://127.0.0.1:${closedPort}`)}`, undefined, TABLET);
+  await joining.page.waitForFunction(() => document.getElementById('online-status').textContent ===
+    'Looking for room ab-12…', { timeout: SLOW_MS });
+  assert.deepEqual(await web.boxes(joining.page, 'online-native'), [null]);
+  assert.equal(await joining.page.$eval('#online-native', (offer) => offer.hidden), false, 'offered nowhere');
+  await joining.page.close();
 
   // Offline (the server gone: emulation leaves the worker online) a phone's
   // page comes from the cache, says online play needs it, and plays by touch.
