@@ -76,12 +76,19 @@ TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
          std::string(ROOM_CODE_MAX, 'z'),
          {},
          ""},
-        {{"--join", "https://example.org/kt/index.html?join=AB-12&signal=ws%3A%2F%2Fx"},
+        {{"--join", "https://example.org/kt/index.html?join=AB-12&signal=ws%3A%2F%2Fx&signal=wss:"
+                    "//y&ice=%7B%22a%22%3A+1%7D%zz"},
          Mode::Join,
          false,
          "ab-12",
-         {},
-         ""},
+         {"ws://x", "wss://y"},
+         "{\"a\": 1}%zz"},
+        {{"--join", "index.html?signal=ws://x&join=ab&ice=%7B%7D", "--signal", "ws://z"},
+         Mode::Join,
+         false,
+         "ab",
+         {"ws://z"},
+         "{}"}, // the command line's servers go first
         {{"--join", "index.html?host&join=ab-12#top"}, Mode::Join, false, "ab-12", {}, ""},
         {{"korrin-tavrel:?join=AB-12"}, Mode::Join, false, "ab-12", {}, ""}, // from the desktop
         {{"--record", "r.krp", "korrin-tavrel:?join=ab-12"}, Mode::Join, false, "ab-12", {}, ""},

@@ -1,6 +1,8 @@
 // Reading the command line.
 #include "options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "version.h"
@@ -54,19 +56,60 @@ std::string readRoomCode(const std::string &typed) {
     return room.size() <= ROOM_CODE_MAX ? room : "";
 }
 
+// A value of a link's query as the page wrote it: %XX escapes, and '+' for
+// a space (a malformed escape stays as it is).
+std::string readQueryValue(const std::string &text) {
+    std::string value;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) != 0 &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2])) != 0) {
+            value += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            value += text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return value;
+}
+
+// The room of a page's link (…?join=ROOM), and the servers it names where
+// they are not the page's defaults (&signal=, repeatable; &ice=) into
+// `servers`; false if it is no such link.
+bool parseRoomLink(const std::string &link, Options &options, Options &servers) {
+    const size_t query = link.find('?');
+    const size_t from = link.rfind("join=", 0) == 0 ? 0 : query;
+    if (from == std::string::npos)
+        return false;
+    const size_t end = std::min(link.find('#', from), link.size());
+    bool joins = false;
+    for (size_t start = from + (from == query ? 1 : 0); start < end;) {
+        const size_t next = std::min(link.find('&', start), end);
+        const std::string field = link.substr(start, next - start);
+        const size_t equals = field.find('=');
+        const std::string name = field.substr(0, equals);
+        const std::string value =
+            equals == std::string::npos ? "" : readQueryValue(field.substr(equals + 1));
+        if (name == "join") {
+            options.room = readRoomCode(value);
+            joins = true;
+        } else if (name == "signal") {
+            servers.brokers.push_back(value);
+        } else if (name == "ice") {
+            servers.ice = value;
+        }
+        start = next + 1;
+    }
+    return joins;
+}
+
 // What a player pastes after --join: the page's link (…?join=ROOM), a
 // room's code, or HOST[:PORT] as ever. A name with a colon or a dot, or
 // localhost, is a host; a machine of the LAN named by one word is joined
-// with its port (NAME:27960).
-bool parseJoinTarget(const std::string &target, Options &options) {
-    const size_t join = target.find("join=");
-    if (join != std::string::npos &&
-        (join == 0 || target[join - 1] == '?' || target[join - 1] == '&')) {
-        const size_t start = join + std::strlen("join=");
-        options.room =
-            readRoomCode(target.substr(start, target.find_first_of("&#", start) - start));
+// with its port (NAME:27960). A link's servers go into `servers`.
+bool parseJoinTarget(const std::string &target, Options &options, Options &servers) {
+    if (parseRoomLink(target, options, servers))
         return !options.room.empty();
-    }
     if (target.find_first_of(":.") == std::string::npos && target != "localhost") {
         options.room = readRoomCode(target);
         return !options.room.empty();
@@ -78,6 +121,7 @@ bool parseJoinTarget(const std::string &target, Options &options) {
 
 Result<Options> parseOptions(int argc, char **argv) {
     Options options;
+    Options linkServers; // a pasted link's servers: --signal and --ice go first
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -109,7 +153,7 @@ Result<Options> parseOptions(int argc, char **argv) {
             }
             if (option == "--join") {
                 mode = Mode::Join;
-                if (!parseJoinTarget(value, options))
+                if (!parseJoinTarget(value, options, linkServers))
                     return usageError("bad room or address to join: " + value);
             } else {
                 mode = option == "--replay" ? Mode::Replay : Mode::Verify;
@@ -117,7 +161,7 @@ Result<Options> parseOptions(int argc, char **argv) {
             }
         } else if (option.rfind(URL_SCHEME, 0) == 0) {
             mode = Mode::Join;
-            if (!parseJoinTarget(option, options))
+            if (!parseJoinTarget(option, options, linkServers))
                 return usageError("bad room or address to join: " + option);
         } else if (option == "--host-room") {
             mode = Mode::Host;
@@ -136,6 +180,10 @@ Result<Options> parseOptions(int argc, char **argv) {
             return usageError("only one of --replay, --verify, --host, --host-room, --join, --help "
                               "and --version at a time");
     }
+    if (options.brokers.empty())
+        options.brokers = linkServers.brokers;
+    if (options.ice.empty())
+        options.ice = linkServers.ice;
     const bool inRoom = options.hostRoom || !options.room.empty();
     if (!inRoom && (!options.brokers.empty() || !options.ice.empty()))
         return usageError("--signal and --ice are for rooms: --host-room or --join ROOM");
