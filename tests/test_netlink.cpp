@@ -77,7 +77,7 @@ TEST(NetLink, ASilentCandidateIsDroppedAtTwoSecondsWhileAPlayerBesideItGetsIn) {
             }
         }
         if (squatterIn && !playerStarted && msSince(connectedAt) > 1000)
-            playerStarted = player.connect("127.0.0.1", host.port()).ok();
+            playerStarted = player.connect("127.0.0.1", host.port(), false).ok();
         if (playerStarted && player.poll(0, data) == LinkEvent::Connected)
             player.send(hello, false);
     }
@@ -91,7 +91,7 @@ TEST(NetLink, ASilentCandidateIsDroppedAtTwoSecondsWhileAPlayerBesideItGetsIn) {
 TEST(NetLink, AJoiningSideItsHostNeverAnswersConnectsAnewAtFourSeconds) {
     ENetHost *silentHost = bareHost(true);
     NetLink joiner;
-    ASSERT_TRUE(joiner.connect("127.0.0.1", portOf(silentHost)).ok());
+    ASSERT_TRUE(joiner.connect("127.0.0.1", portOf(silentHost), false).ok());
     std::vector<uint32_t> connects;
     std::vector<uint8_t> data;
     const auto began = std::chrono::steady_clock::now();
@@ -118,7 +118,7 @@ TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
     getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
 
     NetLink joiner;
-    ASSERT_TRUE(joiner.connect("127.0.0.1", ntohs(address.sin_port)).ok());
+    ASSERT_TRUE(joiner.connect("127.0.0.1", ntohs(address.sin_port), false).ok());
     // Each try's time by the link's own clock (the ENet header's), and the
     // longest the link went unpolled before it: a try that came late only
     // because the machine ran the test late is not the link's fault.

@@ -29,6 +29,7 @@
 #include "session.h"
 #include "snapshot.h"
 #include "version.h"
+#include "watch_session.h"
 
 namespace {
 // How long the goodbye may take before the game-over screen.
@@ -97,7 +98,8 @@ void drawBanner(const SDL_Rect &banner, SDL_Surface *below) {
 class OnlineScreen {
   public:
     explicit OnlineScreen(const Options &options)
-        : options_(options), hosting_(options.mode == Mode::Host) {}
+        : options_(options), hosting_(options.mode == Mode::Host),
+          watching_(options.mode == Mode::Watch) {}
 
     SessionOutcome run();
 
@@ -105,8 +107,13 @@ class OnlineScreen {
     Status open();
     SessionOutcome waitForMatch();
     SessionOutcome playMatch();
+    // A watcher's session, from its link's word that it watches: the start
+    // awaited, then the match shown as its frames come.
+    SessionOutcome watch();
+    SessionOutcome watchMatch();
     void recordSettledFrames();
     void sayEnd();
+    void sayWatchEnd();
     void printStats() const;
     // The match's own figures end with it, not with the goodbye and the
     // game-over picture.
@@ -114,11 +121,13 @@ class OnlineScreen {
 
     const Options &options_;
     const bool hosting_;
+    bool watching_;
     std::unique_ptr<Link> link_;
     // A hosted room's code, shown while waiting (null where there is none).
     std::unique_ptr<SDL_Surface, decltype(&SDL_FreeSurface)> roomCodeText_{nullptr,
                                                                            SDL_FreeSurface};
     std::unique_ptr<OnlineSession> session_;
+    std::unique_ptr<WatchSession> watch_;
     Uint32 startMs_ = 0;
     Uint32 endMs_ = 0;
     uint64_t sentBefore_ = 0, receivedBefore_ = 0; // by the link before the match
@@ -140,12 +149,19 @@ SessionOutcome OnlineScreen::run() {
         say("Cannot %s: %s.", hosting_ ? "host" : "join", opened.error.c_str());
         return SessionOutcome::Failed;
     }
-    session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
     if (const Status loaded = beginMatch(); !loaded.ok()) {
         say("%s", loaded.error.c_str());
         return SessionOutcome::Failed;
     }
+    if (watching_)
+        return watch();
+    session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
     const SessionOutcome waited = waitForMatch();
+    if (session_->end() == SessionEnd::Watching) {
+        say("Watching %s.", link_->hostName().c_str());
+        watching_ = true;
+        return watch();
+    }
     if (waited != SessionOutcome::Played) {
         quitFlag = -1;
         endMatch();
@@ -157,8 +173,12 @@ SessionOutcome OnlineScreen::run() {
 }
 
 Status OnlineScreen::open() {
-    LinkPlace place{options_.hostRoom ? makeRoomCode() : options_.room, options_.joinHost,
-                    static_cast<uint16_t>(options_.port), options_.brokers, options_.ice};
+    LinkPlace place{options_.hostRoom ? makeRoomCode() : options_.room,
+                    options_.joinHost,
+                    static_cast<uint16_t>(options_.port),
+                    options_.brokers,
+                    options_.ice,
+                    watching_};
     Result<std::unique_ptr<Link>> opened = openLink(hosting_, place, [] {
         handlePendingEvents();
         return closeRequested;
@@ -171,7 +191,9 @@ Status OnlineScreen::open() {
     if (hosting_ && options_.hostRoom) {
         say("%s", roomInvitation(place.room).c_str());
         roomCodeText_.reset(TTF_RenderText_Solid(font, place.room.c_str(), txtClr));
-    } else if (!hosting_)
+    } else if (watching_)
+        say("Watching %s.", link_->hostName().c_str());
+    else if (!hosting_)
         say("Joining %s.", link_->hostName().c_str());
     return {};
 }
@@ -186,6 +208,8 @@ SessionOutcome OnlineScreen::waitForMatch() {
             return SessionOutcome::GaveUp;
         }
         session_->receive(FRAME_PERIOD_MS);
+        if (session_->end() == SessionEnd::Watching)
+            return SessionOutcome::Failed; // (watched instead)
         if (session_->end() != SessionEnd::None) {
             sayEnd();
             session_->close(DISCONNECT_WAIT_MS);
@@ -231,8 +255,9 @@ SessionOutcome OnlineScreen::playMatch() {
         // whole block.
         recorder_.saveCutOff();
     }
-    // The other side ends only once it knows how this side saw the end.
-    while (session_->confirming()) {
+    // The other side ends only once it knows how this side saw the end; the
+    // watchers once they hold the whole match.
+    while (session_->confirming() || session_->servingWatchers()) {
         session_->receive(session_->waitMs());
         session_->advance(0);
     }
@@ -241,6 +266,83 @@ SessionOutcome OnlineScreen::playMatch() {
         quitFlag = -1;
     endMatch();
     return finished ? SessionOutcome::Played : SessionOutcome::Failed;
+}
+
+SessionOutcome OnlineScreen::watch() {
+    watch_ = std::make_unique<WatchSession>(*link_, rulesFingerprint(), SDL_GetTicks);
+    while (!watch_->started() && watch_->end() == SessionEnd::None) {
+        drawBanner(JOINING_BANNER, nullptr);
+        if (readFrameInput().leave) {
+            say("Gave up watching.");
+            link_->disconnect(0);
+            quitFlag = -1;
+            endMatch();
+            return SessionOutcome::GaveUp;
+        }
+        watch_->receive(FRAME_PERIOD_MS);
+    }
+    if (watch_->started()) {
+        tellPage(PageEvent::MatchBegan);
+        startMs_ = SDL_GetTicks();
+    }
+    const SessionOutcome watched = watchMatch();
+    endMs_ = SDL_GetTicks();
+    fprintf(stderr, "korrin-tavrel: watched: %u frames, %d bad packets\n", watch_->frames(),
+            watch_->badPackets());
+    return watched;
+}
+
+SessionOutcome OnlineScreen::watchMatch() {
+    MatchPace pace;
+    while (watch_->end() == SessionEnd::None) {
+        watch_->receive(linkWaitMs(watch_->msUntilDue()));
+        if (readFrameInput().leave) {
+            say("Stopped watching.");
+            break;
+        }
+        playMatchSounds(watch_->advance());
+        pace.afterFrames(watch_->ranFrames(), watch_->msUntilDue());
+        pace.present();
+    }
+    const bool finished = watch_->end() == SessionEnd::Finished;
+    if (finished)
+        drawScreen();
+    sayWatchEnd();
+    link_->disconnect(0);
+    if (!finished)
+        quitFlag = -1;
+    endMatch();
+    return finished ? SessionOutcome::Played : SessionOutcome::Failed;
+}
+
+// The line that says how watching ended.
+void OnlineScreen::sayWatchEnd() {
+    const HelloPacket &other = watch_->peerHello();
+    switch (watch_->end()) {
+    case SessionEnd::Finished:
+        say("Final score: %d - %d.", Players[0].getScore(), Players[1].getScore());
+        break;
+    case SessionEnd::Refused:
+        say("The match has all the watchers it takes.");
+        break;
+    case SessionEnd::HostClosed:
+        say("The host closed the connection.");
+        break;
+    case SessionEnd::NoAnswer:
+        say("No answer from %s.", link_->hostName().c_str());
+        break;
+    case SessionEnd::VersionMismatch:
+        say("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).",
+            GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
+        break;
+    case SessionEnd::ConnectionLost:
+        say("Connection to the host lost.");
+        break;
+    case SessionEnd::None:
+    case SessionEnd::Watching:
+    case SessionEnd::SyncLost:
+        break;
+    }
 }
 
 void OnlineScreen::recordSettledFrames() {
@@ -282,6 +384,7 @@ void OnlineScreen::sayEnd() {
             fprintf(stderr, "korrin-tavrel: %s\n", session_->rollback().fault().error.c_str());
         break;
     case SessionEnd::None:
+    case SessionEnd::Watching:
         break;
     }
 }

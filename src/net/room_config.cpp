@@ -68,7 +68,7 @@ Result<RoomConfig> readRoomConfig(const std::string &path) {
 Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
                                        const std::function<bool()> &giveUp) {
     if (place.room.empty())
-        return openNetLink(hosting, place.host, place.port);
+        return openNetLink(hosting, place.host, place.port, place.watching);
     Result<RoomConfig> config = readRoomConfig(roomConfigPath());
     if (!config.ok())
         return {nullptr, config.error};
