@@ -72,7 +72,7 @@ Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
     Result<RoomConfig> config = readRoomConfig(roomConfigPath());
     if (!config.ok())
         return {nullptr, config.error};
-    RoomSettings settings{place.room, place.brokers, place.ice};
+    RoomSettings settings{place.room, place.brokers, place.ice, place.watching};
     if (settings.brokers.empty())
         settings.brokers = config.value.brokers;
     if (settings.ice.empty())

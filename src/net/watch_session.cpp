@@ -35,9 +35,12 @@ void WatchSession::receive(uint32_t waitMs) {
             return;
     }
     acknowledge();
-    const uint32_t silentMs = now_() - (started_ ? heardMs_ : openedMs_);
-    if (silentMs > (started_ ? SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS : CONNECT_TIMEOUT_MS))
-        finish(started_ ? SessionEnd::ConnectionLost : SessionEnd::NoAnswer);
+    // Taken as a watcher, it waits for the match to start as long as the
+    // link lasts.
+    if (started_ && now_() - heardMs_ > SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS)
+        finish(SessionEnd::ConnectionLost);
+    else if (state_ == State::Waiting && now_() - openedMs_ > CONNECT_TIMEOUT_MS)
+        finish(SessionEnd::NoAnswer);
 }
 
 void WatchSession::take(LinkEvent event) {

@@ -20,7 +20,8 @@ class WatchSession {
 
     // Takes what the link has, waiting at most waitMs for the first event
     // (startMatch when the start comes), acknowledges it, and ends the
-    // session if the host is silent too long.
+    // session if the link never took us as a watcher in CONNECT_TIMEOUT_MS,
+    // or the host falls silent in the match as long as a player may.
     void receive(uint32_t waitMs);
     // Runs the frames that are due; returns their sounds. The match ending
     // in one ends the session (Finished).
