@@ -182,7 +182,8 @@ TEST(Watching, WatchersOfAWholeMatch) {
                     watchers.push_back(std::make_unique<WatchSession>(
                         *links.back(), rulesFingerprint() + (c.bad == Bad::OtherRules && w == 0),
                         [&net] { return net.now; }));
-                    net.deliver(w, LinkEvent::Watching, 0, {}, false);
+                    if (w % 2 == 0) // (the others heard it as players, then watched)
+                        net.deliver(w, LinkEvent::Watching, 0, {}, false);
                     net.deliver(HOST, LinkEvent::WatcherCame, static_cast<int>(w), {}, false);
                 }
             }

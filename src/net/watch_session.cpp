@@ -39,7 +39,7 @@ void WatchSession::receive(uint32_t waitMs) {
     // link lasts.
     if (started_ && now_() - heardMs_ > SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS)
         finish(SessionEnd::ConnectionLost);
-    else if (state_ == State::Waiting && now_() - openedMs_ > CONNECT_TIMEOUT_MS)
+    else if (!started_ && state_ == State::Waiting && now_() - openedMs_ > CONNECT_TIMEOUT_MS)
         finish(SessionEnd::NoAnswer);
 }
 
@@ -90,6 +90,7 @@ void WatchSession::takeStart(const WatchStartPacket &start) {
     start_ = start.start;
     startMatch(start_);
     started_ = true;
+    state_ = State::Watching;
     dueMs_ = now_();
 }
 
