@@ -287,7 +287,14 @@ SessionOutcome OnlineScreen::watch() {
     }
     const SessionOutcome watched = watchMatch();
     endMs_ = SDL_GetTicks();
-    fprintf(stderr, "korrin-tavrel: watched: %u frames, %d bad packets\n", watch_->frames(),
+    std::vector<uint32_t> behind = watch_->behind();
+    std::sort(behind.begin(), behind.end());
+    const uint32_t median = behind.empty() ? 0 : behind[behind.size() / 2];
+    const uint32_t worst = behind.empty() ? 0 : behind.back();
+    fprintf(stderr,
+            "korrin-tavrel: watched: %u frames, behind the host's settled frames by %u ms "
+            "(median) and %u ms (worst), %d bad packets\n",
+            watch_->frames(), median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS,
             watch_->badPackets());
     return watched;
 }
@@ -413,6 +420,13 @@ void OnlineScreen::printStats() const {
             stats.soundsMissing, stats.soundsWrong, stats.soundsLate, stats.longestSilenceMs,
             stats.inStepAfterStallMs, sentInMatch_ / seconds, receivedInMatch_ / seconds,
             stats.badPackets);
+    const WatcherService &watchers = session_->watchers();
+    if (watchers.served() > 0)
+        fprintf(stderr,
+                "korrin-tavrel: watchers: %u served, %.0f packets/s and %.0f B/s of packets to "
+                "each\n",
+                watchers.served(), watchers.packetsSent() / seconds / watchers.served(),
+                watchers.bytesSent() / seconds / watchers.served());
 }
 } // namespace
 

@@ -131,7 +131,7 @@ class OnlineSession {
     // (The host's) watchers still lack some of the match, and the end was
     // not WATCHERS_END_WAIT_MS ago: receiving and advancing go on.
     bool servingWatchers() const;
-    size_t watchers() const { return watchers_.count(); }
+    const WatcherService &watchers() const { return watchers_; }
 
     // After the end (and its confirmation): the goodbye.
     void close(uint32_t waitMs);

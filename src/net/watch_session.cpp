@@ -143,6 +143,7 @@ FrameSounds WatchSession::advance() {
         return 0;
     }
     refilling_ = false;
+    behind_.push_back(behind);
     // After a late advance the match keeps its pace, never more than a frame late.
     dueMs_ = std::max<int32_t>(static_cast<int32_t>(dueMs_ + FRAME_PERIOD_MS - now_()),
                                -static_cast<int32_t>(FRAME_PERIOD_MS)) +

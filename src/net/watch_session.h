@@ -39,6 +39,9 @@ class WatchSession {
     // The ms until the next frame is due (0: now).
     uint32_t msUntilDue() const;
     int badPackets() const { return badPackets_; }
+    // How many frames behind the host's settled ones each frame ran, once
+    // caught up (the newest the host had said it settled).
+    const std::vector<uint32_t> &behind() const { return behind_; }
 
   private:
     void take(LinkEvent event);
@@ -69,4 +72,5 @@ class WatchSession {
     uint32_t ackMs_ = 0;
     bool ranFrames_ = false;
     int badPackets_ = 0;
+    std::vector<uint32_t> behind_;
 };

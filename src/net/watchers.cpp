@@ -53,6 +53,7 @@ void WatcherService::take(LinkEvent event, int id, const std::vector<uint8_t> &d
         fresh.progressMs = fresh.secondMs = nowMs;
         fresh.lastSendMs = nowMs - WATCH_KEEPALIVE_MS;
         watchers_.push_back(fresh);
+        ++served_;
     } else if (watcher != nullptr && event == LinkEvent::WatcherLeft) {
         drop(id, "it went away");
     } else if (watcher != nullptr && event == LinkEvent::WatcherSaid) {
@@ -119,7 +120,7 @@ void WatcherService::serveOne(Watcher &watcher, uint32_t nowMs) {
     }
     if (!watcher.started) {
         if (nowMs - watcher.lastSendMs >= WATCH_START_REPEAT_MS) {
-            link_.sendToWatcher(watcher.id, writePacket(start_));
+            send(watcher, writePacket(start_));
             watcher.lastSendMs = nowMs;
         }
         return;
@@ -146,7 +147,7 @@ void WatcherService::sendInputs(Watcher &watcher, uint32_t nowMs) {
         packet.inputs.assign(settled_.begin() + watcher.sent,
                              settled_.begin() + watcher.sent + count);
         packet.last = ended_ && watcher.sent + count == held;
-        link_.sendToWatcher(watcher.id, writePacket(packet));
+        send(watcher, writePacket(packet));
         watcher.sent += count;
         watcher.offered = std::max(watcher.offered, watcher.sent);
         sent = true;
@@ -162,9 +163,15 @@ void WatcherService::sendInputs(Watcher &watcher, uint32_t nowMs) {
             packet.firstFrame = held - 1;
             packet.inputs.push_back(settled_.back());
         }
-        link_.sendToWatcher(watcher.id, writePacket(packet));
+        send(watcher, writePacket(packet));
     }
     watcher.lastSendMs = nowMs;
+}
+
+void WatcherService::send(const Watcher &watcher, const std::vector<uint8_t> &packet) {
+    link_.sendToWatcher(watcher.id, packet);
+    ++packetsSent_;
+    bytesSent_ += packet.size();
 }
 
 bool WatcherService::lacking() const {

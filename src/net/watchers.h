@@ -54,6 +54,10 @@ class WatcherService {
     // Some watcher lacks some of the match's settled frames.
     bool lacking() const;
     size_t count() const { return watchers_.size(); }
+    // Watchers taken in all, and what was sent to them: packets and their bytes.
+    uint32_t served() const { return served_; }
+    uint64_t packetsSent() const { return packetsSent_; }
+    uint64_t bytesSent() const { return bytesSent_; }
     // The settled frames' inputs kept so far.
     const std::vector<uint8_t> &settled() const { return settled_; }
 
@@ -74,6 +78,7 @@ class WatcherService {
     void hear(Watcher &watcher, const std::vector<uint8_t> &data, uint32_t nowMs);
     void serveOne(Watcher &watcher, uint32_t nowMs);
     void sendInputs(Watcher &watcher, uint32_t nowMs);
+    void send(const Watcher &watcher, const std::vector<uint8_t> &packet);
     // Drops a watcher with one line on standard error saying why.
     void drop(int id, const std::string &why);
     Watcher *find(int id);
@@ -84,4 +89,6 @@ class WatcherService {
     std::vector<uint8_t> settled_;
     bool ended_ = false;
     std::vector<Watcher> watchers_;
+    uint32_t served_ = 0;
+    uint64_t packetsSent_ = 0, bytesSent_ = 0;
 };
