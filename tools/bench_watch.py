@@ -55,7 +55,7 @@ def main():
     if len(set(finals)) != 1 or len(finals) != 2 + options.watchers or served is None \
             or None in behind:
         sys.exit("the match did not end alike everywhere: %r" % finals)
-    print("%s; load %.2f before the match" % (finals[0], load))
+    print("%s (load %.2f before the match)" % (finals[0], load))
     for i, (median, worst) in enumerate(behind):
         print("watcher %d: behind the host's settled frames by %d ms (median), %d ms (worst)"
               % (i + 1, median, worst))
