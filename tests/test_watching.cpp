@@ -96,8 +96,9 @@ class WatcherLink : public HostLink {
 };
 
 // How a watcher misbehaves, from BAD_AT_MS: it says something else (once), or
-// acknowledges n packets a second, or falls silent for n ms.
-enum class Bad { None, Inputs, Ack, ShortAck, Flood, Silent, Grows, OtherRules };
+// acknowledges n packets a second, or falls silent for n ms; or the host
+// settles nothing for n ms, then all of it at once.
+enum class Bad { None, Inputs, Ack, ShortAck, Flood, Silent, Grows, OtherRules, HostStalls };
 constexpr uint32_t BAD_AT_MS = 20000;
 
 struct Case {
@@ -141,6 +142,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
         {"silent 4 s", 50, 0, 2, 0, Bad::Silent, 4000, false, E::Finished},
         {"silent 6 s", 50, 0, 2, 0, Bad::Silent, 6000, true, E::ConnectionLost},
         {"ever further behind", 50, 0, 2, 0, Bad::Grows, 0, true, E::ConnectionLost},
+        {"the host settles 6 s at once", 50, 0, 1, 0, Bad::HostStalls, 6000, false, E::Finished},
         // (The host hears nothing from it, and drops it.)
         {"other rules", 50, 0, 1, 0, Bad::OtherRules, 0, true, E::VersionMismatch},
     };
@@ -173,7 +175,9 @@ TEST(Watching, WatchersOfAWholeMatch) {
         bool misbehaved = false;
         uint32_t settled = 0;
         for (; net.now < matchMs + 20000; ++net.now) {
-            for (; settled < match.size() && settled * FRAME_PERIOD_MS + SETTLE_MS <= net.now;
+            const bool stalled = c.bad == Bad::HostStalls && net.now - BAD_AT_MS < c.n;
+            for (; !stalled && settled < match.size() &&
+                   settled * FRAME_PERIOD_MS + SETTLE_MS <= net.now;
                  ++settled)
                 service.settle(match[settled], settled + 1 == match.size());
             if (net.now == c.comesAtMs) {

@@ -94,6 +94,15 @@ void WatcherService::hear(Watcher &watcher, const std::vector<uint8_t> &data, ui
     }
 }
 
+uint32_t WatcherService::settledLagLimitAgo(uint32_t nowMs) {
+    const auto held = static_cast<uint32_t>(settled_.size());
+    if (settledAt_.empty() || settledAt_.back().second != held)
+        settledAt_.emplace_back(nowMs, held);
+    while (settledAt_.size() > 1 && nowMs - settledAt_[1].first >= WATCH_LAG_LIMIT_MS)
+        settledAt_.pop_front();
+    return nowMs - settledAt_.front().first >= WATCH_LAG_LIMIT_MS ? settledAt_.front().second : 0;
+}
+
 void WatcherService::serve(uint32_t nowMs) {
     if (!begun_)
         return;
@@ -108,8 +117,10 @@ void WatcherService::serve(uint32_t nowMs) {
 void WatcherService::serveOne(Watcher &watcher, uint32_t nowMs) {
     const auto held = static_cast<uint32_t>(settled_.size());
     const uint32_t lag = held - watcher.acked;
+    if (lag == 0) // (its silence counts while frames wait for it)
+        watcher.progressMs = nowMs;
     watcher.leastLag = watcher.started ? std::min(watcher.leastLag, lag) : lag;
-    if (lag > watcher.leastLag + WATCH_LAG_LIMIT_FRAMES) {
+    if (watcher.acked + watcher.leastLag < settledLagLimitAgo(nowMs)) {
         drop(watcher.id, "it fell " + std::to_string(lag) + " frames behind");
         return;
     }

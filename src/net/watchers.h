@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link.h"
@@ -25,9 +27,10 @@ constexpr uint32_t WATCH_START_REPEAT_MS = 100;
 constexpr uint32_t WATCH_RESEND_MS = 200;
 // A watcher hears from the host at least this often, settled frames or not.
 constexpr uint32_t WATCH_KEEPALIVE_MS = 250;
-// A watcher whose acknowledgements lag this many frames (5 s) more than the
-// least they ever did has fallen behind.
-constexpr uint32_t WATCH_LAG_LIMIT_FRAMES = 5000 / FRAME_PERIOD_MS;
+// A watcher that lacks frames settled this long ago, beyond the least it
+// ever lacked (a late one starts far behind), has fallen behind. In time,
+// not frames: a host back from a stall settles seconds of frames at once.
+constexpr uint32_t WATCH_LAG_LIMIT_MS = 5000;
 // A watcher that acknowledges nothing this long while frames wait for it
 // is gone: as long as a player's silence lasts (session.h).
 constexpr uint32_t WATCHER_SILENCE_MS = 4500;
@@ -79,6 +82,8 @@ class WatcherService {
     void serveOne(Watcher &watcher, uint32_t nowMs);
     void sendInputs(Watcher &watcher, uint32_t nowMs);
     void send(const Watcher &watcher, const std::vector<uint8_t> &packet);
+    // The frames settled by WATCH_LAG_LIMIT_MS ago (0 before).
+    uint32_t settledLagLimitAgo(uint32_t nowMs);
     // Drops a watcher with one line on standard error saying why.
     void drop(int id, const std::string &why);
     Watcher *find(int id);
@@ -88,6 +93,9 @@ class WatcherService {
     WatchStartPacket start_;
     std::vector<uint8_t> settled_;
     bool ended_ = false;
+    // When the settled frames grew, and to how many: from the newest one
+    // at least WATCH_LAG_LIMIT_MS old on.
+    std::deque<std::pair<uint32_t, uint32_t>> settledAt_;
     std::vector<Watcher> watchers_;
     uint32_t served_ = 0;
     uint64_t packetsSent_ = 0, bytesSent_ = 0;
