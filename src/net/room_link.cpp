@@ -766,11 +766,11 @@ class RoomLink : public Link {
         if (meeting == nullptr)
             return;
         if (hosting_) {
-            const bool watcher = message.rfind(WATCH, 0) == 0;
-            if (message.rfind(JOIN, 0) != 0 && !watcher)
+            const bool watches = message.rfind(WATCH, 0) == 0;
+            if (message.rfind(JOIN, 0) != 0 && !watches)
                 return;
-            const std::string page = message.substr(watcher ? WATCH.size() : JOIN.size());
-            if (watcher || ((player_ >= 0 || spent_) && page != playerPage_)) {
+            const std::string page = message.substr(watches ? WATCH.size() : JOIN.size());
+            if (watches || ((player_ >= 0 || spent_) && page != playerPage_)) {
                 takeWatcher(id, page);
                 return;
             }
@@ -844,25 +844,26 @@ class RoomLink : public Link {
     // The game hears of its player once the channels to it are open.
     void announceIfReady(int id) {
         Meeting *meeting = find(id);
-        const bool watcher = watcherPages_.count(id) != 0;
-        if ((id != player_ && !watcher) || (paired_ && !watcher) || meeting == nullptr ||
+        const bool watches = watcherPages_.count(id) != 0;
+        if ((id != player_ && !watches) || (paired_ && !watches) || meeting == nullptr ||
             meeting->announced)
             return;
         if (!meeting->game->isOpen() || !meeting->sure->isOpen() || !meeting->pair->isOpen())
             return;
         meeting->announced = true;
-        if (watcher) {
-            events_.push_back({LinkEvent::WatcherCame, {}, id});
-            for (auto &packet : meeting->packets)
-                events_.push_back({LinkEvent::WatcherSaid, std::move(packet), id});
-            meeting->packets.clear();
-            return;
-        }
-        paired_ = true;
-        events_.push_back({watched_ ? LinkEvent::Watching : LinkEvent::Connected, {}});
+        if (!watches)
+            paired_ = true;
+        const int number = watches ? id : -1;
+        events_.push_back({watches    ? LinkEvent::WatcherCame
+                           : watched_ ? LinkEvent::Watching
+                                      : LinkEvent::Connected,
+                           {},
+                           number});
         std::transform(meeting->packets.begin(), meeting->packets.end(),
-                       std::back_inserter(events_), [](std::vector<uint8_t> &packet) {
-                           return Event{LinkEvent::Received, std::move(packet)};
+                       std::back_inserter(events_),
+                       [watches, number](std::vector<uint8_t> &packet) {
+                           return Event{watches ? LinkEvent::WatcherSaid : LinkEvent::Received,
+                                        std::move(packet), number};
                        });
         meeting->packets.clear();
     }
