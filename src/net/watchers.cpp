@@ -50,7 +50,7 @@ void WatcherService::take(LinkEvent event, int id, const std::vector<uint8_t> &d
         }
         Watcher fresh;
         fresh.id = id;
-        fresh.progressMs = fresh.secondMs = nowMs;
+        fresh.progressMs = fresh.heardMs = fresh.secondMs = nowMs;
         fresh.lastSendMs = nowMs - WATCH_KEEPALIVE_MS;
         watchers_.push_back(fresh);
         ++served_;
@@ -88,6 +88,7 @@ void WatcherService::hear(Watcher &watcher, const std::vector<uint8_t> &data, ui
         return;
     }
     watcher.started = true;
+    watcher.heardMs = nowMs;
     if (frames > watcher.acked) { // (an older acknowledgement may come late)
         watcher.acked = frames;
         watcher.progressMs = nowMs;
@@ -106,6 +107,14 @@ uint32_t WatcherService::settledLagLimitAgo(uint32_t nowMs) {
 void WatcherService::serve(uint32_t nowMs) {
     if (!begun_)
         return;
+    // A host that was not served for a while (a stall of its own) counts
+    // none of it against its watchers' silence.
+    const uint32_t gapMs = nowMs - servedMs_;
+    if (servedOnce_ && gapMs > WATCH_KEEPALIVE_MS)
+        for (Watcher &watcher : watchers_)
+            watcher.heardMs += gapMs;
+    servedMs_ = nowMs;
+    servedOnce_ = true;
     // (Dropping one changes the list: the ids are read first.)
     std::vector<int> ids;
     for (const Watcher &watcher : watchers_)
@@ -118,15 +127,14 @@ void WatcherService::serveOne(Watcher &watcher, uint32_t nowMs) {
     const auto held = static_cast<uint32_t>(settled_.size());
     const uint32_t lag = held - watcher.acked;
     if (lag == 0) // (its silence counts while frames wait for it)
-        watcher.progressMs = nowMs;
+        watcher.progressMs = watcher.heardMs = nowMs;
     watcher.leastLag = watcher.started ? std::min(watcher.leastLag, lag) : lag;
     if (watcher.acked + watcher.leastLag < settledLagLimitAgo(nowMs)) {
         drop(watcher.id, "it fell " + std::to_string(lag) + " frames behind");
         return;
     }
-    if (lag > 0 && nowMs - watcher.progressMs > WATCHER_SILENCE_MS) {
-        drop(watcher.id,
-             "it acknowledged nothing for " + std::to_string(nowMs - watcher.progressMs) + " ms");
+    if (lag > 0 && nowMs - watcher.heardMs > WATCHER_SILENCE_MS) {
+        drop(watcher.id, "it said nothing for " + std::to_string(nowMs - watcher.heardMs) + " ms");
         return;
     }
     if (!watcher.started) {

@@ -31,8 +31,8 @@ constexpr uint32_t WATCH_KEEPALIVE_MS = 250;
 // ever lacked (a late one starts far behind), has fallen behind. In time,
 // not frames: a host back from a stall settles seconds of frames at once.
 constexpr uint32_t WATCH_LAG_LIMIT_MS = 5000;
-// A watcher that acknowledges nothing this long while frames wait for it
-// is gone: as long as a player's silence lasts (session.h).
+// A watcher that says nothing this long while frames wait for it is gone:
+// as long as a player's silence lasts (session.h).
 constexpr uint32_t WATCHER_SILENCE_MS = 4500;
 // A watcher that acknowledges at most once a frame sends fewer packets than
 // this in any second.
@@ -75,6 +75,7 @@ class WatcherService {
         uint32_t lastSendMs = 0;
         uint32_t resentMs = 0;
         uint32_t progressMs = 0; // when it last acknowledged more
+        uint32_t heardMs = 0;    // when it last said something, or held all
         uint32_t secondMs = 0;   // the present second of its packets, and their count
         uint32_t packets = 0;
     };
@@ -93,6 +94,8 @@ class WatcherService {
     WatchStartPacket start_;
     std::vector<uint8_t> settled_;
     bool ended_ = false;
+    uint32_t servedMs_ = 0; // when serve() last ran, if it did
+    bool servedOnce_ = false;
     // When the settled frames grew, and to how many: from the newest one
     // at least WATCH_LAG_LIMIT_MS old on.
     std::deque<std::pair<uint32_t, uint32_t>> settledAt_;

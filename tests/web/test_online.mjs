@@ -89,7 +89,12 @@ async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = 
   const finals = [];
   for (const side of [host, guest]) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
   assert.equal(finals[0], finals[1]);
-  if (watcher) assert.equal(await online.waitFor(FINAL, watcher.lines, MATCH_MS), finals[0]);
+  if (watcher) {
+    const watched = await online.waitFor(FINAL, watcher.lines, MATCH_MS).catch((error) => {
+      throw new Error(`${error.message}; the host said ${host.stderr.join('\n')}; the watcher ${watcher.stderr.join('\n')}`);
+    });
+    assert.equal(watched, finals[0]);
+  }
   for (const side of [host, guest]) {
     assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
     await online.waitFor(FIGURES, side.stderr, GAME_OVER_MS);
