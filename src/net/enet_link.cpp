@@ -180,7 +180,8 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     case ENET_EVENT_TYPE_DISCONNECT:
         if (event.peer != peer_)
             return LinkEvent::None;
-        if (!pendingSince_.empty() || hostAnswered_ || event.data == REFUSED_HOST_BUSY) {
+        if (!pendingSince_.empty() || hostAnswered_ || event.data == REFUSED_HOST_BUSY ||
+            event.data == WATCHER_DROPPED) {
             peer_ = nullptr;
             peerConnected_ = false;
             if (event.data == REFUSED_HOST_BUSY)
