@@ -4,6 +4,7 @@
 // tries stay half a second apart. Each bound allows for the machine's scheduling
 // and no more: a limit moved by a tenth fails it. The tries' gaps are read on
 // the link's own clock, allowing only for the time the test left it unpolled.
+// Watchers: kept past the candidates' limit, heard apart, turned away or dropped.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -77,7 +78,7 @@ TEST(NetLink, ASilentCandidateIsDroppedAtTwoSecondsWhileAPlayerBesideItGetsIn) {
             }
         }
         if (squatterIn && !playerStarted && msSince(connectedAt) > 1000)
-            playerStarted = player.connect("127.0.0.1", host.port()).ok();
+            playerStarted = player.connect("127.0.0.1", host.port(), false).ok();
         if (playerStarted && player.poll(0, data) == LinkEvent::Connected)
             player.send(hello, false);
     }
@@ -91,7 +92,7 @@ TEST(NetLink, ASilentCandidateIsDroppedAtTwoSecondsWhileAPlayerBesideItGetsIn) {
 TEST(NetLink, AJoiningSideItsHostNeverAnswersConnectsAnewAtFourSeconds) {
     ENetHost *silentHost = bareHost(true);
     NetLink joiner;
-    ASSERT_TRUE(joiner.connect("127.0.0.1", portOf(silentHost)).ok());
+    ASSERT_TRUE(joiner.connect("127.0.0.1", portOf(silentHost), false).ok());
     std::vector<uint32_t> connects;
     std::vector<uint8_t> data;
     const auto began = std::chrono::steady_clock::now();
@@ -118,7 +119,7 @@ TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
     getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
 
     NetLink joiner;
-    ASSERT_TRUE(joiner.connect("127.0.0.1", ntohs(address.sin_port)).ok());
+    ASSERT_TRUE(joiner.connect("127.0.0.1", ntohs(address.sin_port), false).ok());
     // Each try's time by the link's own clock (the ENet header's), and the
     // longest the link went unpolled before it: a try that came late only
     // because the machine ran the test late is not the link's fault.
@@ -150,5 +151,55 @@ TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
         EXPECT_GE(gapMs, RETRY_MS);
         EXPECT_LE(gapMs, RETRY_MS + unpolledMs[i]);
     }
+}
+} // namespace
+
+namespace {
+// A host's watchers over ENet: each comes as a watcher (not a candidate, so
+// kept past the candidates' 2 s), hears what it is sent, is heard apart from
+// the player, and hears that it was turned away or dropped.
+TEST(NetLink, WatchersAreKeptHeardApartAndTurnedAwayOrDropped) {
+    NetLink host;
+    ASSERT_TRUE(host.listen(0).ok());
+    NetLink kept, turned, dropped;
+    for (NetLink *watcher : {&kept, &turned, &dropped})
+        ASSERT_TRUE(watcher->connect("127.0.0.1", host.port(), true).ok());
+    std::vector<int> came;
+    std::vector<uint8_t> data, heard;
+    LinkEvent keptHeard = LinkEvent::None, turnedHeard = LinkEvent::None,
+              droppedHeard = LinkEvent::None;
+    const auto began = std::chrono::steady_clock::now();
+    bool sent = false;
+    while (msSince(began) < 3000) { // past the candidates' limit
+        for (LinkEvent event = host.poll(1, data); event != LinkEvent::None;
+             event = host.poll(0, data)) {
+            if (event == LinkEvent::WatcherCame)
+                came.push_back(host.watcher());
+            if (event == LinkEvent::WatcherSaid)
+                heard = data;
+        }
+        if (came.size() == 3 && !sent) {
+            host.sendToWatcher(came[0], {9, 8, 7});
+            host.dropWatcher(came[1], true);
+            host.dropWatcher(came[2], false);
+            sent = true;
+        }
+        for (auto [link, last] :
+             {std::make_pair(&kept, &keptHeard), std::make_pair(&turned, &turnedHeard),
+              std::make_pair(&dropped, &droppedHeard)}) {
+            const LinkEvent event = link->poll(0, data);
+            if (event == LinkEvent::Watching && link == &kept)
+                kept.send({7, 1, 0, 0, 0}, false);
+            if (event != LinkEvent::None)
+                *last = event;
+        }
+    }
+    ASSERT_EQ(came.size(), 3u);
+    EXPECT_EQ(keptHeard, LinkEvent::Received);
+    EXPECT_EQ(data.size(), 3u); // (the kept watcher's packet, read last)
+    EXPECT_EQ(heard, std::vector<uint8_t>({7, 1, 0, 0, 0}));
+    EXPECT_EQ(turnedHeard, LinkEvent::Refused);
+    EXPECT_EQ(droppedHeard, LinkEvent::Lost);
+    EXPECT_TRUE(kept.connected()); // not dropped as a silent candidate
 }
 } // namespace

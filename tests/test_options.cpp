@@ -41,6 +41,7 @@ TEST(Options, EachArgumentListGivesItsMode) {
         {{"--host", "00080"}, Mode::Host, "", "", "", 80}, // five digits
         {{"--host", "--record", "h.rec"}, Mode::Host, "h.rec", "", "", DEFAULT_PORT},
         {{"--join", "example.org:4000"}, Mode::Join, "", "", "example.org", 4000},
+        {{"--watch", "127.0.0.1:4000"}, Mode::Watch, "", "", "127.0.0.1", 4000},
         {{"--join", "127.0.0.1"}, Mode::Join, "", "", "127.0.0.1", DEFAULT_PORT},
         {{"--join", "[::1]:0"}, Mode::Join, "", "", "[::1]", 0}, // the port after the last colon
         {{"--join", "localhost"}, Mode::Join, "", "", "localhost", DEFAULT_PORT},
@@ -92,6 +93,12 @@ TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
         {{"--join", "index.html?host&join=ab-12#top"}, Mode::Join, false, "ab-12", {}, ""},
         {{"korrin-tavrel:?join=AB-12"}, Mode::Join, false, "ab-12", {}, ""}, // from the desktop
         {{"--record", "r.krp", "korrin-tavrel:?join=ab-12"}, Mode::Join, false, "ab-12", {}, ""},
+        {{"--watch", "index.html?join=AB-12", "--signal", "ws://b"},
+         Mode::Watch,
+         false,
+         "ab-12",
+         {"ws://b"},
+         ""},
         {{"--host-room", "--signal", "ws://127.0.0.1:1/mqtt", "--signal", "wss://b", "--ice", "{}"},
          Mode::Host,
          true,
@@ -146,6 +153,9 @@ TEST(Options, UnknownMissingBadOrClashingArgumentsAreRefused) {
         {"korrin-tavrel:?join=ab", "--host"},
         {"korrin-tavrel:?join=ab", "korrin-tavrel:?join=cd"},
         {"korrin-tavrel"}, // no URL: an unknown argument
+        {"--watch", "h:1", "--join", "h:1"},
+        {"--watch", "host:port"},
+        {"--record", "f", "--watch", "ab"},
     };
     for (const std::vector<std::string> &args : cases) {
         EXPECT_EQ(parse(args).error.rfind("korrin-tavrel: ", 0), 0u) << joined(args);

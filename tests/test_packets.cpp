@@ -52,6 +52,24 @@ TEST(Packets, ReadBackAsWritten) {
               std::make_tuple(100000u, 99990u, 100000u - 64, 99990u, 0x89abcdefu, 99990u,
                               0xfedcba9876543210ull, Verdict::SyncLost, 99999u, true));
     EXPECT_EQ(in.inputs, inputs);
+    // A watcher's: the start, the most inputs ending the match, its acknowledgement.
+    ASSERT_TRUE(
+        reads(writePacket(WatchStartPacket{{PROTOCOL_VERSION, "1.2", 9, 4}, {-5, 2, 1}}), p));
+    EXPECT_EQ(std::tie(p.watchStart.hello.gameVersion, p.watchStart.hello.rules,
+                       p.watchStart.start.seed, p.watchStart.start.ballType),
+              std::make_tuple("1.2", 9u, -5, 1));
+    const std::vector<uint8_t> watched(MAX_WATCH_INPUTS_PER_PACKET, ALL_FRAME_BUTTONS);
+    ASSERT_TRUE(reads(writePacket(WatchInputsPacket{40, 40 + 960, true, watched}), p));
+    EXPECT_EQ(std::tie(p.watchInputs.firstFrame, p.watchInputs.liveFrames, p.watchInputs.last),
+              std::make_tuple(40u, 1000u, true));
+    EXPECT_EQ(p.watchInputs.inputs, watched);
+    ASSERT_TRUE(reads(writeWatchAck(FRAME_LIMIT - 1), p));
+    EXPECT_EQ(p.watchAck, FRAME_LIMIT - 1);
+    // Another protocol's start: its Hello, whatever follows (a mismatch to say).
+    ASSERT_TRUE(reads(edited(writePacket(WatchStartPacket{{PROTOCOL_VERSION + 1, "9"}, {1, 2, 0}}),
+                             [](auto &b) { b.resize(b.size() + 3); }),
+                      p));
+    EXPECT_EQ(p.watchStart.hello.gameVersion, "9");
 }
 
 TEST(Packets, AnythingOffIsRefused) {
@@ -113,6 +131,28 @@ TEST(Packets, AnythingOffIsRefused) {
          "verdict"},
         {"a lost sync in a frame not run",
          writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::SyncLost, 10}), "verdict"},
+        {"a watcher's start with a byte more",
+         edited(writePacket(WatchStartPacket{{PROTOCOL_VERSION, "1"}, {1, 2, 0}}), byteMore),
+         "size"},
+        {"a watcher's start for one player",
+         writePacket(WatchStartPacket{{PROTOCOL_VERSION, "1"}, {1, 1, 0}}), "two players"},
+        {"watched inputs with a byte more",
+         edited(writePacket(WatchInputsPacket{0, 1, false, {0}}), byteMore), "count"},
+        {"more watched inputs than a packet holds",
+         writePacket(WatchInputsPacket{0, 2000, false,
+                                       std::vector<uint8_t>(MAX_WATCH_INPUTS_PER_PACKET + 1)}),
+         "count"},
+        {"watched inputs past the live frames", writePacket(WatchInputsPacket{5, 6, false, {0, 0}}),
+         "frames"},
+        {"watched inputs ending before the live frames",
+         writePacket(WatchInputsPacket{5, 8, true, {0, 0}}), "frames"},
+        {"a watched input with unknown bits", writePacket(WatchInputsPacket{0, 1, false, {0x20}}),
+         "buttons"},
+        {"an unknown flag beside the end",
+         edited(writePacket(WatchInputsPacket{0, 1, true, {0}}), [](auto &b) { b[9] = 3; }),
+         "frames"},
+        {"an acknowledgement cut short", edited(writeWatchAck(1), byteLess), "size"},
+        {"an acknowledgement past the limit", writeWatchAck(FRAME_LIMIT), "limit"},
         {"a frame without a lost sync",
          writePacket(InputsPacket{10, 0, 9, {0}, 0, 0, 0, 0, Verdict::Agreed, 1}), "verdict"},
     };

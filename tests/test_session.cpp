@@ -366,6 +366,11 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
         if (c.end != E::Finished)
             continue;
         EXPECT_EQ(sides[0].state.players[1].getScore(), sides[1].state.players[1].getScore());
+        // What the host keeps for its watchers: the settled inputs, never a guess.
+        std::vector<uint8_t> settledInputs;
+        for (const FrameInput &input : sides[1].settled)
+            settledInputs.push_back(encodeFrameInput(input));
+        EXPECT_EQ(sides[0].session.watchers().settled(), settledInputs);
 
         // The true match, run plainly from its settled inputs: its sounds heard.
         startMatch(sides[0].session.matchStart());

@@ -189,6 +189,7 @@ int main(int argc, char **argv) {
         return verifyFile(options.replayPath);
     case Mode::Host:
     case Mode::Join:
+    case Mode::Watch:
         return hostOrJoin(options);
     }
     return USAGE_STATUS; // every mode returns above

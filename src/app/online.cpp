@@ -29,6 +29,7 @@
 #include "session.h"
 #include "snapshot.h"
 #include "version.h"
+#include "watch_session.h"
 
 namespace {
 // How long the goodbye may take before the game-over screen.
@@ -99,7 +100,8 @@ void drawBanner(const SDL_Rect &banner, SDL_Surface *below) {
 class OnlineScreen {
   public:
     explicit OnlineScreen(const Options &options)
-        : options_(options), hosting_(options.mode == Mode::Host) {}
+        : options_(options), hosting_(options.mode == Mode::Host),
+          watching_(options.mode == Mode::Watch) {}
 
     SessionOutcome run();
 
@@ -107,8 +109,13 @@ class OnlineScreen {
     Status open();
     SessionOutcome waitForMatch();
     SessionOutcome playMatch();
+    // A watcher's session, from its link's word that it watches: the start
+    // awaited, then the match shown as its frames come.
+    SessionOutcome watch();
+    SessionOutcome watchMatch();
     void recordSettledFrames();
     void sayEnd();
+    void sayWatchEnd();
     void printStats() const;
     // The match's own figures end with it, not with the goodbye and the
     // game-over picture.
@@ -116,11 +123,13 @@ class OnlineScreen {
 
     const Options &options_;
     const bool hosting_;
+    bool watching_;
     std::unique_ptr<Link> link_;
     // A hosted room's code, shown while waiting (null where there is none).
     std::unique_ptr<SDL_Surface, decltype(&SDL_FreeSurface)> roomCodeText_{nullptr,
                                                                            SDL_FreeSurface};
     std::unique_ptr<OnlineSession> session_;
+    std::unique_ptr<WatchSession> watch_;
     Uint32 startMs_ = 0;
     Uint32 endMs_ = 0;
     uint64_t sentBefore_ = 0, receivedBefore_ = 0; // by the link before the match
@@ -142,12 +151,19 @@ SessionOutcome OnlineScreen::run() {
         say("Cannot %s: %s.", hosting_ ? "host" : "join", opened.error.c_str());
         return SessionOutcome::Failed;
     }
-    session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
     if (const Status loaded = beginMatch(); !loaded.ok()) {
         say("%s", loaded.error.c_str());
         return SessionOutcome::Failed;
     }
+    if (watching_)
+        return watch();
+    session_ = std::make_unique<OnlineSession>(*link_, hosting_, rulesFingerprint(), SDL_GetTicks);
     const SessionOutcome waited = waitForMatch();
+    if (session_->end() == SessionEnd::Watching) {
+        say("Watching %s.", link_->hostName().c_str());
+        watching_ = true;
+        return watch();
+    }
     if (waited != SessionOutcome::Played) {
         quitFlag = -1;
         endMatch();
@@ -159,8 +175,12 @@ SessionOutcome OnlineScreen::run() {
 }
 
 Status OnlineScreen::open() {
-    LinkPlace place{options_.hostRoom ? makeRoomCode() : options_.room, options_.joinHost,
-                    static_cast<uint16_t>(options_.port), options_.brokers, options_.ice};
+    LinkPlace place{options_.hostRoom ? makeRoomCode() : options_.room,
+                    options_.joinHost,
+                    static_cast<uint16_t>(options_.port),
+                    options_.brokers,
+                    options_.ice,
+                    watching_};
     Result<std::unique_ptr<Link>> opened = openLink(hosting_, place, [] {
         handlePendingEvents();
         return closeRequested;
@@ -173,7 +193,9 @@ Status OnlineScreen::open() {
     if (hosting_ && options_.hostRoom) {
         say("%s", roomInvitation(place).c_str());
         roomCodeText_.reset(TTF_RenderText_Solid(font, place.room.c_str(), txtClr));
-    } else if (!hosting_)
+    } else if (watching_)
+        say("Watching %s.", link_->hostName().c_str());
+    else if (!hosting_)
         say("Joining %s.", link_->hostName().c_str());
     return {};
 }
@@ -188,6 +210,8 @@ SessionOutcome OnlineScreen::waitForMatch() {
             return SessionOutcome::GaveUp;
         }
         session_->receive(FRAME_PERIOD_MS);
+        if (session_->end() == SessionEnd::Watching)
+            return SessionOutcome::Failed; // (watched instead)
         if (session_->end() != SessionEnd::None) {
             sayEnd();
             session_->close(DISCONNECT_WAIT_MS);
@@ -233,8 +257,9 @@ SessionOutcome OnlineScreen::playMatch() {
         // whole block.
         recorder_.saveCutOff();
     }
-    // The other side ends only once it knows how this side saw the end.
-    while (session_->confirming()) {
+    // The other side ends only once it knows how this side saw the end; the
+    // watchers once they hold the whole match.
+    while (session_->confirming() || session_->servingWatchers()) {
         session_->receive(session_->waitMs());
         session_->advance(0);
     }
@@ -243,6 +268,90 @@ SessionOutcome OnlineScreen::playMatch() {
         quitFlag = -1;
     endMatch();
     return finished ? SessionOutcome::Played : SessionOutcome::Failed;
+}
+
+SessionOutcome OnlineScreen::watch() {
+    watch_ = std::make_unique<WatchSession>(*link_, rulesFingerprint(), SDL_GetTicks);
+    while (!watch_->started() && watch_->end() == SessionEnd::None) {
+        drawBanner(JOINING_BANNER, nullptr);
+        if (readFrameInput().leave) {
+            say("Gave up watching.");
+            link_->disconnect(0);
+            quitFlag = -1;
+            endMatch();
+            return SessionOutcome::GaveUp;
+        }
+        watch_->receive(FRAME_PERIOD_MS);
+    }
+    if (watch_->started()) {
+        tellPage(PageEvent::MatchBegan);
+        startMs_ = SDL_GetTicks();
+    }
+    const SessionOutcome watched = watchMatch();
+    endMs_ = SDL_GetTicks();
+    std::vector<uint32_t> behind = watch_->behind();
+    std::sort(behind.begin(), behind.end());
+    const uint32_t median = behind.empty() ? 0 : behind[behind.size() / 2];
+    const uint32_t worst = behind.empty() ? 0 : behind.back();
+    fprintf(stderr,
+            "korrin-tavrel: watched: %u frames, behind the host's settled frames by %u ms "
+            "(median) and %u ms (worst), %d bad packets\n",
+            watch_->frames(), median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS,
+            watch_->badPackets());
+    return watched;
+}
+
+SessionOutcome OnlineScreen::watchMatch() {
+    MatchPace pace;
+    while (watch_->end() == SessionEnd::None) {
+        watch_->receive(linkWaitMs(watch_->msUntilDue()));
+        if (readFrameInput().leave) {
+            say("Stopped watching.");
+            break;
+        }
+        playMatchSounds(watch_->advance());
+        pace.afterFrames(watch_->ranFrames(), watch_->msUntilDue());
+        pace.present();
+    }
+    const bool finished = watch_->end() == SessionEnd::Finished;
+    if (finished)
+        drawScreen();
+    sayWatchEnd();
+    link_->disconnect(0);
+    if (!finished)
+        quitFlag = -1;
+    endMatch();
+    return finished ? SessionOutcome::Played : SessionOutcome::Failed;
+}
+
+// The line that says how watching ended.
+void OnlineScreen::sayWatchEnd() {
+    const HelloPacket &other = watch_->peerHello();
+    switch (watch_->end()) {
+    case SessionEnd::Finished:
+        say("Final score: %d - %d.", Players[0].getScore(), Players[1].getScore());
+        break;
+    case SessionEnd::Refused:
+        say("The match has all the watchers it takes.");
+        break;
+    case SessionEnd::HostClosed:
+        say("The host closed the connection.");
+        break;
+    case SessionEnd::NoAnswer:
+        say("No answer from %s.", link_->hostName().c_str());
+        break;
+    case SessionEnd::VersionMismatch:
+        say("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).",
+            GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
+        break;
+    case SessionEnd::ConnectionLost:
+        say("Connection to the host lost.");
+        break;
+    case SessionEnd::None:
+    case SessionEnd::Watching:
+    case SessionEnd::SyncLost:
+        break;
+    }
 }
 
 void OnlineScreen::recordSettledFrames() {
@@ -284,6 +393,7 @@ void OnlineScreen::sayEnd() {
             fprintf(stderr, "korrin-tavrel: %s\n", session_->rollback().fault().error.c_str());
         break;
     case SessionEnd::None:
+    case SessionEnd::Watching:
         break;
     }
 }
@@ -312,6 +422,13 @@ void OnlineScreen::printStats() const {
             stats.soundsMissing, stats.soundsWrong, stats.soundsLate, stats.longestSilenceMs,
             stats.inStepAfterStallMs, sentInMatch_ / seconds, receivedInMatch_ / seconds,
             stats.badPackets);
+    const WatcherService &watchers = session_->watchers();
+    if (watchers.served() > 0)
+        fprintf(stderr,
+                "korrin-tavrel: watchers: %u served, %.0f packets/s and %.0f B/s of packets to "
+                "each\n",
+                watchers.served(), watchers.packetsSent() / seconds / watchers.served(),
+                watchers.bytesSent() / seconds / watchers.served());
 }
 } // namespace
 

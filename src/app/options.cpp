@@ -133,7 +133,8 @@ Result<Options> parseOptions(int argc, char **argv) {
         else if (option == "--version")
             mode = Mode::Version;
         else if (option == "--record" || option == "--replay" || option == "--verify" ||
-                 option == "--join" || option == "--signal" || option == "--ice") {
+                 option == "--join" || option == "--watch" || option == "--signal" ||
+                 option == "--ice") {
             if (!hasValue)
                 return usageError(option + " needs an argument");
             const std::string value = argv[++i];
@@ -151,10 +152,10 @@ Result<Options> parseOptions(int argc, char **argv) {
                 options.ice = value;
                 continue;
             }
-            if (option == "--join") {
-                mode = Mode::Join;
+            if (option == "--join" || option == "--watch") {
+                mode = option == "--join" ? Mode::Join : Mode::Watch;
                 if (!parseJoinTarget(value, options, linkServers))
-                    return usageError("bad room or address to join: " + value);
+                    return usageError("bad room or address to " + option.substr(2) + ": " + value);
             } else {
                 mode = option == "--replay" ? Mode::Replay : Mode::Verify;
                 options.replayPath = value;
@@ -177,8 +178,8 @@ Result<Options> parseOptions(int argc, char **argv) {
             return usageError("unknown option " + option);
         }
         if (!setMode(options, mode))
-            return usageError("only one of --replay, --verify, --host, --host-room, --join, --help "
-                              "and --version at a time");
+            return usageError("only one of --replay, --verify, --host, --host-room, --join, "
+                              "--watch, --help and --version at a time");
     }
     if (options.brokers.empty())
         options.brokers = linkServers.brokers;
@@ -186,10 +187,13 @@ Result<Options> parseOptions(int argc, char **argv) {
         options.ice = linkServers.ice;
     const bool inRoom = options.hostRoom || !options.room.empty();
     if (!inRoom && (!options.brokers.empty() || !options.ice.empty()))
-        return usageError("--signal and --ice are for rooms: --host-room or --join ROOM");
+        return usageError(
+            "--signal and --ice are for rooms: --host-room, --join ROOM or --watch ROOM");
     const bool records = !options.recordPath.empty();
-    if (records && (options.mode == Mode::Replay || options.mode == Mode::Verify))
-        return usageError("--record plays matches: it does not go with --replay or --verify");
+    if (records && (options.mode == Mode::Replay || options.mode == Mode::Verify ||
+                    options.mode == Mode::Watch))
+        return usageError(
+            "--record plays matches: it does not go with --replay, --verify or --watch");
     return {options, ""};
 }
 
@@ -197,8 +201,8 @@ void printUsage(FILE *to) {
     fprintf(
         to,
         "Usage: %s [--record FILE] [--host [PORT] | --host-room | --join HOST[:PORT]|ROOM|LINK | "
-        "korrin-tavrel:?join=ROOM] [--signal URL]... [--ice JSON] | --replay FILE | --verify FILE "
-        "| --help | --version\n",
+        "korrin-tavrel:?join=ROOM] [--signal URL]... [--ice JSON] | --watch HOST[:PORT]|ROOM|LINK "
+        "[--signal URL]... [--ice JSON] | --replay FILE | --verify FILE | --help | --version\n",
         PROGRAM);
     if (to != stdout)
         return;
@@ -212,6 +216,7 @@ void printUsage(FILE *to) {
             "  --join HOST[:PORT]  join a game that waits on HOST\n"
             "  --join ROOM|LINK    join a room by its code or its link (?join=ROOM)\n"
             "  korrin-tavrel:?join=ROOM  join the room (the page's link to the installed game)\n"
+            "  --watch HOST[:PORT]|ROOM|LINK  watch the match of a host or a room\n"
             "  --signal URL        a room's signalling server (ws:// or wss://; repeatable)\n"
             "  --ice JSON          a room's ICE servers: {\"iceServers\": [...], ...}\n"
             "  --help              show this help\n"

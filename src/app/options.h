@@ -15,6 +15,7 @@ enum class Mode {
     Verify,  // --verify FILE: check the recorded matches, no window or sound
     Host,    // --host [PORT] or --host-room: wait for a player to join over the network
     Join,    // --join HOST[:PORT] or --join ROOM: join a waiting host
+    Watch,   // --watch HOST[:PORT] or --watch ROOM: watch a host's match
     Help,    // --help
     Version, // --version
 };

@@ -45,6 +45,11 @@ constexpr uint32_t REFUSED_HOST_BUSY = 1;
 constexpr uint32_t GOODBYE = 2;
 // The data of a disconnect that drops an attempt that said nothing in time.
 constexpr uint32_t ATTEMPT_DROPPED = 3;
+// The data of a disconnect that drops a watcher that misbehaved or fell behind.
+constexpr uint32_t WATCHER_DROPPED = 4;
+// The data of a joining side's connect that asks to watch (a player's is 0;
+// an older host takes it as a player's, which its first packet belies).
+constexpr uint32_t WATCH_REQUEST = 1;
 
 void configurePeer(ENetPeer *peer) {
     enet_peer_timeout(peer, PEER_TIMEOUT_BACKOFF, PEER_TIMEOUT_MS, PEER_TIMEOUT_MS);
@@ -60,9 +65,10 @@ void configureThrottle(ENetPeer *peer) {
 }
 } // namespace
 
-Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port) {
+Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port,
+                                          bool watching) {
     auto link = std::make_unique<NetLink>();
-    const Status opened = hosting ? link->listen(port) : link->connect(host, port);
+    const Status opened = hosting ? link->listen(port) : link->connect(host, port, watching);
     if (!opened.ok())
         return {nullptr, opened.error};
     return {std::move(link), ""};
@@ -98,15 +104,17 @@ Status NetLink::listen(uint16_t port) {
         return {"could not listen on UDP port " + std::to_string(port) + " (" + created.error +
                 ")"};
     pendingSince_.assign(HOST_PEER_SLOTS, NOT_PENDING);
+    watchers_.assign(HOST_PEER_SLOTS, false);
     return {};
 }
 
-Status NetLink::connect(const std::string &host, uint16_t port) {
+Status NetLink::connect(const std::string &host, uint16_t port, bool watching) {
     ENetAddress address;
     if (enet_address_set_host(&address, host.c_str()) != 0)
         return {"unknown host " + host};
     joinHost_ = host;
     joinPort_ = port;
+    watching_ = watching;
     if (const Status created = createHost(nullptr, 1); !created.ok())
         return created;
     startAttempt();
@@ -124,7 +132,7 @@ void NetLink::startAttempt() {
     peerConnected_ = false;
     attemptMs_ = enet_time_get();
     // Its only slot is free again: this fails only where connect() says so.
-    peer_ = enet_host_connect(host_, &address, CHANNELS, 0);
+    peer_ = enet_host_connect(host_, &address, CHANNELS, watching_ ? WATCH_REQUEST : 0);
     if (peer_ != nullptr)
         configurePeer(peer_);
 }
@@ -157,6 +165,10 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     ENetEvent event;
     if (enet_host_service(host_, &event, waitMs) <= 0)
         return LinkEvent::None;
+    const auto slot = static_cast<size_t>(event.peer != nullptr ? event.peer - host_->peers : 0);
+    if (!watchers_.empty() &&
+        (watchers_[slot] || (event.type == ENET_EVENT_TYPE_CONNECT && event.data == WATCH_REQUEST)))
+        return takeWatcherEvent(event, slot, data);
     switch (event.type) {
     case ENET_EVENT_TYPE_CONNECT:
         return takeConnection(event.peer);
@@ -168,7 +180,8 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     case ENET_EVENT_TYPE_DISCONNECT:
         if (event.peer != peer_)
             return LinkEvent::None;
-        if (!pendingSince_.empty() || hostAnswered_ || event.data == REFUSED_HOST_BUSY) {
+        if (!pendingSince_.empty() || hostAnswered_ || event.data == REFUSED_HOST_BUSY ||
+            event.data == WATCHER_DROPPED) {
             peer_ = nullptr;
             peerConnected_ = false;
             if (event.data == REFUSED_HOST_BUSY)
@@ -185,13 +198,57 @@ LinkEvent NetLink::poll(uint32_t waitMs, std::vector<uint8_t> &data) {
     return LinkEvent::None;
 }
 
+LinkEvent NetLink::takeWatcherEvent(const ENetEvent &event, size_t slot,
+                                    std::vector<uint8_t> &data) {
+    watcher_ = static_cast<int>(slot);
+    switch (event.type) {
+    case ENET_EVENT_TYPE_CONNECT:
+        watchers_[slot] = true;
+        configurePeer(event.peer);
+        configureThrottle(event.peer);
+        return LinkEvent::WatcherCame;
+    case ENET_EVENT_TYPE_RECEIVE:
+        data.assign(event.packet->data, event.packet->data + event.packet->dataLength);
+        enet_packet_destroy(event.packet);
+        return LinkEvent::WatcherSaid;
+    case ENET_EVENT_TYPE_DISCONNECT:
+        watchers_[slot] = false;
+        return LinkEvent::WatcherLeft;
+    case ENET_EVENT_TYPE_NONE:
+        break;
+    }
+    return LinkEvent::None;
+}
+
+void NetLink::sendToWatcher(int watcher, const std::vector<uint8_t> &packet) {
+    const auto slot = static_cast<size_t>(watcher);
+    if (slot >= watchers_.size() || !watchers_[slot])
+        return;
+    ENetPacket *enetPacket = enet_packet_create(packet.data(), packet.size(), 0);
+    if (enetPacket == nullptr)
+        return;
+    if (enet_peer_send(&host_->peers[slot], UNRELIABLE_CHANNEL, enetPacket) != 0) {
+        enet_packet_destroy(enetPacket);
+        return;
+    }
+    enet_host_flush(host_);
+}
+
+void NetLink::dropWatcher(int watcher, bool turnedAway) {
+    const auto slot = static_cast<size_t>(watcher);
+    if (slot >= watchers_.size() || !watchers_[slot])
+        return;
+    watchers_[slot] = false;
+    enet_peer_disconnect_now(&host_->peers[slot], turnedAway ? REFUSED_HOST_BUSY : WATCHER_DROPPED);
+}
+
 LinkEvent NetLink::takeConnection(ENetPeer *peer) {
     if (pendingSince_.empty()) { // the joining side's attempt went through
         if (peer != peer_)
             return LinkEvent::None;
         peerConnected_ = true;
         configureThrottle(peer);
-        return LinkEvent::Connected;
+        return watching_ ? LinkEvent::Watching : LinkEvent::Connected;
     }
     configurePeer(peer);
     configureThrottle(peer);
@@ -237,7 +294,8 @@ void NetLink::dropPendingPeers() {
     const uint32_t now = enet_time_get();
     for (size_t i = 0; i < pendingSince_.size(); ++i) {
         ENetPeer *slot = &host_->peers[i];
-        const bool pending = slot != peer_ && slot->state != ENET_PEER_STATE_DISCONNECTED;
+        const bool pending =
+            slot != peer_ && !watchers_[i] && slot->state != ENET_PEER_STATE_DISCONNECTED;
         if (!pending) {
             pendingSince_[i] = NOT_PENDING;
         } else if (pendingSince_[i] == NOT_PENDING) {
@@ -250,7 +308,8 @@ void NetLink::dropPendingPeers() {
 }
 
 void NetLink::rejoinIfUnanswered() {
-    if (hostAnswered_ || peer_ == nullptr)
+    // (A watcher hears nothing until the match starts.)
+    if (hostAnswered_ || peer_ == nullptr || (watching_ && peerConnected_))
         return;
     if (static_cast<int32_t>(enet_time_get() - attemptMs_) > int32_t{REJOIN_MS})
         startAttempt();

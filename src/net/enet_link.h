@@ -9,6 +9,7 @@
 struct _ENetHost;
 struct _ENetPeer;
 struct _ENetPacket;
+struct _ENetEvent;
 
 class NetLink : public Link {
   public:
@@ -19,8 +20,9 @@ class NetLink : public Link {
 
     // Listens on port (0: any free one) of every address.
     Status listen(uint16_t port);
-    // Starts connecting to host:port; fails for an unknown host.
-    Status connect(const std::string &host, uint16_t port);
+    // Starts connecting to host:port, to play or to watch; fails for an
+    // unknown host.
+    Status connect(const std::string &host, uint16_t port, bool watching);
     // The port this side's socket is bound to.
     uint16_t port() const;
 
@@ -33,6 +35,9 @@ class NetLink : public Link {
     uint32_t roundTripMs() const override;
     uint64_t bytesSent() const override;
     uint64_t bytesReceived() const override;
+    int watcher() const override { return watcher_; }
+    void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override;
+    void dropWatcher(int watcher, bool turnedAway) override;
 
   private:
     // Starts ENet and opens its socket; the error says why not ("is it in
@@ -47,6 +52,8 @@ class NetLink : public Link {
     // again), reported as Disconnected; any other is refused once the host
     // has its player.
     LinkEvent takeConnection(_ENetPeer *peer);
+    // What a watcher's slot had: it came, said something or went.
+    LinkEvent takeWatcherEvent(const _ENetEvent &event, size_t slot, std::vector<uint8_t> &data);
     LinkEvent takePacket(_ENetPeer *peer, const _ENetPacket &packet, std::vector<uint8_t> &data);
     // Drops the host's slots other than its player's that have been in use
     // for PENDING_LIMIT_MS: connections that never completed (a bare CONNECT
@@ -80,7 +87,15 @@ class NetLink : public Link {
     // For each of the host's peer slots, when it was first seen in use
     // (enet_time_get), or NOT_PENDING.
     std::vector<uint32_t> pendingSince_;
+    // The host: which of its slots hold watchers (a watcher's number is its
+    // slot's), and the watcher of the last Watcher event. The joining side:
+    // it connects to watch.
+    std::vector<bool> watchers_;
+    int watcher_ = -1;
+    bool watching_ = false;
 };
 
-// The ENet half of openLink (link.h): hosting on port, or joining host:port.
-Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port);
+// The ENet half of openLink (link.h): hosting on port, or joining host:port
+// to play or to watch.
+Result<std::unique_ptr<Link>> openNetLink(bool hosting, const std::string &host, uint16_t port,
+                                          bool watching);

@@ -21,9 +21,23 @@ constexpr size_t EARLY_PACKETS_KEPT = 32;
 
 // What happened on a link: the peer connected, a packet arrived, the peer
 // said goodbye (Disconnected), the link went silent until it gave up (Lost),
-// or the host refused us (Refused). The browser's link (web/online/link.mjs)
+// or the host refused us (Refused). A joining side that the host took as a
+// watcher of its match hears Watching instead of Connected; a host hears of
+// its watchers apart from its player: one came, said something or went
+// away (watcher() says which). The browser's link (web/online/link.mjs)
 // numbers them alike.
-enum class LinkEvent { None, Connected, Received, Disconnected, Lost, Refused };
+enum class LinkEvent {
+    None,
+    Connected,
+    Received,
+    Disconnected,
+    Lost,
+    Refused,
+    Watching,
+    WatcherCame,
+    WatcherSaid,
+    WatcherLeft
+};
 
 class Link {
   public:
@@ -52,6 +66,15 @@ class Link {
     virtual void disconnect(uint32_t waitMs) = 0;
     virtual bool connected() const = 0;
 
+    // A host's watchers, which links without any never report. The watcher
+    // of the last Watcher event poll() gave.
+    virtual int watcher() const { return -1; }
+    // Sends to one watcher, unreliably; nothing if it has gone.
+    virtual void sendToWatcher(int, const std::vector<uint8_t> &) {}
+    // Ends a watcher's connection: one too many is told it was turned away
+    // (it hears Refused), a dropped one hears its link closed.
+    virtual void dropWatcher(int, bool) {}
+
     // The smoothed round trip to the peer, in ms.
     virtual uint32_t roundTripMs() const = 0;
     // Bytes sent and received so far, the link's own traffic included.
@@ -68,6 +91,7 @@ struct LinkPlace {
     uint16_t port = 0;                // ENet: to host on (0 for any free one) or to join
     std::vector<std::string> brokers; // a room's MQTT brokers (ws:// or wss://)
     std::string ice;                  // a room's ICE servers, as the page's JSON
+    bool watching = false;            // joining: to watch the host's match, not to play
 };
 
 // Opens the link of an online session: hosting (a browser makes its room

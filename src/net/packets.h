@@ -21,7 +21,18 @@ constexpr uint16_t STAMP_PROTOCOL = 4;
 
 // ---- The packets
 // (Type 4, a separate hash packet, belonged to protocol 2.)
-enum class PacketType : uint8_t { Hello = 1, Start = 2, Inputs = 3 };
+// Types 5 to 7 pass only between a host and its watchers: a player's game
+// counts them as bad packets, as an older game does (whose host never
+// misreads them: it reads no type it does not know), so the protocol stays.
+enum class PacketType : uint8_t {
+    Hello = 1,
+    Start = 2,
+    Inputs = 3,
+    WatchStart = 5,
+    WatchInputs = 6,
+    WatchAck = 7
+};
+bool isWatchPacket(PacketType type);
 
 // Every packet from either side opens with its type byte.
 // At most this many frames' inputs in one packet.
@@ -84,16 +95,43 @@ struct InputsPacket {
     bool ended = false;
 };
 
+// The host's first packet to a watcher, repeated until acknowledged: who
+// the host is (a watcher of another version is told as a player is) and the
+// match both players started. Of another protocol, only the Hello is read.
+struct WatchStartPacket {
+    HelloPacket hello;
+    MatchStart start;
+};
+
+// At most this many frames' inputs in one packet to a watcher (a byte each).
+constexpr size_t MAX_WATCH_INPUTS_PER_PACKET = 960;
+
+// The settled inputs of both players (encodeFrameInput), for a watcher: frames
+// firstFrame on, of the host's liveFrames settled so far; last: the match
+// ended in the last of them.
+struct WatchInputsPacket {
+    uint32_t firstFrame = 0;
+    uint32_t liveFrames = 0;
+    bool last = false;
+    std::vector<uint8_t> inputs;
+};
+
 struct Packet {
     PacketType type = PacketType::Hello;
     HelloPacket hello;
     StartPacket start;
     InputsPacket inputs;
+    WatchStartPacket watchStart;
+    WatchInputsPacket watchInputs;
+    uint32_t watchAck = 0; // a watcher holds the frames 0 to watchAck - 1 (0 also: the start)
 };
 
 std::vector<uint8_t> writePacket(const HelloPacket &hello);
 std::vector<uint8_t> writePacket(const StartPacket &start);
 std::vector<uint8_t> writePacket(const InputsPacket &inputs);
+std::vector<uint8_t> writePacket(const WatchStartPacket &start);
+std::vector<uint8_t> writePacket(const WatchInputsPacket &inputs);
+std::vector<uint8_t> writeWatchAck(uint32_t frames);
 
 // Reads a packet of size bytes. Fails, saying what is off (the value then
 // unspecified), for anything but an exact packet of a known type with every value
@@ -103,5 +141,6 @@ std::vector<uint8_t> writePacket(const InputsPacket &inputs);
 // MAX_INPUTS_PER_PACKET inputs of ALL_FRAME_BUTTONS, a known verdict (a frame
 // run only with a lost sync, an end only with a verdict), a start of two
 // players and a known ball, a fingerprint exactly where the Hello's protocol
-// has one).
+// has one; for a watcher: at most MAX_WATCH_INPUTS_PER_PACKET inputs, none past
+// liveFrames, the last ending there).
 Result<Packet> readPacket(const uint8_t *data, size_t size);

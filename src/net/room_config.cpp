@@ -86,7 +86,7 @@ Result<RoomConfig> readRoomConfig(const std::string &path) {
 Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
                                        const std::function<bool()> &giveUp) {
     if (place.room.empty())
-        return openNetLink(hosting, place.host, place.port);
+        return openNetLink(hosting, place.host, place.port, place.watching);
     Result<RoomConfig> config = readRoomConfig(roomConfigPath());
     if (!config.ok())
         return {nullptr, config.error};
@@ -94,7 +94,7 @@ Result<std::unique_ptr<Link>> openLink(bool hosting, const LinkPlace &place,
 }
 
 RoomSettings roomSettings(const LinkPlace &place, const RoomConfig &config) {
-    RoomSettings settings{place.room, place.brokers, place.ice};
+    RoomSettings settings{place.room, place.brokers, place.ice, place.watching};
     if (settings.brokers.empty())
         settings.brokers = config.brokers;
     if (settings.ice.empty())

@@ -21,6 +21,7 @@
 #include <variant>
 
 #include "signalling.h"
+#include "watchers.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -40,15 +41,20 @@ constexpr Ms ASK_AGAIN{100};
 // Candidates kept before their description, packets before the pairing.
 constexpr size_t EARLY_CANDIDATES_KEPT = 64;
 constexpr size_t EARLY_PACKETS_KEPT = 32;
-// A host offers to at most this many joining sides at once.
-constexpr size_t JOINING_SIDES_MAX = 8;
+// A host offers to at most this many joining sides at once: its player,
+// the watchers a match takes, and one more to be told there is no room.
+constexpr size_t JOINING_SIDES_MAX = 1 + MAX_WATCHERS + 1;
 // A broker that did not answer is asked again after this long.
 constexpr Ms BROKER_RETRY{2000};
 constexpr int MQTT_KEEP_ALIVE_S = 20;
 constexpr int MQTT_CONNECT_TIMEOUT_S = 8;
 constexpr int MQTT_QOS = 0;
 constexpr uint16_t GAME_CHANNEL = 100, SURE_CHANNEL = 101, PAIR_CHANNEL = 102;
-const std::string JOIN = "join ", WELCOME = "welcome", BUSY = "busy";
+// A joining side asks to play (JOIN) or to watch (WATCH); the host answers
+// WELCOME to its player, WATCHING to a watcher (also to one that asked to
+// play once it has its player), BUSY to one it turns away.
+const std::string JOIN = "join ", WATCH = "watch ", WELCOME = "welcome", WATCHING = "watching",
+                  BUSY = "busy";
 constexpr uint16_t STUN_PORT = 3478, TURNS_PORT = 5349;
 
 class RoomLink;
@@ -101,7 +107,8 @@ struct Meeting {
     std::vector<std::vector<uint8_t>> packets; // before the pairing
     size_t candidates = 0;                     // local ones gathered
     Clock::time_point metAt = Clock::now(), askedAt{};
-    bool asking = false; // (joining) asks on pair until answered
+    bool asking = false;    // (joining) asks on pair until answered
+    bool announced = false; // the game heard of the side it meets
 };
 
 std::string describeState(rtc::PeerConnection::State state) {
@@ -199,9 +206,10 @@ void sayLine(const std::string &line) { fprintf(stderr, "korrin-tavrel: %s\n", l
 class RoomLink : public Link {
   public:
     RoomLink(bool hosting, const RoomSettings &settings, rtc::Configuration config)
-        : hosting_(hosting), room_(settings.room), topic_(roomTopic(settings.room)),
-          key_(roomKey(settings.room)), self_(newPeerId()), pageName_(newPeerId()),
-          config_(std::move(config)), inbox_(std::make_shared<Inbox>()), openedAt_(Clock::now()) {
+        : hosting_(hosting), watching_(settings.watching), room_(settings.room),
+          topic_(roomTopic(settings.room)), key_(roomKey(settings.room)), self_(newPeerId()),
+          pageName_(newPeerId()), config_(std::move(config)), inbox_(std::make_shared<Inbox>()),
+          openedAt_(Clock::now()) {
         // The offer is made once the channels are there, by hand.
         config_.disableAutoNegotiation = true;
         for (const auto &url : settings.brokers)
@@ -247,6 +255,7 @@ class RoomLink : public Link {
                 Event event = std::move(events_.front());
                 events_.pop_front();
                 data = std::move(event.data);
+                watcher_ = event.watcher;
                 return event.type;
             }
             const auto now = Clock::now();
@@ -262,10 +271,13 @@ class RoomLink : public Link {
         Meeting *meeting = paired_ ? find(player_) : nullptr;
         if (meeting == nullptr)
             return;
+        sendOn(reliable ? *meeting->sure : *meeting->game, packet);
+    }
+
+    static void sendOn(rtc::DataChannel &channel, const std::vector<uint8_t> &packet) {
         try {
-            auto &channel = reliable ? meeting->sure : meeting->game;
-            if (channel->isOpen())
-                channel->send(reinterpret_cast<const std::byte *>(packet.data()), packet.size());
+            if (channel.isOpen())
+                channel.send(reinterpret_cast<const std::byte *>(packet.data()), packet.size());
         } catch (const std::exception &) {
             // Closing under us: the closing is news of its own.
         }
@@ -286,6 +298,24 @@ class RoomLink : public Link {
         paired_ = false;
     }
 
+    int watcher() const override { return watcher_; }
+
+    void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override {
+        Meeting *meeting = watcherPages_.count(watcher) != 0 ? find(watcher) : nullptr;
+        if (meeting != nullptr)
+            sendOn(*meeting->game, packet);
+    }
+
+    void dropWatcher(int watcher, bool turnedAway) override {
+        Meeting *meeting = watcherPages_.count(watcher) != 0 ? find(watcher) : nullptr;
+        if (meeting == nullptr)
+            return;
+        if (turnedAway)
+            sendText(*meeting, BUSY);
+        watcherPages_.erase(watcher);
+        forget(watcher);
+    }
+
     bool connected() const override { return paired_; }
     uint32_t roundTripMs() const override { return roundTripMs_; }
     uint64_t bytesSent() const override { return bytesSent_; }
@@ -298,6 +328,7 @@ class RoomLink : public Link {
     struct Event {
         LinkEvent type;
         std::vector<uint8_t> data;
+        int watcher = -1;
     };
 
     void runTasks(Clock::time_point until) {
@@ -417,7 +448,7 @@ class RoomLink : public Link {
             return;
         SignalMessage message;
         message.type = SignalType::Knock;
-        message.role = "join";
+        message.role = watching_ ? "watch" : "join";
         publish(message);
         knockedAt_ = Clock::now();
     }
@@ -459,7 +490,7 @@ class RoomLink : public Link {
         }
         switch (message.type) {
         case SignalType::Knock:
-            if (hosting_ && message.role == "join")
+            if (hosting_ && (message.role == "join" || message.role == "watch"))
                 hearKnock(message.from);
             break;
         case SignalType::Here:
@@ -718,7 +749,7 @@ class RoomLink : public Link {
             meeting.asking = false; // paired on another connection
             return;
         }
-        sendText(meeting, JOIN + pageName_);
+        sendText(meeting, (watching_ ? WATCH : JOIN) + pageName_);
     }
 
     void sendText(Meeting &meeting, const std::string &text) {
@@ -735,9 +766,14 @@ class RoomLink : public Link {
         if (meeting == nullptr)
             return;
         if (hosting_) {
-            if (message.rfind(JOIN, 0) != 0)
+            const bool watches = message.rfind(WATCH, 0) == 0;
+            if (message.rfind(JOIN, 0) != 0 && !watches)
                 return;
-            const std::string page = message.substr(JOIN.size());
+            const std::string page = message.substr(watches ? WATCH.size() : JOIN.size());
+            if (watches || ((player_ >= 0 || spent_) && page != playerPage_)) {
+                takeWatcher(id, page);
+                return;
+            }
             if (player_ < 0 && !spent_) {
                 player_ = id;
                 playerPage_ = page;
@@ -752,9 +788,18 @@ class RoomLink : public Link {
                 sendText(*meeting, BUSY);
             return;
         }
-        if (message != WELCOME && message != BUSY)
+        if (message != WELCOME && message != WATCHING && message != BUSY)
             return; // another joining side's
         meeting->asking = false;
+        if (message == BUSY && id == player_ && watched_ && !refused_) {
+            // One watcher too many: the host closes the connection too.
+            refused_ = true;
+            events_.push_back({LinkEvent::Refused, {}});
+            forget(id);
+            player_ = -1;
+            paired_ = false;
+            return;
+        }
         if (player_ >= 0 || refused_)
             return;
         if (message == BUSY) {
@@ -763,6 +808,22 @@ class RoomLink : public Link {
             return;
         }
         player_ = id;
+        watched_ = message == WATCHING;
+        announceIfReady(id);
+    }
+
+    // (The host's) a joining side that watches, on the first connection it
+    // asked on; its other connection hears nothing.
+    void takeWatcher(int id, const std::string &page) {
+        auto known = std::find_if(watcherPages_.begin(), watcherPages_.end(),
+                                  [&page](const auto &entry) { return entry.second == page; });
+        if (known != watcherPages_.end() && known->first != id)
+            return;
+        Meeting *meeting = find(id);
+        sendText(*meeting, WATCHING);
+        if (known != watcherPages_.end())
+            return;
+        watcherPages_[id] = page;
         announceIfReady(id);
     }
 
@@ -772,7 +833,9 @@ class RoomLink : public Link {
         Meeting *meeting = find(id);
         if (meeting == nullptr)
             return;
-        if (id == player_ && paired_)
+        if (watcherPages_.count(id) != 0 && meeting->announced)
+            events_.push_back({LinkEvent::WatcherSaid, std::move(data), id});
+        else if (id == player_ && paired_)
             events_.push_back({LinkEvent::Received, std::move(data)});
         else if (meeting->packets.size() < EARLY_PACKETS_KEPT)
             meeting->packets.push_back(std::move(data));
@@ -781,15 +844,26 @@ class RoomLink : public Link {
     // The game hears of its player once the channels to it are open.
     void announceIfReady(int id) {
         Meeting *meeting = find(id);
-        if (id != player_ || paired_ || meeting == nullptr)
+        const bool watches = watcherPages_.count(id) != 0;
+        if ((id != player_ && !watches) || (paired_ && !watches) || meeting == nullptr ||
+            meeting->announced)
             return;
         if (!meeting->game->isOpen() || !meeting->sure->isOpen() || !meeting->pair->isOpen())
             return;
-        paired_ = true;
-        events_.push_back({LinkEvent::Connected, {}});
+        meeting->announced = true;
+        if (!watches)
+            paired_ = true;
+        const int number = watches ? id : -1;
+        events_.push_back({watches    ? LinkEvent::WatcherCame
+                           : watched_ ? LinkEvent::Watching
+                                      : LinkEvent::Connected,
+                           {},
+                           number});
         std::transform(meeting->packets.begin(), meeting->packets.end(),
-                       std::back_inserter(events_), [](std::vector<uint8_t> &packet) {
-                           return Event{LinkEvent::Received, std::move(packet)};
+                       std::back_inserter(events_),
+                       [watches, number](std::vector<uint8_t> &packet) {
+                           return Event{watches ? LinkEvent::WatcherSaid : LinkEvent::Received,
+                                        std::move(packet), number};
                        });
         meeting->packets.clear();
     }
@@ -801,7 +875,11 @@ class RoomLink : public Link {
         if (player_ < 0 || id == player_)
             report("connection " + std::to_string(meeting->conn) + " to the other game failed (" +
                    why + ")");
+        const bool announcedWatcher = watcherPages_.count(id) != 0 && meeting->announced;
+        watcherPages_.erase(id);
         forget(id);
+        if (announcedWatcher)
+            events_.push_back({LinkEvent::WatcherLeft, {}, id});
         if (id != player_)
             return;
         if (paired_)
@@ -851,6 +929,7 @@ class RoomLink : public Link {
     }
 
     const bool hosting_;
+    const bool watching_; // (joining) asks to watch
     const std::string room_, topic_;
     const RoomKey key_;
     const std::string self_, pageName_; // our id in the room; (joining) our name on pair
@@ -862,12 +941,15 @@ class RoomLink : public Link {
     std::deque<Event> events_;
     const Clock::time_point openedAt_;
     Clock::time_point knockedAt_{};
-    bool holdsOffer_ = false; // (joining) a host's offer came: no more knocks
-    int player_ = -1;         // the meeting paired with the other game
-    std::string playerPage_;  // (hosting) its name on pair
-    bool paired_ = false;     // the player's channels are open, and the game knows
-    bool spent_ = false;      // (hosting) a player was welcomed: nobody else is
-    bool refused_ = false;    // (joining) the host has a player already
+    bool holdsOffer_ = false;                 // (joining) a host's offer came: no more knocks
+    int player_ = -1;                         // the meeting paired with the other game
+    std::string playerPage_;                  // (hosting) its name on pair
+    bool paired_ = false;                     // the player's channels are open, and the game knows
+    bool spent_ = false;                      // (hosting) a player was welcomed: nobody else is
+    bool refused_ = false;                    // (joining) the host has a player already
+    bool watched_ = false;                    // (joining) the host took us as a watcher
+    std::map<int, std::string> watcherPages_; // (hosting) meeting -> its page's name
+    int watcher_ = -1;                        // of the last event taken
     std::array<bool, SIGNAL_REFUSALS> refusalSaid_{};
     std::vector<std::string> said_;
     uint32_t roundTripMs_ = 0;

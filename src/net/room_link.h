@@ -15,7 +15,8 @@
 struct RoomSettings {
     std::string room;                 // the room's code, lowercase
     std::vector<std::string> brokers; // ws:// or wss:// URLs
-    std::string ice; // {"iceServers": [...], "iceTransportPolicy": ...}; empty: none
+    std::string ice;       // {"iceServers": [...], "iceTransportPolicy": ...}; empty: none
+    bool watching = false; // joining: to watch the host's match
 };
 
 // Opens the room once a broker has answered (10 s at most; giveUp, asked

@@ -20,7 +20,8 @@ constexpr uint32_t STALL_POLL_MS = 1;
 
 OnlineSession::OnlineSession(Link &link, bool hosting, uint64_t rules, SessionClock now)
     : link_(link), hosting_(hosting), side_(hosting ? 0 : 1), rules_(rules), now_(std::move(now)),
-      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES), sounds_(HISTORY_FRAMES) {}
+      rollback_(side_), openedMs_(now_()), checks_(HISTORY_FRAMES), sounds_(HISTORY_FRAMES),
+      watchers_(link) {}
 
 void OnlineSession::moveTo(State next) {
     switch (next) {
@@ -41,6 +42,7 @@ void OnlineSession::moveTo(State next) {
 
 void OnlineSession::finish(SessionEnd how) {
     end_ = how;
+    endedMs_ = now_();
     moveTo(State::Ended);
 }
 
@@ -56,16 +58,25 @@ SessionStats OnlineSession::stats() const {
     return stats;
 }
 
+bool OnlineSession::servingWatchers() const {
+    return started_ && watchers_.lacking() &&
+           (state_ != State::Ended || elapsedSince(endedMs_) <= WATCHERS_END_WAIT_MS);
+}
+
 void OnlineSession::receive(uint32_t waitMs) {
-    if (state_ == State::Ended && !confirming())
+    if (state_ == State::Ended && !confirming() && !servingWatchers())
         return;
     for (LinkEvent event = link_.poll(waitMs, received_); event != LinkEvent::None;
          event = link_.poll(0, received_)) {
-        if (state_ < State::Playing)
+        if (event >= LinkEvent::WatcherCame)
+            watchers_.take(event, link_.watcher(), received_, now_());
+        else if (state_ == State::Ended && !confirming())
+            continue; // (only the watchers are served now)
+        else if (state_ < State::Playing)
             handshake(event);
         else
             takePacket(event);
-        if (state_ == State::Ended && !confirming())
+        if (state_ == State::Ended && !confirming() && !servingWatchers())
             return;
     }
     checkTimeouts();
@@ -89,6 +100,9 @@ void OnlineSession::handshake(LinkEvent event) {
     case LinkEvent::Refused:
         finish(SessionEnd::Refused);
         return;
+    case LinkEvent::Watching:
+        finish(SessionEnd::Watching);
+        return;
     case LinkEvent::Disconnected:
     case LinkEvent::Lost:
         if (!hosting_)
@@ -99,11 +113,14 @@ void OnlineSession::handshake(LinkEvent event) {
     case LinkEvent::Received:
         break;
     case LinkEvent::None:
+    case LinkEvent::WatcherCame:
+    case LinkEvent::WatcherSaid:
+    case LinkEvent::WatcherLeft:
         return;
     }
     const Result<Packet> read = readPacket(received_.data(), received_.size());
     const Packet &packet = read.value;
-    if (!read.ok()) {
+    if (!read.ok() || isWatchPacket(packet.type)) {
         ++stats_.badPackets;
     } else if (packet.type == PacketType::Hello && state_ != State::Waiting) {
         takeHello(packet.hello);
@@ -164,6 +181,8 @@ void OnlineSession::sendHello(bool reliable) {
 void OnlineSession::beginPlay(const MatchStart &start, uint32_t startMs, uint32_t roundTripMs) {
     start_ = start;
     startMatch(start_);
+    if (hosting_)
+        watchers_.begin(start_, rules_);
     pacing_.start(startMs, roundTripMs);
     moveTo(State::Playing);
 }
@@ -204,7 +223,7 @@ void OnlineSession::takePacket(LinkEvent event) {
     if (event != LinkEvent::Received)
         return;
     const Result<Packet> read = readPacket(received_.data(), received_.size());
-    if (!read.ok())
+    if (!read.ok() || isWatchPacket(read.value.type))
         ++stats_.badPackets;
     else if (read.value.type == PacketType::Inputs)
         takeInputs(read.value.inputs);
@@ -279,6 +298,14 @@ bool OnlineSession::verdictOverdue() const {
 }
 
 FrameSounds OnlineSession::advance(uint8_t localButtons) {
+    const FrameSounds playNow = advanceMatch(localButtons);
+    // (The frames settled now go at once.)
+    if (started_)
+        watchers_.serve(now_());
+    return playNow;
+}
+
+FrameSounds OnlineSession::advanceMatch(uint8_t localButtons) {
     ranFrames_ = false;
     FrameSounds playNow = 0;
     if (state_ < State::Playing || (state_ == State::Ended && !started_))
@@ -365,6 +392,8 @@ void OnlineSession::settleFrames() {
         checks_.settle(rollback_.inputsOf(frame));
         sounds_.settle(frame);
         const bool last = rollback_.settledEnd() && frame == rollback_.endFrame();
+        if (hosting_)
+            watchers_.settle(encodeFrameInput(rollback_.inputsOf(frame)), last);
         if ((frame + 1) % HASH_INTERVAL_FRAMES == 0 || last)
             judgeHashes(frame + 1, checks_.hashLocal(frame + 1, rollback_.settledHash(frame)));
     }

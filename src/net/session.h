@@ -20,6 +20,7 @@
 #include "packets.h"
 #include "rollback.h"
 #include "sound_ledger.h"
+#include "watchers.h"
 
 // The session's clock in ms. It may wrap: times are compared by their
 // signed difference.
@@ -48,12 +49,15 @@ constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
 // the limit and this allowance (4.5 s).
 constexpr uint32_t SILENCE_LIMIT_MS = 4000;
 constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
+static_assert(WATCHER_SILENCE_MS == SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS,
+              "a watcher is awaited as long as a player");
 
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {
     None,            // still going
     Finished,        // both sides settled the match's end, and their states agree
     Refused,         // the host already has a player
+    Watching,        // the host took this side as a watcher of its match (watch_session.h)
     HostClosed,      // the host said goodbye before the match
     NoAnswer,        // no match started in CONNECT_TIMEOUT_MS, or the link died before one
     VersionMismatch, // the other game's protocol, version or rules differ (peerHello())
@@ -124,6 +128,11 @@ class OnlineSession {
     // or has gone, or the silence limit has passed.
     bool confirming() const;
 
+    // (The host's) watchers still lack some of the match, and the end was
+    // not WATCHERS_END_WAIT_MS ago: receiving and advancing go on.
+    bool servingWatchers() const;
+    const WatcherService &watchers() const { return watchers_; }
+
     // After the end (and its confirmation): the goodbye.
     void close(uint32_t waitMs);
 
@@ -137,6 +146,7 @@ class OnlineSession {
     // The longest silence of the other side that ends nothing: the connect
     // limit until its first packet of the match, the silence limit after.
     uint32_t silenceLimit() const;
+    FrameSounds advanceMatch(uint8_t localButtons);
     void handshake(LinkEvent event);
     void takeHello(const HelloPacket &hello);
     void answerHello();
@@ -204,6 +214,9 @@ class OnlineSession {
 
     SoundLedger sounds_;
     std::vector<FrameSounds> rerun_;
+
+    WatcherService watchers_;
+    uint32_t endedMs_ = 0;
 
     SessionStats stats_;
 };

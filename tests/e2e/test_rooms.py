@@ -7,6 +7,7 @@ strict home routers force), sometimes through a lossy relay in front of it.
 Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
 
+import contextlib
 import hashlib
 import json
 import os
@@ -37,6 +38,8 @@ PROXY_DELAY_MS, PROXY_JITTER_MS, PROXY_LOSS = 50, 10, 0.05
 JOIN_LIMIT_S = 10
 # Without a broker by then, a game gives up.
 BROKER_WAIT_S = 10
+# The third watcher comes this long after the second.
+MID_MATCH_S = 5
 # A waiting game ends well before any of the link's waits (10 s) after SIGTERM.
 CLOSED_WITHIN_S = 5.0
 
@@ -132,7 +135,9 @@ class Rooms(GameTest):
             time.sleep(0.05)
         raise AssertionError("no room: %r; stderr %s" % (session.lines, session.stderr()[-1500:]))
 
-    def play_whole_match(self, host, joiner, room):
+    def play_whole_match(self, host, joiner, room, watch=None):
+        """The match to its end; watch(), once it started, starts the
+        watchers and returns their sessions with the lines they open with."""
         sides = {"host": host, "join": joiner}
         for name, session in sides.items():
             session.wait_for_line(online.MATCH_STARTS[name], timeout=15)
@@ -140,6 +145,7 @@ class Rooms(GameTest):
         steering = [online.Steering(session, online.STEERING[name]) for name, session in sides.items()]
         for thread in steering:
             thread.start()
+        watchers = watch() if watch else {}
         finals, scores = online.Online.final_scores(self, sides, steering)
         opening = {"host": [VERSION_LINE, "Waiting for a player in room %s." % room,
                             "The other player joins with: korrin-tavrel --join %s" % room],
@@ -147,27 +153,48 @@ class Rooms(GameTest):
         for name, session in sides.items():
             self.assertRun(session, opening[name] + [online.MATCH_STARTS[name]] + finals[name]
                            + CLOSING, 0, timeout=20)
+        for name, (session, lines) in watchers.items():
+            with self.subTest(name):
+                self.assertRun(session, lines + finals["host"] + CLOSING, 0, timeout=20)
+        self.assertNotIn("dropped a watcher", host.stderr())
         online.Online.assertSameRecordedMatch(self, host, joiner, scores)
 
-    def match_in_room(self, turn_port=None):
+    def match_in_room(self, turn_port=None, watchers=False):
+        """A whole match; with watchers, three: one there before the match,
+        one that joins once it runs (and watches), one that comes mid-match."""
         record = ["--record", online.RECORDING]
-        with self.game(command=[os.path.abspath(GAME), "--host-room"] + record
-                       + self.room_options(turn_port), assets=ASSETS) as host:
-            host.start()
+        with contextlib.ExitStack() as games:
+            def game(*arguments):
+                session = games.enter_context(self.game(
+                    command=[os.path.abspath(GAME)] + list(arguments)
+                    + self.room_options(turn_port), assets=ASSETS))
+                session.start()
+                return session
+            host = game("--host-room", *record)
             room = self.host_room(host)
-            with self.game(command=[os.path.abspath(GAME), "--join", room.upper()] + record
-                           + self.room_options(turn_port), assets=ASSETS) as joiner:
-                joiner.start()
-                try:
-                    self.play_whole_match(host, joiner, room)
-                except Exception as failure:
-                    for name, session in (("host", host), ("joiner", joiner)):
-                        failure.add_note("%s printed %r, status %r; stderr: %s" % (
-                            name, session.lines, session.proc.poll(), session.stderr()[-1500:]))
-                    raise
+            watching = "Watching room %s." % room
+            early = game("--watch", room) if watchers else None
+            joiner = game("--join", room.upper(), *record)
+
+            def watch():
+                third = game("--join", room)
+                third.wait_for_line(watching, timeout=20)
+                time.sleep(MID_MATCH_S)
+                return {"there before": (early, [VERSION_LINE, watching]),
+                        "joined": (third, [VERSION_LINE, "Joining room %s." % room, watching]),
+                        "mid-match": (game("--watch", "index.html?join=" + room),
+                                      [VERSION_LINE, watching])}
+            try:
+                self.play_whole_match(host, joiner, room, watch if watchers else None)
+            except Exception as failure:
+                for name, session in (("host", host), ("joiner", joiner)):
+                    failure.add_note("%s printed %r, status %r; stderr: %s" % (
+                        name, session.lines, session.proc.poll(), session.stderr()[-1500:]))
+                raise
 
     def test_whole_match_through_turn(self):
-        self.match_in_room()
+        """With three watchers, who print the players' final score."""
+        self.match_in_room(watchers=True)
 
     def test_whole_match_through_turn_behind_a_lossy_path(self):
         with relay.Relay(self.turn_port, PROXY_DELAY_MS, PROXY_JITTER_MS, PROXY_LOSS,

@@ -1,0 +1,254 @@
+// A host's watchers through a simulated network, on a fake clock: a whole
+// match's settled inputs served as they settle to watchers who come at the
+// start or late, and those that misbehave dropped without touching the rest.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "snapshot.h"
+#include "watch_session.h"
+#include "watchers.h"
+
+namespace {
+constexpr uint32_t HOST = 1000; // the host's end of the network
+constexpr uint32_t NEVER = 0xffffffffu;
+// What a player's settling adds to the frame's time (a round trip and more).
+constexpr uint32_t SETTLE_MS = 120;
+
+struct Net {
+    uint32_t now = 0;
+    uint32_t delayMs = 50, lossPercent = 0;
+    uint32_t growFrom = NEVER; // from then on, watcher 0's delay grows by half the time
+    std::mt19937 random{37};
+    std::multimap<uint32_t, std::tuple<uint32_t, LinkEvent, int, std::vector<uint8_t>>> wire;
+
+    void deliver(uint32_t to, LinkEvent event, int from, std::vector<uint8_t> data, bool lossy) {
+        if (lossy && random() % 100 < lossPercent)
+            return;
+        const uint32_t grown = to == 0 && now > growFrom ? (now - growFrom) / 2 : 0;
+        wire.emplace(now + delayMs + grown, std::make_tuple(to, event, from, std::move(data)));
+    }
+    bool take(uint32_t to, LinkEvent &event, int &from, std::vector<uint8_t> &data) {
+        for (auto it = wire.begin(); it != wire.end() && it->first <= now; ++it) {
+            if (std::get<0>(it->second) != to)
+                continue;
+            std::tie(std::ignore, event, from, data) = it->second;
+            wire.erase(it);
+            return true;
+        }
+        return false;
+    }
+};
+
+// The host's link: its watchers only (the player is not this test's).
+class HostLink : public Link {
+  public:
+    explicit HostLink(Net &net) : net_(net) {}
+    LinkEvent poll(uint32_t, std::vector<uint8_t> &data) override {
+        LinkEvent event = LinkEvent::None;
+        return net_.take(HOST, event, watcher_, data) ? event : LinkEvent::None;
+    }
+    int watcher() const override { return watcher_; }
+    void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override {
+        if (dropped.count(watcher) == 0)
+            net_.deliver(static_cast<uint32_t>(watcher), LinkEvent::Received, 0, packet, true);
+    }
+    void dropWatcher(int watcher, bool turnedAway) override {
+        dropped.insert(watcher);
+        net_.deliver(static_cast<uint32_t>(watcher),
+                     turnedAway ? LinkEvent::Refused : LinkEvent::Disconnected, 0, {}, false);
+    }
+    std::set<int> dropped;
+    std::string hostPlace() const override { return ""; }
+    std::string hostName() const override { return ""; }
+    void send(const std::vector<uint8_t> &, bool) override {}
+    void disconnect(uint32_t) override {}
+    bool connected() const override { return true; }
+    uint32_t roundTripMs() const override { return 0; }
+    uint64_t bytesSent() const override { return 0; }
+    uint64_t bytesReceived() const override { return 0; }
+
+  private:
+    Net &net_;
+    int watcher_ = -1;
+};
+
+// A watcher's link; it may say what a watcher may not, once, at a time.
+class WatcherLink : public HostLink {
+  public:
+    WatcherLink(Net &net, int id) : HostLink(net), net_(net), id_(id) {}
+    LinkEvent poll(uint32_t, std::vector<uint8_t> &data) override {
+        int from = 0;
+        LinkEvent event = LinkEvent::None;
+        return net_.take(static_cast<uint32_t>(id_), event, from, data) ? event : LinkEvent::None;
+    }
+    void send(const std::vector<uint8_t> &packet, bool) override {
+        net_.deliver(HOST, LinkEvent::WatcherSaid, id_, packet, true);
+    }
+
+  private:
+    Net &net_;
+    int id_;
+};
+
+// How a watcher misbehaves, from BAD_AT_MS: it says something else (once), or
+// acknowledges n packets a second, or falls silent for n ms; or the host
+// settles nothing for n ms, then all of it at once.
+enum class Bad { None, Inputs, Ack, ShortAck, Flood, Silent, Grows, OtherRules, HostStalls };
+constexpr uint32_t BAD_AT_MS = 20000;
+
+struct Case {
+    const char *name;
+    uint32_t delayMs, lossPercent, watchers, comesAtMs;
+    Bad bad;
+    uint32_t n;              // the rows' figure
+    bool dropped;            // watcher 0 is dropped, with a line
+    SessionEnd end;          // of watcher 0; the others' end is Finished
+    uint32_t turnedAway = 0; // watchers turned away (the last ones)
+};
+
+// Both paddles follow the ball, one looking away a quarter of the time.
+uint8_t botButtons(uint32_t frame) {
+    const int ball = TavrelBall.worldRect.y + TavrelBall.worldRect.h / 2;
+    uint8_t buttons = 0;
+    for (int side = 0; side < 2; ++side) {
+        const int paddle = Players[side].worldRect.y + Players[side].worldRect.h / 2;
+        if ((frame / 40 + side) % 4 == 0 || std::abs(ball - paddle) < 8)
+            continue;
+        buttons |= ball < paddle ? (side == 0 ? BUTTON_UP_1 : BUTTON_UP_2)
+                                 : (side == 0 ? BUTTON_DOWN_1 : BUTTON_DOWN_2);
+    }
+    return buttons;
+}
+
+TEST(Watching, WatchersOfAWholeMatch) {
+    using E = SessionEnd;
+    const Case cases[] = {
+        {"from the start", 50, 0, 1, 0, Bad::None, 0, false, E::Finished},
+        {"5 % lost, 125 ms", 125, 5, 1, 0, Bad::None, 0, false, E::Finished},
+        {"comes 30 s in", 50, 5, 1, 30000, Bad::None, 0, false, E::Finished},
+        {"eight watchers", 50, 0, 8, 0, Bad::None, 0, false, E::Finished},
+        {"nine: one turned away", 50, 0, 9, 0, Bad::None, 0, false, E::Finished, 1},
+        {"sends inputs", 50, 0, 2, 0, Bad::Inputs, 0, true, E::ConnectionLost},
+        {"acknowledges all it was sent", 0, 0, 2, 0, Bad::Ack, 0, false, E::Finished},
+        {"acknowledges one more", 0, 0, 2, 0, Bad::Ack, 1, true, E::ConnectionLost},
+        {"an acknowledgement cut short", 50, 0, 2, 0, Bad::ShortAck, 0, true, E::ConnectionLost},
+        {"100 packets in a second", 50, 0, 2, 0, Bad::Flood, 100, false, E::Finished},
+        {"101 packets in a second", 50, 0, 2, 0, Bad::Flood, 101, true, E::ConnectionLost},
+        {"silent 4 s", 50, 0, 2, 0, Bad::Silent, 4000, false, E::Finished},
+        {"silent 6 s", 50, 0, 2, 0, Bad::Silent, 6000, true, E::ConnectionLost},
+        {"ever further behind", 50, 0, 2, 0, Bad::Grows, 0, true, E::ConnectionLost},
+        {"the host settles 6 s at once", 50, 0, 1, 0, Bad::HostStalls, 6000, false, E::Finished},
+        // (The host hears nothing from it, and drops it.)
+        {"other rules", 50, 0, 1, 0, Bad::OtherRules, 0, true, E::VersionMismatch},
+    };
+    // The match itself, as its players settle it.
+    const MatchStart start{20261210, ONLINE_PLAYERS, 0};
+    startMatch(start);
+    std::vector<uint8_t> match;
+    while (quitFlag == 0) {
+        match.push_back(botButtons(static_cast<uint32_t>(match.size())));
+        runFrame(decodeFrameInput(match.back()), FRAME_PERIOD_MS);
+    }
+    const int scores[2] = {Players[0].getScore(), Players[1].getScore()};
+    const auto matchMs = static_cast<uint32_t>(match.size() * FRAME_PERIOD_MS);
+    ASSERT_GT(matchMs, 40000u);
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Net net;
+        net.delayMs = c.delayMs;
+        net.lossPercent = c.lossPercent;
+        net.growFrom = c.bad == Bad::Grows ? BAD_AT_MS : NEVER;
+        HostLink hostLink(net);
+        WatcherService service(hostLink);
+        service.begin(start, rulesFingerprint());
+        std::vector<std::unique_ptr<WatcherLink>> links;
+        std::vector<std::unique_ptr<WatchSession>> watchers;
+        std::vector<MatchSnapshot> states(c.watchers);
+        std::vector<uint32_t> caughtUpMs(c.watchers, NEVER), worstBehind(c.watchers, 0);
+        testing::internal::CaptureStderr();
+        bool misbehaved = false;
+        uint32_t settled = 0;
+        for (; net.now < matchMs + 20000; ++net.now) {
+            const bool stalled = c.bad == Bad::HostStalls && net.now - BAD_AT_MS < c.n;
+            for (; !stalled && settled < match.size() &&
+                   settled * FRAME_PERIOD_MS + SETTLE_MS <= net.now;
+                 ++settled)
+                service.settle(match[settled], settled + 1 == match.size());
+            if (net.now == c.comesAtMs) {
+                for (uint32_t w = 0; w < c.watchers; ++w) {
+                    links.push_back(std::make_unique<WatcherLink>(net, static_cast<int>(w)));
+                    watchers.push_back(std::make_unique<WatchSession>(
+                        *links.back(), rulesFingerprint() + (c.bad == Bad::OtherRules && w == 0),
+                        [&net] { return net.now; }));
+                    if (w % 2 == 0) // (the others heard it as players, then watched)
+                        net.deliver(w, LinkEvent::Watching, 0, {}, false);
+                    net.deliver(HOST, LinkEvent::WatcherCame, static_cast<int>(w), {}, false);
+                }
+            }
+            std::vector<uint8_t> data;
+            for (LinkEvent event = hostLink.poll(0, data); event != LinkEvent::None;
+                 event = hostLink.poll(0, data))
+                service.take(event, hostLink.watcher(), data, net.now);
+            service.serve(net.now);
+            const uint32_t badMs = net.now - BAD_AT_MS;
+            for (uint32_t w = 0; w < watchers.size(); ++w) {
+                WatchSession &watcher = *watchers[w];
+                if (w == 0 && badMs == 0 && !misbehaved) {
+                    misbehaved = true;
+                    const uint32_t offered = settled; // all settled frames were sent by now
+                    if (c.bad == Bad::Inputs)
+                        links[0]->send(writePacket(InputsPacket{}), false);
+                    if (c.bad == Bad::Ack)
+                        links[0]->send(writeWatchAck(offered + c.n), false);
+                    if (c.bad == Bad::ShortAck)
+                        links[0]->send({static_cast<uint8_t>(PacketType::WatchAck), 0, 0, 0},
+                                       false);
+                    for (uint32_t i = 0; c.bad == Bad::Flood && i < c.n; ++i)
+                        links[0]->send(writeWatchAck(0), false);
+                }
+                // (A flood comes alone in its second: the watcher is quiet around it.)
+                const bool quiet =
+                    c.bad == Bad::Silent ? badMs < c.n : c.bad == Bad::Flood && badMs + 1500 < 2500;
+                if (w == 0 && quiet)
+                    continue;
+                restoreMatch(states[w]);
+                watcher.receive(0);
+                watcher.advance();
+                states[w] = saveMatch();
+                const uint32_t behind = settled - watcher.frames();
+                if (caughtUpMs[w] == NEVER && watcher.frames() > 0 && behind < 10)
+                    caughtUpMs[w] = net.now;
+                if (caughtUpMs[w] != NEVER && watcher.state() != WatchSession::State::Ended)
+                    worstBehind[w] = std::max(worstBehind[w], behind);
+            }
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(hostLink.dropped.count(0) == 1 &&
+                      said.find("dropped a watcher") != std::string::npos,
+                  c.dropped)
+            << said;
+        for (uint32_t w = 0; w < c.watchers; ++w) {
+            SCOPED_TRACE(w);
+            const bool turnedAway = w >= c.watchers - c.turnedAway;
+            EXPECT_EQ(watchers[w]->end(), turnedAway ? E::Refused : w == 0 ? c.end : E::Finished);
+            if (watchers[w]->end() != E::Finished)
+                continue;
+            EXPECT_EQ(states[w].players[0].getScore(), scores[0]);
+            EXPECT_EQ(states[w].players[1].getScore(), scores[1]);
+            // Caught up at least four times faster than the match ran, then
+            // a short, fixed delay behind the settled frames.
+            EXPECT_LT((caughtUpMs[w] - c.comesAtMs) * 4, c.comesAtMs + 4000);
+            if (w == 0 && c.bad != Bad::None)
+                continue; // (it was behind while it misbehaved)
+            EXPECT_LE(worstBehind[w] * FRAME_PERIOD_MS,
+                      10 * FRAME_PERIOD_MS + 2 * c.delayMs + (c.lossPercent > 0 ? 600 : 0));
+        }
+    }
+}
+} // namespace

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""What a watcher costs and sees: a host and a joining game over ENet on this
+machine (no window, no sound, nobody steering: the ball decides the match)
+and WATCHERS watchers from the start; prints how far behind the host's
+settled frames each watcher ran (its median and worst), what the host sent
+each watcher, and the machine's load.
+
+    tools/bench_watch.py [--game build/korrin-tavrel] [--watchers 1]
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PORT = 27977
+# A match the ball plays alone ends well within this.
+MATCH_LIMIT_S = 240
+
+
+def start(game, workdir, name, *arguments):
+    env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy")
+    err = open(os.path.join(workdir, name + ".err"), "w")
+    return subprocess.Popen([game] + list(arguments), cwd=ROOT, env=env,
+                            stdout=subprocess.PIPE, stderr=err, text=True), err.name
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--game", default=os.path.join(ROOT, "build", "korrin-tavrel"))
+    parser.add_argument("--watchers", type=int, default=1)
+    options = parser.parse_args()
+    load = os.getloadavg()[0]
+    with tempfile.TemporaryDirectory() as workdir:
+        host, host_err = start(options.game, workdir, "host", "--host", str(PORT))
+        time.sleep(0.5)
+        games = [start(options.game, workdir, "join", "--join", "127.0.0.1:%d" % PORT)]
+        games += [start(options.game, workdir, "watch%d" % i, "--watch", "127.0.0.1:%d" % PORT)
+                  for i in range(options.watchers)]
+        finals = []
+        for proc, _ in [(host, host_err)] + games:
+            out, _ = proc.communicate(timeout=MATCH_LIMIT_S)
+            finals += [line for line in out.splitlines() if line.startswith("Final score")]
+        with open(host_err) as f:
+            served = re.search(r"watchers: \d+ served, (\d+) packets/s and (\d+) B/s", f.read())
+        behind = []
+        for _, err in games[1:]:
+            with open(err) as f:
+                found = re.search(r"by (\d+) ms \(median\) and (\d+) ms \(worst\)", f.read())
+            behind.append(tuple(int(n) for n in found.groups()) if found else None)
+    if len(set(finals)) != 1 or len(finals) != 2 + options.watchers or served is None \
+            or None in behind:
+        sys.exit("the match did not end alike everywhere: %r" % finals)
+    print("%s (load %.2f before the match)" % (finals[0], load))
+    for i, (median, worst) in enumerate(behind):
+        print("watcher %d: behind the host's settled frames by %d ms (median), %d ms (worst)"
+              % (i + 1, median, worst))
+    print("the host sent each watcher %s packets/s, %s B/s of packets (ENet's and UDP's "
+          "headers not counted)" % served.groups())
+
+
+if __name__ == "__main__":
+    main()
