@@ -133,7 +133,8 @@ test('a failed connection is news to the page only once no other is being made',
   }
 });
 
-test('a page is turned away once however many connections it has: by a host with a player, by a spent room',
+test('a page is turned away once however many connections it has: by a host with a player, by a spent room, ' +
+     'by a host that would have it watch',
      async () => {
   for (const spent of [false, true]) {
     const host = newLink(true);
@@ -146,6 +147,15 @@ test('a page is turned away once however many connections it has: by a host with
     assert.deepEqual(types(third), [EVENT.refused], `spent ${spent}`);
     assert.equal(third.player, null);
   }
+  // An installed game's host with its player would have the page watch.
+  const page = newLink(false), end = new FakeConnection();
+  page.meet(end);
+  const host = Object.assign(new FakeChannel(), { readyState: 'open', other: end.channels.pair });
+  host.onmessage = () => host.send('watching');
+  end.channels.pair.other = host;
+  Object.values(end.channels).forEach((channel) => channel.open());
+  await settle(2 * ASK_AGAIN_MS);
+  assert.deepEqual(types(page), [EVENT.refused], 'answered watching');
 });
 
 test("the host's packets before the joining page has paired wait for it, up to a limit", async () => {

@@ -73,10 +73,13 @@ export const NEWS = { connecting: 'connecting', failed: 'failed' };
 
 // The pairing: a joining page asks "join PAGE" (PAGE: its own random name, the
 // same on all its connections); the host answers welcome to the first page
-// that asks (also when it asks again), busy to any other page.
+// that asks (also when it asks again), busy to any other page. An installed
+// game's host answers watching where it has its player: a page does not
+// watch, so to it that host is taken as busy.
 const JOIN = 'join ',
   WELCOME = 'welcome',
-  BUSY = 'busy';
+  BUSY = 'busy',
+  WATCHING = 'watching';
 const PAGE_NAME = crypto.getRandomValues(new Uint32Array(2)).join('-');
 
 // Resolves to the link once a broker has answered; rejects with the reason
@@ -444,10 +447,10 @@ export class RoomLink {
       else if (page !== this.playerPage) meeting.channels.pair.send(BUSY);
       return;
     }
-    if (message !== WELCOME && message !== BUSY) return; // another joining page
+    if (![WELCOME, BUSY, WATCHING].includes(message)) return; // another joining page
     clearInterval(meeting.asking);
     if (this.player !== null || this.refused) return;
-    if (message === BUSY) {
+    if (message !== WELCOME) {
       this.refused = true; // said once, though each connection hears it
       this.events.push({ type: EVENT.refused });
       return;
