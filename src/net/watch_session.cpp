@@ -99,8 +99,8 @@ void WatchSession::takeInputs(const WatchInputsPacket &inputs) {
     ackDue_ = true; // (a repeat too: the acknowledgement before may have been lost)
     live_ = std::max(live_, inputs.liveFrames);
     const auto held = static_cast<uint32_t>(inputs_.size());
-    const uint32_t end = inputs.firstFrame + static_cast<uint32_t>(inputs.inputs.size());
-    if (complete_ || inputs.firstFrame > held || end <= held)
+    const uint32_t through = inputs.firstFrame + static_cast<uint32_t>(inputs.inputs.size());
+    if (complete_ || inputs.firstFrame > held || through <= held)
         return; // a gap (the frames before are sent again) or a repeat
     inputs_.insert(inputs_.end(), inputs.inputs.begin() + (held - inputs.firstFrame),
                    inputs.inputs.end());
@@ -129,10 +129,11 @@ FrameSounds WatchSession::advance() {
     if (!started_ || state_ == State::Ended)
         return 0;
     const auto held = static_cast<uint32_t>(inputs_.size());
-    const uint32_t behind = live_ - played_;
-    if (behind > WATCH_BUFFER_FRAMES + CATCH_UP_MARGIN_FRAMES) {
+    const uint32_t framesBehind = live_ - played_;
+    if (framesBehind > WATCH_BUFFER_FRAMES + CATCH_UP_MARGIN_FRAMES) {
         dueMs_ = now_() + FRAME_PERIOD_MS;
-        return runFrames(std::min({held - played_, behind - WATCH_BUFFER_FRAMES, CATCH_UP_FRAMES}));
+        return runFrames(
+            std::min({held - played_, framesBehind - WATCH_BUFFER_FRAMES, CATCH_UP_FRAMES}));
     }
     if (static_cast<int32_t>(now_() - dueMs_) < 0)
         return 0;
@@ -143,7 +144,7 @@ FrameSounds WatchSession::advance() {
         return 0;
     }
     refilling_ = false;
-    behind_.push_back(behind);
+    behind_.push_back(framesBehind);
     // After a late advance the match keeps its pace, never more than a frame late.
     dueMs_ = std::max<int32_t>(static_cast<int32_t>(dueMs_ + FRAME_PERIOD_MS - now_()),
                                -static_cast<int32_t>(FRAME_PERIOD_MS)) +

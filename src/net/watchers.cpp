@@ -116,9 +116,9 @@ void WatcherService::serve(uint32_t nowMs) {
     servedMs_ = nowMs;
     servedOnce_ = true;
     // (Dropping one changes the list: the ids are read first.)
-    std::vector<int> ids;
-    for (const Watcher &watcher : watchers_)
-        ids.push_back(watcher.id);
+    std::vector<int> ids(watchers_.size());
+    std::transform(watchers_.begin(), watchers_.end(), ids.begin(),
+                   [](const Watcher &watcher) { return watcher.id; });
     for (int id : ids)
         serveOne(*find(id), nowMs);
 }
@@ -161,13 +161,13 @@ void WatcherService::sendInputs(Watcher &watcher, uint32_t nowMs) {
         WatchInputsPacket packet;
         packet.firstFrame = watcher.sent;
         packet.liveFrames = held;
-        const uint32_t count =
+        const uint32_t frames =
             std::min<uint32_t>(until - watcher.sent, MAX_WATCH_INPUTS_PER_PACKET);
         packet.inputs.assign(settled_.begin() + watcher.sent,
-                             settled_.begin() + watcher.sent + count);
-        packet.last = ended_ && watcher.sent + count == held;
+                             settled_.begin() + watcher.sent + frames);
+        packet.last = ended_ && watcher.sent + frames == held;
         send(watcher, writePacket(packet));
-        watcher.sent += count;
+        watcher.sent += frames;
         watcher.offered = std::max(watcher.offered, watcher.sent);
         sent = true;
     }
