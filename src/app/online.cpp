@@ -115,7 +115,6 @@ class OnlineScreen {
     SessionOutcome watchMatch();
     void recordSettledFrames();
     void sayEnd();
-    void sayWatchEnd();
     void printStats() const;
     // The match's own figures end with it, not with the goodbye and the
     // game-over picture.
@@ -316,42 +315,12 @@ SessionOutcome OnlineScreen::watchMatch() {
     const bool finished = watch_->end() == SessionEnd::Finished;
     if (finished)
         drawScreen();
-    sayWatchEnd();
+    sayEnd();
     link_->disconnect(0);
     if (!finished)
         quitFlag = -1;
     endMatch();
     return finished ? SessionOutcome::Played : SessionOutcome::Failed;
-}
-
-// The line that says how watching ended.
-void OnlineScreen::sayWatchEnd() {
-    const HelloPacket &other = watch_->peerHello();
-    switch (watch_->end()) {
-    case SessionEnd::Finished:
-        say("Final score: %d - %d.", Players[0].getScore(), Players[1].getScore());
-        break;
-    case SessionEnd::Refused:
-        say("The match has all the watchers it takes.");
-        break;
-    case SessionEnd::HostClosed:
-        say("The host closed the connection.");
-        break;
-    case SessionEnd::NoAnswer:
-        say("No answer from %s.", link_->hostName().c_str());
-        break;
-    case SessionEnd::VersionMismatch:
-        say("Version mismatch: this game is %s (protocol %u), the other is %s (protocol %u).",
-            GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
-        break;
-    case SessionEnd::ConnectionLost:
-        say("Connection to the host lost.");
-        break;
-    case SessionEnd::None:
-    case SessionEnd::Watching:
-    case SessionEnd::SyncLost:
-        break;
-    }
 }
 
 void OnlineScreen::recordSettledFrames() {
@@ -362,17 +331,18 @@ void OnlineScreen::recordSettledFrames() {
         recorder_.addFrame(rollback.inputsOf(recordedFrames_), FRAME_PERIOD_MS);
 }
 
-// The line that says how the session ended.
+// The line that says how the session ended, a player's or a watcher's.
 void OnlineScreen::sayEnd() {
-    const HelloPacket &other = session_->peerHello();
-    switch (session_->end()) {
+    const HelloPacket &other = watching_ ? watch_->peerHello() : session_->peerHello();
+    switch (watching_ ? watch_->end() : session_->end()) {
     case SessionEnd::Finished:
-        if (session_->rollback().remoteLeft())
+        if (!watching_ && session_->rollback().remoteLeft())
             say("The other player left the match.");
         say("Final score: %d - %d.", Players[0].getScore(), Players[1].getScore());
         break;
     case SessionEnd::Refused:
-        say("The host already has a player.");
+        say(watching_ ? "The match has all the watchers it takes."
+                      : "The host already has a player.");
         break;
     case SessionEnd::HostClosed:
         say("The host closed the connection.");
@@ -385,9 +355,9 @@ void OnlineScreen::sayEnd() {
             GAME_VERSION, PROTOCOL_VERSION, other.gameVersion.c_str(), other.protocol);
         break;
     case SessionEnd::ConnectionLost:
-        say("Connection to the other player lost.");
+        say(watching_ ? "Connection to the host lost." : "Connection to the other player lost.");
         break;
-    case SessionEnd::SyncLost:
+    case SessionEnd::SyncLost: // (a player's only: a watcher runs settled frames)
         say("Lost sync with the other player at frame %u.", session_->syncLostFrame());
         if (!session_->rollback().fault().ok())
             fprintf(stderr, "korrin-tavrel: %s\n", session_->rollback().fault().error.c_str());
