@@ -93,7 +93,14 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
     await web.press(host.page, 'Escape');
   }
   const finals = [];
-  for (const side of [host, guest]) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
+  try {
+    for (const side of [host, guest]) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
+  } catch (failure) {
+    // Both sides' lines and figures say how a match was lost.
+    const said = (side) => JSON.stringify([...side.lines, ...side.stderr]);
+    failure.message += `\nhost: ${said(host)}\nguest: ${said(guest)}`;
+    throw failure;
+  }
   assert.equal(finals[0], finals[1]);
   for (const side of [host, guest]) {
     assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
