@@ -79,6 +79,7 @@ void OnlineSession::receive(uint32_t waitMs) {
         if (state_ == State::Ended && !confirming() && !servingWatchers())
             return;
     }
+    listenedMs_ = now_();
     checkTimeouts();
 }
 
@@ -239,8 +240,10 @@ void OnlineSession::takeInputs(const InputsPacket &inputs) {
         return;
     }
     const uint32_t silenceMs = elapsedSince(lastHeardMs_);
-    if (heardInMatch_ && silenceMs > stats_.longestSilenceMs)
-        stats_.longestSilenceMs = silenceMs;
+    const auto unheardMs = static_cast<int32_t>(listenedMs_ - lastHeardMs_);
+    if (heardInMatch_ && unheardMs > 0)
+        stats_.longestSilenceMs =
+            std::max(stats_.longestSilenceMs, static_cast<uint32_t>(unheardMs));
     if (state_ >= State::Ending) {
         lastHeardMs_ = now_();
         takeVerdict(inputs);

@@ -78,7 +78,10 @@ struct SessionStats {
     uint32_t soundsMissing = 0;
     uint32_t soundsWrong = 0;
     uint32_t soundsLate = 0;
-    uint32_t longestSilenceMs = 0; // the longest time without a packet in the match
+    // The longest time without a packet in the match, up to the last look
+    // that found none: a late look of our own (a busy or stopped thread) is
+    // not the other side's silence.
+    uint32_t longestSilenceMs = 0;
     // After a silence of a second or more (the other side's stall or ours),
     // the longest time until a packet sent after it showed the two at most
     // 2 whole frames apart.
@@ -197,6 +200,7 @@ class OnlineSession {
     uint32_t startMs_ = 0; // the host's: when its frame 0 was due, from its first Start
     Pacing pacing_;
     uint32_t lastHeardMs_ = 0;
+    uint32_t listenedMs_ = 0; // when the link last had nothing more for us
     bool heardInMatch_ = false;
     bool peerGone_ = false;
     // When the other side's inputs last grew: a side that hears the other
