@@ -19,7 +19,7 @@ NUMBERS = {
     "src/rules/commands.h": ["FIELD_WIDTH", "FIELD_HEIGHT"],
     "src/replay/replayfile.h": ["MAX_REPLAY_FILE_BYTES"],
     "src/app/main.cpp": ["CUT_OFF_STATUS"],
-    "src/net/link.h": ["MAX_PACKET_BYTES", "EARLY_PACKETS_KEPT"],
+    "src/net/link.h": ["MAX_PACKET_BYTES", "EARLY_PACKETS_KEPT", "UNSENT_LIMIT_BYTES"],
     "src/net/session.h": ["CONNECT_TIMEOUT_MS", "HANDSHAKE_REPEAT_MS"],
 }
 

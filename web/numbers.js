@@ -10,6 +10,7 @@ export const CUT_OFF_STATUS = 3;
 // src/net/link.h
 export const MAX_PACKET_BYTES = 1024;
 export const EARLY_PACKETS_KEPT = 32;
+export const UNSENT_LIMIT_BYTES = 512;
 // src/net/session.h
 export const CONNECT_TIMEOUT_MS = 10000;
 export const HANDSHAKE_REPEAT_MS = 100;

@@ -18,6 +18,12 @@ constexpr size_t MAX_PACKET_BYTES = 1024;
 // keeps this many of the peer's packets that arrive before the pairing: its
 // Hello and a few inputs.
 constexpr size_t EARLY_PACKETS_KEPT = 32;
+// A WebRTC link holds unreliable packets back while the connection's
+// congestion control lets none out (after losses, for seconds in Firefox):
+// an unreliable packet is dropped, as if lost, once this many bytes wait
+// before it (about five packets). Each packet repeats what the ones before it
+// said, so a queue only delays the newest.
+constexpr size_t UNSENT_LIMIT_BYTES = 512;
 
 // What happened on a link: the peer connected, a packet arrived, the peer
 // said goodbye (Disconnected), the link went silent until it gave up (Lost),
@@ -56,8 +62,8 @@ class Link {
     // session then hears Connected again.
     virtual LinkEvent poll(uint32_t waitMs, std::vector<uint8_t> &data) = 0;
     // Sends to the peer, if any: reliable packets arrive once and in order,
-    // unreliable ones may be lost. The two never wait for each other: a lost
-    // reliable packet holds back no unreliable one. (The session sends
+    // unreliable ones may be lost (or dropped behind UNSENT_LIMIT_BYTES). The two never wait for
+    // each other: a lost reliable packet holds back no unreliable one. (The session sends
     // everything unreliably but a version mismatch's Hello: a reliable
     // message lost at the start of a WebRTC association waits seconds.)
     virtual void send(const std::vector<uint8_t> &packet, bool reliable) = 0;

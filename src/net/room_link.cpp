@@ -271,11 +271,14 @@ class RoomLink : public Link {
         Meeting *meeting = paired_ ? find(player_) : nullptr;
         if (meeting == nullptr)
             return;
-        sendOn(reliable ? *meeting->sure : *meeting->game, packet);
+        sendOn(reliable ? *meeting->sure : *meeting->game, packet, reliable);
     }
 
-    static void sendOn(rtc::DataChannel &channel, const std::vector<uint8_t> &packet) {
+    static void sendOn(rtc::DataChannel &channel, const std::vector<uint8_t> &packet,
+                       bool reliable) {
         try {
+            if (!reliable && channel.bufferedAmount() >= UNSENT_LIMIT_BYTES)
+                return;
             if (channel.isOpen())
                 channel.send(reinterpret_cast<const std::byte *>(packet.data()), packet.size());
         } catch (const std::exception &) {
@@ -303,7 +306,7 @@ class RoomLink : public Link {
     void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override {
         Meeting *meeting = watcherPages_.count(watcher) != 0 ? find(watcher) : nullptr;
         if (meeting != nullptr)
-            sendOn(*meeting->game, packet);
+            sendOn(*meeting->game, packet, false);
     }
 
     void dropWatcher(int watcher, bool turnedAway) override {

@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EVENT, NEWS, RoomLink } from '../../web/online/link.mjs';
-import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS as ASK_AGAIN_MS } from '../../web/numbers.js';
+import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS as ASK_AGAIN_MS, UNSENT_LIMIT_BYTES } from '../../web/numbers.js';
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
 
 class FakeChannel extends EventTarget {
@@ -15,6 +15,7 @@ class FakeChannel extends EventTarget {
     this.other = null; // the same channel on the other side
     this.cut = false; // what it sends is lost
     this.sent = []; // what it sent
+    this.bufferedAmount = 0; // what waits to leave
   }
 
   open() {
@@ -171,5 +172,16 @@ test("the host's packets before the joining page has paired wait for it, up to a
     const received = guest.events.filter((event) => event.type === EVENT.received).map((event) => event.data[0]);
     assert.equal(guest.events[0].type, EVENT.connected);
     assert.deepEqual(received, [...Array(EARLY_PACKETS_KEPT).keys()], `${count} sent`);
+  }
+  // Behind the limit of bytes waiting to leave, an unreliable packet is dropped, a reliable one is not.
+  const [host, guest] = [newLink(true), newLink(false)];
+  const { game, sure } = connect(host, guest).host.channels;
+  await settle(2 * ASK_AGAIN_MS);
+  for (const [waiting, kept] of [[UNSENT_LIMIT_BYTES - 1, 1], [UNSENT_LIMIT_BYTES, 0]]) {
+    game.bufferedAmount = sure.bufferedAmount = waiting;
+    const before = [game.sent.length, sure.sent.length];
+    host.send(Uint8Array.of(0), false);
+    host.send(Uint8Array.of(1), true);
+    assert.deepEqual([game.sent.length - before[0], sure.sent.length - before[1]], [kept, 1], `${waiting} B waiting`);
   }
 });
