@@ -2,6 +2,8 @@
 // sound ledger and the agreed end.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "divergence.h"
 #include "end_agreement.h"
 #include "pacing.h"
@@ -95,19 +97,17 @@ TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
 TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
     struct Case {
         const char *name;
-        uint32_t settledHere, settledThere, changedThere;
-        bool parted;
-        uint32_t frame;
+        uint32_t settledHere, settledThere, changedThere, partedAt; // partedAt NONE: not parted
     };
     const Case cases[] = {
-        {"the same", 200, 150, NONE, false, 0},
-        {"changed in the frames compared", 200, 150, 100, true, 149},
-        {"changed in the last frame compared", 200, 150, 149, true, 149},
-        {"changed after them", 200, 150, 150, false, 0},
-        {"not settled here yet", 149, 150, 100, false, 0},
-        {"compared as soon as settled here", 150, 150, 100, true, 149},
-        {"the oldest kept", 150 + WINDOW - 1, 150, 100, true, 149},
-        {"no longer kept", 150 + WINDOW, 150, 100, false, 0},
+        {"the same", 200, 150, NONE, NONE},
+        {"changed in the frames compared", 200, 150, 100, 149},
+        {"changed in the last frame compared", 200, 150, 149, 149},
+        {"changed after them", 200, 150, 150, NONE},
+        {"not settled here yet", 149, 150, 100, NONE},
+        {"compared as soon as settled here", 150, 150, 100, 149},
+        {"the oldest kept", 150 + WINDOW - 1, 150, 100, 149},
+        {"no longer kept", 150 + WINDOW, 150, 100, NONE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -120,10 +120,7 @@ TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
         here.hearChecksum(there.settledFrames(), there.inputsCheck());
         here.hearChecksum(1, 0); // an older checksum changes nothing
         uint32_t frame = 0;
-        EXPECT_EQ(here.inputsParted(frame), c.parted);
-        if (c.parted) {
-            EXPECT_EQ(frame, c.frame);
-        }
+        EXPECT_EQ(here.inputsParted(frame) ? frame : NONE, c.partedAt);
     }
 }
 
@@ -210,11 +207,10 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         EXPECT_EQ(ledger.rerun(100, again, c.present), 0);
         ledger.settle(100);
         ledger.settle(100 + WINDOW); // another frame's slot: not counted
-        const SoundFigures &figures = ledger.figures();
-        EXPECT_EQ(figures.sounds, c.settled.sounds);
-        EXPECT_EQ(figures.missing, c.settled.missing);
-        EXPECT_EQ(figures.wrong, c.settled.wrong);
-        EXPECT_EQ(figures.late, c.settled.late);
+        const auto counts = [](const SoundFigures &f) {
+            return std::make_tuple(f.sounds, f.missing, f.wrong, f.late);
+        };
+        EXPECT_EQ(counts(ledger.figures()), counts(c.settled));
     }
 }
 
@@ -222,20 +218,16 @@ TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
     using V = Verdict;
     struct Case {
         const char *name;
-        V own;
-        uint32_t ownFrame;
-        V peer;
-        uint32_t peerFrame;
-        bool agreed;
-        uint32_t lostFrame;
+        V own, peer;
+        uint32_t ownFrame, peerFrame, lostFrame; // lostFrame 0: agreed
     };
     const Case cases[] = {
-        {"both agree", V::Agreed, 0, V::Agreed, 0, true, 0},
-        {"lost here first", V::SyncLost, 90, V::SyncLost, 100, false, 90},
-        {"lost there first", V::SyncLost, 100, V::SyncLost, 90, false, 90},
-        {"only this side agrees", V::Agreed, 0, V::SyncLost, 44, false, 44},
-        {"only the other agrees", V::SyncLost, 70, V::Agreed, 0, false, 70},
-        {"the other's loss taken", V::None, 0, V::SyncLost, 44, false, 44},
+        {"both agree", V::Agreed, V::Agreed, 0, 0, 0},
+        {"lost here first", V::SyncLost, V::SyncLost, 90, 100, 90},
+        {"lost there first", V::SyncLost, V::SyncLost, 100, 90, 90},
+        {"only this side agrees", V::Agreed, V::SyncLost, 0, 44, 44},
+        {"only the other agrees", V::SyncLost, V::Agreed, 70, 0, 70},
+        {"the other's loss taken", V::None, V::SyncLost, 0, 44, 44},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,15 +238,13 @@ TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
         end.hear(c.peer, c.peerFrame, false, 2000);
         end.reach(V::Agreed, 0, 3000); // a later verdict of this side changes nothing
         EXPECT_TRUE(end.decided());
-        EXPECT_EQ(end.agreed(), c.agreed);
-        if (!c.agreed) {
-            EXPECT_EQ(end.lostFrame(), c.lostFrame);
-        }
+        EXPECT_EQ(end.agreed(), c.lostFrame == 0);
+        EXPECT_EQ(end.agreed() ? 0 : end.lostFrame(), c.lostFrame);
         EXPECT_EQ(end.reachedMs(), c.own != V::None ? 1000u : 2000u);
         EXPECT_FALSE(end.peerEnded());
         end.hear(V::SyncLost, 1, true, 4000); // the other's first verdict stands
         EXPECT_TRUE(end.peerEnded());
-        EXPECT_EQ(end.agreed(), c.agreed);
+        EXPECT_EQ(end.agreed(), c.lostFrame == 0);
     }
 }
 } // namespace
