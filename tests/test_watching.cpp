@@ -44,15 +44,16 @@ struct Net {
     }
 };
 
-// The host's link: its watchers only (the player is not this test's).
-class HostLink : public Link {
+// A side's link on the network: the host's (its watchers only: the player is
+// not this test's) or a watcher's, which may say what a watcher may not.
+class SimLink : public Link {
   public:
-    explicit HostLink(Net &net) : net_(net) {}
+    SimLink(Net &net, uint32_t self) : net_(net), self_(self) {}
     LinkEvent poll(uint32_t, std::vector<uint8_t> &data) override {
         LinkEvent event = LinkEvent::None;
-        return net_.take(HOST, event, watcher_, data) ? event : LinkEvent::None;
+        return net_.take(self_, event, from_, data) ? event : LinkEvent::None;
     }
-    int watcher() const override { return watcher_; }
+    int watcher() const override { return from_; }
     void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override {
         if (dropped.count(watcher) == 0)
             net_.deliver(static_cast<uint32_t>(watcher), LinkEvent::Received, 0, packet, true);
@@ -62,36 +63,22 @@ class HostLink : public Link {
         net_.deliver(static_cast<uint32_t>(watcher),
                      turnedAway ? LinkEvent::Refused : LinkEvent::Disconnected, 0, {}, false);
     }
+    void send(const std::vector<uint8_t> &packet, bool) override {
+        net_.deliver(HOST, LinkEvent::WatcherSaid, static_cast<int>(self_), packet, true);
+    }
     std::set<int> dropped;
     std::string hostPlace() const override { return ""; }
     std::string hostName() const override { return ""; }
-    void send(const std::vector<uint8_t> &, bool) override {}
     void disconnect(uint32_t) override {}
     bool connected() const override { return true; }
     uint32_t roundTripMs() const override { return 0; }
     uint64_t bytesSent() const override { return 0; }
     uint64_t bytesReceived() const override { return 0; }
 
-  protected:
-    Net &net_;
-    int watcher_ = -1;
-};
-
-// A watcher's link; it may say what a watcher may not, once, at a time.
-class WatcherLink : public HostLink {
-  public:
-    WatcherLink(Net &net, int id) : HostLink(net), id_(id) {}
-    LinkEvent poll(uint32_t, std::vector<uint8_t> &data) override {
-        int from = 0;
-        LinkEvent event = LinkEvent::None;
-        return net_.take(static_cast<uint32_t>(id_), event, from, data) ? event : LinkEvent::None;
-    }
-    void send(const std::vector<uint8_t> &packet, bool) override {
-        net_.deliver(HOST, LinkEvent::WatcherSaid, id_, packet, true);
-    }
-
   private:
-    int id_;
+    Net &net_;
+    uint32_t self_;
+    int from_ = -1;
 };
 
 // How a watcher misbehaves, from BAD_AT_MS: it says something else (once), or
@@ -160,10 +147,10 @@ TEST(Watching, WatchersOfAWholeMatch) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Net net{0, c.delayMs, c.lossPercent, c.bad == Bad::Grows ? BAD_AT_MS : NEVER};
-        HostLink hostLink(net);
+        SimLink hostLink(net, HOST);
         WatcherService service(hostLink);
         service.begin(start, rulesFingerprint());
-        std::vector<std::unique_ptr<WatcherLink>> links;
+        std::vector<std::unique_ptr<SimLink>> links;
         std::vector<std::unique_ptr<WatchSession>> watchers;
         std::vector<MatchSnapshot> states(c.watchers);
         std::vector<uint32_t> caughtUpMs(c.watchers, NEVER), worstBehind(c.watchers, 0);
@@ -177,7 +164,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
                 service.settle(match[settled], settled + 1 == match.size());
             if (net.now == c.comesAtMs) {
                 for (uint32_t w = 0; w < c.watchers; ++w) {
-                    links.push_back(std::make_unique<WatcherLink>(net, static_cast<int>(w)));
+                    links.push_back(std::make_unique<SimLink>(net, w));
                     watchers.push_back(std::make_unique<WatchSession>(
                         *links.back(), rulesFingerprint() + (c.bad == Bad::OtherRules && w == 0),
                         [&net] { return net.now; }));
