@@ -133,37 +133,33 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         H found;
         uint32_t sentFrames; // the hash the packets then carry
     };
+    const auto ours = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
+        return Step{true, frames, hash, found, sent};
+    };
+    const auto heard = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
+        return Step{false, frames, hash, found, sent};
+    };
     struct Case {
         const char *name;
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"the same, here first", {{true, 45, 7, H::Unknown, 45}, {false, 45, 7, H::Same, 45}}},
-        {"the same, there first", {{false, 45, 7, H::Unknown, 0}, {true, 45, 7, H::Same, 45}}},
+        {"the same, here first", {ours(45, 7, H::Unknown, 45), heard(45, 7, H::Same, 45)}},
+        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same, 45)}},
         {"different, and said",
-         {{true, 45, 7, H::Unknown, 45},
-          {true, 90, 8, H::Unknown, 90},
-          {false, 45, 6, H::Different, 45}}},
+         {ours(45, 7, H::Unknown, 45), ours(90, 8, H::Unknown, 90),
+          heard(45, 6, H::Different, 45)}},
         {"heard once",
-         {{false, 45, 6, H::Unknown, 0},
-          {false, 45, 7, H::Unknown, 0},
-          {true, 45, 7, H::Different, 45}}},
-        {"none for no frames", {{true, 45, 7, H::Unknown, 45}, {false, 0, 7, H::Unknown, 45}}},
+         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different, 45)}},
+        {"none for no frames", {ours(45, 7, H::Unknown, 45), heard(0, 7, H::Unknown, 45)}},
         {"the newest eight kept",
-         {{true, 45, 1, H::Unknown, 45},
-          {true, 90, 2, H::Unknown, 90},
-          {true, 135, 3, H::Unknown, 135},
-          {true, 180, 4, H::Unknown, 180},
-          {true, 225, 5, H::Unknown, 225},
-          {true, 270, 6, H::Unknown, 270},
-          {true, 315, 7, H::Unknown, 315},
-          {true, 360, 8, H::Unknown, 360},
-          {false, 45, 9, H::Different, 45},
-          {true, 405, 9, H::Unknown, 405},
-          {false, 90, 9, H::Different, 90},
-          {true, 450, 10, H::Unknown, 450},
-          {true, 495, 11, H::Unknown, 495},
-          {false, 135, 1, H::Unknown, 495}}},
+         {ours(45, 1, H::Unknown, 45), ours(90, 2, H::Unknown, 90), ours(135, 3, H::Unknown, 135),
+          ours(180, 4, H::Unknown, 180), ours(225, 5, H::Unknown, 225),
+          ours(270, 6, H::Unknown, 270), ours(315, 7, H::Unknown, 315),
+          ours(360, 8, H::Unknown, 360), heard(45, 9, H::Different, 45),
+          ours(405, 9, H::Unknown, 405), heard(90, 9, H::Different, 90),
+          ours(450, 10, H::Unknown, 450), ours(495, 11, H::Unknown, 495),
+          heard(135, 1, H::Unknown, 495)}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
