@@ -27,16 +27,12 @@ nlohmann::json asJson(const SignalMessage &m) {
     if (m.type == SignalType::Knock)
         object["role"] = m.role;
     if (m.type == SignalType::Offer || m.type == SignalType::Answer ||
-        m.type == SignalType::Candidate) {
-        object["to"] = m.to;
-        object["conn"] = m.conn;
-    }
+        m.type == SignalType::Candidate)
+        object.update({{"to", m.to}, {"conn", m.conn}});
     if (m.type == SignalType::Offer || m.type == SignalType::Answer)
         object["sdp"] = m.sdp;
-    if (m.type == SignalType::Candidate) {
-        object["candidate"] = m.candidate;
-        object["mid"] = m.mid;
-    }
+    if (m.type == SignalType::Candidate)
+        object.update({{"candidate", m.candidate}, {"mid", m.mid}});
     return object;
 }
 
