@@ -24,10 +24,7 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
 }
 
 InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
-    InputsPacket packet;
-    packet.senderFrames = senderFrames;
-    packet.receivedFrames = receivedFrames;
-    return packet;
+    return {senderFrames, receivedFrames, 0, {}};
 }
 
 // After a long silence, the two are back in step when a packet sent after it
@@ -195,8 +192,7 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         SCOPED_TRACE(c.name);
         SoundLedger ledger(WINDOW);
         ledger.ran(100, c.ran);
-        const std::vector<FrameSounds> rerun(c.present - 100, 0);
-        std::vector<FrameSounds> again = rerun;
+        std::vector<FrameSounds> again(c.present - 100, 0);
         again[0] = c.rerun;
         EXPECT_EQ(ledger.rerun(100, again, c.present), c.playNow);
         // Played late once: a second correction repeats nothing.
