@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <vector>
 
 #include "enet_link.h"
@@ -152,9 +153,7 @@ TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
         EXPECT_LE(gapMs, RETRY_MS + unpolledMs[i]);
     }
 }
-} // namespace
 
-namespace {
 // A host's watchers over ENet: each comes as a watcher (not a candidate, so
 // kept past the candidates' 2 s), hears what it is sent, is heard apart from
 // the player, and hears that it was turned away or dropped.
@@ -166,8 +165,7 @@ TEST(NetLink, WatchersAreKeptHeardApartAndTurnedAwayOrDropped) {
         ASSERT_TRUE(watcher->connect("127.0.0.1", host.port(), true).ok());
     std::vector<int> came;
     std::vector<uint8_t> data, heard;
-    LinkEvent keptHeard = LinkEvent::None, turnedHeard = LinkEvent::None,
-              droppedHeard = LinkEvent::None;
+    std::map<const NetLink *, LinkEvent> lastHeard;
     const auto began = std::chrono::steady_clock::now();
     bool sent = false;
     while (msSince(began) < 3000) { // past the candidates' limit
@@ -184,22 +182,20 @@ TEST(NetLink, WatchersAreKeptHeardApartAndTurnedAwayOrDropped) {
             host.dropWatcher(came[2], false);
             sent = true;
         }
-        for (auto [link, last] :
-             {std::make_pair(&kept, &keptHeard), std::make_pair(&turned, &turnedHeard),
-              std::make_pair(&dropped, &droppedHeard)}) {
+        for (NetLink *link : {&kept, &turned, &dropped}) {
             const LinkEvent event = link->poll(0, data);
             if (event == LinkEvent::Watching && link == &kept)
                 kept.send({7, 1, 0, 0, 0}, false);
             if (event != LinkEvent::None)
-                *last = event;
+                lastHeard[link] = event;
         }
     }
     ASSERT_EQ(came.size(), 3u);
-    EXPECT_EQ(keptHeard, LinkEvent::Received);
+    EXPECT_EQ(lastHeard[&kept], LinkEvent::Received);
     EXPECT_EQ(data.size(), 3u); // (the kept watcher's packet, read last)
     EXPECT_EQ(heard, std::vector<uint8_t>({7, 1, 0, 0, 0}));
-    EXPECT_EQ(turnedHeard, LinkEvent::Refused);
-    EXPECT_EQ(droppedHeard, LinkEvent::Lost);
+    EXPECT_EQ(lastHeard[&turned], LinkEvent::Refused);
+    EXPECT_EQ(lastHeard[&dropped], LinkEvent::Lost);
     EXPECT_TRUE(kept.connected()); // not dropped as a silent candidate
 }
 } // namespace

@@ -60,51 +60,30 @@ TEST(Options, EachArgumentListGivesItsMode) {
 }
 
 TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
+    using M = Mode;
+    const std::string longest(ROOM_CODE_MAX, 'z');
+    const std::string link = "https://example.org/kt/index.html?join=AB-12&signal=ws%3A%2F%2Fx"
+                             "&signal=wss://y&ice=%7B%22a%22%3A+1%7D%zz";
+    const std::string servers = "index.html?signal=ws://x&join=ab&ice=%7B%7D";
+    const std::vector<std::string> b = {"ws://127.0.0.1:1/mqtt", "wss://b"}; // two brokers
     struct Case {
         std::vector<std::string> args;
-        Mode mode;
-        bool hostRoom;
-        std::string room;
+        Mode mode; // every host here hosts a room
+        std::string room, ice;
         std::vector<std::string> brokers;
-        std::string ice;
     } const cases[] = {
-        {{"--host-room"}, Mode::Host, true, "", {}, ""},
-        {{"--join", "K7QM-2xhp"}, Mode::Join, false, "k7qm-2xhp", {}, ""},
-        {{"--join", "a"}, Mode::Join, false, "a", {}, ""},
-        {{"--join", std::string(ROOM_CODE_MAX, 'z')},
-         Mode::Join,
-         false,
-         std::string(ROOM_CODE_MAX, 'z'),
-         {},
-         ""},
-        {{"--join", "https://example.org/kt/index.html?join=AB-12&signal=ws%3A%2F%2Fx&signal=wss:"
-                    "//y&ice=%7B%22a%22%3A+1%7D%zz"},
-         Mode::Join,
-         false,
-         "ab-12",
-         {"ws://x", "wss://y"},
-         "{\"a\": 1}%zz"},
-        {{"--join", "index.html?signal=ws://x&join=ab&ice=%7B%7D", "--signal", "ws://z"},
-         Mode::Join,
-         false,
-         "ab",
-         {"ws://z"},
-         "{}"}, // the command line's servers go first
-        {{"--join", "index.html?host&join=ab-12#top"}, Mode::Join, false, "ab-12", {}, ""},
-        {{"korrin-tavrel:?join=AB-12"}, Mode::Join, false, "ab-12", {}, ""}, // from the desktop
-        {{"--record", "r.krp", "korrin-tavrel:?join=ab-12"}, Mode::Join, false, "ab-12", {}, ""},
-        {{"--watch", "index.html?join=AB-12", "--signal", "ws://b"},
-         Mode::Watch,
-         false,
-         "ab-12",
-         {"ws://b"},
-         ""},
-        {{"--host-room", "--signal", "ws://127.0.0.1:1/mqtt", "--signal", "wss://b", "--ice", "{}"},
-         Mode::Host,
-         true,
-         "",
-         {"ws://127.0.0.1:1/mqtt", "wss://b"},
-         "{}"},
+        {{"--host-room"}, M::Host, "", "", {}},
+        {{"--join", "K7QM-2xhp"}, M::Join, "k7qm-2xhp", "", {}},
+        {{"--join", "a"}, M::Join, "a", "", {}},
+        {{"--join", longest}, M::Join, longest, "", {}},
+        {{"--join", link}, M::Join, "ab-12", "{\"a\": 1}%zz", {"ws://x", "wss://y"}},
+        // The command line's servers go first.
+        {{"--join", servers, "--signal", "ws://z"}, M::Join, "ab", "{}", {"ws://z"}},
+        {{"--join", "index.html?host&join=ab-12#top"}, M::Join, "ab-12", "", {}},
+        {{"korrin-tavrel:?join=AB-12"}, M::Join, "ab-12", "", {}}, // from the desktop
+        {{"--record", "r.krp", "korrin-tavrel:?join=ab-12"}, M::Join, "ab-12", "", {}},
+        {{"--watch", "index.html?join=AB-12", "--signal", b[1]}, M::Watch, "ab-12", "", {b[1]}},
+        {{"--host-room", "--signal", b[0], "--signal", b[1], "--ice", "{}"}, M::Host, "", "{}", b},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(joined(c.args));
@@ -112,7 +91,7 @@ TEST(Options, RoomsFromTheirCodeOrLinkWithTheirServers) {
         ASSERT_TRUE(parsed.ok()) << parsed.error;
         const Options &options = parsed.value;
         EXPECT_EQ(options.mode, c.mode);
-        EXPECT_EQ(options.hostRoom, c.hostRoom);
+        EXPECT_EQ(options.hostRoom, c.mode == Mode::Host);
         EXPECT_EQ(options.room, c.room);
         EXPECT_EQ(options.joinHost, "");
         EXPECT_EQ(options.brokers, c.brokers);

@@ -16,35 +16,24 @@ constexpr size_t PUBLIC_BROKERS = 4;
 TEST(RoomConfig, OnlineJsonOverTheDefaults) {
     struct Case {
         const char *name;
-        const char *text; // nullptr: no file
-        std::vector<std::string> brokers;
-        std::string ice, page, error;
+        const char *text;       // nullptr: no file
+        std::string error = {}; // a part of it
+        std::string ice = {};   // "": the defaults
+        std::string page = {};
+        std::vector<std::string> brokers = {}; // none: the defaults
     } const cases[] = {
-        {"no file", nullptr, {}, "", "", ""},
-        {"empty object", "{}", {}, "", "", ""},
-        {"its brokers",
-         R"({"signal": ["ws://a:1/mqtt", "wss://b"]})",
-         {"ws://a:1/mqtt", "wss://b"},
-         "",
-         "",
-         ""},
-        {"one broker as a string", R"({"signal": "ws://a:1"})", {"ws://a:1"}, "", "", ""},
+        {"no file", nullptr},
+        {"empty object", "{}"},
+        {"its brokers", R"({"signal": ["ws://a", "wss://b"]})", "", "", "", {"ws://a", "wss://b"}},
+        {"one broker as a string", R"({"signal": "ws://a:1"})", "", "", "", {"ws://a:1"}},
         {"its ICE servers and page",
          R"({"ice": {"iceServers": [], "iceTransportPolicy": "relay"}, "page": "https://x/index.html"})",
-         {},
-         R"({"iceServers":[],"iceTransportPolicy":"relay"})",
-         "https://x/index.html",
-         ""},
-        {"not JSON", "{\"signal\": [", {}, "", "", "is not a JSON object"},
-        {"a list", "[]", {}, "", "", "is not a JSON object"},
-        {"a broker not a string",
-         R"({"signal": [1]})",
-         {},
-         "",
-         "",
-         "\"signal\" is not a list of addresses"},
-        {"ICE as a string", R"({"ice": "stun:x"})", {}, "", "", "\"ice\" is not a JSON object"},
-        {"page not a string", R"({"page": 1})", {}, "", "", "\"page\" is not an address"},
+         "", R"({"iceServers":[],"iceTransportPolicy":"relay"})", "https://x/index.html"},
+        {"not JSON", "{\"signal\": [", "is not a JSON object"},
+        {"a list", "[]", "is not a JSON object"},
+        {"a broker not a string", R"({"signal": [1]})", "\"signal\" is not a list of addresses"},
+        {"ICE as a string", R"({"ice": "stun:x"})", "\"ice\" is not a JSON object"},
+        {"page not a string", R"({"page": 1})", "\"page\" is not an address"},
     };
     const std::string path = testing::TempDir() + "korrin-online.json";
     for (const Case &c : cases) {
@@ -79,30 +68,30 @@ TEST(RoomConfig, OnlineJsonOverTheDefaults) {
 TEST(RoomConfig, TheInvitationCarriesTheServersChosen) {
     RoomConfig withPage = readRoomConfig("").value; // no file: the defaults
     withPage.page = "https://x/index.html";
+    const std::string sent = "Send this link to the other player: https://x/index.html?join=ab-12";
     struct Case {
         const char *name;
-        LinkPlace place;
-        std::string line;
+        std::vector<std::string> brokers;
+        std::string ice, linkEnd; // what the link says past the room
     } const cases[] = {
-        {"the defaults",
-         {"ab-12", "", 0, {}, ""},
-         "Send this link to the other player: https://x/index.html?join=ab-12"},
+        {"the defaults", {}, "", ""},
         {"two brokers",
-         {"ab-12", "", 0, {"ws://127.0.0.1:1/mqtt", "wss://u:p@b"}, ""},
-         "Send this link to the other player: https://x/index.html?join=ab-12"
+         {"ws://127.0.0.1:1/mqtt", "wss://u:p@b"},
+         "",
          "&signal=ws%3A%2F%2F127.0.0.1%3A1%2Fmqtt&signal=wss%3A%2F%2Fu%3Ap%40b"},
         {"one default broker of four",
-         {"ab-12", "", 0, {PUBLIC_BROKER}, ""},
-         "Send this link to the other player: https://x/index.html?join=ab-12"
+         {PUBLIC_BROKER},
+         "",
          "&signal=wss%3A%2F%2Ftest.mosquitto.org%3A8081%2Fmqtt"},
         {"ICE servers",
-         {"ab-12", "", 0, {}, R"({"iceServers": [], "x": "a~b_c"})"},
-         "Send this link to the other player: https://x/index.html?join=ab-12"
+         {},
+         R"({"iceServers": [], "x": "a~b_c"})",
          "&ice=%7B%22iceServers%22%3A%20%5B%5D%2C%20%22x%22%3A%20%22a~b_c%22%7D"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(roomInvitationLine(roomSettings(c.place, withPage), withPage), c.line);
+        const LinkPlace place{"ab-12", "", 0, c.brokers, c.ice};
+        EXPECT_EQ(roomInvitationLine(roomSettings(place, withPage), withPage), sent + c.linkEnd);
     }
 }
 } // namespace

@@ -2,6 +2,8 @@
 // sound ledger and the agreed end.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "divergence.h"
 #include "end_agreement.h"
 #include "pacing.h"
@@ -22,10 +24,7 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
 }
 
 InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
-    InputsPacket packet;
-    packet.senderFrames = senderFrames;
-    packet.receivedFrames = receivedFrames;
-    return packet;
+    return {senderFrames, receivedFrames, 0, {}};
 }
 
 // After a long silence, the two are back in step when a packet sent after it
@@ -95,19 +94,17 @@ TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
 TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
     struct Case {
         const char *name;
-        uint32_t settledHere, settledThere, changedThere;
-        bool parted;
-        uint32_t frame;
+        uint32_t settledHere, settledThere, changedThere, partedAt; // partedAt NONE: not parted
     };
     const Case cases[] = {
-        {"the same", 200, 150, NONE, false, 0},
-        {"changed in the frames compared", 200, 150, 100, true, 149},
-        {"changed in the last frame compared", 200, 150, 149, true, 149},
-        {"changed after them", 200, 150, 150, false, 0},
-        {"not settled here yet", 149, 150, 100, false, 0},
-        {"compared as soon as settled here", 150, 150, 100, true, 149},
-        {"the oldest kept", 150 + WINDOW - 1, 150, 100, true, 149},
-        {"no longer kept", 150 + WINDOW, 150, 100, false, 0},
+        {"the same", 200, 150, NONE, NONE},
+        {"changed in the frames compared", 200, 150, 100, 149},
+        {"changed in the last frame compared", 200, 150, 149, 149},
+        {"changed after them", 200, 150, 150, NONE},
+        {"not settled here yet", 149, 150, 100, NONE},
+        {"compared as soon as settled here", 150, 150, 100, 149},
+        {"the oldest kept", 150 + WINDOW - 1, 150, 100, 149},
+        {"no longer kept", 150 + WINDOW, 150, 100, NONE},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -120,10 +117,7 @@ TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
         here.hearChecksum(there.settledFrames(), there.inputsCheck());
         here.hearChecksum(1, 0); // an older checksum changes nothing
         uint32_t frame = 0;
-        EXPECT_EQ(here.inputsParted(frame), c.parted);
-        if (c.parted) {
-            EXPECT_EQ(frame, c.frame);
-        }
+        EXPECT_EQ(here.inputsParted(frame) ? frame : NONE, c.partedAt);
     }
 }
 
@@ -136,37 +130,33 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         H found;
         uint32_t sentFrames; // the hash the packets then carry
     };
+    const auto ours = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
+        return Step{true, frames, hash, found, sent};
+    };
+    const auto heard = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
+        return Step{false, frames, hash, found, sent};
+    };
     struct Case {
         const char *name;
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"the same, here first", {{true, 45, 7, H::Unknown, 45}, {false, 45, 7, H::Same, 45}}},
-        {"the same, there first", {{false, 45, 7, H::Unknown, 0}, {true, 45, 7, H::Same, 45}}},
+        {"the same, here first", {ours(45, 7, H::Unknown, 45), heard(45, 7, H::Same, 45)}},
+        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same, 45)}},
         {"different, and said",
-         {{true, 45, 7, H::Unknown, 45},
-          {true, 90, 8, H::Unknown, 90},
-          {false, 45, 6, H::Different, 45}}},
+         {ours(45, 7, H::Unknown, 45), ours(90, 8, H::Unknown, 90),
+          heard(45, 6, H::Different, 45)}},
         {"heard once",
-         {{false, 45, 6, H::Unknown, 0},
-          {false, 45, 7, H::Unknown, 0},
-          {true, 45, 7, H::Different, 45}}},
-        {"none for no frames", {{true, 45, 7, H::Unknown, 45}, {false, 0, 7, H::Unknown, 45}}},
+         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different, 45)}},
+        {"none for no frames", {ours(45, 7, H::Unknown, 45), heard(0, 7, H::Unknown, 45)}},
         {"the newest eight kept",
-         {{true, 45, 1, H::Unknown, 45},
-          {true, 90, 2, H::Unknown, 90},
-          {true, 135, 3, H::Unknown, 135},
-          {true, 180, 4, H::Unknown, 180},
-          {true, 225, 5, H::Unknown, 225},
-          {true, 270, 6, H::Unknown, 270},
-          {true, 315, 7, H::Unknown, 315},
-          {true, 360, 8, H::Unknown, 360},
-          {false, 45, 9, H::Different, 45},
-          {true, 405, 9, H::Unknown, 405},
-          {false, 90, 9, H::Different, 90},
-          {true, 450, 10, H::Unknown, 450},
-          {true, 495, 11, H::Unknown, 495},
-          {false, 135, 1, H::Unknown, 495}}},
+         {ours(45, 1, H::Unknown, 45), ours(90, 2, H::Unknown, 90), ours(135, 3, H::Unknown, 135),
+          ours(180, 4, H::Unknown, 180), ours(225, 5, H::Unknown, 225),
+          ours(270, 6, H::Unknown, 270), ours(315, 7, H::Unknown, 315),
+          ours(360, 8, H::Unknown, 360), heard(45, 9, H::Different, 45),
+          ours(405, 9, H::Unknown, 405), heard(90, 9, H::Different, 90),
+          ours(450, 10, H::Unknown, 450), ours(495, 11, H::Unknown, 495),
+          heard(135, 1, H::Unknown, 495)}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -202,19 +192,17 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         SCOPED_TRACE(c.name);
         SoundLedger ledger(WINDOW);
         ledger.ran(100, c.ran);
-        const std::vector<FrameSounds> rerun(c.present - 100, 0);
-        std::vector<FrameSounds> again = rerun;
+        std::vector<FrameSounds> again(c.present - 100, 0);
         again[0] = c.rerun;
         EXPECT_EQ(ledger.rerun(100, again, c.present), c.playNow);
         // Played late once: a second correction repeats nothing.
         EXPECT_EQ(ledger.rerun(100, again, c.present), 0);
         ledger.settle(100);
         ledger.settle(100 + WINDOW); // another frame's slot: not counted
-        const SoundFigures &figures = ledger.figures();
-        EXPECT_EQ(figures.sounds, c.settled.sounds);
-        EXPECT_EQ(figures.missing, c.settled.missing);
-        EXPECT_EQ(figures.wrong, c.settled.wrong);
-        EXPECT_EQ(figures.late, c.settled.late);
+        const auto counts = [](const SoundFigures &f) {
+            return std::make_tuple(f.sounds, f.missing, f.wrong, f.late);
+        };
+        EXPECT_EQ(counts(ledger.figures()), counts(c.settled));
     }
 }
 
@@ -222,20 +210,16 @@ TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
     using V = Verdict;
     struct Case {
         const char *name;
-        V own;
-        uint32_t ownFrame;
-        V peer;
-        uint32_t peerFrame;
-        bool agreed;
-        uint32_t lostFrame;
+        V own, peer;
+        uint32_t ownFrame, peerFrame, lostFrame; // lostFrame 0: agreed
     };
     const Case cases[] = {
-        {"both agree", V::Agreed, 0, V::Agreed, 0, true, 0},
-        {"lost here first", V::SyncLost, 90, V::SyncLost, 100, false, 90},
-        {"lost there first", V::SyncLost, 100, V::SyncLost, 90, false, 90},
-        {"only this side agrees", V::Agreed, 0, V::SyncLost, 44, false, 44},
-        {"only the other agrees", V::SyncLost, 70, V::Agreed, 0, false, 70},
-        {"the other's loss taken", V::None, 0, V::SyncLost, 44, false, 44},
+        {"both agree", V::Agreed, V::Agreed, 0, 0, 0},
+        {"lost here first", V::SyncLost, V::SyncLost, 90, 100, 90},
+        {"lost there first", V::SyncLost, V::SyncLost, 100, 90, 90},
+        {"only this side agrees", V::Agreed, V::SyncLost, 0, 44, 44},
+        {"only the other agrees", V::SyncLost, V::Agreed, 70, 0, 70},
+        {"the other's loss taken", V::None, V::SyncLost, 0, 44, 44},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,15 +230,13 @@ TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
         end.hear(c.peer, c.peerFrame, false, 2000);
         end.reach(V::Agreed, 0, 3000); // a later verdict of this side changes nothing
         EXPECT_TRUE(end.decided());
-        EXPECT_EQ(end.agreed(), c.agreed);
-        if (!c.agreed) {
-            EXPECT_EQ(end.lostFrame(), c.lostFrame);
-        }
+        EXPECT_EQ(end.agreed(), c.lostFrame == 0);
+        EXPECT_EQ(end.agreed() ? 0 : end.lostFrame(), c.lostFrame);
         EXPECT_EQ(end.reachedMs(), c.own != V::None ? 1000u : 2000u);
         EXPECT_FALSE(end.peerEnded());
         end.hear(V::SyncLost, 1, true, 4000); // the other's first verdict stands
         EXPECT_TRUE(end.peerEnded());
-        EXPECT_EQ(end.agreed(), c.agreed);
+        EXPECT_EQ(end.agreed(), c.lostFrame == 0);
     }
 }
 } // namespace

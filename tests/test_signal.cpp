@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -13,11 +12,6 @@
 #include "signalling.h"
 
 namespace {
-nlohmann::json recorded() {
-    std::ifstream file(KORRIN_SOURCE_DIR "/tests/signal/messages.json");
-    return nlohmann::json::parse(file);
-}
-
 std::vector<uint8_t> bytes(const std::string &hexText) {
     std::vector<uint8_t> out;
     for (size_t i = 0; i + 1 < hexText.size(); i += 2)
@@ -33,78 +27,72 @@ nlohmann::json asJson(const SignalMessage &m) {
     if (m.type == SignalType::Knock)
         object["role"] = m.role;
     if (m.type == SignalType::Offer || m.type == SignalType::Answer ||
-        m.type == SignalType::Candidate) {
-        object["to"] = m.to;
-        object["conn"] = m.conn;
-    }
+        m.type == SignalType::Candidate)
+        object.update({{"to", m.to}, {"conn", m.conn}});
     if (m.type == SignalType::Offer || m.type == SignalType::Answer)
         object["sdp"] = m.sdp;
-    if (m.type == SignalType::Candidate) {
-        object["candidate"] = m.candidate;
-        object["mid"] = m.mid;
-    }
+    if (m.type == SignalType::Candidate)
+        object.update({{"candidate", m.candidate}, {"mid", m.mid}});
     return object;
 }
 
-TEST(Signal, TopicAndKeyAsRecorded) {
-    auto file = recorded();
-    std::string room = file["room"];
+// The recording, its room and the room's key.
+class Signal : public testing::Test {
+  protected:
+    const nlohmann::json file =
+        nlohmann::json::parse(std::ifstream(KORRIN_SOURCE_DIR "/tests/signal/messages.json"));
+    const std::string room = file["room"];
+    const RoomKey key = roomKey(room);
+
+    // A recorded row's bytes opened by its reader: the refusal's name.
+    std::string opened(const nlohmann::json &row, SignalMessage &message) const {
+        const std::vector<uint8_t> wire = bytes(row["wire"]);
+        return refusalName(openSignal(wire.data(), wire.size(), room, key, row["reader"], message));
+    }
+};
+
+TEST_F(Signal, TopicAndKeyAsRecorded) {
     EXPECT_EQ(roomTopic(room), file["topic"]);
-    RoomKey key = roomKey(room);
     EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), bytes(file["key"]));
 }
 
-TEST(Signal, RecordedMessagesReadAndWrittenAlike) {
-    auto file = recorded();
-    std::string room = file["room"];
-    RoomKey key = roomKey(room);
+TEST_F(Signal, RecordedMessagesReadAndWrittenAlike) {
     ASSERT_FALSE(file["messages"].empty());
     for (const auto &row : file["messages"]) {
         SCOPED_TRACE(row["name"].get<std::string>());
-        auto wire = bytes(row["wire"]);
         SignalMessage message;
-        ASSERT_EQ(
-            refusalName(openSignal(wire.data(), wire.size(), room, key, row["reader"], message)),
-            std::string("none"));
+        ASSERT_EQ(opened(row, message), "none");
         EXPECT_EQ(asJson(message), row["message"]);
         if (row["written"]) {
-            auto iv = bytes(row["iv"]);
+            const std::vector<uint8_t> iv = bytes(row["iv"]);
             SignalIv fixed{};
             std::copy(iv.begin(), iv.end(), fixed.begin());
-            EXPECT_EQ(sealSignal(message, key, fixed), wire);
+            EXPECT_EQ(sealSignal(message, key, fixed), bytes(row["wire"]));
         }
     }
 }
 
-TEST(Signal, RecordedBadPayloadsRefusedForTheirReason) {
-    auto file = recorded();
-    std::string room = file["room"];
-    RoomKey key = roomKey(room);
+TEST_F(Signal, RecordedBadPayloadsRefusedForTheirReason) {
     ASSERT_FALSE(file["refused"].empty());
     for (const auto &row : file["refused"]) {
         SCOPED_TRACE(row["name"].get<std::string>());
-        auto wire = bytes(row["wire"]);
         SignalMessage message;
         message.sdp = "untouched";
-        EXPECT_EQ(
-            refusalName(openSignal(wire.data(), wire.size(), room, key, row["reader"], message)),
-            row["refusal"].get<std::string>());
+        EXPECT_EQ(opened(row, message), row["refusal"].get<std::string>());
         EXPECT_EQ(message.sdp, "untouched"); // a refused message changes nothing
     }
 }
 
-TEST(Signal, SealedWithRandomIvReadsBack) {
-    const std::string room = "r00m", self = "0123456789abcdef";
+TEST_F(Signal, SealedWithRandomIvReadsBack) {
+    const std::string self = "0123456789abcdef";
     SignalMessage sent{SignalType::Candidate, room, "fedcba9876543210", self, "", 1, "",
                        "candidate:1 1 udp",   "0"};
-    auto first = sealSignal(sent, roomKey(room)), second = sealSignal(sent, roomKey(room));
+    auto first = sealSignal(sent, key), second = sealSignal(sent, key);
     EXPECT_NE(first, second); // a fresh IV each time
     SignalMessage read;
-    ASSERT_EQ(openSignal(first.data(), first.size(), room, roomKey(room), self, read),
-              SignalRefusal::None);
+    ASSERT_EQ(openSignal(first.data(), first.size(), room, key, self, read), SignalRefusal::None);
     EXPECT_EQ(asJson(read), asJson(sent));
     EXPECT_EQ(newPeerId().size(), PEER_ID_DIGITS);
     EXPECT_NE(newPeerId(), newPeerId());
 }
-
 } // namespace

@@ -8,6 +8,7 @@ Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
 
 import contextlib
+import functools
 import hashlib
 import json
 import os
@@ -50,14 +51,28 @@ def free_port(kind=socket.SOCK_STREAM):
         return s.getsockname()[1]
 
 
-def wait_listening(port, what):
-    deadline = time.monotonic() + DAEMON_START_S
-    while time.monotonic() < deadline:
-        with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return
+def until(found, timeout, failure):
+    """found()'s first answer that is not empty, polled for `timeout` seconds;
+    else an AssertionError that says failure()."""
+    deadline = time.monotonic() + timeout
+    while not (answer := found()):
+        if time.monotonic() > deadline:
+            raise AssertionError(failure())
         time.sleep(0.05)
-    raise AssertionError("%s does not listen on %d" % (what, port))
+    return answer
+
+
+def wait_listening(port, what):
+    def listens():
+        with socket.socket() as s:
+            return s.connect_ex(("127.0.0.1", port)) == 0
+    until(listens, DAEMON_START_S, lambda: "%s does not listen on %d" % (what, port))
+
+
+def host_opening(room):
+    """What a game hosting `room` says before a player joins."""
+    return [VERSION_LINE, WAITING_IN_ROOM + room + ".",
+            "The other player joins with: korrin-tavrel --join " + room]
 
 
 def mqtt_packet(kind, body):
@@ -88,8 +103,7 @@ class Rooms(GameTest):
     def setUp(self):
         super().setUp()
         self.temp = tempfile.TemporaryDirectory()
-        self.daemons = []
-        self.addCleanup(self.stop_daemons)
+        self.addCleanup(self.temp.cleanup)
         plain, websocket = free_port(), free_port()
         self.daemon("mosquitto", [
             "listener %d 127.0.0.1" % plain, "allow_anonymous true",
@@ -110,14 +124,10 @@ class Rooms(GameTest):
         config = os.path.join(self.temp.name, command + ".conf")
         with open(config, "w") as f:
             f.write("\n".join(lines) + "\n")
-        self.daemons.append(subprocess.Popen([command, "-c", config], stdout=subprocess.DEVNULL,
-                                             stderr=subprocess.DEVNULL))
-
-    def stop_daemons(self):
-        for daemon in self.daemons:
-            daemon.kill()
-            daemon.wait()
-        self.temp.cleanup()
+        daemon = subprocess.Popen([command, "-c", config], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        self.addCleanup(daemon.wait)
+        self.addCleanup(daemon.kill)  # (cleanups run last first)
 
     def room_options(self, turn_port=None, password=TURN_PASSWORD, signal=None):
         ice = {"iceServers": [{"urls": "turn:127.0.0.1:%d" % (turn_port or self.turn_port),
@@ -125,15 +135,20 @@ class Rooms(GameTest):
                "iceTransportPolicy": "relay"}
         return ["--signal", signal or self.signal, "--ice", json.dumps(ice)]
 
-    def host_room(self, session, timeout=15):
+    def room_game(self, games, *arguments, turn_port=None, options=None):
+        """A game of `games` (an ExitStack) started with `arguments` and the
+        room's servers (or `options`)."""
+        session = games.enter_context(self.game(command=[os.path.abspath(GAME)] + list(arguments)
+                                                + (options or self.room_options(turn_port)),
+                                                assets=ASSETS))
+        session.start()
+        return session
+
+    def host_room(self, session):
         """The room a hosting game says it waits in."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for line in session.lines:
-                if line.startswith(WAITING_IN_ROOM):
-                    return line[len(WAITING_IN_ROOM):-1]
-            time.sleep(0.05)
-        raise AssertionError("no room: %r; stderr %s" % (session.lines, session.stderr()[-1500:]))
+        return until(lambda: next((line[len(WAITING_IN_ROOM):-1] for line in session.lines
+                                   if line.startswith(WAITING_IN_ROOM)), None), 15,
+                     lambda: "no room: %r; stderr %s" % (session.lines, session.stderr()[-1500:]))
 
     def play_whole_match(self, host, joiner, room, watch=None):
         """The match to its end; watch(), once it started, starts the
@@ -147,9 +162,7 @@ class Rooms(GameTest):
             thread.start()
         watchers = watch() if watch else {}
         finals, scores = online.Online.final_scores(self, sides, steering)
-        opening = {"host": [VERSION_LINE, "Waiting for a player in room %s." % room,
-                            "The other player joins with: korrin-tavrel --join %s" % room],
-                   "join": [VERSION_LINE, "Joining room %s." % room]}
+        opening = {"host": host_opening(room), "join": [VERSION_LINE, "Joining room %s." % room]}
         for name, session in sides.items():
             self.assertRun(session, opening[name] + [online.MATCH_STARTS[name]] + finals[name]
                            + CLOSING, 0, timeout=20)
@@ -164,12 +177,7 @@ class Rooms(GameTest):
         one that joins once it runs (and watches), one that comes mid-match."""
         record = ["--record", online.RECORDING]
         with contextlib.ExitStack() as games:
-            def game(*arguments):
-                session = games.enter_context(self.game(
-                    command=[os.path.abspath(GAME)] + list(arguments)
-                    + self.room_options(turn_port), assets=ASSETS))
-                session.start()
-                return session
+            game = functools.partial(self.room_game, games, turn_port=turn_port)
             host = game("--host-room", *record)
             room = self.host_room(host)
             watching = "Watching room %s." % room
@@ -206,31 +214,28 @@ class Rooms(GameTest):
         ours to read; TURN refusing the credentials; no TURN server at all.
         Each gets its own line, the session's failure as ever, and SIGTERM
         ends a waiting game at once."""
-        silent = socket.socket()
-        silent.bind(("127.0.0.1", 0))
-        silent.listen()  # connects, never answers
+        silent = socket.create_server(("127.0.0.1", 0))  # connects, never answers
         self.addCleanup(silent.close)
-        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(
-                signal="ws://127.0.0.1:%d" % silent.getsockname()[1]), assets=ASSETS) as host:
-            host.start()
+        with contextlib.ExitStack() as games:
+            host = self.room_game(games, "--host-room", options=self.room_options(
+                signal="ws://127.0.0.1:%d" % silent.getsockname()[1]))
             self.assertRun(host, [VERSION_LINE, "Cannot host: no signalling server answered "
                                   "within 10 s.", CLOSING[0]], 1, timeout=BROKER_WAIT_S + 5)
 
-        with self.game(command=[os.path.abspath(GAME), "--host-room"] + self.room_options(),
-                       assets=ASSETS) as host:
-            host.start()
+        with contextlib.ExitStack() as games:
+            host = self.room_game(games, "--host-room")
             room = self.host_room(host)
             topic = "korrin-tavrel/1/" + hashlib.sha256(
                 ("korrin-tavrel room " + room).encode()).hexdigest()
             mqtt_publish(self.plain, topic, [b"\x01", b"\x02" + bytes(40), bytes(16385),
                                              b"\x01" + bytes(60)])
             for refusal in ("truncated", "newer version", "huge", "not of this room, or damaged"):
-                self.wait_for_stderr(host, "korrin-tavrel: signalling: refused a message: " + refusal)
+                said = "korrin-tavrel: signalling: refused a message: " + refusal
+                until(lambda: said in host.stderr(), 10,
+                      lambda: "no %r on stderr: %s" % (said, host.stderr()[-1500:]))
             os.kill(host.proc.pid, signal.SIGTERM)
-            self.assertRun(host, [VERSION_LINE, "Waiting for a player in room %s." % room,
-                                  "The other player joins with: korrin-tavrel --join %s" % room,
-                                  "Gave up waiting for a player."] + CLOSING, 0,
-                           timeout=CLOSED_WITHIN_S)
+            self.assertRun(host, host_opening(room) + ["Gave up waiting for a player."] + CLOSING,
+                           0, timeout=CLOSED_WITHIN_S)
 
         unreachable = free_port(socket.SOCK_DGRAM)
         for what, options, said in (
@@ -238,28 +243,17 @@ class Rooms(GameTest):
                  "TURN authentication failed"),
                 ("no TURN server", self.room_options(turn_port=unreachable),
                  "gathered no ICE candidate within 5 s: is the TURN server out of reach?")):
-            with self.subTest(what), \
-                    self.game(command=[os.path.abspath(GAME), "--host-room"] + options,
-                              assets=ASSETS) as host:
-                host.start()
+            with self.subTest(what), contextlib.ExitStack() as games:
+                host = self.room_game(games, "--host-room", options=options)
                 room = self.host_room(host)
-                with self.game(command=[os.path.abspath(GAME), "--join", room] + options,
-                               assets=ASSETS) as joiner:
-                    joiner.start()
-                    self.assertRun(joiner, [VERSION_LINE, "Joining room %s." % room,
-                                            "No answer from room %s." % room, CLOSING[0]], 1,
-                                   timeout=JOIN_LIMIT_S + 10)
-                    self.assertIn(said, joiner.stderr())
+                joiner = self.room_game(games, "--join", room, options=options)
+                self.assertRun(joiner, [VERSION_LINE, "Joining room %s." % room,
+                                        "No answer from room %s." % room, CLOSING[0]], 1,
+                               timeout=JOIN_LIMIT_S + 10)
+                self.assertIn(said, joiner.stderr())
                 os.kill(host.proc.pid, signal.SIGTERM)
                 host.finish()
                 self.assertIn(said, host.stderr())
-
-    def wait_for_stderr(self, session, text, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while text not in session.stderr():
-            if time.monotonic() > deadline:
-                raise AssertionError("no %r on stderr: %s" % (text, session.stderr()[-1500:]))
-            time.sleep(0.05)
 
 
 if __name__ == "__main__":

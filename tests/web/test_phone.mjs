@@ -3,7 +3,6 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { appendFileSync, cpSync, mkdtempSync, readFileSync, readdirSync, rmSync, utimesSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -104,10 +103,8 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   // A finger keeps the paddle of the half it was put down on, wherever it
   // slides. "Play online" first asks the page's broker (a closed port here),
   // and says it cannot be reached.
-  const closedPort = await new Promise((resolve) => {
-    const taken = createServer().listen(0, '127.0.0.1', () => { const { port } = taken.address(); taken.close(() => resolve(port)); });
-  });
-  const tablet = await openOn(TABLET, `?signal=${encodeURIComponent(`ws://127.0.0.1:${closedPort}`)}`);
+  const closedBroker = `signal=${encodeURIComponent(`ws://127.0.0.1:${await online.freePort()}`)}`;
+  const tablet = await openOn(TABLET, `?${closedBroker}`);
   const fingers = await fingersOn(tablet.page);
   await tablet.page.tap('#online-play');
   await tablet.page.waitForFunction(() => document.getElementById('online-status').checkVisibility() &&
@@ -143,8 +140,7 @@ test('a tablet for two and alone; a phone offline, turned both ways, then with a
   }
   await tablet.page.close();
   // Joining a room, a tablet is offered no installed game to open it in.
-  const joining = await web.openGame(chrome.browser, `${url}game/?join=ab-12&signal=${encodeURIComponent(
-    `ws://127.0.0.1:${closedPort}`)}`, undefined, TABLET);
+  const joining = await web.openGame(chrome.browser, `${url}game/?join=ab-12&${closedBroker}`, undefined, TABLET);
   await joining.page.waitForFunction(() => document.getElementById('online-status').textContent ===
     'Looking for room ab-12…', { timeout: SLOW_MS });
   assert.deepEqual(await web.boxes(joining.page, 'online-native'), [null]);

@@ -65,6 +65,7 @@ class FakePeer extends EventTarget {
   async addIceCandidate(candidate) { this.added.push(candidate); }
   close() { this.done.push('closed'); }
   tell(type, fields) { this.dispatchEvent(Object.assign(new Event(type), fields)); }
+  become(state) { this.connectionState = state; this.tell('connectionstatechange'); }
 }
 
 // A page in the room through `broker` (or brokers): its link, signalling,
@@ -229,14 +230,12 @@ test('time: no broker answering gives up at 10 s; a joining page knocks 10 times
   const host = await page(true, broker);
   await sayAs(broker, KNOCK);
   await until(() => host.peers.length === 2, 'offers');
-  host.peers[0].connectionState = 'connected';
-  host.peers[0].tell('connectionstatechange');
+  host.peers[0].become('connected');
   const closed = () => host.peers.map((peer) => peer.done.includes('closed'));
   t.mock.timers.tick(CONNECT_LIMIT_MS - 1);
   assert.deepEqual(closed(), [false, false]);
   t.mock.timers.tick(1);
   assert.deepEqual(closed(), [false, true]);
-  host.peers[0].connectionState = 'failed';
-  host.peers[0].tell('connectionstatechange');
+  host.peers[0].become('failed');
   assert.deepEqual([closed(), host.news], [[true, true], [NEWS.connecting, NEWS.connecting, NEWS.failed]]);
 });

@@ -11,8 +11,7 @@
 // by a page closed mid-match.
 import assert from 'node:assert/strict';
 import { execFile, execFileSync, spawnSync } from 'node:child_process';
-import { closeSync, mkdirSync, mkdtempSync, openSync, readdirSync, readFileSync, rmSync, symlinkSync, truncateSync,
-         writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, symlinkSync, truncateSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -155,7 +154,6 @@ function meterChannel(page, channel) {
 // The game's clock (SDL_GetTicks, web/library/clock.js) and the page's own, in ms.
 const gameClock = (page) => page.evaluate(() => ({ ticks: _SDL_GetTicks(), at: Date.now() }));
 const meterBlocks = (page, channel) => page.evaluate((channel) => window.korrinMeters[channel], channel);
-
 
 test('the web build plays as the native game does', async (t) => {
   const pictures = mkdtempSync(join(tmpdir(), 'korrin-web-'));
@@ -450,13 +448,9 @@ function dropFile(page, name, bytes) {
 }
 
 // The native --replay of a file, at its pace: its status and its lines.
-function replayNatively(file) {
-  return new Promise((resolve) => {
-    execFile(NATIVE_GAME, ['--replay', file], { cwd: ROOT, env: NATIVE_REPLAY_ENV }, (error, stdout) => {
-      resolve({ status: error ? error.code : 0, out: stdout.split('\n').filter((line) => line !== '') });
-    });
-  });
-}
+const replayNatively = (file) => new Promise((resolve) => execFile(NATIVE_GAME, ['--replay', file],
+  { cwd: ROOT, env: NATIVE_REPLAY_ENV },
+  (error, stdout) => resolve({ status: error ? error.code : 0, out: stdout.split('\n').filter((line) => line !== '') })));
 
 // The game's events by the page's clock, with how late the page's timers
 // came, all told, since the match began: a machine too busy to run the page
@@ -493,22 +487,14 @@ test('recordings: the corpus plays in the page as natively; bad files say what i
   for (const file of readdirSync(join(ROOT, 'build-web'))) symlinkSync(join(ROOT, 'build-web', file), join(site, file));
   const { server, url } = await web.serve(site);
   const chrome = await web.launch();
-  t.after(async () => {
-    await chrome.close();
-    server.kill();
-    rmSync(scratch, { recursive: true, force: true });
-  });
+  t.after(() => chrome.close().then(() => { server.kill(); rmSync(scratch, { recursive: true, force: true }); }));
 
   // Files that are not whole recordings, each in a page of its own.
   const whole = readFileSync(join(CORPUS, 'two-player-escape-ball1.krp'));
   for (const row of BAD_FILES) {
     const file = join(replays, row.name);
-    if (row.size !== undefined) {
-      closeSync(openSync(file, 'w'));
-      truncateSync(file, row.size);
-    } else if (row.bytes) {
-      writeFileSync(file, row.bytes(whole));
-    }
+    if (row.bytes || row.size !== undefined) writeFileSync(file, row.bytes?.(whole) ?? '');
+    if (row.size !== undefined) truncateSync(file, row.size);
     const expected = row.line ?? web.verifyNatively(NATIVE_GAME, file).err[0].replace('Replay file ' + file, 'Replay file ' + row.name);
     const { context, page, lines, errors } =
       await ownPage(chrome.browser, url, row.how === 'address' ? `?replay=replays/${row.name}` : '');
@@ -548,9 +534,8 @@ test('recordings: the corpus plays in the page as natively; bad files say what i
   // Every piece written before the page closed, perhaps one more.
   assert.ok(kept.length >= written.length && kept.subarray(0, written.length).equals(written),
             `kept ${kept.length} bytes of the ${written.length} written`);
-  const keptFile = join(scratch, 'kept.krp');
-  writeFileSync(keptFile, kept);
-  const verified = web.verifyNatively(NATIVE_GAME, keptFile);
+  writeFileSync(join(replays, 'cut.krp'), kept); // played below
+  const verified = web.verifyNatively(NATIVE_GAME, join(replays, 'cut.krp'));
   assert.equal(verified.status, CUT_OFF_STATUS, verified.out.join('\n'));
   assert.ok(seconds(verified.out[0]) >= (KEPT_PLAY_MS - BLOCK_MS) / 1000, verified.out[0]);
   // Forgotten, it is offered no more.
@@ -565,7 +550,6 @@ test('recordings: the corpus plays in the page as natively; bad files say what i
   // longest, which would only add minutes of the same frames to the suite.
   const corpus = readdirSync(CORPUS).filter((name) => name.endsWith('.krp') &&
     seconds(web.verifyNatively(NATIVE_GAME, join(CORPUS, name)).out[0]) <= LONGEST_PLAYED_S);
-  writeFileSync(join(replays, 'cut.krp'), kept);
   for (const name of corpus) writeFileSync(join(replays, name), readFileSync(join(CORPUS, name)));
   const playing = [];
   for (const name of [...corpus, 'cut.krp']) {
