@@ -20,7 +20,12 @@
 // come up now and then). So the host offers each joining page two
 // independent connections at once, and they pair on the first that answers.
 import mqtt from 'mqtt';
-import { CONNECT_TIMEOUT_MS, EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS, UNSENT_LIMIT_BYTES } from '../numbers.js';
+import {
+  CONNECT_TIMEOUT_MS,
+  EARLY_PACKETS_KEPT,
+  HANDSHAKE_REPEAT_MS,
+  UNSENT_LIMIT_BYTES,
+} from '../numbers.js';
 import { CONNECTIONS, decode, encode, newPeerId, roomKey, roomTopic, SILENT } from './signal.mjs';
 
 // Without a broker within this time, nobody could ever find the room.
