@@ -171,6 +171,9 @@ TEST(Watching, WatchersOfAWholeMatch) {
         std::vector<std::unique_ptr<WatchSession>> watchers;
         std::vector<MatchSnapshot> states(c.watchers);
         std::vector<uint32_t> caughtUpMs(c.watchers, NEVER), worstBehind(c.watchers, 0);
+        // Passes told not to wait that ran no frame: a page's loop that never
+        // waits never hands the browser the packets it waits for.
+        std::vector<uint32_t> spins(c.watchers, 0);
         testing::internal::CaptureStderr();
         bool misbehaved = false;
         uint32_t settled = 0;
@@ -218,8 +221,11 @@ TEST(Watching, WatchersOfAWholeMatch) {
                 if (w == 0 && quiet)
                     continue;
                 restoreMatch(states[w]);
+                const bool noWait = watcher.waitMs() == 0;
                 watcher.receive(0);
                 watcher.advance();
+                spins[w] +=
+                    noWait && !watcher.ranFrames() && watcher.state() != WatchSession::State::Ended;
                 states[w] = saveMatch();
                 const uint32_t behind = settled - watcher.frames();
                 if (caughtUpMs[w] == NEVER && watcher.frames() > 0 && behind < 10)
@@ -235,6 +241,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
             << said;
         for (uint32_t w = 0; w < c.watchers; ++w) {
             SCOPED_TRACE(w);
+            EXPECT_EQ(spins[w], 0u);
             const bool turnedAway = w >= c.watchers - c.turnedAway;
             EXPECT_EQ(watchers[w]->end(), turnedAway ? E::Refused : w == 0 ? c.end : E::Finished);
             if (watchers[w]->end() != E::Finished)

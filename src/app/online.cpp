@@ -303,7 +303,7 @@ SessionOutcome OnlineScreen::watch() {
 SessionOutcome OnlineScreen::watchMatch() {
     MatchPace pace;
     while (watch_->end() == SessionEnd::None) {
-        watch_->receive(linkWaitMs(watch_->msUntilDue()));
+        watch_->receive(linkWaitMs(watch_->waitMs()));
         if (readFrameInput().leave) {
             say("Stopped watching.");
             break;

@@ -38,6 +38,11 @@ class WatchSession {
     uint32_t liveFrames() const { return live_; }
     // The ms until the next frame is due (0: now).
     uint32_t msUntilDue() const;
+    // How long receive() may wait: until the next frame is due, or, while
+    // no frame can run for want of the host's inputs, until they come. (0
+    // only when advance() runs a frame: a page whose loop never waits never
+    // hands the browser the packets it waits for.)
+    uint32_t waitMs() const;
     int badPackets() const { return badPackets_; }
     // How many frames behind the host's settled ones each frame ran, once
     // caught up (the newest the host had said it settled).
@@ -48,6 +53,11 @@ class WatchSession {
     void takeStart(const WatchStartPacket &start);
     void takeInputs(const WatchInputsPacket &inputs);
     void acknowledge();
+    // Further behind the host's settled frames than a watcher catches up from.
+    bool farBehind() const;
+    // advance() has a frame to run once one is due: inputs in hand, and
+    // enough of them after a wait.
+    bool canRun() const;
     FrameSounds runFrames(uint32_t count);
     void finish(SessionEnd how);
 
