@@ -34,6 +34,8 @@ class WatchSession {
     const HelloPacket &peerHello() const { return peerHello_; }
     bool ranFrames() const { return ranFrames_; }
     uint32_t frames() const { return played_; }
+    // The settled frames' inputs held (encodeFrameInput), the first frames() of them run.
+    const std::vector<uint8_t> &inputs() const { return inputs_; }
     // The host's settled frames, as last heard.
     uint32_t liveFrames() const { return live_; }
     // The ms until the next frame is due (0: now).
