@@ -176,7 +176,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
         std::vector<uint32_t> spins(c.watchers, 0);
         testing::internal::CaptureStderr();
         bool misbehaved = false;
-        uint32_t settled = 0;
+        uint32_t settled = 0, settledWhenCame = 0;
         for (; net.now < matchMs + 20000; ++net.now) {
             const bool stalled = c.bad == Bad::HostStalls && net.now - BAD_AT_MS < c.n;
             for (; !stalled && settled < match.size() &&
@@ -184,6 +184,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
                  ++settled)
                 service.settle(match[settled], settled + 1 == match.size());
             if (net.now == c.comesAtMs) {
+                settledWhenCame = settled;
                 for (uint32_t w = 0; w < c.watchers; ++w) {
                     links.push_back(std::make_unique<WatcherLink>(net, static_cast<int>(w)));
                     watchers.push_back(std::make_unique<WatchSession>(
@@ -248,9 +249,13 @@ TEST(Watching, WatchersOfAWholeMatch) {
                 continue;
             EXPECT_EQ(states[w].players[0].getScore(), scores[0]);
             EXPECT_EQ(states[w].players[1].getScore(), scores[1]);
-            // Caught up at least four times faster than the match ran, then
-            // a short, fixed delay behind the settled frames.
+            // Caught up at least four times faster than the match ran (as
+            // its figures say too: all that was settled when it came, but
+            // for its buffer and margin of 9 frames), then a short, fixed
+            // delay behind the settled frames.
             EXPECT_LT((caughtUpMs[w] - c.comesAtMs) * 4, c.comesAtMs + 4000);
+            EXPECT_LT(watchers[w]->caughtUpMs() * 4, c.comesAtMs + 4000);
+            EXPECT_GE(watchers[w]->caughtUpFrames() + 9, settledWhenCame);
             if (w == 0 && c.bad != Bad::None)
                 continue; // (it was behind while it misbehaved)
             EXPECT_LE(worstBehind[w] * FRAME_PERIOD_MS,

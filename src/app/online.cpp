@@ -291,10 +291,10 @@ SessionOutcome OnlineScreen::watch() {
     const uint32_t median = behind.empty() ? 0 : behind[behind.size() / 2];
     const uint32_t worst = behind.empty() ? 0 : behind.back();
     fprintf(stderr,
-            "korrin-tavrel: watched: %u frames, behind the host's settled frames by %u ms "
-            "(median) and %u ms (worst), %d bad packets\n",
-            watch_->frames(), median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS,
-            watch_->badPackets());
+            "korrin-tavrel: watched: %u frames, caught up on %u frames in %u ms, behind the host's "
+            "settled frames by %u ms (median) and %u ms (worst), %d bad packets\n",
+            watch_->frames(), watch_->caughtUpFrames(), watch_->caughtUpMs(),
+            median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS, watch_->badPackets());
     return watched;
 }
 

@@ -94,7 +94,7 @@ void WatchSession::takeStart(const WatchStartPacket &start) {
     startMatch(start_);
     started_ = true;
     state_ = State::Watching;
-    dueMs_ = now_();
+    dueMs_ = startedMs_ = now_();
 }
 
 void WatchSession::takeInputs(const WatchInputsPacket &inputs) {
@@ -160,6 +160,10 @@ FrameSounds WatchSession::advance() {
         return 0;
     }
     refilling_ = false;
+    if (behind_.empty()) {
+        caughtUpFrames_ = played_;
+        caughtUpMs_ = now_() - startedMs_;
+    }
     behind_.push_back(framesBehind);
     // After a late advance the match keeps its pace, never more than a frame late.
     dueMs_ = std::max<int32_t>(static_cast<int32_t>(dueMs_ + FRAME_PERIOD_MS - now_()),

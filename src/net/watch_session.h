@@ -49,6 +49,11 @@ class WatchSession {
     // How many frames behind the host's settled ones each frame ran, once
     // caught up (the newest the host had said it settled).
     const std::vector<uint32_t> &behind() const { return behind_; }
+    // The frames run before the first at the match's pace (those it caught
+    // up on, a few for a watcher there from the start), and the ms from the
+    // start to it.
+    uint32_t caughtUpFrames() const { return caughtUpFrames_; }
+    uint32_t caughtUpMs() const { return caughtUpMs_; }
 
   private:
     void take(LinkEvent event);
@@ -85,4 +90,6 @@ class WatchSession {
     bool ranFrames_ = false;
     int badPackets_ = 0;
     std::vector<uint32_t> behind_;
+    uint32_t startedMs_ = 0;
+    uint32_t caughtUpFrames_ = 0, caughtUpMs_ = 0;
 };
