@@ -277,7 +277,8 @@ test('through coturn, relay only: a segment; a Chromium and a Firefox through a 
   for (const side of [match.host, match.guest]) assert.doesNotMatch(side.stderr.find((l) => FIGURES.test(l)), / 0 B\/s/);
 });
 
-test('the installed game and a page through coturn, relay only: a whole match with each hosting', async () => {
+test('the installed game and a page through coturn, relay only: a whole match with each hosting, a page ' +
+     "watching the game's", async () => {
   const turn = await online.startTurn();
   const folder = mkdtempSync(join(tmpdir(), 'korrin-native-'));
   // The page hosts; the game joins with the whole link, its room in capitals,
@@ -315,7 +316,14 @@ test('the installed game and a page through coturn, relay only: a whole match wi
   assert.ok(sent.startsWith(`Send this link to the other player: ${url}index.html?join=${room}&signal=`), sent);
   const guest = await online.openPage(url, sent.slice(sent.indexOf('?') + 1));
   await web.waitForLine(guest.lines, `Joining room ${room}.`, 1, online.PAGE_LOAD_MS);
+  // The same link opened once the game has its player: that page watches.
+  const watcher = online.openPage(url, online.waitFor(/^A player joined/, host.lines, online.PAIRING_MS)
+    .then(() => sent.slice(sent.indexOf('?') + 1)));
   await playNative(guest, host, hosting, room, false);
+  const watched = await watcher;
+  assert.equal(await online.waitFor(FINAL, watched.lines, GAME_OVER_MS), await online.waitFor(FINAL, host.lines, 0));
+  assert.equal(watched.lines.find((l) => l.startsWith('Watching')), `Watching room ${room}.`);
+  assert.ok(host.stderr.some((l) => l.startsWith('korrin-tavrel: watchers: 1 served,')), host.stderr.join('\n'));
   assert.ok(turn.allocations() >= 4, `${turn.allocations()} relay allocations`);
   rmSync(folder, { recursive: true });
 });
