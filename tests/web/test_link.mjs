@@ -45,10 +45,6 @@ class FakeConnection {
   async getStats() {
     return new Map();
   }
-
-  close() { // the other side's channels close after what was sent before
-    queueMicrotask(() => Object.values(this.channels).forEach((channel) => channel.other?.close()));
-  }
 }
 
 // A connection between two links, its channels made as the rooms'
@@ -151,6 +147,8 @@ test('a third page watches once however many connections it has: a host with a p
       Object.values(end.channels).forEach((channel) => channel.open());
     } else {
       host = newLink(true);
+      host.rooms = [{ close: (connection) => host.closed.push(connection), leave() {} }];
+      host.closed = []; // the connections the room's signalling was told to end
       if (room === 'spent') host.spend();
       else connect(host, newLink(false));
       connect(host, third);
@@ -167,9 +165,11 @@ test('a third page watches once however many connections it has: a host with a p
     await settle();
     assert.deepEqual(third.events.slice(1).map((event) => [event.type, event.data[0]]), [[EVENT.received, 5]], room);
     assert.deepEqual(host.events.at(-1), { type: EVENT.watcherSaid, data: Uint8Array.of(7), watcher: came.watcher });
+    const watcher = host.watcherOf(came.watcher);
     host.dropWatcher(came.watcher, true);
     await settle();
     assert.deepEqual(types(third).slice(2), [EVENT.refused], room);
+    assert.deepEqual(host.closed, [watcher], room); // its place in the room freed
   }
 });
 

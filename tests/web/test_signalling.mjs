@@ -165,14 +165,19 @@ test("a joining page answers an offer once and the same offer again alike, keeps
   assert.deepEqual(guest.peers[0].added.map((added) => added.candidate), [...Array(EARLY_CANDIDATES_KEPT).keys()].map((n) => `candidate:${n}`));
 
   const host = await page(true, broker);
+  const sideOf = (i) => `${String(i).padStart(15, '0')}a`;
   for (let i = 1; i <= CONNECTIONS_AT_ONCE / 2 + 1; ++i) {
-    const side = `${String(i).padStart(15, '0')}a`;
+    const side = sideOf(i);
     for (const conn of [0, 1]) await sayAs(broker, { ...candidate(i, conn), to: guest.self }, side);
     await sayAs(broker, KNOCK, side);
   }
   await until(() => guest.peers.length + host.peers.length >= 2 * CONNECTIONS_AT_ONCE, 'connections');
   await pause();
   assert.deepEqual([guest.peers.length, host.peers.length], [CONNECTIONS_AT_ONCE, CONNECTIONS_AT_ONCE]);
+  // Both connections to a side closed by the link (a watcher dropped) make room for the side refused.
+  for (const conn of [0, 1]) host.signalling.close(host.peer(sideOf(1), conn));
+  await sayAs(broker, KNOCK, sideOf(CONNECTIONS_AT_ONCE / 2 + 1));
+  await until(() => host.peers.length === CONNECTIONS_AT_ONCE + 2, 'offers to the side refused');
 });
 
 // Hostile or broken payloads, each sent twice: a line for the first of each

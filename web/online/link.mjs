@@ -384,6 +384,13 @@ export class RoomSignalling {
     this.link.lose(connection.pc);
   }
 
+  // A connection the link ended itself (a watcher dropped): closed, and its
+  // place is free for another side (a connection closed here fails never).
+  close(pc) {
+    const connection = [...this.connections.values()].find((made) => made.pc === pc);
+    if (connection) this.end(connection);
+  }
+
   leave() {
     this.stopKnocking();
     [...this.connections.values()].forEach((connection) => this.end(connection));
@@ -517,7 +524,7 @@ export class RoomLink {
     if (turnedAway) this.meetings.get(connection)?.channels.pair.send(BUSY);
     this.watchers.delete(connection);
     this.forget(connection);
-    connection.close();
+    this.rooms.forEach((room) => room.close(connection));
   }
 
   // The other side's first packets may come before this side has paired
