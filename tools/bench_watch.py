@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """What a watcher costs and sees: a host and a joining game over ENet on this
 machine (no window, no sound, nobody steering: the ball decides the match)
-and WATCHERS watchers from the start; prints how far behind the host's
-settled frames each watcher ran (its median and worst), what the host sent
-each watcher, and the machine's load.
+and WATCHERS watchers from the start, or LATE seconds after the joining game
+started; prints how many frames each watcher caught up on and how fast, how
+far behind the host's settled frames it then ran (its median and worst),
+what the host sent each watcher, and the machine's load.
 
-    tools/bench_watch.py [--game build/korrin-tavrel] [--watchers 1]
+    tools/bench_watch.py [--game build/korrin-tavrel] [--watchers 1] [--late 0]
 """
 
 import argparse
@@ -33,12 +34,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--game", default=os.path.join(ROOT, "build", "korrin-tavrel"))
     parser.add_argument("--watchers", type=int, default=1)
+    parser.add_argument("--late", type=float, default=0.0,
+                        help="seconds after the joining game starts that the watchers come")
     options = parser.parse_args()
     load = os.getloadavg()[0]
     with tempfile.TemporaryDirectory() as workdir:
         host, host_err = start(options.game, workdir, "host", "--host", str(PORT))
         time.sleep(0.5)
         games = [start(options.game, workdir, "join", "--join", "127.0.0.1:%d" % PORT)]
+        time.sleep(options.late)
         games += [start(options.game, workdir, "watch%d" % i, "--watch", "127.0.0.1:%d" % PORT)
                   for i in range(options.watchers)]
         finals = []
@@ -50,15 +54,18 @@ def main():
         behind = []
         for _, err in games[1:]:
             with open(err) as f:
-                found = re.search(r"by (\d+) ms \(median\) and (\d+) ms \(worst\)", f.read())
+                found = re.search(r"caught up on (\d+) frames in (\d+) ms, behind the host's "
+                                  r"settled frames by (\d+) ms \(median\) and (\d+) ms \(worst\)",
+                                  f.read())
             behind.append(tuple(int(n) for n in found.groups()) if found else None)
     if len(set(finals)) != 1 or len(finals) != 2 + options.watchers or served is None \
             or None in behind:
         sys.exit("the match did not end alike everywhere: %r" % finals)
     print("%s (load %.2f before the match)" % (finals[0], load))
-    for i, (median, worst) in enumerate(behind):
-        print("watcher %d: behind the host's settled frames by %d ms (median), %d ms (worst)"
-              % (i + 1, median, worst))
+    for i, (frames, ms, median, worst) in enumerate(behind):
+        print("watcher %d: caught up on %d frames in %d ms (%.0f frames/s), then behind the "
+              "host's settled frames by %d ms (median), %d ms (worst)"
+              % (i + 1, frames, ms, frames * 1000 / max(ms, 1), median, worst))
     print("the host sent each watcher %s packets/s, %s B/s of packets (ENet's and UDP's "
           "headers not counted)" % served.groups())
 

@@ -18,6 +18,9 @@ void korrin_link_error(char *buffer, int size);
 void korrin_link_room(char *buffer, int size);
 int korrin_link_next(uint8_t *data, int size, int *length);
 void korrin_link_send(const uint8_t *data, int length, int reliable);
+int korrin_link_watcher();
+void korrin_link_send_watcher(int watcher, const uint8_t *data, int length);
+void korrin_link_drop_watcher(int watcher, int turnedAway);
 int korrin_link_connected();
 void korrin_link_disconnect(uint32_t waitMs);
 int korrin_link_closing();
@@ -56,7 +59,7 @@ class WebLink : public Link {
             const auto event = static_cast<LinkEvent>(
                 korrin_link_next(data.data(), static_cast<int>(data.size()), &length));
             data.resize(static_cast<size_t>(length));
-            if (event == LinkEvent::Connected)
+            if (event == LinkEvent::Connected || event == LinkEvent::Watching)
                 told_ = true;
             else if (event == LinkEvent::Disconnected || event == LinkEvent::Lost ||
                      event == LinkEvent::Refused)
@@ -77,6 +80,14 @@ class WebLink : public Link {
         korrin_link_disconnect(waitMs);
         while (korrin_link_closing() != 0 && emscripten_get_now() < deadline)
             emscripten_sleep(SLEEP_MS);
+    }
+
+    int watcher() const override { return korrin_link_watcher(); }
+    void sendToWatcher(int watcher, const std::vector<uint8_t> &packet) override {
+        korrin_link_send_watcher(watcher, packet.data(), static_cast<int>(packet.size()));
+    }
+    void dropWatcher(int watcher, bool turnedAway) override {
+        korrin_link_drop_watcher(watcher, turnedAway ? 1 : 0);
     }
 
     bool connected() const override { return told_ && korrin_link_connected() != 0; }

@@ -217,10 +217,17 @@ function setUpOnlinePlay() {
     if (matchBegan) endLines.push(lastLine);
     show(lastLine);
   });
-  // Who won, for this side: the host plays player 1 (the left paddle).
+  // Who won, for this side: the host plays player 1 (the left paddle). A
+  // page that watches the match (the game's "korrin-match" says "watching")
+  // has no side.
   let outcome = '';
+  let watching = false;
+  window.addEventListener('korrin-match', (event) => {
+    watching = event.detail === 'watching';
+  });
   window.addEventListener('korrin-ended', (event) => {
-    if (event.detail) outcome = event.detail === (hosting ? '1' : '2') ? 'You won.' : 'You lost.';
+    if (event.detail && !watching)
+      outcome = event.detail === (hosting ? '1' : '2') ? 'You won.' : 'You lost.';
   });
 
   // The leave control asks first: an online match ends for both players,

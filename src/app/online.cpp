@@ -114,6 +114,10 @@ class OnlineScreen {
     SessionOutcome watch();
     SessionOutcome watchMatch();
     void recordSettledFrames();
+    void recordWatchedFrames();
+    // The recording's match ends with the session's: whole, or cut off
+    // where this side's settled frames end.
+    void finishRecording(bool finished);
     void sayEnd();
     void printStats() const;
     // The match's own figures end with it, not with the goodbye and the
@@ -247,15 +251,7 @@ SessionOutcome OnlineScreen::playMatch() {
     if (finished)
         drawScreen();
     sayEnd();
-    if (finished && recorder_.isOpen()) {
-        const Status written = recorder_.finishMatch(currentMatchEnd());
-        if (!written.ok())
-            fprintf(stderr, "%s\n", written.error.c_str());
-    } else if (recorder_.isOpen()) {
-        // Cut off where this side's settled frames end, not at the last
-        // whole block.
-        recorder_.saveCutOff();
-    }
+    finishRecording(finished);
     // The other side ends only once it knows how this side saw the end; the
     // watchers once they hold the whole match.
     while (session_->confirming() || session_->servingWatchers()) {
@@ -283,7 +279,9 @@ SessionOutcome OnlineScreen::watch() {
         watch_->receive(FRAME_PERIOD_MS);
     }
     if (watch_->started()) {
-        tellPage(PageEvent::MatchBegan);
+        tellPage(PageEvent::MatchBegan, WATCHED_MATCH);
+        if (recorder_.isOpen())
+            recorder_.beginMatch(watch_->matchStart());
         startMs_ = SDL_GetTicks();
     }
     const SessionOutcome watched = watchMatch();
@@ -293,22 +291,23 @@ SessionOutcome OnlineScreen::watch() {
     const uint32_t median = behind.empty() ? 0 : behind[behind.size() / 2];
     const uint32_t worst = behind.empty() ? 0 : behind.back();
     fprintf(stderr,
-            "korrin-tavrel: watched: %u frames, behind the host's settled frames by %u ms "
-            "(median) and %u ms (worst), %d bad packets\n",
-            watch_->frames(), median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS,
-            watch_->badPackets());
+            "korrin-tavrel: watched: %u frames, caught up on %u frames in %u ms, behind the host's "
+            "settled frames by %u ms (median) and %u ms (worst), %d bad packets\n",
+            watch_->frames(), watch_->caughtUpFrames(), watch_->caughtUpMs(),
+            median * FRAME_PERIOD_MS, worst * FRAME_PERIOD_MS, watch_->badPackets());
     return watched;
 }
 
 SessionOutcome OnlineScreen::watchMatch() {
     MatchPace pace;
     while (watch_->end() == SessionEnd::None) {
-        watch_->receive(linkWaitMs(watch_->msUntilDue()));
+        watch_->receive(linkWaitMs(watch_->waitMs()));
         if (readFrameInput().leave) {
             say("Stopped watching.");
             break;
         }
         playMatchSounds(watch_->advance());
+        recordWatchedFrames();
         pace.afterFrames(watch_->ranFrames(), watch_->msUntilDue());
         pace.present();
     }
@@ -316,6 +315,8 @@ SessionOutcome OnlineScreen::watchMatch() {
     if (finished)
         drawScreen();
     sayEnd();
+    if (watch_->started())
+        finishRecording(finished);
     link_->disconnect(0);
     if (!finished)
         quitFlag = -1;
@@ -329,6 +330,27 @@ void OnlineScreen::recordSettledFrames() {
     const Rollback &rollback = session_->rollback();
     for (; recordedFrames_ < rollback.settledFrames(); ++recordedFrames_)
         recorder_.addFrame(rollback.inputsOf(recordedFrames_), FRAME_PERIOD_MS);
+}
+
+void OnlineScreen::recordWatchedFrames() {
+    if (!recorder_.isOpen())
+        return;
+    for (; recordedFrames_ < watch_->frames(); ++recordedFrames_)
+        recorder_.addFrame(decodeFrameInput(watch_->inputs()[recordedFrames_]), FRAME_PERIOD_MS);
+}
+
+void OnlineScreen::finishRecording(bool finished) {
+    if (!recorder_.isOpen())
+        return;
+    if (!finished) {
+        // Cut off where this side's settled frames end, not at the last
+        // whole block.
+        recorder_.saveCutOff();
+        return;
+    }
+    const Status written = recorder_.finishMatch(currentMatchEnd());
+    if (!written.ok())
+        fprintf(stderr, "%s\n", written.error.c_str());
 }
 
 // The line that says how the session ended, a player's or a watcher's.

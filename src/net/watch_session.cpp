@@ -15,6 +15,9 @@ constexpr uint32_t CATCH_UP_MARGIN_FRAMES = 6;
 constexpr uint32_t CATCH_UP_FRAMES = 16;
 // A watcher acknowledges at most this often (at most once a frame).
 constexpr uint32_t ACK_INTERVAL_MS = FRAME_PERIOD_MS;
+// Without a frame it can run, a watcher waits this long at most for the
+// host's next packet (which ends the wait) before it looks at its silence.
+constexpr uint32_t INPUTS_WAIT_MS = FRAME_PERIOD_MS;
 } // namespace
 
 WatchSession::WatchSession(Link &link, uint64_t rules, SessionClock now)
@@ -91,7 +94,7 @@ void WatchSession::takeStart(const WatchStartPacket &start) {
     startMatch(start_);
     started_ = true;
     state_ = State::Watching;
-    dueMs_ = now_();
+    dueMs_ = startedMs_ = now_();
 }
 
 void WatchSession::takeInputs(const WatchInputsPacket &inputs) {
@@ -115,13 +118,27 @@ void WatchSession::acknowledge() {
     ackMs_ = now_();
 }
 
+bool WatchSession::farBehind() const {
+    return live_ - played_ > WATCH_BUFFER_FRAMES + CATCH_UP_MARGIN_FRAMES;
+}
+
+bool WatchSession::canRun() const {
+    const auto inHand = static_cast<uint32_t>(inputs_.size()) - played_;
+    return inHand > 0 && (farBehind() || !refilling_ || inHand >= WATCH_BUFFER_FRAMES || complete_);
+}
+
 uint32_t WatchSession::msUntilDue() const {
     if (!started_ || state_ == State::Ended)
         return FRAME_PERIOD_MS;
     const auto untilDue = static_cast<int32_t>(dueMs_ - now_());
-    const bool catchingUp =
-        live_ - played_ > WATCH_BUFFER_FRAMES + CATCH_UP_MARGIN_FRAMES && inputs_.size() > played_;
+    const bool catchingUp = farBehind() && inputs_.size() > played_;
     return untilDue <= 0 || catchingUp ? 0 : static_cast<uint32_t>(untilDue);
+}
+
+uint32_t WatchSession::waitMs() const {
+    if (!started_ || state_ == State::Ended || !canRun())
+        return INPUTS_WAIT_MS;
+    return msUntilDue();
 }
 
 FrameSounds WatchSession::advance() {
@@ -130,20 +147,23 @@ FrameSounds WatchSession::advance() {
         return 0;
     const auto held = static_cast<uint32_t>(inputs_.size());
     const uint32_t framesBehind = live_ - played_;
-    if (framesBehind > WATCH_BUFFER_FRAMES + CATCH_UP_MARGIN_FRAMES) {
+    if (farBehind()) {
         dueMs_ = now_() + FRAME_PERIOD_MS;
         return runFrames(
             std::min({held - played_, framesBehind - WATCH_BUFFER_FRAMES, CATCH_UP_FRAMES}));
     }
     if (static_cast<int32_t>(now_() - dueMs_) < 0)
         return 0;
-    const uint32_t inHand = held - played_;
-    if (inHand == 0 || (refilling_ && inHand < WATCH_BUFFER_FRAMES && !complete_)) {
+    if (!canRun()) {
         refilling_ = true; // a wait: the frames come in again before they run
         dueMs_ = now_();
         return 0;
     }
     refilling_ = false;
+    if (behind_.empty()) {
+        caughtUpFrames_ = played_;
+        caughtUpMs_ = now_() - startedMs_;
+    }
     behind_.push_back(framesBehind);
     // After a late advance the match keeps its pace, never more than a frame late.
     dueMs_ = std::max<int32_t>(static_cast<int32_t>(dueMs_ + FRAME_PERIOD_MS - now_()),

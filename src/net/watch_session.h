@@ -34,20 +34,37 @@ class WatchSession {
     const HelloPacket &peerHello() const { return peerHello_; }
     bool ranFrames() const { return ranFrames_; }
     uint32_t frames() const { return played_; }
+    // The settled frames' inputs held (encodeFrameInput), the first frames() of them run.
+    const std::vector<uint8_t> &inputs() const { return inputs_; }
     // The host's settled frames, as last heard.
     uint32_t liveFrames() const { return live_; }
     // The ms until the next frame is due (0: now).
     uint32_t msUntilDue() const;
+    // How long receive() may wait: until the next frame is due, or, while
+    // no frame can run for want of the host's inputs, until they come. (0
+    // only when advance() runs a frame: a page whose loop never waits never
+    // hands the browser the packets it waits for.)
+    uint32_t waitMs() const;
     int badPackets() const { return badPackets_; }
     // How many frames behind the host's settled ones each frame ran, once
     // caught up (the newest the host had said it settled).
     const std::vector<uint32_t> &behind() const { return behind_; }
+    // The frames run before the first at the match's pace (those it caught
+    // up on, a few for a watcher there from the start), and the ms from the
+    // start to it.
+    uint32_t caughtUpFrames() const { return caughtUpFrames_; }
+    uint32_t caughtUpMs() const { return caughtUpMs_; }
 
   private:
     void take(LinkEvent event);
     void takeStart(const WatchStartPacket &start);
     void takeInputs(const WatchInputsPacket &inputs);
     void acknowledge();
+    // Further behind the host's settled frames than a watcher catches up from.
+    bool farBehind() const;
+    // advance() has a frame to run once one is due: inputs in hand, and
+    // enough of them after a wait.
+    bool canRun() const;
     FrameSounds runFrames(uint32_t count);
     void finish(SessionEnd how);
 
@@ -73,4 +90,6 @@ class WatchSession {
     bool ranFrames_ = false;
     int badPackets_ = 0;
     std::vector<uint32_t> behind_;
+    uint32_t startedMs_ = 0;
+    uint32_t caughtUpFrames_ = 0, caughtUpMs_ = 0;
 };

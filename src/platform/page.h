@@ -8,7 +8,8 @@
 
 enum class PageEvent {
     MenuShown,    // the menu is on the screen
-    MatchBegan,   // a match runs on the screen (local, replayed or online)
+    MatchBegan,   // a match runs on the screen (local, replayed or online;
+                  // WATCHED_MATCH for one watched online)
     MatchHeld,    // the players put the match on hold
     MatchResumed, // and took it off hold
     MatchEnded,   // the match is over ("1" or "2": who won; "" when left); its
@@ -17,6 +18,9 @@ enum class PageEvent {
     BallChosen,   // the ball the next match plays with ("0" to "3"), as the
                   // menu opens and at every change
 };
+
+// MatchBegan's text for an online match that this side only watches.
+constexpr const char *WATCHED_MATCH = "watching";
 
 // Each event's name: the page hears it as "korrin-" and the name, an event
 // on its window whose detail is the text (web/library/page.js).

@@ -156,7 +156,8 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's);
+// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's),
+// opened once `query` (or the promise of it) is known;
 // `stderr` collects its console.error lines (the match's figures), `openedAt`
 // is when the browser had started, `printedAt()` when each line was printed
 // first, by the page's own clock (a busy browser may hand a line on late).
@@ -167,7 +168,7 @@ export async function openPage(url, query, which = 'chromium', view = undefined)
   running.push(entry);
   const openedAt = Date.now();
   const beforeStart = chromium ? [notePrintTimes, askForMedia] : [notePrintTimes];
-  const game = await web.openGame(browser.browser, `${url}index.html?${query}`, beforeStart, view);
+  const game = await web.openGame(browser.browser, `${url}index.html?${await query}`, beforeStart, view);
   game.openedAt = openedAt;
   game.stderr = [];
   game.page.on('console', (message) => {

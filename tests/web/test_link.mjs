@@ -134,29 +134,44 @@ test('a failed connection is news to the page only once no other is being made',
   }
 });
 
-test('a page is turned away once however many connections it has: by a host with a player, by a spent room, ' +
-     'by a host that would have it watch',
-     async () => {
-  for (const spent of [false, true]) {
-    const host = newLink(true);
-    if (spent) host.spend();
-    else connect(host, newLink(false));
+test('a third page watches once however many connections it has: a host with a player, a spent room, an ' +
+     "installed game's host; it is heard apart from the player, and one too many is turned away", async () => {
+  for (const room of ['player', 'spent', 'installed']) {
     const third = newLink(false);
-    connect(host, third);
-    connect(host, third);
+    let host = null;
+    if (room === 'installed') { // its host answers watching on the pairing channel, nothing else
+      const end = new FakeConnection();
+      third.meet(end);
+      const hosts = Object.assign(new FakeChannel(), { readyState: 'open', other: end.channels.pair });
+      hosts.onmessage = () => hosts.send('watching');
+      end.channels.pair.other = hosts;
+      Object.values(end.channels).forEach((channel) => channel.open());
+    } else {
+      host = newLink(true);
+      host.rooms = [{ close: (connection) => host.closed.push(connection), leave() {} }];
+      host.closed = []; // the connections the room's signalling was told to end
+      if (room === 'spent') host.spend();
+      else connect(host, newLink(false));
+      connect(host, third);
+      connect(host, third);
+    }
     await settle(2 * ASK_AGAIN_MS);
-    assert.deepEqual(types(third), [EVENT.refused], `spent ${spent}`);
-    assert.equal(third.player, null);
+    assert.deepEqual(types(third), [EVENT.watching], room);
+    if (!host) continue;
+    const [came] = host.events.filter((event) => event.type === EVENT.watcherCame);
+    assert.deepEqual(types(host), room === 'spent' ? [EVENT.watcherCame] : [EVENT.connected, EVENT.watcherCame]);
+    host.sendToWatcher(came.watcher, Uint8Array.of(5));
+    third.send(Uint8Array.of(7), false);
+    host.sendToWatcher(came.watcher + 1, Uint8Array.of(6)); // no such watcher
+    await settle();
+    assert.deepEqual(third.events.slice(1).map((event) => [event.type, event.data[0]]), [[EVENT.received, 5]], room);
+    assert.deepEqual(host.events.at(-1), { type: EVENT.watcherSaid, data: Uint8Array.of(7), watcher: came.watcher });
+    const watcher = host.watcherOf(came.watcher);
+    host.dropWatcher(came.watcher, true);
+    await settle();
+    assert.deepEqual(types(third).slice(2), [EVENT.refused], room);
+    assert.deepEqual(host.closed, [watcher], room); // its place in the room freed
   }
-  // An installed game's host with its player would have the page watch.
-  const page = newLink(false), end = new FakeConnection();
-  page.meet(end);
-  const host = Object.assign(new FakeChannel(), { readyState: 'open', other: end.channels.pair });
-  host.onmessage = () => host.send('watching');
-  end.channels.pair.other = host;
-  Object.values(end.channels).forEach((channel) => channel.open());
-  await settle(2 * ASK_AGAIN_MS);
-  assert.deepEqual(types(page), [EVENT.refused], 'answered watching');
 });
 
 test("the host's packets before the joining page has paired wait for it, up to a limit", async () => {

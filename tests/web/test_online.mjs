@@ -20,6 +20,8 @@ import { encode, MAX_PAYLOAD_BYTES } from '../../web/online/signal.mjs';
 const NATIVE_GAME = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build', 'korrin-tavrel');
 const FINAL = /^Final score: (\d+) - (\d+)\.$/;
 const FIGURES = /^korrin-tavrel: online:/;
+const WATCHED = /^korrin-tavrel: watched:/;
+const FRAMES = /: (\d+) frames,/;
 // A whole match with both paddles held up (17 to 27 s); a segment ends at Escape.
 const MATCH_MS = 150000;
 const SEGMENT_MS = 3000;
@@ -81,7 +83,9 @@ async function checkLayout(page, invite, ...others) {
 // a segment: both pages end on the same final line, in sync, and the host's
 // page shows it; with watchOtherPaddle, the host's paddle on the joining
 // side moves no more than OTHER_PADDLE_LARGEST_MOVE between two refreshes.
-async function play({ host, guest }, whole, watchOtherPaddle = false) {
+// A `watcher` page ends a whole match as the players do: the same line, each
+// frame run, the same match offered, and no side's outcome.
+async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = null) {
   const otherPaddle = watchOtherPaddle && sampleMotion(guest.page, OTHER_PADDLE_MS);
   await Promise.all([host, guest].map((side) => side.page.keyboard.down('ArrowUp')));
   if (otherPaddle) {
@@ -93,15 +97,16 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
     await web.press(host.page, 'Escape');
   }
   const finals = [];
+  const sides = watcher ? [host, guest, watcher] : [host, guest];
   try {
-    for (const side of [host, guest]) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
+    for (const side of sides) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
   } catch (failure) {
-    // Both sides' lines and figures say how a match was lost.
+    // Every side's lines and figures say how a match was lost.
     const said = (side) => JSON.stringify([...side.lines, ...side.stderr]);
-    failure.message += `\nhost: ${said(host)}\nguest: ${said(guest)}`;
+    failure.message += sides.map((side, i) => `\n${['host', 'guest', 'watcher'][i]}: ${said(side)}`).join('');
     throw failure;
   }
-  assert.equal(finals[0], finals[1]);
+  assert.deepEqual(finals, sides.map(() => finals[0]));
   for (const side of [host, guest]) {
     assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
     await online.waitFor(FIGURES, side.stderr, GAME_OVER_MS);
@@ -121,6 +126,14 @@ async function play({ host, guest }, whole, watchOtherPaddle = false) {
     // the native game plays to the same score.
     const [hosts, guests] = await Promise.all([host, guest].map((side) => web.offeredMatch(side.page, '#ended .save-match')));
     assert.ok(hosts.equals(guests), 'the two pages recorded different matches');
+    if (watcher) {
+      await watcher.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+      assert.equal(await watcher.page.$eval('#ended-text', (text) => text.textContent), finals[0]);
+      assert.ok((await web.offeredMatch(watcher.page, '#ended .save-match')).equals(hosts), 'the watcher recorded another match');
+      const [played, watched] = await Promise.all([[host, FIGURES], [watcher, WATCHED]].map(async ([side, figures]) =>
+        FRAMES.exec(await online.waitFor(figures, side.stderr, GAME_OVER_MS))[1]));
+      assert.equal(watched, played);
+    }
     const file = join(mkdtempSync(join(tmpdir(), 'korrin-online-')), 'match.krp');
     writeFileSync(file, hosts);
     const verified = web.verifyNatively(NATIVE_GAME, file);
@@ -180,7 +193,7 @@ const { url, signal, broker } = await online.start();
 test.after(online.stopAll);
 
 test('a whole match between two browsers after a host reload, hostile messages in its room and a link in ' +
-     'capitals; a third page turned away, a join without a host, no broker, the host hidden; the page at two sizes',
+     'capitals; a third page watching it, a join without a host, no broker, the host hidden; the page at two sizes',
      async () => {
   const query = `${signal}&${online.noIce}`;
   const nobody = `ws://127.0.0.1:${await online.freePort()}`, silent = await online.startSilentBroker();
@@ -226,18 +239,24 @@ test('a whole match between two browsers after a host reload, hostile messages i
   for (const page of [noBroker, noHost]) await page.close();
 
   const capitals = { room: hosted.room, query: hosted.query.replace(hosted.room, hosted.room.toUpperCase()) };
+  // The third page's browser starts while the players pair (the match
+  // lasts about 20 s), and opens the link once the host has its player.
+  let thirdLink;
+  const thirdOpened = online.openPage(url, new Promise((resolve) => { thirdLink = resolve; }));
   const match = await online.joinRoom(url, host, capitals);
   assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
-  const third = await online.openPage(url, `join=${match.room}&${query}`);
+  thirdLink(`join=${match.room}&${query}`);
+  const third = await thirdOpened;
   await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
-  await web.waitForLine(third.lines, 'The host already has a player.', 1, online.PAIRING_MS);
-  await third.close();
+  await web.waitForLine(third.lines, `Watching room ${match.room}.`, 1, online.PAIRING_MS);
 
   await checkLayout(host.page, false);
   const cover = await match.host.page.browser().newPage(); // the host's tab hidden
   await web.sleep(HOST_HIDDEN_MS);
   await cover.close();
-  await play(match, true);
+  await play(match, true, false, third);
+  await online.waitFor(/^korrin-tavrel: watchers: 1 served,/, host.stderr, GAME_OVER_MS);
+  await third.close();
   // Played again, the host's spent room is not kept: a new one.
   host.lines.length = 0;
   await host.page.click('#again');
@@ -258,7 +277,8 @@ test('through coturn, relay only: a segment; a Chromium and a Firefox through a 
   for (const side of [match.host, match.guest]) assert.doesNotMatch(side.stderr.find((l) => FIGURES.test(l)), / 0 B\/s/);
 });
 
-test('the installed game and a page through coturn, relay only: a whole match with each hosting', async () => {
+test('the installed game and a page through coturn, relay only: a whole match with each hosting, a page ' +
+     "watching the game's", async () => {
   const turn = await online.startTurn();
   const folder = mkdtempSync(join(tmpdir(), 'korrin-native-'));
   // The page hosts; the game joins with the whole link, its room in capitals,
@@ -296,7 +316,14 @@ test('the installed game and a page through coturn, relay only: a whole match wi
   assert.ok(sent.startsWith(`Send this link to the other player: ${url}index.html?join=${room}&signal=`), sent);
   const guest = await online.openPage(url, sent.slice(sent.indexOf('?') + 1));
   await web.waitForLine(guest.lines, `Joining room ${room}.`, 1, online.PAGE_LOAD_MS);
+  // The same link opened once the game has its player: that page watches.
+  const watcher = online.openPage(url, online.waitFor(/^A player joined/, host.lines, online.PAIRING_MS)
+    .then(() => sent.slice(sent.indexOf('?') + 1)));
   await playNative(guest, host, hosting, room, false);
+  const watched = await watcher;
+  assert.equal(await online.waitFor(FINAL, watched.lines, GAME_OVER_MS), await online.waitFor(FINAL, host.lines, 0));
+  assert.equal(watched.lines.find((l) => l.startsWith('Watching')), `Watching room ${room}.`);
+  assert.ok(host.stderr.some((l) => l.startsWith('korrin-tavrel: watchers: 1 served,')), host.stderr.join('\n'));
   assert.ok(turn.allocations() >= 4, `${turn.allocations()} relay allocations`);
   rmSync(folder, { recursive: true });
 });

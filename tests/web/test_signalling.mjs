@@ -12,7 +12,7 @@ import { decode, encode, roomKey } from '../../web/online/signal.mjs';
 
 // The link's own figures, as these tests hold it to them.
 const BROKER_WAIT_MS = 10000, KNOCK_AGAIN_MS = 1000, KNOCKS = 10, CONNECT_LIMIT_MS = 15000;
-const CONNECTIONS_AT_ONCE = 16, EARLY_CANDIDATES_KEPT = 64;
+const CONNECTIONS_AT_ONCE = 20, EARLY_CANDIDATES_KEPT = 64;
 const ROOM = 'k7qm-2xhp-9wvt-fj3n';
 const STRANGER = '00ff00ff00ff00ff'; // a side the test plays itself
 const key = await roomKey(ROOM);
@@ -126,7 +126,8 @@ const answerTo = (conn, sdp = 'v=0 answer') => ({ type: 'answer', conn, sdp });
 const HOST_ROWS = [
   ['a knock three times: the same two offers each time', [KNOCK, KNOCK, KNOCK], [0, 0, 0, 1, 1, 1], 2, []],
   ['a knock once conn 0 is answered: the offer of conn 1 again', [KNOCK, answerTo(0), KNOCK], [0, 1, 1], 2, []],
-  ["a watcher's knock, an answer never asked for: nothing", [{ ...KNOCK, role: 'watch' }, answerTo(0)], [], 0, []],
+  ["a watcher's knock: the same two offers", [{ ...KNOCK, role: 'watch' }], [0, 1], 2, []],
+  ['an answer never asked for: nothing', [answerTo(0)], [], 0, []],
   ['an answer the connection refuses: that connection ends', [KNOCK, answerTo(1, 'garbage')], [0, 1], 1,
     ['korrin-tavrel: signalling: answer: not a description']],
 ];
@@ -150,7 +151,7 @@ test('a host offers each joining page two connections, and again only what is no
 });
 
 test("a joining page answers an offer once and the same offer again alike, keeps an offer's early " +
-     'candidates (64), and connects with 8 other sides at once, not 9: knocked on as a host too', async () => {
+     'candidates (64), and connects with 10 other sides at once, not 11: knocked on as a host too', async () => {
   const broker = newBroker();
   const guest = await page(false, broker);
   const candidate = (n, conn = 1) => ({ type: 'candidate', to: guest.self, conn, candidate: `candidate:${n}`, mid: '0' });
@@ -165,13 +166,19 @@ test("a joining page answers an offer once and the same offer again alike, keeps
   assert.deepEqual(guest.peers[0].added.map((added) => added.candidate), [...Array(EARLY_CANDIDATES_KEPT).keys()].map((n) => `candidate:${n}`));
 
   const host = await page(true, broker);
+  const sideOf = (i) => `${String(i).padStart(15, '0')}a`;
   for (let i = 1; i <= CONNECTIONS_AT_ONCE / 2 + 1; ++i) {
-    for (const conn of [0, 1]) await sayAs(broker, { ...candidate(i, conn), to: guest.self }, `00000000000000${i}a`);
-    await sayAs(broker, KNOCK, `00000000000000${i}a`);
+    const side = sideOf(i);
+    for (const conn of [0, 1]) await sayAs(broker, { ...candidate(i, conn), to: guest.self }, side);
+    await sayAs(broker, KNOCK, side);
   }
   await until(() => guest.peers.length + host.peers.length >= 2 * CONNECTIONS_AT_ONCE, 'connections');
   await pause();
   assert.deepEqual([guest.peers.length, host.peers.length], [CONNECTIONS_AT_ONCE, CONNECTIONS_AT_ONCE]);
+  // Both connections to a side closed by the link (a watcher dropped) make room for the side refused.
+  for (const conn of [0, 1]) host.signalling.close(host.peer(sideOf(1), conn));
+  await sayAs(broker, KNOCK, sideOf(CONNECTIONS_AT_ONCE / 2 + 1));
+  await until(() => host.peers.length === CONNECTIONS_AT_ONCE + 2, 'offers to the side refused');
 });
 
 // Hostile or broken payloads, each sent twice: a line for the first of each

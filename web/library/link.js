@@ -58,6 +58,7 @@ mergeInto(LibraryManager.library, {
     var link = KorrinLink.link;
     if (!link || link.events.length === 0) return 0;
     var event = link.events.shift();
+    KorrinLink.watcher = event.watcher === undefined ? -1 : event.watcher;
     var bytes = event.data ? event.data.subarray(0, size) : new Uint8Array(0);
     HEAPU8.set(bytes, data);
     HEAP32[length >> 2] = bytes.length;
@@ -67,6 +68,22 @@ mergeInto(LibraryManager.library, {
   korrin_link_send__deps: ['$KorrinLink'],
   korrin_link_send: function (data, length, reliable) {
     if (KorrinLink.link) KorrinLink.link.send(HEAPU8.slice(data, data + length), reliable !== 0);
+  },
+
+  // The watcher of the last event korrin_link_next gave (-1: none).
+  korrin_link_watcher__deps: ['$KorrinLink'],
+  korrin_link_watcher: function () {
+    return KorrinLink.watcher === undefined ? -1 : KorrinLink.watcher;
+  },
+
+  korrin_link_send_watcher__deps: ['$KorrinLink'],
+  korrin_link_send_watcher: function (watcher, data, length) {
+    if (KorrinLink.link) KorrinLink.link.sendToWatcher(watcher, HEAPU8.slice(data, data + length));
+  },
+
+  korrin_link_drop_watcher__deps: ['$KorrinLink'],
+  korrin_link_drop_watcher: function (watcher, turnedAway) {
+    if (KorrinLink.link) KorrinLink.link.dropWatcher(watcher, turnedAway !== 0);
   },
 
   korrin_link_connected__deps: ['$KorrinLink'],

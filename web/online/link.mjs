@@ -52,9 +52,10 @@ const JOIN_LIMIT_MS = CONNECT_TIMEOUT_MS;
 // A connection not up within this time is given up: its other side left,
 // or no path was found.
 const CONNECT_LIMIT_MS = 15000;
-// The connections a page makes at once (two for each other side: eight
-// sides): a flood of knocks or candidates costs no more.
-const CONNECTIONS_AT_ONCE = 16;
+// The connections a page makes at once (two for each other side: the
+// player, eight watchers and one to turn away): a flood of knocks or
+// candidates costs no more.
+const CONNECTIONS_AT_ONCE = 20;
 // A connection's candidates that come before its description wait for it.
 const EARLY_CANDIDATES_KEPT = 64;
 // Channels both sides create with the same ids, so no offer is needed for them.
@@ -69,7 +70,17 @@ const ASK_AGAIN_MS = HANDSHAKE_REPEAT_MS;
 const STATS_INTERVAL_MS = 250;
 
 // What happened, in the order of the game's LinkEvent (src/net/link.h).
-export const EVENT = { connected: 1, received: 2, disconnected: 3, lost: 4, refused: 5 };
+export const EVENT = {
+  connected: 1,
+  received: 2,
+  disconnected: 3,
+  lost: 4,
+  refused: 5,
+  watching: 6,
+  watcherCame: 7,
+  watcherSaid: 8,
+  watcherLeft: 9,
+};
 
 // What the link tells the page beside the game's events (openLink's onNews):
 // a connection to another page is being made, or one failed (the page knows
@@ -78,13 +89,14 @@ export const NEWS = { connecting: 'connecting', failed: 'failed' };
 
 // The pairing: a joining page asks "join PAGE" (PAGE: its own random name, the
 // same on all its connections); the host answers welcome to the first page
-// that asks (also when it asks again), busy to any other page. An installed
-// game's host answers watching where it has its player: a page does not
-// watch, so to it that host is taken as busy.
+// that asks (also when it asks again), watching to a page that asks once the
+// host has its player or its match began, or that asks "watch PAGE" (it
+// watches the match), busy to a watcher more than the match takes.
 const JOIN = 'join ',
+  WATCH = 'watch ',
   WELCOME = 'welcome',
-  BUSY = 'busy',
-  WATCHING = 'watching';
+  WATCHING = 'watching',
+  BUSY = 'busy';
 const PAGE_NAME = crypto.getRandomValues(new Uint32Array(2)).join('-');
 
 // Resolves to the link once a broker has answered; rejects with the reason
@@ -224,7 +236,7 @@ export class RoomSignalling {
     }
     const { type, from } = message;
     if (this.hosting) {
-      if (type === 'knock' && message.role === 'join') this.offerTo(from);
+      if (type === 'knock' && (message.role === 'join' || message.role === 'watch')) this.offerTo(from);
       else if (type === 'answer') await this.takeAnswer(message);
       else if (type === 'candidate') this.takeCandidate(message);
     } else if (type === 'here') {
@@ -377,6 +389,13 @@ export class RoomSignalling {
     this.link.lose(connection.pc);
   }
 
+  // A connection the link ended itself (a watcher dropped): closed, and its
+  // place is free for another side (a connection closed here fails never).
+  close(pc) {
+    const connection = [...this.connections.values()].find((made) => made.pc === pc);
+    if (connection) this.end(connection);
+  }
+
   leave() {
     this.stopKnocking();
     [...this.connections.values()].forEach((connection) => this.end(connection));
@@ -397,6 +416,9 @@ export class RoomLink {
     this.spent = false; // (the host's) a match began: nobody else is welcome
     this.paired = false; // the channels to the player are open, and the game knows
     this.refused = false; // (the joining page's) the host has a player already
+    this.watched = false; // (the joining page's) the host took it as a watcher
+    this.watchers = new Map(); // (the host's) connection -> {id, page, announced}
+    this.nextWatcher = 0;
     this.meetings = new Map(); // connection -> {channels, early packets, asking timer}
     this.roundTripMs = 0;
     this.bytesSent = 0;
@@ -439,8 +461,13 @@ export class RoomLink {
     const meeting = this.meetings.get(connection);
     if (!meeting) return;
     if (this.hosting) {
-      if (!message.startsWith(JOIN)) return;
-      const page = message.slice(JOIN.length);
+      const watcher = message.startsWith(WATCH);
+      if (!message.startsWith(JOIN) && !watcher) return;
+      const page = message.slice(watcher ? WATCH.length : JOIN.length);
+      if (watcher || ((this.player !== null || this.spent) && page !== this.playerPage)) {
+        this.takeWatcher(connection, page);
+        return;
+      }
       if (this.player === null && !this.spent) {
         this.player = connection;
         this.playerPage = page;
@@ -452,21 +479,67 @@ export class RoomLink {
       else if (page !== this.playerPage) meeting.channels.pair.send(BUSY);
       return;
     }
-    if (![WELCOME, BUSY, WATCHING].includes(message)) return; // another joining page
+    if (message !== WELCOME && message !== WATCHING && message !== BUSY) return; // another joining page
     clearInterval(meeting.asking);
+    if (message === BUSY && connection === this.player && this.watched && !this.refused) {
+      // One watcher too many: the host closes the connection too.
+      this.refused = true;
+      this.events.push({ type: EVENT.refused });
+      this.forget(connection);
+      this.player = null;
+      this.paired = false;
+      return;
+    }
     if (this.player !== null || this.refused) return;
-    if (message !== WELCOME) {
+    if (message === BUSY) {
       this.refused = true; // said once, though each connection hears it
       this.events.push({ type: EVENT.refused });
       return;
     }
     this.player = connection;
+    this.watched = message === WATCHING;
     this.announceIfReady(connection);
+  }
+
+  // (The host's) a page that watches, on the first connection it asked on;
+  // its other connection hears nothing.
+  takeWatcher(connection, page) {
+    const known = [...this.watchers].find(([, watcher]) => watcher.page === page);
+    if (known && known[0] !== connection) return;
+    this.meetings.get(connection).channels.pair.send(WATCHING);
+    if (known) return;
+    this.watchers.set(connection, { id: this.nextWatcher++, page, announced: false });
+    this.announceIfReady(connection);
+  }
+
+  watcherOf(id) {
+    return [...this.watchers].find(([, watcher]) => watcher.id === id)?.[0];
+  }
+
+  sendToWatcher(id, bytes) {
+    const connection = this.watcherOf(id);
+    const channel = connection && this.meetings.get(connection)?.channels.game;
+    if (channel?.readyState === 'open') channel.send(bytes);
+  }
+
+  // Ends a watcher's connection; one too many hears busy first.
+  dropWatcher(id, turnedAway) {
+    const connection = this.watcherOf(id);
+    if (!connection) return;
+    if (turnedAway) this.meetings.get(connection)?.channels.pair.send(BUSY);
+    this.watchers.delete(connection);
+    this.forget(connection);
+    this.rooms.forEach((room) => room.close(connection));
   }
 
   // The other side's first packets may come before this side has paired
   // (the answer that pairs travels on another channel): they wait for it.
   receive(connection, data) {
+    const watcher = this.watchers.get(connection);
+    if (watcher?.announced) {
+      this.events.push({ type: EVENT.watcherSaid, data, watcher: watcher.id });
+      return;
+    }
     if (connection === this.player && this.paired) {
       this.events.push({ type: EVENT.received, data });
       return;
@@ -478,10 +551,19 @@ export class RoomLink {
   // The game hears of its player once the channels to it are open.
   announceIfReady(connection) {
     const meeting = this.meetings.get(connection);
-    if (connection !== this.player || this.paired || !meeting) return;
+    const watcher = this.watchers.get(connection);
+    if ((connection !== this.player || this.paired) && !(watcher && !watcher.announced)) return;
+    if (!meeting) return;
     if (Object.values(meeting.channels).some((channel) => channel.readyState !== 'open')) return;
+    if (watcher) {
+      watcher.announced = true;
+      this.events.push({ type: EVENT.watcherCame, watcher: watcher.id });
+      for (const data of meeting.early.splice(0))
+        this.events.push({ type: EVENT.watcherSaid, data, watcher: watcher.id });
+      return;
+    }
     this.paired = true;
-    this.events.push({ type: EVENT.connected });
+    this.events.push({ type: this.watched ? EVENT.watching : EVENT.connected });
     for (const data of meeting.early.splice(0)) this.events.push({ type: EVENT.received, data });
   }
 
@@ -497,6 +579,12 @@ export class RoomLink {
 
   lose(connection) {
     if (!this.forget(connection)) return;
+    const watcher = this.watchers.get(connection);
+    if (watcher) {
+      this.watchers.delete(connection);
+      if (watcher.announced) this.events.push({ type: EVENT.watcherLeft, watcher: watcher.id });
+      return;
+    }
     if (connection !== this.player) {
       if (this.player === null && this.meetings.size === 0) this.onNews?.(NEWS.failed);
       return;
