@@ -403,6 +403,13 @@ export class RoomSignalling {
   }
 }
 
+// Sends on a channel that is open; an unreliable packet behind
+// UNSENT_LIMIT_BYTES waiting to leave is dropped, as if lost.
+function sendOn(channel, bytes, reliable) {
+  if (channel?.readyState !== 'open' || (!reliable && channel.bufferedAmount >= UNSENT_LIMIT_BYTES)) return;
+  channel.send(bytes);
+}
+
 // The pairing and the packets of one page (exported for tests/web/test_link.mjs).
 export class RoomLink {
   constructor(hosting, onNews, pageName = PAGE_NAME) {
@@ -518,8 +525,7 @@ export class RoomLink {
 
   sendToWatcher(id, bytes) {
     const connection = this.watcherOf(id);
-    const channel = connection && this.meetings.get(connection)?.channels.game;
-    if (channel?.readyState === 'open') channel.send(bytes);
+    sendOn(connection && this.meetings.get(connection)?.channels.game, bytes, false);
   }
 
   // Ends a watcher's connection; one too many hears busy first.
@@ -609,9 +615,7 @@ export class RoomLink {
   send(bytes, reliable) {
     if (!this.connected) return;
     const { channels } = this.meetings.get(this.player);
-    const channel = reliable ? channels.sure : channels.game;
-    if (!reliable && channel.bufferedAmount >= UNSENT_LIMIT_BYTES) return; // as if lost
-    if (channel.readyState === 'open') channel.send(bytes);
+    sendOn(reliable ? channels.sure : channels.game, bytes, reliable);
   }
 
   // Closes the channels to the player once what is queued has left (waiting
