@@ -4,7 +4,8 @@ machine (no window, no sound, nobody steering: the ball decides the match)
 and WATCHERS watchers from the start, or LATE seconds after the joining game
 started; prints how many frames each watcher caught up on and how fast, how
 far behind the host's settled frames it then ran (its median and worst),
-what the host sent each watcher, and the machine's load.
+what the host sent each watcher, both players' figures (to hold against a
+match with --watchers 0), and the machine's load.
 
     tools/bench_watch.py [--game build/korrin-tavrel] [--watchers 1] [--late 0]
 """
@@ -49,6 +50,10 @@ def main():
         for proc, _ in [(host, host_err)] + games:
             out, _ = proc.communicate(timeout=MATCH_LIMIT_S)
             finals += [line for line in out.splitlines() if line.startswith("Final score")]
+        players = []
+        for err in (host_err, games[0][1]):
+            with open(err) as f:
+                players += [line for line in f if line.startswith("korrin-tavrel: online:")]
         with open(host_err) as f:
             served = re.search(r"watchers: \d+ served, (\d+) packets/s and (\d+) B/s", f.read())
         behind = []
@@ -58,16 +63,19 @@ def main():
                                   r"settled frames by (\d+) ms \(median\) and (\d+) ms \(worst\)",
                                   f.read())
             behind.append(tuple(int(n) for n in found.groups()) if found else None)
-    if len(set(finals)) != 1 or len(finals) != 2 + options.watchers or served is None \
-            or None in behind:
+    if len(set(finals)) != 1 or len(finals) != 2 + options.watchers or len(players) != 2 \
+            or (served is None and options.watchers > 0) or None in behind:
         sys.exit("the match did not end alike everywhere: %r" % finals)
     print("%s (load %.2f before the match)" % (finals[0], load))
+    for side, line in zip(("host", "join"), players):
+        print("%s: %s" % (side, line.strip()))
     for i, (frames, ms, median, worst) in enumerate(behind):
         print("watcher %d: caught up on %d frames in %d ms (%.0f frames/s), then behind the "
               "host's settled frames by %d ms (median), %d ms (worst)"
               % (i + 1, frames, ms, frames * 1000 / max(ms, 1), median, worst))
-    print("the host sent each watcher %s packets/s, %s B/s of packets (ENet's and UDP's "
-          "headers not counted)" % served.groups())
+    if served:
+        print("the host sent each watcher %s packets/s, %s B/s of packets (ENet's and UDP's "
+              "headers not counted)" % served.groups())
 
 
 if __name__ == "__main__":
