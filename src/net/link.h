@@ -24,6 +24,14 @@ constexpr size_t EARLY_PACKETS_KEPT = 32;
 // before it (about five packets). Each packet repeats what the ones before it
 // said, so a queue only delays the newest.
 constexpr size_t UNSENT_LIMIT_BYTES = 512;
+// Once the match runs, an outage of the link this long ends nothing. The
+// silence a side hears lasts longer than the outage by a period of the other
+// side's packets, the path's jitter and a lost packet or two (20 to 70 ms
+// measured at 50 +-10 ms each way), and by the waits of a machine whose cores
+// are busy: a peer, a player or a watcher, is taken as gone only when it has
+// not been heard from for the limit and this allowance (4.5 s).
+constexpr uint32_t SILENCE_LIMIT_MS = 4000;
+constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
 
 // What happened on a link: the peer connected, a packet arrived, the peer
 // said goodbye (Disconnected), the link went silent until it gave up (Lost),

@@ -41,16 +41,6 @@ constexpr uint32_t HELLO_LIMIT_MS = 2000;
 // repeated this often until the match starts (the joining side's Hello until
 // the Start arrives: the host hears that it is still there).
 constexpr uint32_t HANDSHAKE_REPEAT_MS = 100;
-// Once the match runs, an outage of the link this long ends nothing. The
-// silence a side hears lasts longer than the outage by a period of the other
-// side's packets, the path's jitter and a lost packet or two (20 to 70 ms
-// measured at 50 +-10 ms each way), and by the waits of a machine whose cores
-// are busy: a peer is taken as gone only when it has not been heard from for
-// the limit and this allowance (4.5 s).
-constexpr uint32_t SILENCE_LIMIT_MS = 4000;
-constexpr uint32_t SILENCE_ALLOWANCE_MS = 500;
-static_assert(WATCHER_SILENCE_MS == SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS,
-              "a watcher is awaited as long as a player");
 
 // How a session ended; the screen says it in its own line.
 enum class SessionEnd {

@@ -133,7 +133,7 @@ void WatcherService::serveOne(Watcher &watcher, uint32_t nowMs) {
         drop(watcher.id, "it fell " + std::to_string(lag) + " frames behind");
         return;
     }
-    if (lag > 0 && nowMs - watcher.heardMs > WATCHER_SILENCE_MS) {
+    if (lag > 0 && nowMs - watcher.heardMs > SILENCE_LIMIT_MS + SILENCE_ALLOWANCE_MS) {
         drop(watcher.id, "it said nothing for " + std::to_string(nowMs - watcher.heardMs) + " ms");
         return;
     }

@@ -31,9 +31,6 @@ constexpr uint32_t WATCH_KEEPALIVE_MS = 250;
 // ever lacked (a late one starts far behind), has fallen behind. In time,
 // not frames: a host back from a stall settles seconds of frames at once.
 constexpr uint32_t WATCH_LAG_LIMIT_MS = 5000;
-// A watcher that says nothing this long while frames wait for it is gone:
-// as long as a player's silence lasts (session.h).
-constexpr uint32_t WATCHER_SILENCE_MS = 4500;
 // A watcher that acknowledges at most once a frame sends fewer packets than
 // this in any second.
 constexpr uint32_t WATCHER_PACKETS_PER_S = 100;
