@@ -558,8 +558,8 @@ export class RoomLink {
   announceIfReady(connection) {
     const meeting = this.meetings.get(connection);
     const watcher = this.watchers.get(connection);
-    if ((connection !== this.player || this.paired) && !(watcher && !watcher.announced)) return;
-    if (!meeting) return;
+    const newPlayer = connection === this.player && !this.paired;
+    if (!meeting || !(newPlayer || (watcher && !watcher.announced))) return;
     if (Object.values(meeting.channels).some((channel) => channel.readyState !== 'open')) return;
     if (watcher) {
       watcher.announced = true;
