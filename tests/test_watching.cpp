@@ -83,8 +83,20 @@ class SimLink : public Link {
 
 // How a watcher misbehaves, from BAD_AT_MS: it says something else (once), or
 // acknowledges n packets a second, or falls silent for n ms; or the host
-// settles nothing for n ms, then all of it at once.
-enum class Bad { None, Inputs, Ack, ShortAck, Flood, Silent, Grows, OtherRules, HostStalls };
+// settles nothing for n ms, then all of it at once, or its whole loop stops
+// for n ms (a hidden page's).
+enum class Bad {
+    None,
+    Inputs,
+    Ack,
+    ShortAck,
+    Flood,
+    Silent,
+    Grows,
+    OtherRules,
+    HostStalls,
+    HostPauses
+};
 constexpr uint32_t BAD_AT_MS = 20000;
 
 struct Case {
@@ -128,6 +140,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
         {"silent 6 s", 50, 0, 2, 0, Bad::Silent, 6000, E::ConnectionLost},
         {"ever further behind", 50, 0, 2, 0, Bad::Grows, 0, E::ConnectionLost},
         {"the host settles 6 s at once", 50, 0, 1, 0, Bad::HostStalls, 6000, E::Finished},
+        {"the host's loop stops 4 s", 50, 0, 1, 0, Bad::HostPauses, 4000, E::Finished},
         // (The host hears nothing from it, and drops it.)
         {"other rules", 50, 0, 1, 0, Bad::OtherRules, 0, E::VersionMismatch},
     };
@@ -159,7 +172,9 @@ TEST(Watching, WatchersOfAWholeMatch) {
         testing::internal::CaptureStderr();
         uint32_t settled = 0, settledWhenCame = 0;
         for (; net.now < matchMs + 20000; ++net.now) {
-            const bool stalled = c.bad == Bad::HostStalls && net.now - BAD_AT_MS < c.n;
+            const bool stalled =
+                (c.bad == Bad::HostStalls || c.bad == Bad::HostPauses) && net.now - BAD_AT_MS < c.n;
+            const bool paused = stalled && c.bad == Bad::HostPauses;
             for (; !stalled && settled < match.size() &&
                    settled * FRAME_PERIOD_MS + SETTLE_MS <= net.now;
                  ++settled)
@@ -177,10 +192,11 @@ TEST(Watching, WatchersOfAWholeMatch) {
                 }
             }
             std::vector<uint8_t> data;
-            for (LinkEvent event = hostLink.poll(0, data); event != LinkEvent::None;
-                 event = hostLink.poll(0, data))
+            for (LinkEvent event = paused ? LinkEvent::None : hostLink.poll(0, data);
+                 event != LinkEvent::None; event = hostLink.poll(0, data))
                 service.take(event, hostLink.watcher(), data, net.now);
-            service.serve(net.now);
+            if (!paused)
+                service.serve(net.now);
             const uint32_t badMs = net.now - BAD_AT_MS;
             for (uint32_t w = 0; w < watchers.size(); ++w) {
                 WatchSession &watcher = *watchers[w];

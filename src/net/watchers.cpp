@@ -108,11 +108,12 @@ void WatcherService::serve(uint32_t nowMs) {
     if (!begun_)
         return;
     // A host that was not served for a while (a stall of its own) counts
-    // none of it against its watchers' silence.
-    const uint32_t gapMs = nowMs - servedMs_;
-    if (servedOnce_ && gapMs > WATCH_KEEPALIVE_MS)
+    // none of it against its watchers' silence: what a watcher was silent
+    // before the stall still counts (one heard during it, heard just now).
+    if (servedOnce_ && nowMs - servedMs_ > WATCH_KEEPALIVE_MS)
         for (Watcher &watcher : watchers_)
-            watcher.heardMs += gapMs;
+            watcher.heardMs =
+                nowMs - std::max(static_cast<int32_t>(servedMs_ - watcher.heardMs), 0);
     servedMs_ = nowMs;
     servedOnce_ = true;
     // (Dropping one changes the list: the ids are read first.)
