@@ -134,22 +134,31 @@ async function steer(page, key, paddle, fromTop, rows, what) {
 }
 
 // Peak meters on a mixer channel's stereo output (see KorrinMixer in
-// web/library/mixer.js): every 1024 samples with sound in them, the peak of
-// each side.
+// web/library/mixer.js): the peak of each side in every render quantum with
+// sound in it. Measured on the audio thread: a ScriptProcessor's main-thread
+// handler loses whole quanta while the page is busy (a sound's first 3 ms,
+// its peak, went missing on a loaded machine).
+const METER_PROCESSOR = `registerProcessor('korrin-meter', class extends AudioWorkletProcessor {
+  process([input]) {
+    const peaks = [0, 1].map((side) => (input[side] || []).reduce((peak, sample) => Math.max(peak, Math.abs(sample)), 0));
+    if (peaks[0] > 0 || peaks[1] > 0) this.port.postMessage(peaks);
+    return true;
+  }
+});`;
 function meterChannel(page, channel) {
-  return page.evaluate((channel) => {
+  return page.evaluate(async (channel, processor) => {
     const context = SDL.audioContext;
-    const meter = context.createScriptProcessor(1024, 2, 2);
-    const blocks = [];
-    meter.onaudioprocess = (event) => {
-      const peaks = [0, 1].map((side) => event.inputBuffer.getChannelData(side)
-        .reduce((peak, sample) => Math.max(peak, Math.abs(sample)), 0));
-      if (peaks[0] > 0 || peaks[1] > 0) blocks.push(peaks);
-    };
+    if (!window.korrinMeters) {
+      const module = URL.createObjectURL(new Blob([processor], { type: 'text/javascript' }));
+      await context.audioWorklet.addModule(module);
+      window.korrinMeters = {};
+    }
+    const meter = new AudioWorkletNode(context, 'korrin-meter', { outputChannelCount: [2] });
+    const blocks = (window.korrinMeters[channel] = []);
+    meter.port.onmessage = ({ data }) => blocks.push(data);
     KorrinMixer.stage(channel).output.connect(meter);
-    meter.connect(context.destination); // a processor runs only when connected
-    window.korrinMeters = Object.assign(window.korrinMeters || {}, { [channel]: blocks });
-  }, channel);
+    meter.connect(context.destination); // (silent) a node is run while it leads somewhere
+  }, channel, METER_PROCESSOR);
 }
 // The game's clock (SDL_GetTicks, web/library/clock.js) and the page's own, in ms.
 const gameClock = (page) => page.evaluate(() => ({ ticks: _SDL_GetTicks(), at: Date.now() }));
