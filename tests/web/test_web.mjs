@@ -498,6 +498,23 @@ test('recordings: the corpus plays in the page as natively; bad files say what i
   const chrome = await web.launch();
   t.after(() => chrome.close().then(() => { server.kill(); rmSync(scratch, { recursive: true, force: true }); }));
 
+  // Each recording of the corpus, and the match kept below (cut off), played
+  // in a page from its address and natively, side by side while the rest
+  // runs; but the longest, which would only add minutes of the same frames.
+  const corpus = readdirSync(CORPUS).filter((name) => name.endsWith('.krp') &&
+    seconds(web.verifyNatively(NATIVE_GAME, join(CORPUS, name)).out[0]) <= LONGEST_PLAYED_S);
+  for (const name of corpus) writeFileSync(join(replays, name), readFileSync(join(CORPUS, name)));
+  const playing = [];
+  const play = async (name) => {
+    const file = join(replays, name);
+    const native = replayNatively(file);
+    // Opened one at a time: a busy machine loads seven pages at once in more than 30 s.
+    const { page, lines, errors } = await ownPage(chrome.browser, url, `?replay=replays/${name}`);
+    playing.push(endedText(page, name).then(async (ending) => ({ name, file, lines, errors, ending,
+      events: await page.evaluate(() => window.korrinEvents), native: await native })));
+  };
+  for (const name of corpus) await play(name);
+
   // Files that are not whole recordings, each in a page of its own.
   const whole = readFileSync(join(CORPUS, 'two-player-escape-ball1.krp'));
   for (const row of BAD_FILES) {
@@ -554,21 +571,8 @@ test('recordings: the corpus plays in the page as natively; bad files say what i
   await web.sleep(SETTLE_MS);
   assert.ok(await next.page.$eval('#kept', (line) => line.hidden), 'a forgotten match offered again');
 
-  // Each recording of the corpus, and the match kept above (cut off), played
-  // in a page from its address and natively, all side by side; but the
-  // longest, which would only add minutes of the same frames to the suite.
-  const corpus = readdirSync(CORPUS).filter((name) => name.endsWith('.krp') &&
-    seconds(web.verifyNatively(NATIVE_GAME, join(CORPUS, name)).out[0]) <= LONGEST_PLAYED_S);
-  for (const name of corpus) writeFileSync(join(replays, name), readFileSync(join(CORPUS, name)));
-  const playing = [];
-  for (const name of [...corpus, 'cut.krp']) {
-    const file = join(replays, name);
-    const native = replayNatively(file);
-    // Opened one at a time: a busy machine loads seven pages at once in more than 30 s.
-    const { page, lines, errors } = await ownPage(chrome.browser, url, `?replay=replays/${name}`);
-    playing.push(endedText(page, name).then(async (ending) => ({ name, file, lines, errors, ending,
-      events: await page.evaluate(() => window.korrinEvents), native: await native })));
-  }
+  await play('cut.krp');
+
   for (const { name, file, lines, errors, ending, events, native } of await Promise.all(playing)) {
     const verified = web.verifyNatively(NATIVE_GAME, file);
     const cutOff = name === 'cut.krp';
