@@ -49,7 +49,7 @@ korrin_build build -DBUILD_TESTING=ON -DKORRIN_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 # The end-to-end scenarios spend most of their time waiting on the game's
 # real-time pace (a core runs two of them with room to spare): twice as many
-# tests as cores. The heavy ones say so (CTest's PROCESSORS, RUN_SERIAL).
+# tests as cores. The heavy ones say so (CTest's PROCESSORS).
 jobs=$((2 * $(nproc)))
 # The normal pass fuzzes the readers of outside bytes briefly (fuzz.replay,
 # fuzz.packets and fuzz.signal): they must be there.
