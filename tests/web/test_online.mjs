@@ -202,8 +202,13 @@ test('a whole match between two browsers after a host reload, hostile messages i
   const host = await online.openPage(url, `host&${query}`);
   const hosted = await online.hostedRoom(host);
   assert.ok(await host.page.$eval('#loading', (line) => line.hidden));
+  // The button says what the copy did once the clipboard answers, which takes
+  // its own time: every text it shows is noted from before the click.
+  await host.page.$eval('#online-copy', (copy) => new MutationObserver(() =>
+    (window.copyTexts ??= []).push(copy.textContent)).observe(copy, { childList: true }));
   await host.page.click('#online-copy');
-  assert.equal(await host.page.$eval('#online-copy', (button) => button.textContent), 'Copied');
+  await host.page.waitForFunction(() => window.copyTexts?.length > 0);
+  assert.equal(await host.page.evaluate(() => window.copyTexts[0]), 'Copied');
   // A reload keeps the room, and the link already sent works.
   host.lines.length = 0;
   await host.page.reload();
