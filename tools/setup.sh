@@ -19,6 +19,8 @@ KORRIN_PACKAGES=(
   libsdl1.2-compat
   # tests: GoogleTest, a virtual X display with key presses and screenshots, leak checks
   googletest libgtest-dev python3 xvfb xauth xdotool imagemagick valgrind
+  # tests of rooms: a local MQTT broker and TURN server
+  mosquitto coturn
   # tests of the desktop window: a window manager that honours fullscreen,
   # WM_DELETE_WINDOW sent as a window manager does, window properties
   openbox python3-xlib x11-utils
