@@ -9,27 +9,21 @@ import { EARLY_PACKETS_KEPT, HANDSHAKE_REPEAT_MS as ASK_AGAIN_MS, UNSENT_LIMIT_B
 const settle = (ms = 0) => new Promise((resolve) => setTimeout(resolve, ms));
 
 class FakeChannel extends EventTarget {
-  constructor() {
-    super();
-    this.readyState = 'connecting';
-    this.other = null; // the same channel on the other side
-    this.cut = false; // what it sends is lost
-    this.sent = []; // what it sent
-    this.bufferedAmount = 0; // what waits to leave
-  }
-
+  readyState = 'connecting';
+  other = null; // the same channel on the other side
+  cut = false; // what it sends is lost
+  sent = []; // what it sent
+  bufferedAmount = 0; // what waits to leave
   open() {
     this.readyState = 'open';
     this.onopen?.();
     this.dispatchEvent(new Event('open'));
   }
-
   send(data) {
     this.sent.push(data);
     const { other } = this;
     if (!this.cut) queueMicrotask(() => other.readyState === 'open' && other.onmessage?.({ data }));
   }
-
   close() {
     if (this.readyState === 'closed') return;
     this.readyState = 'closed';
@@ -39,19 +33,14 @@ class FakeChannel extends EventTarget {
 
 class FakeConnection {
   channels = {};
-  createDataChannel(label) {
-    return (this.channels[label] = new FakeChannel());
-  }
-
-  async getStats() {
-    return new Map();
-  }
+  createDataChannel(label) { return (this.channels[label] = new FakeChannel()); }
+  async getStats() { return new Map(); }
 }
 
 // A connection between two links, its channels made as the rooms'
-// negotiation ends and then opened (unless `opened` is false: then by the
-// `open` it is given); what `lostFrom` ('host', 'guest') sends on the
-// pairing channel is lost.
+// negotiation ends and then opened (unless `opened` is false: then by its
+// `open`), or lost on both sides by its `lose`; what `lostFrom` ('host',
+// 'guest') sends on the pairing channel is lost.
 function connect(host, guest, lostFrom = null, opened = true) {
   const ends = { host: new FakeConnection(), guest: new FakeConnection() };
   host.meet(ends.host);
@@ -63,7 +52,7 @@ function connect(host, guest, lostFrom = null, opened = true) {
   if (lostFrom) ends[lostFrom].channels.pair.cut = true;
   const open = () => Object.values(ends).forEach((end) => Object.values(end.channels).forEach((channel) => channel.open()));
   if (opened) open();
-  return { ...ends, open };
+  return { ...ends, open, lose: () => [host.lose(ends.host), guest.lose(ends.guest)] };
 }
 
 const types = (link) => link.events.map((event) => event.type);
@@ -102,8 +91,7 @@ test('a connection whose answer is lost, then fails, leaves the other to pair on
   assert.equal(host.player, first.host);
   assert.deepEqual(types(guest), []);
   assert.ok(second.guest.channels.pair.sent.length > 0, 'the other connection asks too');
-  host.lose(first.host);
-  guest.lose(first.guest);
+  first.lose();
   await settle(2 * ASK_AGAIN_MS);
   // The host's game saw a player come and go, as natively, then the next.
   assert.deepEqual(types(host), [EVENT.connected, EVENT.disconnected, EVENT.connected]);
@@ -118,19 +106,11 @@ test('a failed connection is news to the page only once no other is being made',
     const first = connect(host, guest, 'host'); // the host takes it; its answer is lost
     const second = connect(host, guest, null, false); // negotiated, its channels still opening
     await settle();
-    host.lose(first.host);
-    guest.lose(first.guest);
-    assert.deepEqual(news, [NEWS.connecting, NEWS.connecting], `second fails ${secondFails}`);
-    if (secondFails) {
-      host.lose(second.host);
-      guest.lose(second.guest);
-    } else {
-      second.open();
-    }
+    first.lose();
+    (secondFails ? second.lose : second.open)();
     await settle(2 * ASK_AGAIN_MS);
-    assert.deepEqual(news, secondFails ? [NEWS.connecting, NEWS.connecting, NEWS.failed]
-      : [NEWS.connecting, NEWS.connecting], `second fails ${secondFails}`);
-    assert.deepEqual(types(guest), secondFails ? [] : [EVENT.connected]);
+    const [failed, paired] = secondFails ? [[NEWS.failed], []] : [[], [EVENT.connected]];
+    assert.deepEqual([news, types(guest)], [[NEWS.connecting, NEWS.connecting, ...failed], paired], `second fails ${secondFails}`);
   }
 });
 
@@ -147,9 +127,8 @@ test('a third page watches once however many connections it has: a host with a p
       end.channels.pair.other = hosts;
       Object.values(end.channels).forEach((channel) => channel.open());
     } else {
-      host = newLink(true);
+      host = Object.assign(newLink(true), { closed: [] }); // the connections its room was told to end
       host.rooms = [{ close: (connection) => host.closed.push(connection), leave() {} }];
-      host.closed = []; // the connections the room's signalling was told to end
       if (room === 'spent') host.spend();
       else connect(host, newLink(false));
       connect(host, third);
