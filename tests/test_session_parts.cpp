@@ -23,10 +23,6 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
     return input;
 }
 
-InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
-    return {senderFrames, receivedFrames, 0, {}};
-}
-
 // After a long silence, the two are back in step when a packet sent after it
 // shows them at most 2 whole frames apart; what it says of the other side's
 // pace slows this side once it runs more than a frame ahead.
@@ -58,8 +54,7 @@ TEST(SessionPacing, InStepAfterAStallAndTheLead) {
         pacing.heard(c.silenceMs, frames, GAP_END_MS);
         const uint32_t sender = static_cast<uint32_t>(frames - 1 + c.otherAhead);
         for (int packet = 0; packet < 50; ++packet)
-            pacing.measureLead(packetOf(sender, frames + c.sentAfterGap), frames, TRIP_MS,
-                               HEARD_MS);
+            pacing.measureLead({sender, frames + c.sentAfterGap, 0, {}}, frames, TRIP_MS, HEARD_MS);
         EXPECT_EQ(pacing.inStepAfterStallMs(), c.inStepMs);
         const uint32_t due = pacing.msUntilDue(400, 0);
         for (int frame = 0; frame < 10; ++frame)
@@ -75,18 +70,18 @@ TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
         bool taken;
     };
     const Case cases[] = {
-        {"newer", packetOf(250, 280), true},
-        {"as new", packetOf(200, 280), true},
-        {"older", packetOf(199, 280), false},
-        {"waiting at its window's end", packetOf(250, 250 - MAX_PREDICTION_FRAMES), false},
-        {"a frame short of its window's end", packetOf(250, 251 - MAX_PREDICTION_FRAMES), true},
+        {"newer", {250, 280, 0, {}}, true},
+        {"as new", {200, 280, 0, {}}, true},
+        {"older", {199, 280, 0, {}}, false},
+        {"waiting at its window's end", {250, 250 - MAX_PREDICTION_FRAMES, 0, {}}, false},
+        {"a frame short of its window's end", {250, 251 - MAX_PREDICTION_FRAMES, 0, {}}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Pacing pacing;
         pacing.start(0, 0);
-        pacing.measureLead(packetOf(200, 280), 200, 0, 0); // in step
-        pacing.measureLead(c.packet, 300, 0, 0);           // far behind if taken
+        pacing.measureLead({200, 280, 0, {}}, 200, 0, 0); // in step
+        pacing.measureLead(c.packet, 300, 0, 0);          // far behind if taken
         EXPECT_EQ(pacing.aheadFrames() > 0.0, c.taken);
     }
 }
@@ -113,7 +108,6 @@ TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
             here.settle(inputOf(frame, NONE));
         for (uint32_t frame = 0; frame < c.settledThere; ++frame)
             there.settle(inputOf(frame, c.changedThere));
-        EXPECT_EQ(here.settledFrames(), c.settledHere);
         here.hearChecksum(there.settledFrames(), there.inputsCheck());
         here.hearChecksum(1, 0); // an older checksum changes nothing
         uint32_t frame = 0;
