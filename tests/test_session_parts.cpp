@@ -124,8 +124,9 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         H found;
         uint32_t sentFrames; // the hash the packets then carry
     };
-    const auto ours = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
-        return Step{true, frames, hash, found, sent};
+    // This side's hash, then carried by its packets.
+    const auto ours = [](uint32_t frames, uint64_t hash, H found = H::Unknown) {
+        return Step{true, frames, hash, found, frames};
     };
     const auto heard = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
         return Step{false, frames, hash, found, sent};
@@ -135,21 +136,16 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"the same, here first", {ours(45, 7, H::Unknown, 45), heard(45, 7, H::Same, 45)}},
-        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same, 45)}},
-        {"different, and said",
-         {ours(45, 7, H::Unknown, 45), ours(90, 8, H::Unknown, 90),
-          heard(45, 6, H::Different, 45)}},
+        {"the same, here first", {ours(45, 7), heard(45, 7, H::Same, 45)}},
+        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same)}},
+        {"different, and said", {ours(45, 7), ours(90, 8), heard(45, 6, H::Different, 45)}},
         {"heard once",
-         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different, 45)}},
-        {"none for no frames", {ours(45, 7, H::Unknown, 45), heard(0, 7, H::Unknown, 45)}},
+         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different)}},
+        {"none for no frames", {ours(45, 7), heard(0, 7, H::Unknown, 45)}},
         {"the newest eight kept",
-         {ours(45, 1, H::Unknown, 45), ours(90, 2, H::Unknown, 90), ours(135, 3, H::Unknown, 135),
-          ours(180, 4, H::Unknown, 180), ours(225, 5, H::Unknown, 225),
-          ours(270, 6, H::Unknown, 270), ours(315, 7, H::Unknown, 315),
-          ours(360, 8, H::Unknown, 360), heard(45, 9, H::Different, 45),
-          ours(405, 9, H::Unknown, 405), heard(90, 9, H::Different, 90),
-          ours(450, 10, H::Unknown, 450), ours(495, 11, H::Unknown, 495),
+         {ours(45, 1), ours(90, 2), ours(135, 3), ours(180, 4), ours(225, 5), ours(270, 6),
+          ours(315, 7), ours(360, 8), heard(45, 9, H::Different, 45), ours(405, 9),
+          heard(90, 9, H::Different, 90), ours(450, 10), ours(495, 11),
           heard(135, 1, H::Unknown, 495)}},
     };
     for (const Case &c : cases) {
