@@ -19,8 +19,7 @@
 
 namespace {
 constexpr uint32_t ATTEMPT_DROPPED = 3; // the data of the host's drop
-// The link's promise: a connect unanswered is tried again every half second.
-constexpr uint32_t RETRY_MS = 500;
+constexpr uint32_t RETRY_MS = 500;      // the link's promise: a connect unanswered is tried again
 // The first byte of an ENet datagram whose header carries its sending time.
 constexpr uint8_t SENT_TIME_FLAG = 0x80;
 

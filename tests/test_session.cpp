@@ -126,10 +126,8 @@ enum class Tamper {
     Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
     StripInputs, // all carry the host's checks but no input
     LoseStarts,  // every Start sent in the first tamperBy ms is lost (from the start)
-    // LoseHellos, then every Start lost: the joining side, connected anew,
-    // gives up on its own (and never says goodbye)
-    LoseHellosAndStarts,
-    HostLeaves, // every Start lost, and the host leaves tamperBy ms in
+    LoseHellosAndStarts, // as LoseHellos, and no Start: connected anew, the joining side gives up
+    HostLeaves,          // every Start lost, and the host leaves tamperBy ms in
 };
 constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
 

@@ -27,8 +27,7 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
 // shows them at most 2 whole frames apart; what it says of the other side's
 // pace slows this side once it runs more than a frame ahead.
 TEST(SessionPacing, InStepAfterAStallAndTheLead) {
-    constexpr uint32_t TRIP_MS = 50; // a frame and a seventh each way
-    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300;
+    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300, TRIP_MS = 50; // 8/7 frame each way
     struct Case {
         const char *name;
         uint32_t silenceMs;    // before the packet at GAP_END_MS
