@@ -175,8 +175,7 @@ TEST(Watching, WatchersOfAWholeMatch) {
                 }
             }
             std::vector<uint8_t> data;
-            for (LinkEvent event = paused ? LinkEvent::None : hostLink.poll(0, data);
-                 event != LinkEvent::None; event = hostLink.poll(0, data))
+            for (LinkEvent event; !paused && (event = hostLink.poll(0, data)) != LinkEvent::None;)
                 service.take(event, hostLink.watcher(), data, net.now);
             if (!paused)
                 service.serve(net.now);
