@@ -2,9 +2,7 @@
 // never speaks is dropped at 2 s while a player beside it gets in, a joining
 // side whose host never answers connects anew at 4 s, and the connect's
 // tries stay half a second apart. Each bound allows for the machine's scheduling
-// and no more: a limit moved by a tenth fails it. The tries' gaps are read on
-// the link's own clock, allowing only for the time the test left it unpolled.
-// Watchers: kept past the candidates' limit, heard apart, turned away or dropped.
+// and no more: a limit moved by a tenth fails it.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -15,15 +13,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <vector>
 
 #include "enet_link.h"
 
 namespace {
 constexpr uint32_t ATTEMPT_DROPPED = 3; // the data of the host's drop
-// The link's promise: a connect unanswered is tried again every half second.
-constexpr uint32_t RETRY_MS = 500;
+constexpr uint32_t RETRY_MS = 500;      // the link's promise: a connect unanswered is tried again
 // The first byte of an ENet datagram whose header carries its sending time.
 constexpr uint8_t SENT_TIME_FLAG = 0x80;
 
@@ -154,48 +150,44 @@ TEST(NetLink, TheConnectIsTriedAgainEveryHalfSecond) {
     }
 }
 
-// A host's watchers over ENet: each comes as a watcher (not a candidate, so
-// kept past the candidates' 2 s), hears what it is sent, is heard apart from
-// the player, and hears that it was turned away or dropped.
+// A host's watchers over ENet: kept past the candidates' 2 s, sent to, heard
+// apart from the player, and told that they were turned away or dropped.
 TEST(NetLink, WatchersAreKeptHeardApartAndTurnedAwayOrDropped) {
-    NetLink host;
+    NetLink host, watchers[3]; // to be kept, turned away, dropped
     ASSERT_TRUE(host.listen(0).ok());
-    NetLink kept, turned, dropped;
-    for (NetLink *watcher : {&kept, &turned, &dropped})
-        ASSERT_TRUE(watcher->connect("127.0.0.1", host.port(), true).ok());
+    for (NetLink &watcher : watchers)
+        ASSERT_TRUE(watcher.connect("127.0.0.1", host.port(), true).ok());
     std::vector<int> came;
     std::vector<uint8_t> data, heard;
-    std::map<const NetLink *, LinkEvent> lastHeard;
+    LinkEvent lastHeard[3] = {};
     const auto began = std::chrono::steady_clock::now();
-    bool sent = false;
     while (msSince(began) < 3000) { // past the candidates' limit
         for (LinkEvent event = host.poll(1, data); event != LinkEvent::None;
              event = host.poll(0, data)) {
-            if (event == LinkEvent::WatcherCame)
-                came.push_back(host.watcher());
             if (event == LinkEvent::WatcherSaid)
                 heard = data;
+            if (event == LinkEvent::WatcherCame)
+                came.push_back(host.watcher());
+            if (event == LinkEvent::WatcherCame && came.size() == 3) {
+                host.sendToWatcher(came[0], {9, 8, 7});
+                host.dropWatcher(came[1], true);
+                host.dropWatcher(came[2], false);
+            }
         }
-        if (came.size() == 3 && !sent) {
-            host.sendToWatcher(came[0], {9, 8, 7});
-            host.dropWatcher(came[1], true);
-            host.dropWatcher(came[2], false);
-            sent = true;
-        }
-        for (NetLink *link : {&kept, &turned, &dropped}) {
-            const LinkEvent event = link->poll(0, data);
-            if (event == LinkEvent::Watching && link == &kept)
-                kept.send({7, 1, 0, 0, 0}, false);
+        for (int w = 0; w < 3; ++w) {
+            const LinkEvent event = watchers[w].poll(0, data);
+            if (event == LinkEvent::Watching && w == 0)
+                watchers[0].send({7, 1, 0, 0, 0}, false);
             if (event != LinkEvent::None)
-                lastHeard[link] = event;
+                lastHeard[w] = event;
         }
     }
     ASSERT_EQ(came.size(), 3u);
-    EXPECT_EQ(lastHeard[&kept], LinkEvent::Received);
-    EXPECT_EQ(data.size(), 3u); // (the kept watcher's packet, read last)
+    EXPECT_EQ(lastHeard[0], LinkEvent::Received);
+    EXPECT_EQ(data, std::vector<uint8_t>({9, 8, 7})); // (the kept watcher's, read last)
     EXPECT_EQ(heard, std::vector<uint8_t>({7, 1, 0, 0, 0}));
-    EXPECT_EQ(lastHeard[&turned], LinkEvent::Refused);
-    EXPECT_EQ(lastHeard[&dropped], LinkEvent::Lost);
-    EXPECT_TRUE(kept.connected()); // not dropped as a silent candidate
+    EXPECT_EQ(lastHeard[1], LinkEvent::Refused);
+    EXPECT_EQ(lastHeard[2], LinkEvent::Lost);
+    EXPECT_TRUE(watchers[0].connected()); // not dropped as a silent candidate
 }
 } // namespace

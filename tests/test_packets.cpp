@@ -77,6 +77,11 @@ TEST(Packets, AnythingOffIsRefused) {
     const std::vector<uint8_t> oneInput = writePacket(InputsPacket{10, 0, 9, {BUTTON_UP_1}});
     const auto byteMore = [](std::vector<uint8_t> &b) { b.push_back(0); };
     const auto byteLess = [](std::vector<uint8_t> &b) { b.pop_back(); };
+    const auto with = [](std::vector<uint8_t> b, size_t at, uint8_t value) {
+        b.at(at) = value;
+        return b;
+    };
+    const size_t verdictAt = oneInput.size() - 7, lastAt = oneInput.size() - 1;
     const auto helloOf = [](const HelloPacket &p) { return writePacket(p); };
     const auto inputs = [](const InputsPacket &p) { return writePacket(p); };
     const auto watched = [](const WatchInputsPacket &p) { return writePacket(p); };
@@ -92,10 +97,8 @@ TEST(Packets, AnythingOffIsRefused) {
         {"an unknown type", {9, 0, 0, 0, 0}, "unknown type 9"},
         {"a Hello with a byte more", edited(hello, byteMore), "size"},
         {"a Hello with a byte less", edited(hello, byteLess), "size"},
-        {"a Hello of another program", edited(hello, [](auto &b) { b[2] = 'X'; }),
-         "another program"},
-        {"a version with a control character", edited(hello, [](auto &b) { b[9] = '\n'; }),
-         "game version"},
+        {"a Hello of another program", with(hello, 2, 'X'), "another program"},
+        {"a version with a control character", with(hello, 9, '\n'), "game version"},
         {"a Hello of protocol 2 with a fingerprint", edited(helloOf({2, "1"}), byteMore), "size"},
         {"a Hello of protocol 3 with a clock",
          edited(helloOf({3, "1"}), [](auto &b) { b.resize(b.size() + 4); }), "size"},
@@ -109,8 +112,7 @@ TEST(Packets, AnythingOffIsRefused) {
          "size"},
         {"inputs with a byte more", edited(oneInput, byteMore), "count"},
         {"inputs with a byte less", edited(oneInput, byteLess), "count"},
-        {"an input with unknown bits",
-         edited(oneInput, [](auto &b) { b.back() = ALL_FRAME_BUTTONS + 1; }), "buttons"},
+        {"an input with unknown bits", with(oneInput, lastAt, ALL_FRAME_BUTTONS + 1), "buttons"},
         {"more inputs than a packet holds",
          inputs({1000, 0, 0, std::vector<uint8_t>(MAX_INPUTS_PER_PACKET + 1, 0)}), "count"},
         {"inputs later than the sender's frames", inputs({10, 0, 10, {0}}), "frames"},
@@ -121,12 +123,9 @@ TEST(Packets, AnythingOffIsRefused) {
         {"a check of frames not received", inputs({10, 5, 9, {0}, 6}), "checks"},
         {"a hash of frames not checked", inputs({10, 10, 9, {0}, 5, 0, 6, 7}), "hash"},
         {"a hash of no frame", inputs({10, 0, 9, {0}, 0, 0, 0, 7}), "hash"},
-        {"an unknown verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 3; }),
-         "verdict"},
-        {"an unknown bit beside the verdict",
-         edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x09; }), "verdict"},
-        {"an end without a verdict", edited(oneInput, [](auto &b) { b.at(b.size() - 7) = 0x04; }),
-         "verdict"},
+        {"an unknown verdict", with(oneInput, verdictAt, 3), "verdict"},
+        {"an unknown bit beside the verdict", with(oneInput, verdictAt, 0x09), "verdict"},
+        {"an end without a verdict", with(oneInput, verdictAt, 0x04), "verdict"},
         {"a lost sync in a frame not run",
          inputs({10, 0, 9, {0}, 0, 0, 0, 0, Verdict::SyncLost, 10}), "verdict"},
         {"a watcher's start with a byte more", edited(watchStart(2), byteMore), "size"},
@@ -137,8 +136,7 @@ TEST(Packets, AnythingOffIsRefused) {
         {"watched inputs past the live frames", watched({5, 6, false, {0, 0}}), "frames"},
         {"watched inputs ending before the live frames", watched({5, 8, true, {0, 0}}), "frames"},
         {"a watched input with unknown bits", watched({0, 1, false, {0x20}}), "buttons"},
-        {"an unknown flag beside the end",
-         edited(watched({0, 1, true, {0}}), [](auto &b) { b[9] = 3; }), "frames"},
+        {"an unknown flag beside the end", with(watched({0, 1, true, {0}}), 9, 3), "frames"},
         {"an acknowledgement cut short", edited(writeWatchAck(1), byteLess), "size"},
         {"an acknowledgement past the limit", writeWatchAck(FRAME_LIMIT), "limit"},
         {"a frame without a lost sync", inputs({10, 0, 9, {0}, 0, 0, 0, 0, Verdict::Agreed, 1}),

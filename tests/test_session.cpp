@@ -126,10 +126,8 @@ enum class Tamper {
     Window,      // once: the host ran MAX_PREDICTION_FRAMES past the joining side, + tamperBy
     StripInputs, // all carry the host's checks but no input
     LoseStarts,  // every Start sent in the first tamperBy ms is lost (from the start)
-    // LoseHellos, then every Start lost: the joining side, connected anew,
-    // gives up on its own (and never says goodbye)
-    LoseHellosAndStarts,
-    HostLeaves, // every Start lost, and the host leaves tamperBy ms in
+    LoseHellosAndStarts, // as LoseHellos, and no Start: connected anew, the joining side gives up
+    HostLeaves,          // every Start lost, and the host leaves tamperBy ms in
 };
 constexpr uint32_t TAMPER_AT_MS = 8000, ACK_LOSS_BEFORE_MS = 100, ACK_LOSS_MS = 300;
 
@@ -347,21 +345,19 @@ TEST(Session, WholeMatchesThroughASimulatedNetwork) {
             continue;
         }
         EXPECT_EQ(sides[0].session.syncLostFrame(), sides[1].session.syncLostFrame());
-        for (const Side &side : sides)
+        for (const Side &side : sides) {
             EXPECT_EQ(std::make_pair(side.session.end(), side.session.syncLostFrame()),
                       std::make_pair(c.end, c.syncLostFrame ? c.syncLostFrame
                                                             : side.session.syncLostFrame()));
-        for (const Side &side : sides) {
-            // The figures say what happened: an outage in the match, with no
-            // packet lost around it, is a silence of its length and at most
-            // two periods of the packets more (the verdict's own included);
-            // after a stall the two are in step when the test sees them so.
+            // The figures: an outage in the match (no packet lost around it) is a
+            // silence of its length and at most two periods of the packets more
+            // (the verdict's own included); a side that stalled heard the other's
+            // packets once back; after a stall, in step when the test sees them so.
             const SessionStats &stats = side.session.stats();
             if (c.outageFrom >= STALL_FROM_MS && c.outageMs < PROMISED_MS && c.lossPercent == 0) {
                 EXPECT_GE(stats.longestSilenceMs, c.outageMs);
                 EXPECT_LE(stats.longestSilenceMs, c.outageMs + 2 * FRAME_PERIOD_MS);
             }
-            // A side that stalled heard the other's packets once back.
             if (stalledSide != NO) {
                 EXPECT_EQ(stats.longestSilenceMs >= STALL_MS, side.side != stalledSide);
             }

@@ -23,16 +23,11 @@ FrameInput inputOf(uint32_t frame, uint32_t changedFrame) {
     return input;
 }
 
-InputsPacket packetOf(uint32_t senderFrames, uint32_t receivedFrames) {
-    return {senderFrames, receivedFrames, 0, {}};
-}
-
 // After a long silence, the two are back in step when a packet sent after it
 // shows them at most 2 whole frames apart; what it says of the other side's
 // pace slows this side once it runs more than a frame ahead.
 TEST(SessionPacing, InStepAfterAStallAndTheLead) {
-    constexpr uint32_t TRIP_MS = 50; // a frame and a seventh each way
-    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300;
+    constexpr uint32_t GAP_END_MS = 5000, HEARD_MS = 5300, TRIP_MS = 50; // 8/7 frame each way
     struct Case {
         const char *name;
         uint32_t silenceMs;    // before the packet at GAP_END_MS
@@ -58,8 +53,7 @@ TEST(SessionPacing, InStepAfterAStallAndTheLead) {
         pacing.heard(c.silenceMs, frames, GAP_END_MS);
         const uint32_t sender = static_cast<uint32_t>(frames - 1 + c.otherAhead);
         for (int packet = 0; packet < 50; ++packet)
-            pacing.measureLead(packetOf(sender, frames + c.sentAfterGap), frames, TRIP_MS,
-                               HEARD_MS);
+            pacing.measureLead({sender, frames + c.sentAfterGap, 0, {}}, frames, TRIP_MS, HEARD_MS);
         EXPECT_EQ(pacing.inStepAfterStallMs(), c.inStepMs);
         const uint32_t due = pacing.msUntilDue(400, 0);
         for (int frame = 0; frame < 10; ++frame)
@@ -75,18 +69,18 @@ TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
         bool taken;
     };
     const Case cases[] = {
-        {"newer", packetOf(250, 280), true},
-        {"as new", packetOf(200, 280), true},
-        {"older", packetOf(199, 280), false},
-        {"waiting at its window's end", packetOf(250, 250 - MAX_PREDICTION_FRAMES), false},
-        {"a frame short of its window's end", packetOf(250, 251 - MAX_PREDICTION_FRAMES), true},
+        {"newer", {250, 280, 0, {}}, true},
+        {"as new", {200, 280, 0, {}}, true},
+        {"older", {199, 280, 0, {}}, false},
+        {"waiting at its window's end", {250, 250 - MAX_PREDICTION_FRAMES, 0, {}}, false},
+        {"a frame short of its window's end", {250, 251 - MAX_PREDICTION_FRAMES, 0, {}}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Pacing pacing;
         pacing.start(0, 0);
-        pacing.measureLead(packetOf(200, 280), 200, 0, 0); // in step
-        pacing.measureLead(c.packet, 300, 0, 0);           // far behind if taken
+        pacing.measureLead({200, 280, 0, {}}, 200, 0, 0); // in step
+        pacing.measureLead(c.packet, 300, 0, 0);          // far behind if taken
         EXPECT_EQ(pacing.aheadFrames() > 0.0, c.taken);
     }
 }
@@ -113,7 +107,6 @@ TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
             here.settle(inputOf(frame, NONE));
         for (uint32_t frame = 0; frame < c.settledThere; ++frame)
             there.settle(inputOf(frame, c.changedThere));
-        EXPECT_EQ(here.settledFrames(), c.settledHere);
         here.hearChecksum(there.settledFrames(), there.inputsCheck());
         here.hearChecksum(1, 0); // an older checksum changes nothing
         uint32_t frame = 0;
@@ -130,8 +123,9 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         H found;
         uint32_t sentFrames; // the hash the packets then carry
     };
-    const auto ours = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
-        return Step{true, frames, hash, found, sent};
+    // This side's hash, then carried by its packets.
+    const auto ours = [](uint32_t frames, uint64_t hash, H found = H::Unknown) {
+        return Step{true, frames, hash, found, frames};
     };
     const auto heard = [](uint32_t frames, uint64_t hash, H found, uint32_t sent) {
         return Step{false, frames, hash, found, sent};
@@ -141,21 +135,16 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"the same, here first", {ours(45, 7, H::Unknown, 45), heard(45, 7, H::Same, 45)}},
-        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same, 45)}},
-        {"different, and said",
-         {ours(45, 7, H::Unknown, 45), ours(90, 8, H::Unknown, 90),
-          heard(45, 6, H::Different, 45)}},
+        {"the same, here first", {ours(45, 7), heard(45, 7, H::Same, 45)}},
+        {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same)}},
+        {"different, and said", {ours(45, 7), ours(90, 8), heard(45, 6, H::Different, 45)}},
         {"heard once",
-         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different, 45)}},
-        {"none for no frames", {ours(45, 7, H::Unknown, 45), heard(0, 7, H::Unknown, 45)}},
+         {heard(45, 6, H::Unknown, 0), heard(45, 7, H::Unknown, 0), ours(45, 7, H::Different)}},
+        {"none for no frames", {ours(45, 7), heard(0, 7, H::Unknown, 45)}},
         {"the newest eight kept",
-         {ours(45, 1, H::Unknown, 45), ours(90, 2, H::Unknown, 90), ours(135, 3, H::Unknown, 135),
-          ours(180, 4, H::Unknown, 180), ours(225, 5, H::Unknown, 225),
-          ours(270, 6, H::Unknown, 270), ours(315, 7, H::Unknown, 315),
-          ours(360, 8, H::Unknown, 360), heard(45, 9, H::Different, 45),
-          ours(405, 9, H::Unknown, 405), heard(90, 9, H::Different, 90),
-          ours(450, 10, H::Unknown, 450), ours(495, 11, H::Unknown, 495),
+         {ours(45, 1), ours(90, 2), ours(135, 3), ours(180, 4), ours(225, 5), ours(270, 6),
+          ours(315, 7), ours(360, 8), heard(45, 9, H::Different, 45), ours(405, 9),
+          heard(90, 9, H::Different, 90), ours(450, 10), ours(495, 11),
           heard(135, 1, H::Unknown, 495)}},
     };
     for (const Case &c : cases) {

@@ -19,22 +19,9 @@ std::vector<uint8_t> bytes(const std::string &hexText) {
     return out;
 }
 
-// The message as the recording writes it: only the fields of its type.
-nlohmann::json asJson(const SignalMessage &m) {
-    static const char *const TYPES[] = {"knock", "here", "offer", "answer", "candidate"};
-    nlohmann::json object = {
-        {"type", TYPES[static_cast<int>(m.type)]}, {"room", m.room}, {"from", m.from}};
-    if (m.type == SignalType::Knock)
-        object["role"] = m.role;
-    if (m.type == SignalType::Offer || m.type == SignalType::Answer ||
-        m.type == SignalType::Candidate)
-        object.update({{"to", m.to}, {"conn", m.conn}});
-    if (m.type == SignalType::Offer || m.type == SignalType::Answer)
-        object["sdp"] = m.sdp;
-    if (m.type == SignalType::Candidate)
-        object.update({{"candidate", m.candidate}, {"mid", m.mid}});
-    return object;
-}
+// The message's fields as a JSON object (its text, whose writing the
+// recorded payloads check byte for byte).
+nlohmann::json asJson(const SignalMessage &m) { return nlohmann::json::parse(signalText(m)); }
 
 // The recording, its room and the room's key.
 class Signal : public testing::Test {
@@ -51,12 +38,9 @@ class Signal : public testing::Test {
     }
 };
 
-TEST_F(Signal, TopicAndKeyAsRecorded) {
+TEST_F(Signal, RecordedMessagesReadAndWrittenAlike) {
     EXPECT_EQ(roomTopic(room), file["topic"]);
     EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), bytes(file["key"]));
-}
-
-TEST_F(Signal, RecordedMessagesReadAndWrittenAlike) {
     ASSERT_FALSE(file["messages"].empty());
     for (const auto &row : file["messages"]) {
         SCOPED_TRACE(row["name"].get<std::string>());
