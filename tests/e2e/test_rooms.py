@@ -53,8 +53,7 @@ def host_opening(room):
 
 
 def mqtt_publish(port, topic, payloads):
-    """Publishes each payload to the topic through the broker's plain
-    listener (MQTT 3.1.1, QoS 0)."""
+    """Each payload published to the topic on the broker's plain listener (MQTT 3.1.1, QoS 0)."""
     def packet(kind, body):  # its type, the body's length in 7-bit groups (lowest first), the body
         size = len(body)
         groups = [size >> shift & 0x7f for shift in range(0, 28, 7) if not shift or size >> shift]
@@ -104,8 +103,7 @@ class Rooms(GameTest):
         until(listens, 5, lambda: "%s does not listen on %d" % (command, port))
 
     def room_game(self, *arguments, turn_port=None, password=TURN_PASSWORD, broker=None):
-        """A game started with `arguments` and the room's servers (or those
-        given), ended with the test."""
+        """A game with `arguments` and the room's servers (or those given), ended with the test."""
         ice = {"iceServers": [{"urls": "turn:127.0.0.1:%d" % (turn_port or self.turn_port),
                                "username": TURN_USER, "credential": password}],
                "iceTransportPolicy": "relay"}
@@ -170,10 +168,9 @@ class Rooms(GameTest):
             self.match_in_room()
 
     def test_bad_servers_and_messages_each_said_without_a_hang(self):
-        """A broker that never answers; messages of the room that are not
-        ours to read; TURN refusing the credentials; no TURN server at all.
-        Each gets its own line, the session's failure as ever, and SIGTERM
-        ends a waiting game at once."""
+        """A broker that never answers; messages of the room not ours to read;
+        TURN refusing the credentials; no TURN server at all: each said on its
+        own line, the session failing as ever; SIGTERM ends a waiting game at once."""
         silent = self.enterContext(socket.create_server(("127.0.0.1", 0)))  # never answers
         host = self.room_game("--host-room", broker="ws://127.0.0.1:%d" % silent.getsockname()[1])
         self.assertRun(host, [VERSION_LINE, "Cannot host: no signalling server answered within "
