@@ -570,17 +570,15 @@ class Session:
         deadline = started + timeout
         woken_late = 0.0  # this runner's wait for a processor as it last woke
         # Ended but not yet reaped: its schedstat is still there to read.
-        while os.waitid(os.P_PID, self.proc.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
-            if time.monotonic() > deadline:
-                break  # finish() says that it did not end
+        while time.monotonic() <= deadline and os.waitid(
+                os.P_PID, self.proc.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
             waited = _processor_wait_s(runner)
             time.sleep(0.01)
             woken_late = _processor_wait_s(runner) - waited
         took = time.monotonic() - started - woken_late
         if time.monotonic() <= deadline:
             took -= _processor_wait_s("/proc/%d/schedstat" % self.proc.pid)
-        printed, status = self.finish(timeout)
-        return printed, status, took
+        return (*self.finish(timeout), took)
 
     # -- keys and screen -----------------------------------------------------
 

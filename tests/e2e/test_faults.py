@@ -36,28 +36,28 @@ def hang_up_ignored(session):
     return time.monotonic()
 
 
-# wrapper: what the game is started under; where: "menu", or seconds into a
-# recorded two-player match; fault: done to the session there; lines,
-# status: what the game prints after the lines before the fault, and its
-# status, the game ended (or closing, its last line printed) within a second
-# (of the time the fault returns, if any); verify: --verify's status,
-# verdict and the least play kept, in seconds.
-Fault = collections.namedtuple("Fault", "wrapper where fault lines status verify")
+# where: "menu", or seconds into a recorded two-player match; fault: done to
+# the session there; lines, status: what the game prints after the lines
+# before the fault, and its status, the game ended (or closing, its last
+# line printed) within a second (of the time the fault returns, if any);
+# verify: --verify's status, verdict and the least play kept, in seconds;
+# wrapper: what the game is started under.
+Fault = collections.namedtuple("Fault", "where fault lines status verify wrapper", defaults=[()])
 FAULTS = {
     "x_server_stopped_at_the_menu": Fault(
-        (), "menu", lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, None),
+        "menu", lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, None),
     # Saved to its last frame: its whole seconds alone would be 2.0 s.
     "x_server_stopped_mid_match": Fault(
-        (), 2.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (2.3,)),
+        2.6, lambda session: session.xvfb.stop(), [DISPLAY_LOST], 1, CUT_OFF + (2.3,)),
     "terminal_closed_mid_match": Fault(
-        (), 2, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
+        2, lambda session: os.kill(session.proc.pid, signal.SIGHUP), CLOSING, 0,
         (0, "end state as recorded", 1.5)),
     "game_killed_after_6_s_of_a_match": Fault(
-        (), 6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
+        6, lambda session: os.kill(session.proc.pid, signal.SIGKILL), [], -signal.SIGKILL,
         CUT_OFF + (5.0,)),
     "terminal_closed_mid_match_under_nohup": Fault(
-        ("nohup",), 2, hang_up_ignored, CLOSING, 0,
-        (0, "end state as recorded", 1.5 + PLAYS_ON_S)),
+        2, hang_up_ignored, CLOSING, 0, (0, "end state as recorded", 1.5 + PLAYS_ON_S),
+        ("nohup",)),
 }
 
 

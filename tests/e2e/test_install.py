@@ -5,6 +5,7 @@ anywhere, and the desktop entry.
 Run through CTest (tests/CMakeLists.txt); see game_test.py for the command line.
 """
 
+import configparser
 import os
 import sys
 
@@ -50,17 +51,13 @@ class Install(GameTest):
             with open(os.path.join(share, "applications", "korrin-tavrel.desktop")) as f:
                 lines = f.read().splitlines()
             self.assertEqual(lines[0], "[Desktop Entry]")
-            groups = {}  # each [group]'s keys
-            for line in lines:
-                if line.startswith("["):
-                    group = groups.setdefault(line[1:-1], {})
-                elif "=" in line:
-                    group.update([line.split("=", 1)])
+            groups = configparser.ConfigParser(interpolation=None)
+            groups.optionxform = str  # keys keep their case
+            groups.read_string("\n".join(lines))
             entry = groups["Desktop Entry"]
             self.assertEqual(entry["Type"], "Application")
-            # The menu's entry, the action that hosts a room, and the links of
-            # the game's own scheme (a page's offer to open its room here),
-            # each run by the installed launcher.
+            # The game's own links (a page's offer to open its room here) and
+            # the action that hosts a room, each run by the installed launcher.
             self.assertEqual(entry["MimeType"], "x-scheme-handler/korrin-tavrel;")
             self.assertEqual(entry["Actions"], "host-room;")
             for group, arguments in (("Desktop Entry", ["%u"]),

@@ -79,11 +79,12 @@ def online_stats(session):
 
 
 class Steering(threading.Thread):
-    """Holds one side's keys in turn until stopped."""
+    """Holds one side's keys in turn, from now until stopped."""
 
     def __init__(self, session, rhythm):
         super().__init__(daemon=True)
         self.session, self.rhythm, self.stop = session, rhythm, threading.Event()
+        self.start()
 
     def run(self):
         for key, hold in itertools.cycle(self.rhythm):
@@ -155,8 +156,6 @@ class Online(GameTest):
             if noise:
                 self.assertLess(time.monotonic() - joining, 2.0, "joined late past the strays")
             steering = [Steering(session, STEERING[name]) for name, session in sides.items()]
-            for thread in steering:
-                thread.start()
             if noise:
                 self.send_noise(link.host[1])
                 self.knock_in_vain(link.host[1])
@@ -183,9 +182,8 @@ class Online(GameTest):
             return online_stats(host), online_stats(joiner)
 
     def final_scores(self, sides, steering):
-        """Waits for each side's final score while both steer, then stops the
-        steering; both must say the same score, one side's 5. Returns each
-        side's final lines and the score."""
+        """Each side's final lines and the score, once both sides printed it
+        (the same, one side's 5) while they steered; the steering stops then."""
         finals = {}
         try:
             for name, session in sides.items():
