@@ -94,8 +94,7 @@ export async function startSilentBroker() {
   return `ws://127.0.0.1:${server.address().port}`;
 }
 
-// Publishes `payloads` (each made from the room's key) on the room's topic,
-// as anyone who knows the room could.
+// Publishes `payloads` (each made from the room's key) on the room's topic, as anyone who knows it could.
 export async function sayInRoom(broker, room, payloads) {
   const client = await mqtt.connectAsync(broker, { clean: true, protocolVersion: 4, reconnectPeriod: 0 });
   const [topic, key] = [await roomTopic(room), await roomKey(room)];

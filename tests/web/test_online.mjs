@@ -130,8 +130,8 @@ async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = 
 
 // A whole match between a page and the installed game (`native`, recording to `recording`) in
 // `room`: the page steers in its rhythm until both have said the final score. Both print the lines
-// of an online match, the same score, figures without a loss; the page offers the very bytes the
-// game recorded, which --verify plays to the score.
+// of an online match, the same score (the page's among the game's lines), figures without a loss;
+// the page offers the very bytes the game recorded, which --verify plays to the score.
 async function playNative(page, native, recording, room, pageHosts) {
   const starts = ['A player joined: the match starts.', 'Joined: the match starts.'];
   const [pageStart, nativeStart] = pageHosts ? starts : [starts[1], starts[0]];
@@ -154,7 +154,6 @@ async function playNative(page, native, recording, room, pageHosts) {
   }
   assert.equal(Math.max(...FINAL.exec(finals[0]).slice(1).map(Number)), 5, finals[0]);
   assert.equal(await Promise.race([native.exited, web.sleep(GAME_OVER_MS).then(() => 'running')]), 0, native.stderr.join('\n'));
-  // (The page's final line in the game's lines: the same score.)
   const opening = pageHosts ? [`Joining room ${room}.`] : [
     `Waiting for a player in room ${room}.`, native.lines.find((l) => l.startsWith('Send this link'))];
   assert.deepEqual(native.lines.slice(1), [...opening, nativeStart, finals[0], ...NATIVE_CLOSING]);
