@@ -63,7 +63,7 @@ const RIGHT_HIT_WAIT_MS = 75000;
 // and at its end must be the same.
 const HIDDEN_MS = 3000;
 const HIDDEN_LOOK_MS = 1000;
-const HOLD_BANNER = { x: 100, y: 107, w: 119, h: 27 }; // "PAUSED", over the field's middle
+const HOLD_BANNER = { x: 101, y: 107, w: 119, h: 27 }; // "PAUSED", over the field's middle (as drawCentredBanner places it)
 // What the ball may move between the last picture before hiding and the
 // first after P resumes the match: up to 0.1 s before hiding, the tab
 // switch's and the pictures' own time and RESUME_LOOK_MS after resuming
