@@ -50,7 +50,7 @@ export const PAGE_LOAD_MS = 30000;
 export const PAIRING_MS = 12000;
 const TURN_USER = 'korrin', TURN_PASSWORD = 'korrinpass';
 
-const temp = mkdtempSync(join(tmpdir(), 'korrin-online-'));
+export const temp = mkdtempSync(join(tmpdir(), 'korrin-online-'));
 const running = []; // what stopAll() ends: {stop()}
 
 // A free port of 127.0.0.1, as the system hands them out.
@@ -94,8 +94,7 @@ export async function startSilentBroker() {
   return `ws://127.0.0.1:${server.address().port}`;
 }
 
-// Publishes `payloads` (each made from the room's key) on the room's topic,
-// as anyone who knows the room could.
+// Publishes `payloads` (each made from the room's key) on the room's topic, as anyone who knows it could.
 export async function sayInRoom(broker, room, payloads) {
   const client = await mqtt.connectAsync(broker, { clean: true, protocolVersion: 4, reconnectPeriod: 0 });
   const [topic, key] = [await roomTopic(room), await roomKey(room)];
@@ -105,12 +104,10 @@ export async function sayInRoom(broker, room, payloads) {
 
 export const noIce = `ice=${encodeURIComponent(JSON.stringify({ iceServers: [] }))}`;
 
-// coturn: its port, the ICE settings for relay only through `port` (it, or
-// a proxy in front) and the query that gives them to a page, and the count
-// of relays it has allocated. It relays on its default ports (49152-65535):
-// each page holds a relay port for each of its connections, two a pairing,
-// and those of pages that vanished until they expire (a range of 30 once ran out: "error 508: Cannot create socket",
-// then "No answer").
+// coturn: its port, the ICE settings for relay only through `port` (it, or a proxy in front) and
+// the query that gives them to a page, and the count of relays it has allocated. It relays on its
+// default ports (49152-65535): each page holds a port for each of its connections, two a pairing,
+// and those of pages gone until they expire (30 once ran out: "error 508: Cannot create socket").
 export async function startTurn() {
   const port = await freePort();
   const log = join(temp, 'turn.log');
@@ -156,11 +153,10 @@ export async function startLossyProxy(targetPort, loss = PROXY_LOSS, delayMs = P
   return { port: socket.address().port, forwarded: () => forwarded };
 }
 
-// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's),
-// opened once `query` (or the promise of it) is known;
-// `stderr` collects its console.error lines (the match's figures), `openedAt`
-// is when the browser had started, `printedAt()` when each line was printed
-// first, by the page's own clock (a busy browser may hand a line on late).
+// A page of its own browser (Chromium, or Firefox; `view` as web.openGame's), opened once `query` (or
+// the promise of it) is known; `stderr` collects its console.error lines (the match's figures),
+// `openedAt` is when the browser had started, `printedAt()` when each line was printed first, by the
+// page's own clock (a busy browser may hand a line on late).
 export async function openPage(url, query, which = 'chromium', view = undefined) {
   const chromium = which === 'chromium';
   const browser = await web.launch(which, { extraFlags: CHROMIUM_ONLINE_FLAGS, extraPrefs: FIREFOX_ONLINE_PREFS });
@@ -179,10 +175,9 @@ export async function openPage(url, query, which = 'chromium', view = undefined)
   return game;
 }
 
-// The installed game (build/korrin-tavrel) with `args`, without a window or
-// a sound device (no keys either: its paddle stays where it starts), its
-// assets from the source tree, and online.json `config` where it keeps it.
-// `lines` and `stderr` collect what it prints; `exited` resolves to its status.
+// The installed game with `args`, without a window, sound or keys (its paddle stays where it starts),
+// its assets from the source tree, online.json `config` where it keeps it. `lines` and `stderr`
+// collect what it prints; `exited` resolves to its status.
 export function startNative(game, args, config = {}) {
   const home = mkdtempSync(join(temp, 'native-'));
   mkdirSync(join(home, 'korrin-tavrel'));

@@ -6,8 +6,7 @@
 // coturn, each hosting once. Each pairing is tried once:
 //   node tests/web/test_online.mjs
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -15,13 +14,11 @@ import * as web from './browser.mjs';
 import { paddleMoves, sampleMotion } from './motion.mjs';
 import * as online from './online.mjs';
 import { CONNECT_TIMEOUT_MS } from '../../web/numbers.js';
-import { encode, MAX_PAYLOAD_BYTES } from '../../web/online/signal.mjs';
+import { MAX_PAYLOAD_BYTES } from '../../web/online/signal.mjs';
 
 const NATIVE_GAME = join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build', 'korrin-tavrel');
 const FINAL = /^Final score: (\d+) - (\d+)\.$/;
-const FIGURES = /^korrin-tavrel: online:/;
-const WATCHED = /^korrin-tavrel: watched:/;
-const FRAMES = /: (\d+) frames,/;
+const FIGURES = /^korrin-tavrel: online:/, WATCHED = /^korrin-tavrel: watched:/, FRAMES = /: (\d+) frames,/;
 // A whole match with both paddles held up (17 to 27 s); a segment ends at Escape.
 const MATCH_MS = 150000;
 const SEGMENT_MS = 3000;
@@ -31,8 +28,7 @@ const GAME_OVER_MS = 10000;
 const HOSTILE_LINE_MS = 5000;
 // A page without a broker says so within 10 s (and a little for the page).
 const NO_BROKER_MS = 12000;
-// A join nobody answers gives up after the join limit, not earlier (timed by
-// the page's clock).
+// A join nobody answers gives up after the join limit, not earlier (timed by the page's clock).
 const JOIN_LIMIT_MS = CONNECT_TIMEOUT_MS;
 // Longer than the other side's silence limit (4.5 s): a hidden tab's match runs on.
 const HOST_HIDDEN_MS = 5000;
@@ -43,25 +39,18 @@ const WINDOWS = [{ width: 400, height: 290 }, { width: 800, height: 600 }];
 // its own 4 px and a sixth of the correction at most (13 px seen; 60 unease).
 const OTHER_PADDLE_MS = 3000;
 const OTHER_PADDLE_LARGEST_MOVE = 16;
-// What anyone who knows a room might publish in it, each refused with a line
-// on the console of the page waiting there: [refusal, payload from the room's key].
-const knock = { type: 'knock', room: 'abcd-efgh-jkmn-pqrs', from: '00ff00ff00ff00ff', role: 'join' };
-async function sealText(key, text) {
-  const iv = crypto.getRandomValues(new Uint8Array(12));
-  return Uint8Array.of(1, ...iv, ...new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-GCM', iv }, key, text)));
-}
+// What anyone who knows a room might publish in it, each refused with a line on the console of the
+// page waiting there (each refusal: test_signalling.mjs): [refusal, payload from the room's key].
+const HOSTILE = [
+  ['huge', async () => new Uint8Array(MAX_PAYLOAD_BYTES + 1)],
+  ['not a JSON object', async (key, iv = crypto.getRandomValues(new Uint8Array(12))) => Uint8Array.of(1, ...iv,
+    ...new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-GCM', iv }, key, new TextEncoder().encode('{"type":'))))],
+];
 // What the installed game prints after its session's lines.
 const NATIVE_CLOSING = ['SDL, SDL_mixer, and TTF have been shut down.', 'Korrin Tavrel is exiting normally.'];
 // The page's rhythm against the installed game (which holds no key): each
 // change of keys one the other side guessed wrong and rolls back.
 const PAGE_STEERING = [['ArrowUp', 700], ['ArrowDown', 900]];
-const HOSTILE = [
-  ['newer version', async (key) => Uint8Array.of(2, ...(await encode(key, knock)).subarray(1))],
-  ['huge', async () => new Uint8Array(MAX_PAYLOAD_BYTES + 1)],
-  ['truncated', async (key) => (await encode(key, knock)).subarray(0, 28)],
-  ['not a JSON object', (key) => sealText(key, new TextEncoder().encode('{"type":"knock",'))],
-  ['another room', (key) => encode(key, { ...knock, type: 'offer', to: '0123456789abcdef', conn: 0, sdp: 'v=0' })],
-];
 
 // At each window size: the picture, the status line, the link (shown if
 // `invite`) and the `others` whole in the window, the lines beneath the picture.
@@ -78,13 +67,25 @@ async function checkLayout(page, invite, ...others) {
     }
   }
 }
+// From now on, each text the element `id` shows, in window.texts[id] (some come in their own time).
+const noteTexts = (page, id) => page.$eval(`#${id}`, (element) => new MutationObserver(() =>
+  ((window.texts ??= {})[element.id] ??= []).push(element.textContent)).observe(element, { childList: true }));
+// The page's end message, once shown.
+async function endedText(page) {
+  await page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
+  return page.$eval('#ended-text', (text) => text.textContent);
+}
+// The native --verify of a recording: one match, ended at the final line's score.
+function assertVerifies(file, final) {
+  const [, left, right] = FINAL.exec(final), verified = web.verifyNatively(NATIVE_GAME, file);
+  assert.match(`${verified.status} ${verified.out}`, new RegExp(`^0 Match 1: ${left}-${right} after .* as recorded$`));
+}
 
-// Plays with both paddles held up, to the end or to the host's Escape after
-// a segment: both pages end on the same final line, in sync, and the host's
-// page shows it; with watchOtherPaddle, the host's paddle on the joining
-// side moves no more than OTHER_PADDLE_LARGEST_MOVE between two refreshes.
-// A `watcher` page ends a whole match as the players do: the same line, each
-// frame run, the same match offered, and no side's outcome.
+// Plays with both paddles held up, to the end or to the host's Escape after a segment: both pages
+// end on the same final line, in sync, and say it; with watchOtherPaddle, the host's paddle on the
+// joining side moves no more than OTHER_PADDLE_LARGEST_MOVE between two refreshes. A `watcher`
+// ends a whole match as the players do: the same line, each frame run, the same match offered,
+// and no side's outcome.
 async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = null) {
   const otherPaddle = watchOtherPaddle && sampleMotion(guest.page, OTHER_PADDLE_MS);
   await Promise.all([host, guest].map((side) => side.page.keyboard.down('ArrowUp')));
@@ -100,10 +101,8 @@ async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = 
   const sides = watcher ? [host, guest, watcher] : [host, guest];
   try {
     for (const side of sides) finals.push(await online.waitFor(FINAL, side.lines, MATCH_MS));
-  } catch (failure) {
-    // Every side's lines and figures say how a match was lost.
-    const said = (side) => JSON.stringify([...side.lines, ...side.stderr]);
-    failure.message += sides.map((side, i) => `\n${['host', 'guest', 'watcher'][i]}: ${said(side)}`).join('');
+  } catch (failure) { // every side's lines and figures say how a match was lost
+    failure.message += sides.map((side, i) => `\n${['host', 'guest', 'watcher'][i]}: ${JSON.stringify([...side.lines, ...side.stderr])}`).join('');
     throw failure;
   }
   assert.deepEqual(finals, sides.map(() => finals[0]));
@@ -111,46 +110,32 @@ async function play({ host, guest }, whole, watchOtherPaddle = false, watcher = 
     assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
     await online.waitFor(FIGURES, side.stderr, GAME_OVER_MS);
   }
-  if (!whole) await web.waitForLine(guest.lines, 'The other player left the match.');
-  // Each page says what ended the match: who won a whole one (the host
-  // plays the left paddle), that the other player left, and the score.
-  const [left, right] = finals[0].match(/\d+/g).map(Number);
+  // Each page says what ended the match: who won a whole one (the host plays the left paddle; a
+  // watcher neither), that the other player left, and the score.
+  const [, left, right] = FINAL.exec(finals[0]).map(Number);
   const said = whole ? [left > right, right > left].map((won) => (won ? 'You won. ' : 'You lost. '))
                      : ['', 'The other player left the match. '];
-  for (const [i, side] of [host, guest].entries()) {
-    await side.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
-    assert.equal(await side.page.$eval('#ended-text', (text) => text.textContent), said[i] + finals[0]);
+  for (const [i, side] of sides.entries()) assert.equal(await endedText(side.page), (said[i] ?? '') + finals[0], `side ${i}`);
+  if (!whole) return;
+  // Each page offers the match as both settled it: the same bytes, which the native game plays to the score.
+  const [hosts, ...others] = await Promise.all(sides.map((side) => web.offeredMatch(side.page, '#ended .save-match')));
+  assert.ok(others.every((bytes) => bytes.equals(hosts)), 'the pages recorded different matches');
+  const frames = (line) => FRAMES.exec(line)[1];
+  if (watcher) {
+    assert.equal(frames(await online.waitFor(WATCHED, watcher.stderr, GAME_OVER_MS)), frames(host.stderr.find((l) => FIGURES.test(l))));
   }
-  if (whole) {
-    // Each page offers the match as both settled it: the same bytes, which
-    // the native game plays to the same score.
-    const [hosts, guests] = await Promise.all([host, guest].map((side) => web.offeredMatch(side.page, '#ended .save-match')));
-    assert.ok(hosts.equals(guests), 'the two pages recorded different matches');
-    if (watcher) {
-      await watcher.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
-      assert.equal(await watcher.page.$eval('#ended-text', (text) => text.textContent), finals[0]);
-      assert.ok((await web.offeredMatch(watcher.page, '#ended .save-match')).equals(hosts), 'the watcher recorded another match');
-      const [played, watched] = await Promise.all([[host, FIGURES], [watcher, WATCHED]].map(async ([side, figures]) =>
-        FRAMES.exec(await online.waitFor(figures, side.stderr, GAME_OVER_MS))[1]));
-      assert.equal(watched, played);
-    }
-    const file = join(mkdtempSync(join(tmpdir(), 'korrin-online-')), 'match.krp');
-    writeFileSync(file, hosts);
-    const verified = web.verifyNatively(NATIVE_GAME, file);
-    rmSync(dirname(file), { recursive: true });
-    assert.match(`${verified.status} ${verified.out}`, new RegExp(`^0 Match 1: ${left}-${right} after .* as recorded$`));
-  }
+  writeFileSync(join(online.temp, 'match.krp'), hosts);
+  assertVerifies(join(online.temp, 'match.krp'), finals[0]);
 }
 
-// A whole match between a page and the installed game (`native`, recording
-// to `recording`) in `room`: the page steers in its rhythm until both have
-// said the final score. Both sides print the lines of an online match, the
-// same score, the same figures' line; the page offers the very bytes the
-// game recorded, which --verify plays to the score.
+// A whole match between a page and the installed game (`native`, recording to `recording`) in
+// `room`: the page steers in its rhythm until both have said the final score. Both print the lines
+// of an online match, the same score (the page's among the game's lines), figures without a loss;
+// the page offers the very bytes the game recorded, which --verify plays to the score.
 async function playNative(page, native, recording, room, pageHosts) {
   const starts = ['A player joined: the match starts.', 'Joined: the match starts.'];
-  await online.waitFor({ test: (l) => l === starts[pageHosts ? 1 : 0] }, native.lines, online.PAIRING_MS);
-  await web.waitForLine(page.lines, starts[pageHosts ? 0 : 1], 1, online.PAIRING_MS);
+  const [pageStart, nativeStart] = pageHosts ? starts : [starts[1], starts[0]];
+  await web.waitForLine(page.lines, pageStart, 1, online.PAIRING_MS);
   let steering = true;
   const steered = (async () => {
     for (let i = 0; steering; i = (i + 1) % PAGE_STEERING.length) {
@@ -167,26 +152,20 @@ async function playNative(page, native, recording, room, pageHosts) {
     steering = false;
     await steered;
   }
-  assert.equal(finals[0], finals[1]);
-  const [left, right] = finals[0].match(/\d+/g).map(Number);
-  assert.equal(Math.max(left, right), 5, finals[0]);
-  const ended = await Promise.race([native.exited, web.sleep(GAME_OVER_MS).then(() => 'still running')]);
-  assert.equal(ended, 0, native.stderr.join('\n'));
+  assert.equal(Math.max(...FINAL.exec(finals[0]).slice(1).map(Number)), 5, finals[0]);
+  assert.equal(await Promise.race([native.exited, web.sleep(GAME_OVER_MS).then(() => 'running')]), 0, native.stderr.join('\n'));
   const opening = pageHosts ? [`Joining room ${room}.`] : [
     `Waiting for a player in room ${room}.`, native.lines.find((l) => l.startsWith('Send this link'))];
-  assert.deepEqual(native.lines.slice(1), [...opening, starts[pageHosts ? 1 : 0], finals[0], ...NATIVE_CLOSING]);
+  assert.deepEqual(native.lines.slice(1), [...opening, nativeStart, finals[0], ...NATIVE_CLOSING]);
   await online.waitFor(FIGURES, page.stderr, GAME_OVER_MS);
-  for (const side of [page, native]) {
-    assert.ok(!side.lines.some((l) => l.startsWith('Lost sync')), side.lines.join('\n'));
-    const figures = side.stderr.find((l) => FIGURES.test(l));
-    assert.match(figures, / 0 bad packets$/);
-    assert.doesNotMatch(figures, / 0 B\/s/);
+  assert.ok(!page.lines.some((l) => l.startsWith('Lost sync')), page.lines.join('\n'));
+  for (const figures of [page, native].map((side) => side.stderr.find((l) => FIGURES.test(l)))) {
+    assert.ok(/ 0 bad packets$/.test(figures) && !/ 0 B\/s/.test(figures), figures);
   }
-  await page.page.waitForSelector('#ended:not([hidden])', { timeout: GAME_OVER_MS });
-  const pages = await web.offeredMatch(page.page, '#ended .save-match');
-  assert.ok(pages.equals(readFileSync(recording)), 'the page and the game recorded different matches');
-  const verified = web.verifyNatively(NATIVE_GAME, recording);
-  assert.match(`${verified.status} ${verified.out}`, new RegExp(`^0 Match 1: ${left}-${right} after .* as recorded$`));
+  await endedText(page.page);
+  assert.ok((await web.offeredMatch(page.page, '#ended .save-match')).equals(readFileSync(recording)),
+            'the page and the game recorded different matches');
+  assertVerifies(recording, finals[0]);
 }
 
 const { url, signal, broker } = await online.start();
@@ -202,32 +181,28 @@ test('a whole match between two browsers after a host reload, hostile messages i
   const host = await online.openPage(url, `host&${query}`);
   const hosted = await online.hostedRoom(host);
   assert.ok(await host.page.$eval('#loading', (line) => line.hidden));
-  // The button says what the copy did once the clipboard answers, which takes
-  // its own time: every text it shows is noted from before the click.
-  await host.page.$eval('#online-copy', (copy) => new MutationObserver(() =>
-    (window.copyTexts ??= []).push(copy.textContent)).observe(copy, { childList: true }));
+  // The button says what the copy did once the clipboard answers.
+  await noteTexts(host.page, 'online-copy');
   await host.page.click('#online-copy');
-  await host.page.waitForFunction(() => window.copyTexts?.length > 0);
-  assert.equal(await host.page.evaluate(() => window.copyTexts[0]), 'Copied');
+  await host.page.waitForFunction(() => window.texts?.['online-copy']?.length > 0);
+  assert.equal(await host.page.evaluate(() => window.texts['online-copy'][0]), 'Copied');
   // A reload keeps the room, and the link already sent works.
   host.lines.length = 0;
   await host.page.reload();
   assert.equal((await online.hostedRoom(host)).room, hosted.room);
-  await host.page.$eval('#online-status', (status) => new MutationObserver(() =>
-    (window.statuses ??= []).push(status.textContent)).observe(status, { childList: true }));
+  await noteTexts(host.page, 'online-status');
   await checkLayout(host.page, true);
   // Hostile messages in its room: a line each, and the host waits on for its player.
   await online.sayInRoom(broker, hosted.room, HOSTILE.map(([, payload]) => payload));
-  for (const [refusal] of HOSTILE) {
-    const line = `korrin-tavrel: signalling: refused a message: ${refusal}`;
-    await online.waitFor({ test: (l) => l === line }, host.stderr, HOSTILE_LINE_MS);
+  for (const [why] of HOSTILE) {
+    await web.waitForLine(host.stderr, `korrin-tavrel: signalling: refused a message: ${why}`, 1, HOSTILE_LINE_MS);
   }
   // Beside the waiting host, ended before the match (three browsers at most): a page without a
   // broker, and a join that found nobody, which offers the same room again and a room of one's own.
   const noBroker = await lonely;
   const cannotHost = 'Cannot host: no signalling server answered within 10 s.';
   await web.waitForLine(noBroker.lines, cannotHost, 1, NO_BROKER_MS);
-  assert.equal(await noBroker.page.$eval('#ended-text', (text) => text.textContent), cannotHost);
+  assert.equal(await endedText(noBroker.page), cannotHost);
   const noHost = await unhosted;
   const [joining, noAnswer] = ['Joining room abcd-efgh-jkmn-pqrs.', 'No answer from room abcd-efgh-jkmn-pqrs.'];
   await web.waitForLine(noHost.lines, joining, 1, online.PAGE_LOAD_MS);
@@ -237,20 +212,19 @@ test('a whole match between two browsers after a host reload, hostile messages i
   assert.ok(gaveUpMs >= JOIN_LIMIT_MS, `gave up after ${gaveUpMs} ms`);
   assert.deepEqual(await noHost.page.evaluate(() => [
     document.getElementById('again').textContent, document.getElementById('again-host').hidden,
-    location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&')]), ['Try again', false, true]);
-  assert.ok(await noHost.page.$eval('#online-native', (offer) => offer.hidden), 'offers the installed game');
+    location.search.startsWith('?join=abcd-efgh-jkmn-pqrs&'), document.getElementById('online-native').hidden]),
+                   ['Try again', false, true, true]); // (no installed game offered once given up)
   await noHost.page.click('#again-host');
   await online.hostedRoom(noHost);
   for (const page of [noBroker, noHost]) await page.close();
 
   const capitals = { room: hosted.room, query: hosted.query.replace(hosted.room, hosted.room.toUpperCase()) };
-  // The third page's browser starts while the players pair (the match
-  // lasts about 20 s), and opens the link once the host has its player.
-  let thirdLink;
-  const thirdOpened = online.openPage(url, new Promise((resolve) => { thirdLink = resolve; }));
+  // The third page's browser starts while the players pair (the match lasts about 20 s), and opens
+  // the link once the host has its player.
+  const thirdOpened = online.openPage(url, online.waitFor(/^A player joined/, host.lines, MATCH_MS)
+    .then(() => `join=${hosted.room}&${query}`));
   const match = await online.joinRoom(url, host, capitals);
-  assert.ok((await host.page.evaluate(() => window.statuses)).includes('A player is connecting…'));
-  thirdLink(`join=${match.room}&${query}`);
+  assert.ok((await host.page.evaluate(() => window.texts['online-status'])).includes('A player is connecting…'));
   const third = await thirdOpened;
   await web.waitForLine(third.lines, `Joining room ${match.room}.`, 1, online.PAGE_LOAD_MS);
   await web.waitForLine(third.lines, `Watching room ${match.room}.`, 1, online.PAIRING_MS);
@@ -285,13 +259,12 @@ test('through coturn, relay only: a segment; a Chromium and a Firefox through a 
 test('the installed game and a page through coturn, relay only: a whole match with each hosting, a page ' +
      "watching the game's", async () => {
   const turn = await online.startTurn();
-  const folder = mkdtempSync(join(tmpdir(), 'korrin-native-'));
   // The page hosts; the game joins with the whole link, its room in capitals,
   // and the servers on its command line.
   const page = await online.openPage(url, `host&${signal}&${turn.relayIce()}`);
   const hosted = await online.hostedRoom(page);
   const link = `${url}index.html?${hosted.query.replace(hosted.room, hosted.room.toUpperCase())}`;
-  const joined = join(folder, 'joined.krp');
+  const joined = join(online.temp, 'joined.krp');
   const joiner = online.startNative(NATIVE_GAME, [
     '--join', link, '--signal', broker, '--ice', JSON.stringify(turn.relay()), '--record', joined]);
   await playNative(page, joiner, joined, hosted.room, true);
@@ -312,7 +285,7 @@ test('the installed game and a page through coturn, relay only: a whole match wi
 
   // The game hosts with the servers and the page of its online.json; a page
   // opens the link it printed, as it printed it.
-  const hosting = join(folder, 'hosted.krp');
+  const hosting = join(online.temp, 'hosted.krp');
   const host = online.startNative(NATIVE_GAME, ['--host-room', '--record', hosting],
                                   { signal: [broker], ice: turn.relay(), page: `${url}index.html` });
   const room = /^Waiting for a player in room ([a-z0-9-]+)\.$/.exec(
@@ -330,5 +303,4 @@ test('the installed game and a page through coturn, relay only: a whole match wi
   assert.equal(watched.lines.find((l) => l.startsWith('Watching')), `Watching room ${room}.`);
   assert.ok(host.stderr.some((l) => l.startsWith('korrin-tavrel: watchers: 1 served,')), host.stderr.join('\n'));
   assert.ok(turn.allocations() >= 4, `${turn.allocations()} relay allocations`);
-  rmSync(folder, { recursive: true });
 });
