@@ -133,9 +133,15 @@ void drawFrameLayers(const MatchView &view) {
         drawFaceoff();
 }
 
-// The frame where the match stopped, with the "PAUSED" banner over the field.
-void drawOnHold() {
-    drawFrameLayers(viewOfMatch());
+// Whether the window went away (windowAway), the events read now.
+bool windowWentAway() {
+    handlePendingEvents();
+    return windowAway;
+}
+
+// The match as it stopped, with the "PAUSED" banner over the field.
+void drawOnHold(const MatchView &shown) {
+    drawFrameLayers(shown);
     drawCentredBanner(HOLD_BANNER, SCREEN_HEIGHT / 2 - HOLD_BANNER.h / 2);
     SDL_Flip(screen);
 }
@@ -175,9 +181,17 @@ void startGame() {
     // tests the flag).
     MatchPace pace;
     while (quitFlag == 0) {
-        if (pace.waitForFrame(msUntilNextFrame)) {
+        bool due = pace.waitForFrame(msUntilNextFrame);
+        // In the browser the pace wakes at each refresh, between frames: a
+        // window gone away meanwhile (a hidden tab) takes the next frame now,
+        // whose hold stops the match before another picture moves it on.
+        if (!due && windowWentAway()) {
+            pace.takeFrameNow();
+            due = true;
+        }
+        if (due) {
             waitForNextFrame(); // its time has come: this marks the frame's start
-            const FrameInput input = holdMatch(readFrameInput());
+            const FrameInput input = holdMatch(readFrameInput(), pace.shown());
             const int elapsedMs = measureFrameMs();
             recordFrame(input, elapsedMs);
             playMatchSounds(runFrame(input, elapsedMs));
@@ -236,10 +250,10 @@ int loadSounds() {
     return 0;
 }
 
-FrameInput holdMatch(FrameInput input) {
+FrameInput holdMatch(FrameInput input, const MatchView &shown) {
     if (!input.hold && !windowAway)
         return input;
-    drawOnHold();
+    drawOnHold(shown);
     tellPage(PageEvent::MatchHeld);
     windowNeedsRedraw = false;
     // Nothing moves and nothing is drawn until the player takes the match off

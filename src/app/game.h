@@ -38,12 +38,13 @@ int loadSounds();
 // (drawMatch, natively of the frame just run).
 // The players' pause of the match (not the ball's serve wait, Ball::isPaused):
 // when the commands ask for a hold or the window went away (windowAway),
-// draws the stopped frame with a "PAUSED" banner and reads the commands once
-// a frame period, drawing nothing more unless the window needs it, until a
-// hold press takes it off hold or the player leaves. Then the frame clock
+// draws the match as the last picture showed it (shown) with a "PAUSED"
+// banner and reads the commands once a frame period, drawing nothing more
+// unless the window needs it, until a hold press takes it off hold or the
+// player leaves. Then the frame clock
 // restarts (restartFrameClock) and those last commands are returned;
 // otherwise the given ones, at once.
-FrameInput holdMatch(FrameInput input);
+FrameInput holdMatch(FrameInput input, const MatchView &shown);
 // A pass's steps as the game has always named them, for whoever drives a
 // match step by step (the loop above runs them as one, through runFrame):
 // updateInputs reads the commands and applies them (paddle speeds or the

@@ -6,7 +6,8 @@
 #include "game.h"
 
 MatchPace::MatchPace(int easedSide)
-    : before_(viewOfMatch()), after_(before_), easedSide_(easedSide), easing_(CORRECTION_EASE_MS) {}
+    : before_(viewOfMatch()), after_(before_), shown_(before_), easedSide_(easedSide),
+      easing_(CORRECTION_EASE_MS) {}
 
 bool MatchPace::waitForFrame(const std::function<Uint32()> &msUntilDue) {
     wake_ = waitForFrameOrRefresh(msUntilDue);
@@ -15,6 +16,11 @@ bool MatchPace::waitForFrame(const std::function<Uint32()> &msUntilDue) {
 
 void MatchPace::afterFrames(bool framesRan, Uint32 msUntilDue) {
     wake_ = pictureAfterFrames(framesRan, msUntilDue);
+}
+
+void MatchPace::takeFrameNow() {
+    wake_.frameDue = true;
+    wake_.phase = 0.0; // the picture after it shows the frame before, as at a due wake
 }
 
 void MatchPace::present() {
@@ -27,4 +33,5 @@ void MatchPace::present() {
     if (easedSide_ != NO_EASED_SIDE)
         view.paddleY[easedSide_] = easing_.place(view.paddleY[easedSide_], wake_.atMs);
     drawMatch(view);
+    shown_ = view;
 }

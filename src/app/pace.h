@@ -30,14 +30,21 @@ class MatchPace {
     // the frames whose time has come: framesRan says whether any did, with
     // the next due in msUntilDue.
     void afterFrames(bool framesRan, Uint32 msUntilDue);
+    // The local match: the next frame is run at once (the caller waits out
+    // its time first), not at the wake its time comes.
+    void takeFrameNow();
     // Takes the match as the frames just run (if any) left it into the
     // pictures, and draws one if it is due.
     void present();
+    // The match as the last picture showed it (in the browser, between two
+    // frames): a hold shows it as it stopped, not a frame further on.
+    const MatchView &shown() const { return shown_; }
 
   private:
     Wake wake_{};
     MatchView before_;
     MatchView after_;
+    MatchView shown_;
     const int easedSide_;
     PaddleEasing easing_;
 };
