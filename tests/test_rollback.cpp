@@ -26,8 +26,8 @@ struct Delivery {
     uint32_t holdFrames; // the other player changes keys every holdFrames frames
     uint32_t leaveFrame; // the other player leaves in this frame, or NOBODY_LEAVES
     bool ends;           // the match ends (else it is cut at CUT_FRAMES)
-    // The other player's keys turn the other way in this frame alone, where
-    // no prediction foresees them (END_FRAME: in the frame the match ends in).
+    // The other player's keys turn the other way in this frame alone, which no
+    // prediction foresees (END_FRAME: the match's last).
     uint32_t turnFrame = NOBODY_LEAVES;
 };
 
@@ -82,9 +82,8 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
         const std::vector<uint64_t> expected = plainRun(d);
         const uint32_t lastFrame = static_cast<uint32_t>(expected.size());
         ASSERT_EQ(quitFlag != 0, d.ends);
-        if (d.turnFrame != NOBODY_LEAVES) {
-            ASSERT_EQ(d.turnFrame, lastFrame - 1) << "the turn moved the end";
-        }
+        ASSERT_TRUE(d.turnFrame == NOBODY_LEAVES || d.turnFrame == lastFrame - 1)
+            << "the turn moved the end";
 
         startMatch();
         Rollback rollback(d.localSide);
@@ -96,10 +95,8 @@ TEST_F(RollbackTest, SettledFramesAreThoseOfAPlainRunOfTheTrueInputs) {
                 for (; int64_t{delivered} + d.delayFrames <= tick && delivered < lastFrame;
                      ++delivered)
                     inputs.push_back(keysOf(d, 1 - d.localSide, delivered));
-                ASSERT_TRUE(rollback
-                                .receiveRemote(delivered - static_cast<uint32_t>(inputs.size()),
-                                               inputs.data(), inputs.size())
-                                .ok());
+                const uint32_t first = delivered - static_cast<uint32_t>(inputs.size());
+                ASSERT_TRUE(rollback.receiveRemote(first, inputs.data(), inputs.size()).ok());
             }
             rollbacks += rollback.correct(rerun) > 0;
             for (; checked < rollback.settledFrames(); ++checked) {
