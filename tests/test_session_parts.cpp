@@ -167,7 +167,7 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         FrameSounds rerun; // its run again
         uint32_t present;  // the frames run once corrected
         FrameSounds playNow;
-        SoundFigures settled;
+        std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> settled; // sounds, missing, wrong, late
     };
     const Case cases[] = {
         {"nothing new", HIT, HIT, 101, 0, {1, 0, 0, 0}},
@@ -188,10 +188,8 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         EXPECT_EQ(ledger.rerun(100, again, c.present), 0);
         ledger.settle(100);
         ledger.settle(100 + WINDOW); // another frame's slot: not counted
-        const auto counts = [](const SoundFigures &f) {
-            return std::make_tuple(f.sounds, f.missing, f.wrong, f.late);
-        };
-        EXPECT_EQ(counts(ledger.figures()), counts(c.settled));
+        const SoundFigures f = ledger.figures();
+        EXPECT_EQ(std::make_tuple(f.sounds, f.missing, f.wrong, f.late), c.settled);
     }
 }
 

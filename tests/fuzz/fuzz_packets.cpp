@@ -1,8 +1,7 @@
 // libFuzzer target for the network's packet reader: any bytes are read
-// without a crash or a read past their end, and a packet the reader takes
-// is exactly what the writer makes of what it read (no field half-checked,
-// no byte ignored; but what follows a watcher's start of another protocol,
-// which is not read).
+// without a crash or a read past their end, and a packet the reader takes is
+// exactly what the writer makes of what it read (no field half-checked, no
+// byte ignored but those after a watcher's start of another protocol, unread).
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
