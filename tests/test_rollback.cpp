@@ -37,11 +37,10 @@ uint8_t keysOf(const Delivery &d, int side, uint32_t frame) {
     constexpr uint8_t UP = BUTTON_UP_1 | BUTTON_UP_2, DOWN = BUTTON_DOWN_1 | BUTTON_DOWN_2;
     constexpr uint8_t LOCAL[] = {0, UP, UP, 0, DOWN};
     constexpr uint8_t REMOTE[] = {DOWN, 0, UP, UP | DOWN, UP};
+    const uint8_t turn = frame == d.turnFrame ? UP | DOWN : 0;
     const uint8_t keys = side == d.localSide     ? LOCAL[frame / 13 % 5]
                          : frame == d.leaveFrame ? uint8_t{BUTTON_LEAVE}
-                         : frame == d.turnFrame
-                             ? static_cast<uint8_t>(REMOTE[frame / d.holdFrames % 5] ^ UP ^ DOWN)
-                             : REMOTE[frame / d.holdFrames % 5];
+                                                 : REMOTE[frame / d.holdFrames % 5] ^ turn;
     return keys & playerButtons(side);
 }
 

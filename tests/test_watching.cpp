@@ -20,8 +20,7 @@ constexpr uint32_t NEVER = 0xffffffffu;
 constexpr uint32_t SETTLE_MS = 120;
 
 struct Net {
-    uint32_t now = 0;
-    uint32_t delayMs = 50, lossPercent = 0;
+    uint32_t now, delayMs, lossPercent;
     uint32_t growFrom = NEVER; // from then on, watcher 0's delay grows by half the time
     std::mt19937 random{37};
     // Each end's events (with the watcher they came from), by when they arrive.
