@@ -79,14 +79,6 @@ struct SimLink : Link {
 enum class Bad { None, Inputs, Ack, CutAck, Flood, Silent, Lags, OtherRules, HostStall, HostPause };
 constexpr uint32_t BAD_AT_MS = 20000;
 
-struct Case {
-    const char *name;
-    uint32_t delayMs, lossPercent, watchers, comesAtMs;
-    Bad bad;
-    uint32_t n;     // the rows' figure
-    SessionEnd end; // of watcher 0 (dropped, with a line, unless Finished)
-};
-
 // Both paddles follow the ball, one looking away a quarter of the time.
 uint8_t botButtons(uint32_t frame) {
     const int ball = TavrelBall.worldRect.y + TavrelBall.worldRect.h / 2;
@@ -103,7 +95,13 @@ uint8_t botButtons(uint32_t frame) {
 
 TEST(Watching, WatchersOfAWholeMatch) {
     using E = SessionEnd;
-    const Case cases[] = {
+    struct Case {
+        const char *name;
+        uint32_t delayMs, lossPercent, watchers, comesAtMs;
+        Bad bad;
+        uint32_t n; // the rows' figure
+        E end;      // of watcher 0 (dropped, with a line, unless Finished)
+    } const cases[] = {
         {"from the start", 50, 0, 1, 0, Bad::None, 0, E::Finished},
         {"5 % lost, 125 ms", 125, 5, 1, 0, Bad::None, 0, E::Finished},
         {"comes 30 s in", 50, 5, 1, 30000, Bad::None, 0, E::Finished},
