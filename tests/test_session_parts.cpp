@@ -118,9 +118,8 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         uint32_t hashedFrames;
         uint64_t hash;
         H found;
-        uint32_t sentFrames; // the hash the packets then carry
+        uint32_t sentFrames; // the hash the packets then carry (ours: the one just made)
     };
-    // This side's hash, then carried by its packets.
     const auto ours = [](uint32_t frames, uint64_t hash, H found = H::Unknown) {
         return Step{true, frames, hash, found, frames};
     };
