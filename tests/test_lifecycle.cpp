@@ -505,8 +505,7 @@ TEST_F(LifecycleTest, RecordedFramesAreShownAtTheirPaceUntilTheViewerLeaves) {
         onFlip = [&] {
             flipsMs.push_back(fake::now - start);
             for (const fake::Blit &blit : fake::blits)
-                if (blit.source == sprites && blit.sourceRect.x == Players[0].spriteRect.x &&
-                    blit.sourceRect.y == Players[0].spriteRect.y)
+                if (blit.source == sprites && blit.sourceRect == Players[0].spriteRect)
                     drawnRows.push_back(blit.destGiven.y);
             matchRows.push_back(Players[0].worldRect.y);
             fake::blits.clear();

@@ -321,8 +321,8 @@ TEST(MenuKeys, EachScriptEndsOnItsEntryAndChoice) {
 
 // Entry 0's band covers rows 78 to 93 and columns 63 to 256 (menu-opts.png's
 // width), the next ones 33 rows lower; a finger counts only on them (row 165,
-// under a phone's hints, is nobody's). The
-// menu's ball lies at (270, 60), 12 by 12, and counts 8 pixels beyond.
+// under a phone's hints, is nobody's). The menu's ball lies at (270, 60), 12
+// by 12, and counts 8 pixels beyond.
 TEST(MenuTouch, WhatAFingerMeansAtTheEdgesOfTheBandsAndTheBall) {
     harness::startGame();
     menuOpts = harness::makeSurface(194, 82);

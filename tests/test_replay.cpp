@@ -110,18 +110,13 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
         bytes[at] = value;
         return bytes;
     };
-    // The first match, written again with a right checksum after a change.
-    const auto changed = [&](const std::function<void(RecordedMatch &)> &change) {
+    // The first match, written again with a right checksum after a change
+    // (cut: the file cut off inside the match after its last block).
+    const auto changed = [&](const std::function<void(RecordedMatch &)> &change, bool cut = false) {
         RecordedMatch match = readReplayFile(path_).value.matches[0];
+        match.cutOff |= cut;
         change(match);
         return good.substr(0, headerSize) + encodeMatchRecord(match);
-    };
-    // The same, the file cut off inside the match after its last block.
-    const auto cutOff = [&](const std::function<void(RecordedMatch &)> &change) {
-        return changed([&](RecordedMatch &m) {
-            m.cutOff = true;
-            change(m);
-        });
     };
     const struct {
         std::string prepare; // "missing", "folder", "oversized", "largest", or the file's bytes
@@ -148,15 +143,15 @@ TEST_F(ReplayTest, DamagedFilesAreRefusedWithOneLineAndStatusOne) {
          "match 1 is corrupted (a frame of 251 ms)"},
         {changed([](RecordedMatch &m) { m.frames.clear(); }), "match 1 is corrupted (no frames)"},
         // Cut off by a killed game: the values it holds are checked all the same.
-        {cutOff([](RecordedMatch &m) { m.start.players = 0; }),
+        {changed([](RecordedMatch &m) { m.start.players = 0; }, true),
          "match 1 is corrupted (a number of players of 0)"},
-        {cutOff([](RecordedMatch &m) { m.start.players = 3; }),
+        {changed([](RecordedMatch &m) { m.start.players = 3; }, true),
          "match 1 is corrupted (a number of players of 3)"},
-        {cutOff([](RecordedMatch &m) { m.start.ballType = BALL_TYPES; }),
+        {changed([](RecordedMatch &m) { m.start.ballType = BALL_TYPES; }, true),
          "match 1 is corrupted (ball 4)"},
-        {cutOff([](RecordedMatch &m) { m.frames[1].buttons = ALL_FRAME_BUTTONS + 1; }),
+        {changed([](RecordedMatch &m) { m.frames[1].buttons = ALL_FRAME_BUTTONS + 1; }, true),
          "match 1 is corrupted (unknown buttons in frame 2)"},
-        {cutOff([](RecordedMatch &m) { m.frames.back().ms = MAX_RECORDED_FRAME_MS + 1; }),
+        {changed([](RecordedMatch &m) { m.frames.back().ms = MAX_RECORDED_FRAME_MS + 1; }, true),
          "match 1 is corrupted (a frame of 251 ms)"},
         {older.substr(0, older.size() - 1), "match 1 is truncated"}, // no cut in version 1
         {withByte(older, 25, '\x7f'), "match 1 is truncated"},       // a frame count too large

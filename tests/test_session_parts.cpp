@@ -35,8 +35,7 @@ TEST(SessionPacing, InStepAfterAStallAndTheLead) {
         int32_t otherAhead;    // its senderFrames past ours, less a frame's trip
         uint32_t inStepMs;     // the figure then
         uint32_t extraWaitMs;  // frame 400 waits this much longer once 10 more have run
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"2 frames ahead, steadily", STALL_FIGURE_MS, 1, 2, HEARD_MS - GAP_END_MS, 0},
         {"2 frames behind", STALL_FIGURE_MS, 1, -2, HEARD_MS - GAP_END_MS, 30},
         {"3 frames ahead", STALL_FIGURE_MS, 1, 3, 0, 0},
@@ -67,8 +66,7 @@ TEST(SessionPacing, PacketsThatSayNothingOfThePace) {
         const char *name;
         InputsPacket packet;
         bool taken;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"newer", {250, 280, 0, {}}, true},
         {"as new", {200, 280, 0, {}}, true},
         {"older", {199, 280, 0, {}}, false},
@@ -89,8 +87,7 @@ TEST(SessionDivergence, TheInputsChecksumsNameTheFrameCompared) {
     struct Case {
         const char *name;
         uint32_t settledHere, settledThere, changedThere, partedAt; // partedAt NONE: not parted
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"the same", 200, 150, NONE, NONE},
         {"changed in the frames compared", 200, 150, 100, 149},
         {"changed in the last frame compared", 200, 150, 149, 149},
@@ -121,9 +118,8 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
         uint32_t hashedFrames;
         uint64_t hash;
         H found;
-        uint32_t sentFrames; // the hash the packets then carry
+        uint32_t sentFrames; // the hash the packets then carry (ours: the one just made)
     };
-    // This side's hash, then carried by its packets.
     const auto ours = [](uint32_t frames, uint64_t hash, H found = H::Unknown) {
         return Step{true, frames, hash, found, frames};
     };
@@ -133,8 +129,7 @@ TEST(SessionDivergence, HashesOfTheSameFramesAreCompared) {
     struct Case {
         const char *name;
         std::vector<Step> steps;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"the same, here first", {ours(45, 7), heard(45, 7, H::Same, 45)}},
         {"the same, there first", {heard(45, 7, H::Unknown, 0), ours(45, 7, H::Same)}},
         {"different, and said", {ours(45, 7), ours(90, 8), heard(45, 6, H::Different, 45)}},
@@ -167,9 +162,8 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         FrameSounds rerun; // its run again
         uint32_t present;  // the frames run once corrected
         FrameSounds playNow;
-        SoundFigures settled;
-    };
-    const Case cases[] = {
+        std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> settled; // sounds, missing, wrong, late
+    } const cases[] = {
         {"nothing new", HIT, HIT, 101, 0, {1, 0, 0, 0}},
         {"revealed, recent", 0, WALL, 101, WALL, {1, 0, 0, 1}},
         {"revealed at the limit", 0, WALL, 100 + LATE_SOUND_FRAMES, WALL, {1, 0, 0, 1}},
@@ -188,10 +182,8 @@ TEST(SessionSoundLedger, CorrectionsPlayWhatTheyRevealWhileRecent) {
         EXPECT_EQ(ledger.rerun(100, again, c.present), 0);
         ledger.settle(100);
         ledger.settle(100 + WINDOW); // another frame's slot: not counted
-        const auto counts = [](const SoundFigures &f) {
-            return std::make_tuple(f.sounds, f.missing, f.wrong, f.late);
-        };
-        EXPECT_EQ(counts(ledger.figures()), counts(c.settled));
+        const SoundFigures f = ledger.figures();
+        EXPECT_EQ(std::make_tuple(f.sounds, f.missing, f.wrong, f.late), c.settled);
     }
 }
 
@@ -201,8 +193,7 @@ TEST(SessionEndAgreement, BothSidesEndTheSameWay) {
         const char *name;
         V own, peer;
         uint32_t ownFrame, peerFrame, lostFrame; // lostFrame 0: agreed
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"both agree", V::Agreed, V::Agreed, 0, 0, 0},
         {"lost here first", V::SyncLost, V::SyncLost, 90, 100, 90},
         {"lost there first", V::SyncLost, V::SyncLost, 100, 90, 90},

@@ -1,8 +1,7 @@
 // libFuzzer target for the network's packet reader: any bytes are read
-// without a crash or a read past their end, and a packet the reader takes
-// is exactly what the writer makes of what it read (no field half-checked,
-// no byte ignored; but what follows a watcher's start of another protocol,
-// which is not read).
+// without a crash or a read past their end, and a packet the reader takes is
+// exactly what the writer makes of what it read (no field half-checked, no
+// byte ignored but those after a watcher's start of another protocol, unread).
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -34,11 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!read.ok())
         return 0;
     std::vector<uint8_t> written = rewrite(read.value);
-    const bool unread = read.value.type == PacketType::WatchStart &&
-                        read.value.watchStart.hello.protocol != PROTOCOL_VERSION;
-    if (unread) { // the Hello's part alone
-        const std::vector<uint8_t> start = writePacket(WatchStartPacket{});
-        written.resize(written.size() - (start.size() - writePacket(HelloPacket{}).size()));
+    if (read.value.type == PacketType::WatchStart &&
+        read.value.watchStart.hello.protocol != PROTOCOL_VERSION) { // the Hello's part alone
+        written.resize(written.size() - writePacket(WatchStartPacket{}).size() +
+                       writePacket(HelloPacket{}).size());
         size = std::min(size, written.size());
     }
     if (written != std::vector<uint8_t>(data, data + size))
