@@ -41,9 +41,8 @@ int loadSounds();
 // draws the match as the last picture showed it (shown) with a "PAUSED"
 // banner and reads the commands once a frame period, drawing nothing more
 // unless the window needs it, until a hold press takes it off hold or the
-// player leaves. Then the frame clock
-// restarts (restartFrameClock) and those last commands are returned;
-// otherwise the given ones, at once.
+// player leaves. Then the frame clock restarts (restartFrameClock) and those
+// last commands are returned; otherwise the given ones, at once.
 FrameInput holdMatch(FrameInput input, const MatchView &shown);
 // A pass's steps as the game has always named them, for whoever drives a
 // match step by step (the loop above runs them as one, through runFrame):
